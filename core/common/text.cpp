@@ -1,0 +1,137 @@
+#include "core/common/text.h"
+
+#include <cstdint>
+
+namespace Common {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+void AppendCodePoint(char32_t cp, std::u16string& out) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+void AppendUtf8(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+}  // namespace
+
+bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
+    bool clean = true;
+    out.reserve(out.size() + in.size());
+    size_t i = 0;
+    while (i < in.size()) {
+        const auto lead = static_cast<unsigned char>(in[i]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        size_t length = 0;
+        char32_t cp = 0;
+        char32_t smallest = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, cp = lead & 0x1F, smallest = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, cp = lead & 0x0F, smallest = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, cp = lead & 0x07, smallest = 0x10000;
+        } else if (lead == 0xC0 || lead == 0xC1) {
+            length = 2, cp = lead & 0x1F, smallest = 0x80;  // always overlong
+        }
+        if (length == 0) {
+            out.push_back(kReplacement);
+            clean = false;
+            ++i;
+            continue;
+        }
+        size_t taken = 1;
+        while (taken < length && i + taken < in.size() &&
+               IsContinuation(static_cast<unsigned char>(in[i + taken]))) {
+            cp = (cp << 6) | (static_cast<unsigned char>(in[i + taken]) & 0x3F);
+            ++taken;
+        }
+        i += taken;
+        const bool complete = taken == length;
+        if (!complete || cp < smallest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(kReplacement);
+            clean = false;
+            continue;
+        }
+        AppendCodePoint(cp, out);
+    }
+    return clean;
+}
+
+bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
+    bool clean = true;
+    out.reserve(out.size() + in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        char32_t cp = in[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
+            in[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = kReplacement;
+            clean = false;
+        }
+        AppendUtf8(cp, out);
+    }
+    return clean;
+}
+
+std::u16string ToUtf16(std::string_view in) {
+    std::u16string out;
+    Utf8ToUtf16(in, out);
+    return out;
+}
+
+std::string ToUtf8(std::u16string_view in) {
+    std::string out;
+    Utf16ToUtf8(in, out);
+    return out;
+}
+
+std::u16string WidenBytes(std::string_view in) {
+    std::u16string out;
+    out.reserve(in.size());
+    for (char c : in) {
+        out.push_back(static_cast<unsigned char>(c));
+    }
+    return out;
+}
+
+std::string NarrowLowBytes(std::u16string_view in) {
+    std::string out;
+    out.reserve(in.size());
+    for (char16_t c : in) {
+        out.push_back(static_cast<char>(c & 0xFF));
+    }
+    return out;
+}
+
+}  // namespace Common
