@@ -89,7 +89,8 @@ Error& Error::Add(const Error& reason) {
         head_ = added;
         return *this;
     }
-    if (Detail::RefsOf(head_).load() == 1) {
+    // A head held only here can take the reason in place, unless it is being made its own reason.
+    if (Detail::RefsOf(head_).load() == 1 && added != head_) {
         Retain(added);
         Release(head_->reason);
         head_->reason = added;
