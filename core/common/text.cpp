@@ -1,22 +1,15 @@
 #include "core/common/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace Common {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-void AppendCodePoint(char32_t cp, std::u16string& out) {
-    if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-    } else {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    }
+bool IsContinuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
 }
 
 void AppendUtf8(char32_t cp, std::string& out) {
@@ -40,49 +33,71 @@ void AppendUtf8(char32_t cp, std::string& out) {
 }  // namespace
 
 bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
+    // Every byte gives at most one unit: write into room made up front, then trim.
+    const size_t start = out.size();
+    out.resize(start + in.size());
+    char16_t* write = out.data() + start;
     bool clean = true;
-    out.reserve(out.size() + in.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
+    const size_t size = in.size();
     size_t i = 0;
-    while (i < in.size()) {
-        const auto lead = static_cast<unsigned char>(in[i]);
+    while (i < size) {
+        // Runs of ASCII, eight bytes at a time.
+        while (i + 8 <= size) {
+            uint64_t chunk;
+            std::memcpy(&chunk, bytes + i, sizeof chunk);
+            if ((chunk & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            for (size_t k = 0; k < 8; ++k) {
+                write[k] = bytes[i + k];
+            }
+            write += 8;
+            i += 8;
+        }
+        if (i >= size) {
+            break;
+        }
+        const unsigned char lead = bytes[i];
         if (lead < 0x80) {
-            out.push_back(lead);
+            *write++ = lead;
             ++i;
             continue;
         }
         size_t length = 0;
         char32_t cp = 0;
         char32_t smallest = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, cp = lead & 0x1F, smallest = 0x80;
+        if (lead >= 0xC0 && lead <= 0xDF) {
+            length = 2, cp = lead & 0x1F, smallest = 0x80;  // C0 and C1 are always overlong
         } else if ((lead & 0xF0) == 0xE0) {
             length = 3, cp = lead & 0x0F, smallest = 0x800;
         } else if (lead >= 0xF0 && lead <= 0xF4) {
             length = 4, cp = lead & 0x07, smallest = 0x10000;
-        } else if (lead == 0xC0 || lead == 0xC1) {
-            length = 2, cp = lead & 0x1F, smallest = 0x80;  // always overlong
         }
         if (length == 0) {
-            out.push_back(kReplacement);
+            *write++ = kReplacement;
             clean = false;
             ++i;
             continue;
         }
         size_t taken = 1;
-        while (taken < length && i + taken < in.size() &&
-               IsContinuation(static_cast<unsigned char>(in[i + taken]))) {
-            cp = (cp << 6) | (static_cast<unsigned char>(in[i + taken]) & 0x3F);
+        while (taken < length && i + taken < size && IsContinuation(bytes[i + taken])) {
+            cp = (cp << 6) | (bytes[i + taken] & 0x3F);
             ++taken;
         }
         i += taken;
-        const bool complete = taken == length;
-        if (!complete || cp < smallest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(kReplacement);
+        if (taken != length || cp < smallest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            *write++ = kReplacement;
             clean = false;
-            continue;
+        } else if (cp < 0x10000) {
+            *write++ = static_cast<char16_t>(cp);
+        } else {
+            cp -= 0x10000;
+            *write++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *write++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         }
-        AppendCodePoint(cp, out);
     }
+    out.resize(static_cast<size_t>(write - out.data()));
     return clean;
 }
 
