@@ -71,7 +71,9 @@ function(kivo_test_program name label library deps)
     add_executable(${name} ${ARGN})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${library} ${deps} GTest::gmock GTest::gtest_main)
-    set(properties ENVIRONMENT "KIVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    # LOCPATH: the locales that scripts/test builds with localedef for the date and time tests.
+    set(properties ENVIRONMENT "KIVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+        ENVIRONMENT_MODIFICATION "LOCPATH=set:${CMAKE_BINARY_DIR}/locale")
     if(label)
         list(APPEND properties LABELS ${label})
     endif()

@@ -1,12 +1,18 @@
 // Common::Guid: the 16-byte GUID in the Windows layout (Data1, Data2 and Data3 little-endian on
 // the wire, then eight bytes), and its text form XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX.
 //
-// Thread-safety: a plain value.
+// The text form is 36 characters: Data1 as 8, Data2 and Data3 as 4 hexadecimal digits, then the
+// eight Data4 bytes as 4 and 12 digits, the groups joined by '-', upper case, no braces. Reading
+// is strict: exactly that form in either case, with nothing before or after it (no blanks, signs,
+// "0x" or braces).
+//
+// Thread-safety: a plain value; the functions are pure.
 #pragma once
 
 #include <compare>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace Common {
 
@@ -26,16 +32,36 @@ struct GuidTemplate {
                std::memcmp(a.Data4, b.Data4, sizeof a.Data4) == 0;
     }
     friend std::strong_ordering operator<=>(const GuidTemplate& a, const GuidTemplate& b) {
-        if (a.Data1 != b.Data1) return a.Data1 <=> b.Data1;
-        if (a.Data2 != b.Data2) return a.Data2 <=> b.Data2;
-        if (a.Data3 != b.Data3) return a.Data3 <=> b.Data3;
+        if (a.Data1 != b.Data1)
+            return a.Data1 <=> b.Data1;
+        if (a.Data2 != b.Data2)
+            return a.Data2 <=> b.Data2;
+        if (a.Data3 != b.Data3)
+            return a.Data3 <=> b.Data3;
         const int bytes = std::memcmp(a.Data4, b.Data4, sizeof a.Data4);
-        return bytes < 0 ? std::strong_ordering::less
-                         : bytes > 0 ? std::strong_ordering::greater : std::strong_ordering::equal;
+        return bytes < 0   ? std::strong_ordering::less
+               : bytes > 0 ? std::strong_ordering::greater
+                           : std::strong_ordering::equal;
     }
 };
 
 /// The system's GUID.
 using Guid = GuidTemplate<LittleEndian>;
+
+/// The number of characters of the text form.
+inline constexpr size_t kGuidTextLength = 36;
+
+/// The upper-case text form of `guid`.
+std::string GuidToString(const Guid& guid);
+
+/// The text form of `guid` as wide text.
+std::u16string GuidToWideString(const Guid& guid);
+
+/// Reads the NUL-terminated text form `t` into `guid`. Returns false, leaving `guid` as it was,
+/// when `t` is not exactly the text form; a null `t` also fails an assertion.
+bool GuidFromString(const char* t, Guid& guid);
+
+/// The same for wide text; any unit outside ASCII fails.
+bool GuidFromString(const char16_t* t, Guid& guid);
 
 }  // namespace Common
