@@ -1,0 +1,106 @@
+#include "enterprise/common/zaph/pairing_walkers.h"
+
+#include "enterprise/common/zaph/compare.h"
+
+namespace Zaph::Util {
+namespace {
+
+// The first trait of `traits` called like `trait` whose value is unit-equal to its value.
+const View::Trait* FindEqualTrait(const View::Traits& traits, const View::Trait& trait) {
+    const View::Trait* found = nullptr;
+    auto finder = MakeProcessor<const View::Trait>([&](const View::Trait& candidate) {
+        if (UnitsEqual(candidate.GetValue(), trait.GetValue())) {
+            found = &candidate;
+        }
+        return found != nullptr;
+    });
+    traits.ForEachNamed(trait.GetName(), finder);
+    return found;
+}
+
+}  // namespace
+
+void WalkTraits(const View::Unit& left, const View::Unit& right, UnitTraitsWalker& walker) {
+    const View::Traits& leftTraits = left.GetTraits();
+    const View::Traits& rightTraits = right.GetTraits();
+    bool stopped = false;
+    auto leftPass = MakeProcessor<const View::Trait>([&](const View::Trait& trait) {
+        const View::Trait* partner = FindEqualTrait(rightTraits, trait);
+        stopped = partner != nullptr ? walker.OnPair(trait, *partner) : walker.OnLeftOnly(trait);
+        return stopped;
+    });
+    leftTraits.ForEach(leftPass);
+    if (stopped) {
+        return;
+    }
+    auto rightPass = MakeProcessor<const View::Trait>([&](const View::Trait& trait) {
+        return FindEqualTrait(leftTraits, trait) == nullptr && walker.OnRightOnly(trait);
+    });
+    rightTraits.ForEach(rightPass);
+}
+
+void WalkArrayElements(const View::ArrayValue& left, const View::ArrayValue& right,
+                       ArrayElementsWalker& walker) {
+    const size_t leftSize = left.GetSize();
+    const size_t rightSize = right.GetSize();
+    size_t index = 0;
+    bool stopped = false;
+    const View::Unit* leftElement = nullptr;
+    auto pairWithRight = MakeProcessor<const View::Unit>(
+        [&](const View::Unit& rightElement) { return walker.OnPair(*leftElement, rightElement); });
+    auto leftPass = MakeProcessor<const View::Unit>([&](const View::Unit& element) {
+        if (index < rightSize) {
+            leftElement = &element;
+            stopped = right.ProcessAt(index, pairWithRight);
+        } else {
+            stopped = walker.OnLeftOnly(element);
+        }
+        ++index;
+        return stopped;
+    });
+    left.ForEach(leftPass);
+    if (stopped) {
+        return;
+    }
+    auto rightOnly = MakeProcessor<const View::Unit>(
+        [&](const View::Unit& element) { return walker.OnRightOnly(element); });
+    for (index = leftSize; index < rightSize; ++index) {
+        if (right.ProcessAt(index, rightOnly)) {
+            return;
+        }
+    }
+}
+
+void WalkCompositeProperties(const View::CompositeValue& left, const View::CompositeValue& right,
+                             CompositePropertyWalker& walker) {
+    // Both sides are in name order: each pass merges one side against an iterator over the
+    // other instead of looking every name up.
+    bool stopped = false;
+    CompositeIterator<const View::Property> others = right.GetIterator();
+    auto leftPass = MakeProcessor<const View::Property>([&](const View::Property& property) {
+        while (others.IsValid() && others.Current().GetName().Compare(property.GetName()) < 0) {
+            others.Next();
+        }
+        if (others.IsValid() && others.Current().GetName() == property.GetName()) {
+            stopped = walker.OnPair(property, others.Current());
+        } else {
+            stopped = walker.OnLeftOnly(property);
+        }
+        return stopped;
+    });
+    left.ForEach(leftPass);
+    if (stopped) {
+        return;
+    }
+    others = left.GetIterator();
+    auto rightPass = MakeProcessor<const View::Property>([&](const View::Property& property) {
+        while (others.IsValid() && others.Current().GetName().Compare(property.GetName()) < 0) {
+            others.Next();
+        }
+        const bool paired = others.IsValid() && others.Current().GetName() == property.GetName();
+        return !paired && walker.OnRightOnly(property);
+    });
+    right.ForEach(rightPass);
+}
+
+}  // namespace Zaph::Util
