@@ -90,21 +90,31 @@ std::string FrameLine(const void* address, uint32_t options) {
 
 }  // namespace
 
-// Not inlined, so that its own frame is the first that backtrace reports.
+// Not inlined, so that its caller's frame is the one its return address names.
 __attribute__((noinline)) void WalkStack(const StackFrameCallback& callback, uint32_t options,
                                          uint32_t maxFrames, uint32_t skip) {
     if (maxFrames == 0) {
         return;
     }
-    constexpr uint64_t kOwnFrames = 1;
+    // Frames above the caller's: WalkStack itself, and an interposed backtrace (sanitizers)
+    // may add one more; the caller's frame is found by its return address.
+    constexpr uint64_t kOwnFramesLimit = 4;
     constexpr uint64_t kCaptureLimit = 1024;
-    const uint64_t first = kOwnFrames + skip;
-    const auto capture = static_cast<int>(std::min(first + maxFrames, kCaptureLimit));
+    const void* const callerFrame = __builtin_return_address(0);
+    const auto capture =
+        static_cast<int>(std::min(kOwnFramesLimit + skip + maxFrames, kCaptureLimit));
     std::lock_guard<std::mutex> hold(walkLock);
     std::vector<void*> frames(capture);
     const auto captured = static_cast<uint64_t>(std::max(backtrace(frames.data(), capture), 0));
+    uint64_t first = 1;
+    for (uint64_t i = 0; i < std::min(captured, kOwnFramesLimit); ++i) {
+        if (frames[i] == callerFrame) {
+            first = i;
+            break;
+        }
+    }
     uint32_t delivered = 0;
-    for (uint64_t i = first; i < captured && delivered < maxFrames; ++i) {
+    for (uint64_t i = first + skip; i < captured && delivered < maxFrames; ++i) {
         const std::string line = FrameLine(frames[i], options);
         if (line.empty()) {
             continue;
