@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <system_error>
 
 #include "core/common/assert_policy.h"
 

@@ -36,9 +36,9 @@ size_t BlockSize(const char16_t* block) {
 }
 
 bool Inside(const void* pointer, const char16_t* block) {
-    const auto* bytes = static_cast<const uint8_t*>(pointer);
-    const auto* begin = reinterpret_cast<const uint8_t*>(block);
-    return bytes >= begin && bytes < begin + BlockSize(block);
+    const auto address = reinterpret_cast<uintptr_t>(pointer);
+    const auto begin = reinterpret_cast<uintptr_t>(block);
+    return address >= begin && address - begin < BlockSize(block);
 }
 
 }  // namespace
