@@ -2,8 +2,10 @@
 
 #include "core/common/error/error.h"
 #include "core/common/exit_status.h"
+#include "core/common/standard_error_trace.h"
 #include "enterprise/common/kivo/tools/dump/arguments.h"
 #include "enterprise/common/kivo/tools/dump/output.h"
+#include "platform/resources/message_catalog.h"
 
 namespace KivoDump {
 namespace {
@@ -14,6 +16,10 @@ constexpr uint32_t kQueryNotAvailable = 8;
 }  // namespace
 
 int Run(int argc, char** argv) {
+    // Before any text is looked up or any error can be traced.
+    ResourceApi::InstallMessageCatalog();
+    Common::InstallStandardErrorTraceSink();
+
     Arguments arguments(argc, argv);
     if (!arguments.Parse()) {
         PrintUsage();
