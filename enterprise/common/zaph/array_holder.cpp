@@ -3,8 +3,8 @@
 #include "enterprise/common/zaph/copy_unit.h"
 #include "enterprise/common/zaph/errors.h"
 #include "enterprise/common/zaph/holders.h"
-#include "enterprise/common/zaph/unit_factory.h"
 #include "enterprise/common/zaph/unit_disposal.h"
+#include "enterprise/common/zaph/unit_factory.h"
 
 namespace Zaph {
 namespace {
@@ -82,7 +82,9 @@ void ArrayValueHolder::ForEach(ItemProcessor<Modification::Unit>& processor) {
     ForEachElement(elements_, processor);
 }
 
-void ArrayValueHolder::Clear() { elements_.clear(); }
+void ArrayValueHolder::Clear() {
+    elements_.clear();
+}
 
 void ArrayValueHolder::Insert(size_t index, View::UnitPtr unit) {
     if (index > elements_.size()) {

@@ -25,9 +25,9 @@ void ThrowingErrorHandler::PropertyTypeMismatch(std::u16string_view path, uint32
 
 void ThrowingErrorHandler::PropertyProcessingError(std::u16string_view path,
                                                    const Common::Error& cause) {
-    ModuleError error = Detail::MakeError(
-        COMMON_PLACE("Zaph::ThrowingErrorHandler::PropertyProcessingError"), Errors::kGeneral,
-        Common::kMsgZaphPropertyProcessingError, {path});
+    ModuleError error =
+        Detail::MakeError(COMMON_PLACE("Zaph::ThrowingErrorHandler::PropertyProcessingError"),
+                          Errors::kGeneral, Common::kMsgZaphPropertyProcessingError, {path});
     error.Add(cause);
     throw error;
 }
@@ -50,7 +50,9 @@ BaseObject::BaseObject(Context context)
       errorHandler_(context.errorHandler != nullptr ? context.errorHandler
                                                     : &ThrowingErrorHandler::Instance()) {}
 
-Construction::UnitPtr BaseObject::Clone() const { return Util::CopyUnit(Branch(), Factory()); }
+Construction::UnitPtr BaseObject::Clone() const {
+    return Util::CopyUnit(Branch(), Factory());
+}
 
 Construction::UnitPtr BaseObject::DefaultValue() const {
     if (defaultValue_ == nullptr) {

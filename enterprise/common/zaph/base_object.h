@@ -22,7 +22,7 @@ namespace Serialization {
 
 /// Marks objects that the packet layer may categorise; it carries nothing here.
 class CategoryHolder {
-public:
+  public:
     virtual ~CategoryHolder() = default;
 };
 
@@ -32,7 +32,7 @@ namespace Zaph {
 
 /// An object whose state lives in a unit.
 class PlainObject : private Common::NonCopyable {
-public:
+  public:
     virtual ~PlainObject() = default;
     /// A deep copy of the object's branch, made with the object's factory.
     virtual Construction::UnitPtr Clone() const = 0;
@@ -41,7 +41,7 @@ public:
 };
 
 class BaseObject : public PlainObject, public Serialization::CategoryHolder {
-public:
+  public:
     /// Makes the default contents of a concrete class.
     using DefaultValueFunction = Construction::UnitPtr (*)(const BaseObject& object);
 
@@ -74,11 +74,11 @@ public:
     /// A context for an object describing `branch`, a unit inside this object's root.
     Context ContextFor(Construction::Unit& branch) const;
 
-protected:
+  protected:
     /// Called by each derived class's constructor.
     void SetDefaultValueFunction(DefaultValueFunction function) { defaultValue_ = function; }
 
-private:
+  private:
     std::shared_ptr<Construction::Unit> root_;
     Construction::Unit* branch_;
     Construction::UnitFactory* factory_;

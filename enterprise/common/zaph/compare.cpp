@@ -23,7 +23,9 @@ int Order(const T& left, const T& right) {
     return left < right ? -1 : (right < left ? 1 : 0);
 }
 
-int Sign(int value) { return (value > 0) - (value < 0); }
+int Sign(int value) {
+    return (value > 0) - (value < 0);
+}
 
 template <bool kTotal>
 int CompareDoubles(double left, double right) {
@@ -64,7 +66,7 @@ int CompareGuids(const Guid& left, const Guid& right) {
 
 template <bool kTotal>
 class ArrayOrder final : public ArrayElementsWalker {
-public:
+  public:
     bool OnPair(const View::Unit& left, const View::Unit& right) override {
         result_ = CompareUnitsIn<kTotal>(left, right);
         return result_ != 0;
@@ -74,7 +76,7 @@ public:
     bool OnRightOnly(const View::Unit&) override { return true; }
     int Result() const { return result_; }
 
-private:
+  private:
     int result_ = 0;
 };
 
@@ -91,7 +93,7 @@ int CompareArrays(const View::ArrayValue& left, const View::ArrayValue& right) {
 
 template <bool kTotal>
 class CompositeOrder final : public CompositePropertyWalker {
-public:
+  public:
     bool OnPair(const View::Property& left, const View::Property& right) override {
         if (leftName_ == nullptr && rightName_ == nullptr && pairResult_ == 0) {
             pairResult_ = CompareUnitsIn<kTotal>(left.GetValue(), right.GetValue());
@@ -115,21 +117,21 @@ public:
         if (leftName_ == nullptr && rightName_ == nullptr) {
             return pairResult_;
         }
+        // A side without an unpaired property counts as a name below every name, the empty
+        // one included, so that a property named "" still tells the composites apart.
+        if (leftName_ == nullptr || rightName_ == nullptr) {
+            return leftName_ == nullptr ? -1 : 1;
+        }
+        const int byName = leftName_->Compare(*rightName_);
         if constexpr (kTotal) {
             // The side holding the smallest unpaired name orders last.
-            if (leftName_ == nullptr || rightName_ == nullptr) {
-                return leftName_ == nullptr ? -1 : 1;
-            }
-            return leftName_->Compare(*rightName_) < 0 ? 1 : -1;
+            return -byName;
         } else {
-            // A side without an unpaired property counts as the empty name.
-            const char* left = leftName_ != nullptr ? leftName_->Text() : "";
-            const char* right = rightName_ != nullptr ? rightName_->Text() : "";
-            return std::strcmp(left, right) < 0 ? -1 : 1;
+            return byName;
         }
     }
 
-private:
+  private:
     int pairResult_ = 0;
     const Name* leftName_ = nullptr;
     const Name* rightName_ = nullptr;
@@ -143,10 +145,7 @@ int CompareComposites(const View::CompositeValue& left, const View::CompositeVal
 }
 
 template <bool kTotal>
-int CompareValuesIn(const View::Unit& left, const View::Unit& right) {
-    Zaph::Detail::NestingGuard guard(COMMON_PLACE("Zaph::Util::CompareValues"));
-    const CapturedValue l = Detail::CaptureValue(left);
-    const CapturedValue r = Detail::CaptureValue(right);
+int CompareCaptured(const CapturedValue& l, const CapturedValue& r) {
     if (l.index != r.index) {
         return l.index < r.index ? -1 : 1;
     }
@@ -190,10 +189,16 @@ int CompareValuesIn(const View::Unit& left, const View::Unit& right) {
     }
 }
 
+template <bool kTotal>
+int CompareValuesIn(const View::Unit& left, const View::Unit& right) {
+    Zaph::Detail::NestingGuard guard(COMMON_PLACE("Zaph::Util::CompareValues"));
+    return Detail::WithValues(left, right, CompareCaptured<kTotal>);
+}
+
 // The unpaired traits of CompareTraits: the first of a side, replaced by a later one of the
 // same name whose value orders first; a trait of another name closes the side.
 class TraitOrder final : public UnitTraitsWalker {
-public:
+  public:
     // Paired traits have unit-equal values, so their comparison is 0 and needs no walk.
     bool OnPair(const View::Trait&, const View::Trait&) override { return false; }
     bool OnLeftOnly(const View::Trait& left) override {
@@ -213,7 +218,7 @@ public:
         return byName != 0 ? byName : CompareUnitsIn<false>(left_->GetValue(), right_->GetValue());
     }
 
-private:
+  private:
     static void Remember(const View::Trait& trait, const View::Trait*& kept, bool& closed) {
         if (closed) {
             return;
@@ -235,7 +240,7 @@ private:
 
 // The traits of a set, in order; most sets are small enough for the fixed buffer.
 class TraitList {
-public:
+  public:
     explicit TraitList(const View::Traits& traits) {
         auto collect = MakeProcessor<const View::Trait>([this](const View::Trait& trait) {
             if (size_ < kInlineCapacity) {
@@ -253,7 +258,7 @@ public:
         return index < kInlineCapacity ? *inline_[index] : *overflow_[index - kInlineCapacity];
     }
 
-private:
+  private:
     static constexpr size_t kInlineCapacity = 8;
     const View::Trait* inline_[kInlineCapacity];
     std::vector<const View::Trait*> overflow_;

@@ -79,8 +79,7 @@ bool CompositeValueHolder::Find(const Name& name,
 
 CompositeIterator<Construction::Property> CompositeValueHolder::GetIterator() {
     return CompositeIterator<Construction::Property>(
-        std::make_shared<VectorIteratorState<Construction::Property, PropertyVector>>(
-            properties_));
+        std::make_shared<VectorIteratorState<Construction::Property, PropertyVector>>(properties_));
 }
 
 void CompositeValueHolder::Set(Construction::PropertyPtr property) {

@@ -17,10 +17,10 @@ namespace Zaph {
 /// See the file comment. T is the property interface, e.g. const View::Property.
 template <class T>
 class CompositeIterator {
-public:
+  public:
     /// The shared state behind an iterator; composites and decorators provide their own.
     class State {
-    public:
+      public:
         virtual ~State() = default;
         /// The current property; only called while IsValid().
         virtual T& Current() const = 0;
@@ -49,20 +49,20 @@ public:
         }
     }
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 
 /// The state of an iterator over a vector of owning pointers to properties.
 template <class T, class Vector>
 class VectorIteratorState final : public CompositeIterator<T>::State {
-public:
+  public:
     explicit VectorIteratorState(const Vector& items) : items_(items) {}
     T& Current() const override { return *items_[position_]; }
     void Next() override { ++position_; }
     bool IsValid() const override { return position_ < items_.size(); }
 
-private:
+  private:
     const Vector& items_;
     size_t position_ = 0;
 };

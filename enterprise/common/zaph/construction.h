@@ -47,7 +47,7 @@ class UnitBuilder : public Generic::UnitVisitor<Layer> {};
 
 /// A unit under construction.
 class Unit : public Modification::Unit {
-public:
+  public:
     using Modification::Unit::Accept;
     using Modification::Unit::GetTraits;
     /// Calls the builder's Visit overload for this unit's value kind.
@@ -57,7 +57,7 @@ public:
 
 /// A trait set that can be changed.
 class Traits : public Modification::Traits {
-public:
+  public:
     /// Adds `trait` at its place. A trait equal to one already held (same name, equal value and
     /// traits) is destroyed and the set stays unchanged. A null trait raises "ZAPH: Null units
     /// are forbidden.".
@@ -68,7 +68,7 @@ public:
 
 /// A property whose value is a unit under construction.
 class Property : public Modification::Property {
-public:
+  public:
     using Modification::Property::GetValue;
     Unit& GetValue() override = 0;
 };
@@ -82,7 +82,7 @@ class ComplexValue : public Modification::ComplexValue<T> {};
 class NilValue : public Modification::NilValue {};
 
 class ArrayValue : public Modification::ArrayValue {
-public:
+  public:
     using Modification::ArrayValue::ForEach;
     using Modification::ArrayValue::Insert;
     using Modification::ArrayValue::ProcessAt;
@@ -102,7 +102,7 @@ public:
 };
 
 class CompositeValue : public Modification::CompositeValue {
-public:
+  public:
     using Modification::CompositeValue::Find;
     using Modification::CompositeValue::ForEach;
     using Modification::CompositeValue::GetIterator;

@@ -20,7 +20,7 @@ const T& Complex(const CapturedValue& captured) {
 
 // The container interface of a unit just made by the factory.
 class ContainerOf final : public Construction::NullVisitor {
-public:
+  public:
     using Construction::NullVisitor::Visit;
     void Visit(Construction::ArrayValue& value) override { array = &value; }
     void Visit(Construction::CompositeValue& value) override { composite = &value; }
@@ -107,7 +107,8 @@ Construction::UnitPtr CopyValue(const CapturedValue& value, Construction::UnitFa
 
 Construction::UnitPtr CopyUnit(const View::Unit& source, Construction::UnitFactory& factory) {
     Zaph::Detail::NestingGuard guard(COMMON_PLACE("Zaph::Util::CopyUnit"));
-    Construction::UnitPtr copy = CopyValue(Detail::CaptureValue(source), factory);
+    Construction::UnitPtr copy = Detail::WithValue(
+        source, [&](const CapturedValue& value) { return CopyValue(value, factory); });
     if (copy == nullptr) {
         Zaph::Detail::ThrowNullUnit(COMMON_PLACE("Zaph::Util::CopyUnit"));
     }

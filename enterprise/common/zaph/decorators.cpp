@@ -7,21 +7,21 @@ namespace {
 
 // Passes the traits whose name matches the sieve to the caller's processor.
 class SieveProcessor final : public ItemProcessor<const Trait> {
-public:
+  public:
     SieveProcessor(ItemProcessor<const Trait>& processor, const Name& name, bool exclude)
         : processor_(processor), name_(name), exclude_(exclude) {}
     bool Process(const Trait& trait) override {
         return ((trait.GetName() == name_) != exclude_) && processor_.Process(trait);
     }
 
-private:
+  private:
     ItemProcessor<const Trait>& processor_;
     const Name& name_;
     bool exclude_;
 };
 
 class SkippingIteratorState final : public CompositeIterator<const Property>::State {
-public:
+  public:
     SkippingIteratorState(CompositeIterator<const Property> inner, const Name& name)
         : inner_(std::move(inner)), name_(name) {
         SkipRemoved();
@@ -33,7 +33,7 @@ public:
     }
     bool IsValid() const override { return inner_.IsValid(); }
 
-private:
+  private:
     void SkipRemoved() {
         while (inner_.IsValid() && inner_.Current().GetName() == name_) {
             inner_.Next();
@@ -57,7 +57,7 @@ void SieveTraits::ForEach(ItemProcessor<const Trait>& processor) const {
 }
 
 class PropertyRemovingUnitDecorator::Value final : public CompositeValue {
-public:
+  public:
     Value(const CompositeValue& composite, const Name& name) : composite_(composite), name_(name) {}
 
     void ForEach(ItemProcessor<const Property>& processor) const override {
@@ -72,7 +72,7 @@ public:
             std::make_shared<SkippingIteratorState>(composite_.GetIterator(), name_));
     }
 
-private:
+  private:
     const CompositeValue& composite_;
     const Name& name_;
 };
@@ -82,7 +82,7 @@ namespace {
 // Hands every value to the caller's reader unchanged, except that a composite is shown
 // through PropertyRemovingUnitDecorator::Value.
 class PassThrough {
-public:
+  public:
     PassThrough(UnitReader& reader, const Name& name) : reader_(reader), name_(name) {}
     template <class V>
     void operator()(const V& value) {
@@ -93,17 +93,16 @@ public:
         reader_.Visit(value);
     }
 
-private:
+  private:
     UnitReader& reader_;
     const Name& name_;
 };
 
 }  // namespace
 
-class PropertyRemovingUnitDecorator::Reader final
-    : private Generic::HandlerStorage<PassThrough>,
-      public Detail::UnitVisitorAdaptor<PassThrough> {
-public:
+class PropertyRemovingUnitDecorator::Reader final : private Generic::HandlerStorage<PassThrough>,
+                                                    public Detail::UnitVisitorAdaptor<PassThrough> {
+  public:
     Reader(UnitReader& reader, const Name& name)
         : HandlerStorage(PassThrough(reader, name)), VisitorAdaptor(handler) {}
 };

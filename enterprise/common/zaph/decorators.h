@@ -18,63 +18,63 @@
 namespace Zaph::View {
 
 class DelegatingUnit : public Unit {
-public:
+  public:
     explicit DelegatingUnit(const Unit& unit) : unit_(unit) {}
     void Accept(UnitReader& reader) const override { unit_.Accept(reader); }
     const Traits& GetTraits() const override { return unit_.GetTraits(); }
 
-protected:
+  protected:
     const Unit& Decorated() const { return unit_; }
 
-private:
+  private:
     const Unit& unit_;
 };
 
 class SieveTraits : public Traits {
-public:
+  public:
     /// Shows the traits of `traits` called `name`, or with `exclude` the traits not so called.
     SieveTraits(const Traits& traits, const Name& name, bool exclude)
         : traits_(traits), name_(name), exclude_(exclude) {}
     void ForEachNamed(const Name& name, ItemProcessor<const Trait>& processor) const override;
     void ForEach(ItemProcessor<const Trait>& processor) const override;
 
-private:
+  private:
     const Traits& traits_;
     Name name_;
     bool exclude_;
 };
 
 class SieveTraitsUnit : public DelegatingUnit {
-public:
+  public:
     SieveTraitsUnit(const Unit& unit, const Name& name, bool exclude)
         : DelegatingUnit(unit), sieve_(unit.GetTraits(), name, exclude) {}
     const Traits& GetTraits() const override { return sieve_; }
 
-private:
+  private:
     SieveTraits sieve_;
 };
 
 class ExcludeTraitUnit : public SieveTraitsUnit {
-public:
+  public:
     ExcludeTraitUnit(const Unit& unit, const Name& name) : SieveTraitsUnit(unit, name, true) {}
 };
 
 /// Passes every property to `processor` except the one called `name`.
 class SkippingProcessor final : public ItemProcessor<const Property> {
-public:
+  public:
     SkippingProcessor(ItemProcessor<const Property>& processor, const Name& name)
         : processor_(processor), name_(name) {}
     bool Process(const Property& property) override {
         return property.GetName() != name_ && processor_.Process(property);
     }
 
-private:
+  private:
     ItemProcessor<const Property>& processor_;
     const Name& name_;
 };
 
 class PropertyRemovingUnitDecorator : public Unit {
-public:
+  public:
     /// The composite shown to readers, without the removed property.
     class Value;
     /// The reader wrapped around the caller's reader.
@@ -84,7 +84,7 @@ public:
     void Accept(UnitReader& reader) const override;
     const Traits& GetTraits() const override { return unit_.GetTraits(); }
 
-private:
+  private:
     const Unit& unit_;
     Name name_;
 };

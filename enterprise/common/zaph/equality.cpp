@@ -22,7 +22,7 @@ bool ComplexEqual(const CapturedValue& left, const CapturedValue& right) {
 
 // Every pair unit-equal and nothing unpaired.
 class AllPairsEqual final : public ArrayElementsWalker, public CompositePropertyWalker {
-public:
+  public:
     bool OnPair(const View::Unit& left, const View::Unit& right) override {
         equal_ = UnitsEqual(left, right);
         return !equal_;
@@ -36,7 +36,7 @@ public:
     bool OnRightOnly(const View::Property&) override { return Unpaired(); }
     bool Equal() const { return equal_; }
 
-private:
+  private:
     bool Unpaired() {
         equal_ = false;
         return true;
@@ -46,13 +46,13 @@ private:
 };
 
 class NoUnpairedTrait final : public UnitTraitsWalker {
-public:
+  public:
     bool OnPair(const View::Trait&, const View::Trait&) override { return false; }
     bool OnLeftOnly(const View::Trait&) override { return Unpaired(); }
     bool OnRightOnly(const View::Trait&) override { return Unpaired(); }
     bool Equal() const { return equal_; }
 
-private:
+  private:
     bool Unpaired() {
         equal_ = false;
         return true;
@@ -61,12 +61,7 @@ private:
     bool equal_ = true;
 };
 
-}  // namespace
-
-bool ValuesEqual(const View::Unit& left, const View::Unit& right) {
-    Zaph::Detail::NestingGuard guard(COMMON_PLACE("Zaph::Util::ValuesEqual"));
-    const CapturedValue l = Detail::CaptureValue(left);
-    const CapturedValue r = Detail::CaptureValue(right);
+bool CapturedEqual(const CapturedValue& l, const CapturedValue& r) {
     if (l.index != r.index) {
         return false;
     }
@@ -119,6 +114,13 @@ bool ValuesEqual(const View::Unit& left, const View::Unit& right) {
         default:  // Nil
             return true;
     }
+}
+
+}  // namespace
+
+bool ValuesEqual(const View::Unit& left, const View::Unit& right) {
+    Zaph::Detail::NestingGuard guard(COMMON_PLACE("Zaph::Util::ValuesEqual"));
+    return Detail::WithValues(left, right, CapturedEqual);
 }
 
 bool UnitsEqual(const View::Unit& left, const View::Unit& right) {

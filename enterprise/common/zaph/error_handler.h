@@ -19,7 +19,7 @@
 namespace Zaph {
 
 class ErrorHandler : private Common::NonCopyable {
-public:
+  public:
     virtual ~ErrorHandler() = default;
     virtual void PropertyNotFound(std::u16string_view path) = 0;
     virtual void PropertyTypeMismatch(std::u16string_view path, uint32_t expected,
@@ -28,7 +28,7 @@ public:
 };
 
 class ThrowingErrorHandler final : public ErrorHandler {
-public:
+  public:
     /// The single instance.
     static ThrowingErrorHandler& Instance();
 
@@ -37,7 +37,7 @@ public:
                               uint32_t actual) override;
     void PropertyProcessingError(std::u16string_view path, const Common::Error& cause) override;
 
-private:
+  private:
     ThrowingErrorHandler() = default;
 };
 

@@ -21,7 +21,7 @@ namespace Zaph {
 
 /// The exception type of the library: a Common::Error (catch either).
 class ModuleError : public Common::Error {
-public:
+  public:
     explicit ModuleError(Common::Error error) : Common::Error(std::move(error)) {}
 };
 

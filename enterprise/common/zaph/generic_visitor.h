@@ -24,7 +24,7 @@ namespace Zaph::Generic {
 /// type index order).
 template <class L>
 class UnitVisitor : private Common::NonCopyable {
-public:
+  public:
     virtual ~UnitVisitor() = default;
     virtual void Visit(typename L::CompositeValue& value) = 0;
     virtual void Visit(typename L::ArrayValue& value) = 0;
@@ -49,7 +49,7 @@ public:
 /// `handler(value)`.
 template <class Interface, class L, class H>
 class VisitorAdaptor : public Interface {
-public:
+  public:
     explicit VisitorAdaptor(H& handler) : handler_(handler) {}
 
     void Visit(typename L::CompositeValue& value) override { handler_(value); }
@@ -72,7 +72,7 @@ public:
     void Visit(typename L::template ScalarValue<bool>& value) override { handler_(value); }
     void Visit(typename L::NilValue& value) override { handler_(value); }
 
-protected:
+  protected:
     H& handler_;
 };
 
@@ -80,7 +80,7 @@ protected:
 /// react to one or two kinds.
 template <class Interface, class L>
 class NullVisitor : public Interface {
-public:
+  public:
     void Visit(typename L::CompositeValue&) override {}
     void Visit(typename L::ArrayValue&) override {}
     void Visit(typename L::template ComplexValue<Common::Error>&) override {}

@@ -24,18 +24,18 @@ namespace Zaph {
 
 template <class T>
 class ScalarValueHolder final : public Construction::ScalarValue<T> {
-public:
+  public:
     explicit ScalarValueHolder(T value) : value_(value) {}
     T GetValue() const override { return value_; }
     void SetValue(T value) override { value_ = value; }
 
-private:
+  private:
     T value_;
 };
 
 template <class T>
 class ComplexValueHolder final : public Construction::ComplexValue<T> {
-public:
+  public:
     explicit ComplexValueHolder(T value) : value_(std::move(value)) {}
     const T& GetValue() const override { return value_; }
     void SetValue(const T& value) override {
@@ -44,14 +44,14 @@ public:
         }
     }
 
-private:
+  private:
     T value_;
 };
 
 class NilValueHolder final : public Construction::NilValue {};
 
 class ArrayValueHolder final : public Construction::ArrayValue {
-public:
+  public:
     ArrayValueHolder() = default;
     ~ArrayValueHolder() override;
 
@@ -82,12 +82,12 @@ public:
     void PushBack(Construction::UnitPtr unit) override;
     void PushFront(Construction::UnitPtr unit) override;
 
-private:
+  private:
     std::vector<Construction::UnitPtr> elements_;
 };
 
 class CompositeValueHolder final : public Construction::CompositeValue {
-public:
+  public:
     CompositeValueHolder() = default;
 
     void ForEach(ItemProcessor<const View::Property>& processor) const override;
@@ -103,7 +103,7 @@ public:
     void Set(Construction::PropertyPtr property) override;
     void Remove(const Name& name) override;
 
-private:
+  private:
     // The property called `name`, or null.
     Construction::Property* Lookup(const Name& name) const;
 

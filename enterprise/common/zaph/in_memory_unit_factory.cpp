@@ -32,17 +32,39 @@ Common::Error DetachedCopy(const Common::Error& error) {
 
 }  // namespace
 
-UnitPtr InMemoryUnitFactory::CreateNil() { return Make<NilValueHolder>(); }
-UnitPtr InMemoryUnitFactory::CreateBoolean(bool value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateByte(uint8_t value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateSByte(int8_t value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateWord(uint16_t value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateSWord(int16_t value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateDWord(uint32_t value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateSDWord(int32_t value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateQWord(uint64_t value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateSQWord(int64_t value) { return MakeScalar(value); }
-UnitPtr InMemoryUnitFactory::CreateDouble(double value) { return MakeScalar(value); }
+UnitPtr InMemoryUnitFactory::CreateNil() {
+    return Make<NilValueHolder>();
+}
+UnitPtr InMemoryUnitFactory::CreateBoolean(bool value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateByte(uint8_t value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateSByte(int8_t value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateWord(uint16_t value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateSWord(int16_t value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateDWord(uint32_t value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateSDWord(int32_t value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateQWord(uint64_t value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateSQWord(int64_t value) {
+    return MakeScalar(value);
+}
+UnitPtr InMemoryUnitFactory::CreateDouble(double value) {
+    return MakeScalar(value);
+}
 
 UnitPtr InMemoryUnitFactory::CreateBlob(const Blob& value) {
     return Make<ComplexValueHolder<Blob>>(value);
@@ -60,9 +82,13 @@ UnitPtr InMemoryUnitFactory::CreateError(const Common::Error& value) {
     return Make<ComplexValueHolder<Common::Error>>(DetachedCopy(value));
 }
 
-UnitPtr InMemoryUnitFactory::CreateArray() { return Make<ArrayValueHolder>(); }
+UnitPtr InMemoryUnitFactory::CreateArray() {
+    return Make<ArrayValueHolder>();
+}
 
-UnitPtr InMemoryUnitFactory::CreateComposite() { return Make<CompositeValueHolder>(); }
+UnitPtr InMemoryUnitFactory::CreateComposite() {
+    return Make<CompositeValueHolder>();
+}
 
 View::TraitPtr InMemoryUnitFactory::CreateTrait(const Name& name, View::UnitPtr value) {
     return std::make_unique<TraitHolder>(name, std::move(value));

@@ -14,7 +14,7 @@ namespace Zaph {
 /// Receives the items of an enumeration; T carries the constness of the items.
 template <class T>
 class ItemProcessor : private Common::NonCopyable {
-public:
+  public:
     virtual ~ItemProcessor() = default;
     /// Handles one item; true stops the enumeration.
     virtual bool Process(T& item) = 0;
@@ -23,11 +23,11 @@ public:
 /// An item processor that calls a function object returning bool.
 template <class T, class F>
 class FunctionProcessor final : public ItemProcessor<T> {
-public:
+  public:
     explicit FunctionProcessor(F function) : function_(std::move(function)) {}
     bool Process(T& item) override { return function_(item); }
 
-private:
+  private:
     F function_;
 };
 

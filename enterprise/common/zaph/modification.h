@@ -38,7 +38,7 @@ class UnitWriter : public Generic::UnitVisitor<Layer> {};
 
 /// A unit whose values can be changed in place.
 class Unit : public View::Unit {
-public:
+  public:
     using View::Unit::Accept;
     /// Calls the writer's Visit overload for this unit's value kind.
     virtual void Accept(UnitWriter& writer) = 0;
@@ -49,20 +49,20 @@ class Traits : public View::Traits {};
 
 /// A property whose value can be changed.
 class Property : public View::Property {
-public:
+  public:
     using View::Property::GetValue;
     virtual Unit& GetValue() = 0;
 };
 
 template <class T>
 class ScalarValue : public View::ScalarValue<T> {
-public:
+  public:
     virtual void SetValue(T value) = 0;
 };
 
 template <class T>
 class ComplexValue : public View::ComplexValue<T> {
-public:
+  public:
     /// Copies a string, blob or GUID; an error is shared by taking a reference.
     virtual void SetValue(const T& value) = 0;
 };
@@ -70,7 +70,7 @@ public:
 class NilValue : public View::NilValue {};
 
 class ArrayValue : public View::ArrayValue {
-public:
+  public:
     using View::ArrayValue::ForEach;
     using View::ArrayValue::ProcessAt;
     using View::ArrayValue::ProcessBack;
@@ -97,7 +97,7 @@ public:
 };
 
 class CompositeValue : public View::CompositeValue {
-public:
+  public:
     using View::CompositeValue::Find;
     using View::CompositeValue::ForEach;
 

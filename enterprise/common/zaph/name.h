@@ -20,7 +20,7 @@ namespace Zaph {
 
 /// See the file comment.
 class Name {
-public:
+  public:
     /// The empty name.
     Name() noexcept = default;
     /// A name owning a copy of `text` (up to its first NUL byte).
@@ -70,7 +70,7 @@ public:
         return a.Compare(b) <=> 0;
     }
 
-private:
+  private:
     Name(const char* literal, uint64_t hash) noexcept : text_(literal), hash_(hash) {}
 
     // Empty unless the name owns its text; text_ then points into it.

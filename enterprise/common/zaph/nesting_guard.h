@@ -24,7 +24,7 @@ inline thread_local uint32_t nestingDepth = 0;
 [[noreturn]] void ThrowUnitTooDeep(const Common::SourceLocation& place);
 
 class NestingGuard {
-public:
+  public:
     /// Enters one level; raises at `place` past the budget.
     explicit NestingGuard(const Common::SourceLocation& place) {
         if (nestingDepth >= kMaxUnitDepth) {

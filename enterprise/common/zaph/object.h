@@ -16,7 +16,7 @@ namespace Zaph {
 
 template <class H>
 class Object final : public Construction::Unit {
-public:
+  public:
     template <class... Args>
     explicit Object(Args&&... args) : holder_(std::forward<Args>(args)...) {}
 
@@ -26,7 +26,7 @@ public:
     const View::Traits& GetTraits() const override { return traits_; }
     Construction::Traits& GetTraits() override { return traits_; }
 
-private:
+  private:
     H holder_;
     // Declared after the holder so that it is destroyed first.
     TraitsHolder traits_;

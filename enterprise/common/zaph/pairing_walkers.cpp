@@ -1,31 +1,72 @@
 #include "enterprise/common/zaph/pairing_walkers.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "enterprise/common/zaph/compare.h"
 
 namespace Zaph::Util {
 namespace {
 
-// The first trait of `traits` called like `trait` whose value is unit-equal to its value.
-const View::Trait* FindEqualTrait(const View::Traits& traits, const View::Trait& trait) {
-    const View::Trait* found = nullptr;
-    auto finder = MakeProcessor<const View::Trait>([&](const View::Trait& candidate) {
-        if (UnitsEqual(candidate.GetValue(), trait.GetValue())) {
-            found = &candidate;
+// What the left pass of WalkTraits learnt, so that the right pass does not compare the same
+// values again: the right traits that became partners, and the pairs found unequal. Without
+// it, equality of units nested through trait values would double its work at every level.
+class TraitPairing {
+  public:
+    // The first trait of `right` called like `trait` whose value is unit-equal to its value.
+    const View::Trait* FindPartner(const View::Traits& right, const View::Trait& trait) {
+        const View::Trait* found = nullptr;
+        auto finder = MakeProcessor<const View::Trait>([&](const View::Trait& candidate) {
+            if (UnitsEqual(candidate.GetValue(), trait.GetValue())) {
+                found = &candidate;
+                partners_.push_back(found);
+            } else {
+                unequal_.emplace_back(&trait, &candidate);
+            }
+            return found != nullptr;
+        });
+        right.ForEachNamed(trait.GetName(), finder);
+        return found;
+    }
+
+    // Prepares the lookups of HasPartner once the left pass is over.
+    void EndLeftPass() {
+        std::sort(partners_.begin(), partners_.end());
+        std::sort(unequal_.begin(), unequal_.end());
+    }
+
+    // True when some trait of `left` called like the right trait `trait` has a unit-equal value.
+    bool HasPartner(const View::Traits& left, const View::Trait& trait) const {
+        if (std::binary_search(partners_.begin(), partners_.end(), &trait)) {
+            return true;
         }
-        return found != nullptr;
-    });
-    traits.ForEachNamed(trait.GetName(), finder);
-    return found;
-}
+        bool found = false;
+        auto finder = MakeProcessor<const View::Trait>([&](const View::Trait& candidate) {
+            found = !std::binary_search(unequal_.begin(), unequal_.end(),
+                                        std::make_pair(&candidate, &trait)) &&
+                    UnitsEqual(candidate.GetValue(), trait.GetValue());
+            return found;
+        });
+        left.ForEachNamed(trait.GetName(), finder);
+        return found;
+    }
+
+  private:
+    std::vector<const View::Trait*> partners_;
+    // (left trait, right trait)
+    std::vector<std::pair<const View::Trait*, const View::Trait*>> unequal_;
+};
 
 }  // namespace
 
 void WalkTraits(const View::Unit& left, const View::Unit& right, UnitTraitsWalker& walker) {
     const View::Traits& leftTraits = left.GetTraits();
     const View::Traits& rightTraits = right.GetTraits();
+    TraitPairing pairing;
     bool stopped = false;
     auto leftPass = MakeProcessor<const View::Trait>([&](const View::Trait& trait) {
-        const View::Trait* partner = FindEqualTrait(rightTraits, trait);
+        const View::Trait* partner = pairing.FindPartner(rightTraits, trait);
         stopped = partner != nullptr ? walker.OnPair(trait, *partner) : walker.OnLeftOnly(trait);
         return stopped;
     });
@@ -33,8 +74,9 @@ void WalkTraits(const View::Unit& left, const View::Unit& right, UnitTraitsWalke
     if (stopped) {
         return;
     }
+    pairing.EndLeftPass();
     auto rightPass = MakeProcessor<const View::Trait>([&](const View::Trait& trait) {
-        return FindEqualTrait(leftTraits, trait) == nullptr && walker.OnRightOnly(trait);
+        return !pairing.HasPartner(leftTraits, trait) && walker.OnRightOnly(trait);
     });
     rightTraits.ForEach(rightPass);
 }

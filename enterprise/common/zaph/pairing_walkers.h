@@ -21,7 +21,7 @@
 namespace Zaph::Util {
 
 class UnitTraitsWalker : private Common::NonCopyable {
-public:
+  public:
     virtual ~UnitTraitsWalker() = default;
     virtual bool OnPair(const View::Trait& left, const View::Trait& right) = 0;
     virtual bool OnLeftOnly(const View::Trait& left) = 0;
@@ -29,7 +29,7 @@ public:
 };
 
 class ArrayElementsWalker : private Common::NonCopyable {
-public:
+  public:
     virtual ~ArrayElementsWalker() = default;
     virtual bool OnPair(const View::Unit& left, const View::Unit& right) = 0;
     virtual bool OnLeftOnly(const View::Unit& left) = 0;
@@ -37,7 +37,7 @@ public:
 };
 
 class CompositePropertyWalker : private Common::NonCopyable {
-public:
+  public:
     virtual ~CompositePropertyWalker() = default;
     virtual bool OnPair(const View::Property& left, const View::Property& right) = 0;
     virtual bool OnLeftOnly(const View::Property& left) = 0;

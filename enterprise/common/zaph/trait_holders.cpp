@@ -25,7 +25,9 @@ PropertyHolder::PropertyHolder(const Name& name, Construction::UnitPtr value)
     }
 }
 
-PropertyHolder::~PropertyHolder() { Detail::DisposeUnit(std::move(value_)); }
+PropertyHolder::~PropertyHolder() {
+    Detail::DisposeUnit(std::move(value_));
+}
 
 TraitHolder::TraitHolder(const Name& name, View::UnitPtr value)
     : name_(name), value_(std::move(value)) {
@@ -34,7 +36,9 @@ TraitHolder::TraitHolder(const Name& name, View::UnitPtr value)
     }
 }
 
-TraitHolder::~TraitHolder() { Detail::DisposeUnit(std::move(value_)); }
+TraitHolder::~TraitHolder() {
+    Detail::DisposeUnit(std::move(value_));
+}
 
 TraitsHolder::TraitVector::const_iterator TraitsHolder::LowerBound(const Name& name) const {
     return std::lower_bound(storage_->begin(), storage_->end(), name,
@@ -80,10 +84,10 @@ void TraitsHolder::Add(View::TraitPtr trait) {
         traits.push_back(std::move(trait));
         return;
     }
-    const auto position = std::lower_bound(
-        traits.begin(), traits.end(), trait, [](const View::TraitPtr& a, const View::TraitPtr& b) {
-            return CompareTraitEntries(*a, *b) < 0;
-        });
+    const auto position = std::lower_bound(traits.begin(), traits.end(), trait,
+                                           [](const View::TraitPtr& a, const View::TraitPtr& b) {
+                                               return CompareTraitEntries(*a, *b) < 0;
+                                           });
     if (CompareTraitEntries(**position, *trait) == 0) {
         return;  // an equal trait is held; `trait` is destroyed
     }

@@ -24,7 +24,7 @@
 namespace Zaph {
 
 class PropertyHolder final : public Construction::Property {
-public:
+  public:
     PropertyHolder(const Name& name, Construction::UnitPtr value);
     ~PropertyHolder() override;
 
@@ -32,26 +32,26 @@ public:
     const View::Unit& GetValue() const override { return *value_; }
     Construction::Unit& GetValue() override { return *value_; }
 
-private:
+  private:
     Name name_;
     Construction::UnitPtr value_;
 };
 
 class TraitHolder final : public View::Trait {
-public:
+  public:
     TraitHolder(const Name& name, View::UnitPtr value);
     ~TraitHolder() override;
 
     const Name& GetName() const override { return name_; }
     const View::Unit& GetValue() const override { return *value_; }
 
-private:
+  private:
     Name name_;
     View::UnitPtr value_;
 };
 
 class TraitsHolder final : public Construction::Traits {
-public:
+  public:
     TraitsHolder() = default;
 
     void ForEachNamed(const Name& name, ItemProcessor<const View::Trait>& processor) const override;
@@ -59,7 +59,7 @@ public:
     void Add(View::TraitPtr trait) override;
     uint32_t Remove(const Name& name) override;
 
-private:
+  private:
     using TraitVector = std::vector<View::TraitPtr>;
 
     // The first trait not ordering before the traits called `name`.

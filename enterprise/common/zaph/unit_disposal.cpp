@@ -9,7 +9,7 @@ namespace {
 // Units whose destruction was handed back while another one was being destroyed. The first
 // units stay in a fixed buffer, so that destroying small trees allocates nothing.
 class PendingUnits {
-public:
+  public:
     // False when the list could not grow.
     bool Push(const View::Unit* unit) noexcept {
         if (inlineCount_ < kInlineCapacity) {
@@ -34,7 +34,7 @@ public:
         return inlineCount_ != 0 ? inline_[--inlineCount_] : nullptr;
     }
 
-private:
+  private:
     static constexpr size_t kInlineCapacity = 32;
     const View::Unit* inline_[kInlineCapacity];
     size_t inlineCount_ = 0;

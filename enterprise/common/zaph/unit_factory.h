@@ -22,7 +22,7 @@
 namespace Zaph::Construction {
 
 class UnitFactory : private Common::NonCopyable {
-public:
+  public:
     virtual ~UnitFactory() = default;
     virtual UnitPtr CreateNil() = 0;
     virtual UnitPtr CreateBoolean(bool value) = 0;
@@ -48,7 +48,7 @@ public:
 };
 
 class InMemoryUnitFactory final : public UnitFactory {
-public:
+  public:
     InMemoryUnitFactory() = default;
 
     UnitPtr CreateNil() override;

@@ -10,13 +10,14 @@
 //
 // They are built on the handlers below, which other algorithms use directly:
 // GetValueTypeIndexVisitor, Detail::UnitValueGetter with the TypeMismatchHandlers policies, and
-// Detail::ValueSetter. Detail::CaptureValue records the kind and value interface of a unit in
-// one visit, for algorithms that dispatch on two units at once.
+// Detail::ValueSetter. Detail::WithValue and Detail::WithValues run a function inside the
+// visit of one or two units, for algorithms that dispatch on the kinds of two units at once.
 //
 // Thread-safety: as the units read.
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "enterprise/common/zaph/visitors.h"
 
@@ -24,14 +25,14 @@ namespace Zaph::Util {
 
 /// Handler that stores the type index of the visited kind; TypeIndex::None before any visit.
 class GetValueTypeIndexVisitor {
-public:
+  public:
     template <class V>
     void operator()(const V& value) {
         index_ = TypeIndexOfValue(value);
     }
     uint32_t GetIndex() const { return index_; }
 
-private:
+  private:
     uint32_t index_ = TypeIndex::None;
 };
 
@@ -66,7 +67,7 @@ class UnitValueGetter;
 /// Copies a scalar of type T into `out`.
 template <class T, class Policy>
 class UnitValueGetter<T, ScalarTag, Policy> {
-public:
+  public:
     explicit UnitValueGetter(T& out) : out_(out) {}
     void operator()(const View::ScalarValue<T>& value) { out_ = value.GetValue(); }
     template <class V>
@@ -74,14 +75,14 @@ public:
         Policy::OnMismatch(TypeIndexOfValue(value));
     }
 
-private:
+  private:
     T& out_;
 };
 
 /// Points `out` at the complex value of type T.
 template <class T, class Policy>
 class UnitValueGetter<T, ComplexTag, Policy> {
-public:
+  public:
     explicit UnitValueGetter(const T*& out) : out_(out) {}
     void operator()(const View::ComplexValue<T>& value) { out_ = &value.GetValue(); }
     template <class V>
@@ -89,7 +90,7 @@ public:
         Policy::OnMismatch(TypeIndexOfValue(value));
     }
 
-private:
+  private:
     const T*& out_;
 };
 
@@ -97,7 +98,7 @@ private:
 /// "ZAPH: Object internal structure mismatch.".
 template <class T>
 class ValueSetter {
-public:
+  public:
     explicit ValueSetter(const T& value) : value_(value) {}
     void operator()(Modification::ScalarValue<T>& target) requires kIsScalarData<T> {
         target.SetValue(value_);
@@ -110,11 +111,13 @@ public:
         throw MakeTypeMismatchError();
     }
 
-private:
+  private:
     const T& value_;
 };
 
-/// The kind and value interface of a unit, recorded in one visit.
+/// The kind and view value interface of a unit, as WithValue and WithValues hand them over.
+/// Valid only during that call: a decorator may build the value interface it presents on the
+/// stack of its Accept.
 struct CapturedValue {
     uint32_t index = TypeIndex::None;
     const void* value = nullptr;
@@ -126,8 +129,36 @@ struct CapturedValue {
     }
 };
 
-/// Records the kind and view value interface of `unit`.
-CapturedValue CaptureValue(const View::Unit& unit);
+/// Calls `function(value)` inside the visit of `unit` and returns its result (which must be
+/// default-constructible).
+template <class F>
+auto WithValue(const View::Unit& unit, F&& function) {
+    std::invoke_result_t<F&, const CapturedValue&> result{};
+    auto handler = [&](const auto& value) {
+        result = function(CapturedValue{TypeIndexOfValue(value), &value});
+    };
+    View::Detail::UnitVisitorAdaptor<decltype(handler)> reader(handler);
+    unit.Accept(reader);
+    return result;
+}
+
+/// Calls `function(left value, right value)` inside the visits of both units: one visit for
+/// the left kind, then one for the right kind.
+template <class F>
+auto WithValues(const View::Unit& left, const View::Unit& right, F&& function) {
+    std::invoke_result_t<F&, const CapturedValue&, const CapturedValue&> result{};
+    auto onLeft = [&](const auto& leftValue) {
+        const CapturedValue captured{TypeIndexOfValue(leftValue), &leftValue};
+        auto onRight = [&](const auto& rightValue) {
+            result = function(captured, CapturedValue{TypeIndexOfValue(rightValue), &rightValue});
+        };
+        View::Detail::UnitVisitorAdaptor<decltype(onRight)> rightReader(onRight);
+        right.Accept(rightReader);
+    };
+    View::Detail::UnitVisitorAdaptor<decltype(onLeft)> leftReader(onLeft);
+    left.Accept(leftReader);
+    return result;
+}
 
 }  // namespace Detail
 
@@ -154,15 +185,15 @@ std::conditional_t<kIsScalarData<T>, T, const T&> GetValue(const View::Unit& uni
 template <class T>
 T GetValueOr(const View::Unit& unit, T failSafe) {
     if constexpr (kIsScalarData<T>) {
-        Detail::UnitValueGetter<T, ScalarTag, TypeMismatchHandlers::ReturnFailSafeValue<T>>
-            getter(failSafe);
+        Detail::UnitValueGetter<T, ScalarTag, TypeMismatchHandlers::ReturnFailSafeValue<T>> getter(
+            failSafe);
         View::Detail::UnitVisitorAdaptor<decltype(getter)> reader(getter);
         unit.Accept(reader);
         return failSafe;
     } else {
         const T* value = &failSafe;
-        Detail::UnitValueGetter<T, ComplexTag, TypeMismatchHandlers::ReturnFailSafeValue<T>>
-            getter(value);
+        Detail::UnitValueGetter<T, ComplexTag, TypeMismatchHandlers::ReturnFailSafeValue<T>> getter(
+            value);
         View::Detail::UnitVisitorAdaptor<decltype(getter)> reader(getter);
         unit.Accept(reader);
         return *value;

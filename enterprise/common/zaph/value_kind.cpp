@@ -6,14 +6,13 @@ namespace Zaph {
 namespace {
 
 const char* const kTypeNames[] = {
-    "Nil",   "Boolean", "Byte",   "SByte", "Word",   "SWord",  "DWord",  "SDWord",    "QWord",
-    "SQWord", "Double", "Blob",   "Guid",  "String", "Error",  "Array",  "Composite",
+    "Nil",    "Boolean", "Byte", "SByte", "Word",   "SWord", "DWord", "SDWord",    "QWord",
+    "SQWord", "Double",  "Blob", "Guid",  "String", "Error", "Array", "Composite",
 };
 
 const char16_t* const kMessageTypeNames[] = {
-    u"nil",    u"boolean", u"byte", u"sbyte",  u"word",   u"sword",  u"dword",     u"sdword",
-    u"qword",  u"sqword",  u"double", u"blob", u"guid",   u"string", u"error",     u"array",
-    u"composite",
+    u"nil",    u"boolean", u"byte", u"sbyte", u"word",   u"sword", u"dword", u"sdword",    u"qword",
+    u"sqword", u"double",  u"blob", u"guid",  u"string", u"error", u"array", u"composite",
 };
 
 static_assert(std::size(kTypeNames) == TypeIndex::None);
@@ -21,7 +20,9 @@ static_assert(std::size(kMessageTypeNames) == TypeIndex::None);
 
 }  // namespace
 
-const char* TypeName(uint32_t index) { return index < TypeIndex::None ? kTypeNames[index] : ""; }
+const char* TypeName(uint32_t index) {
+    return index < TypeIndex::None ? kTypeNames[index] : "";
+}
 
 std::u16string MessageTypeName(uint32_t index) {
     if (index < TypeIndex::None) {

@@ -74,7 +74,7 @@ class UnitReader : public Generic::UnitVisitor<Layer> {};
 
 /// A read-only unit.
 class Unit : private Common::NonCopyable {
-public:
+  public:
     virtual ~Unit() = default;
     /// Calls the reader's Visit overload for this unit's value kind.
     virtual void Accept(UnitReader& reader) const = 0;
@@ -84,7 +84,7 @@ public:
 
 /// The traits of a unit: in name order, and among equal names by the order of their values.
 class Traits : private Common::NonCopyable {
-public:
+  public:
     virtual ~Traits() = default;
     /// Hands the traits called `name` to `processor`, in order, until it returns true.
     virtual void ForEachNamed(const Name& name, ItemProcessor<const Trait>& processor) const = 0;
@@ -94,7 +94,7 @@ public:
 
 /// A trait: a name and a value unit (never absent). Traits are not changed once made.
 class Trait : private Common::NonCopyable {
-public:
+  public:
     virtual ~Trait() = default;
     virtual const Name& GetName() const = 0;
     virtual const Unit& GetValue() const = 0;
@@ -102,7 +102,7 @@ public:
 
 /// A property of a composite: a name and a value unit (never absent).
 class Property : private Common::NonCopyable {
-public:
+  public:
     virtual ~Property() = default;
     virtual const Name& GetName() const = 0;
     virtual const Unit& GetValue() const = 0;
@@ -111,7 +111,7 @@ public:
 /// A scalar value (Boolean ... Double), held inline.
 template <class T>
 class ScalarValue : private Common::NonCopyable {
-public:
+  public:
     virtual ~ScalarValue() = default;
     virtual T GetValue() const = 0;
 };
@@ -119,20 +119,20 @@ public:
 /// A complex value (Blob, Guid, String, Error), read by reference.
 template <class T>
 class ComplexValue : private Common::NonCopyable {
-public:
+  public:
     virtual ~ComplexValue() = default;
     virtual const T& GetValue() const = 0;
 };
 
 /// The Nil value: nothing.
 class NilValue : private Common::NonCopyable {
-public:
+  public:
     virtual ~NilValue() = default;
 };
 
 /// An array value: elements with zero-based indices.
 class ArrayValue : private Common::NonCopyable {
-public:
+  public:
     virtual ~ArrayValue() = default;
     virtual bool IsEmpty() const = 0;
     virtual size_t GetSize() const = 0;
@@ -149,7 +149,7 @@ public:
 
 /// A composite value: properties unique by name, in name order.
 class CompositeValue : private Common::NonCopyable {
-public:
+  public:
     virtual ~CompositeValue() = default;
     /// Hands the properties to `processor`, in name order, until it returns true.
     virtual void ForEach(ItemProcessor<const Property>& processor) const = 0;

@@ -28,22 +28,28 @@ template <class T>
 constexpr uint32_t TypeIndexOfValue(const View::ComplexValue<T>&) {
     return kTypeIndexOf<T>;
 }
-constexpr uint32_t TypeIndexOfValue(const View::NilValue&) { return TypeIndex::Nil; }
-constexpr uint32_t TypeIndexOfValue(const View::ArrayValue&) { return TypeIndex::Array; }
-constexpr uint32_t TypeIndexOfValue(const View::CompositeValue&) { return TypeIndex::Composite; }
+constexpr uint32_t TypeIndexOfValue(const View::NilValue&) {
+    return TypeIndex::Nil;
+}
+constexpr uint32_t TypeIndexOfValue(const View::ArrayValue&) {
+    return TypeIndex::Array;
+}
+constexpr uint32_t TypeIndexOfValue(const View::CompositeValue&) {
+    return TypeIndex::Composite;
+}
 
 namespace Util {
 
 /// Handler that raises the structure type mismatch (expected, visited kind) for every kind.
 class TypeMismatchThrowingVisitor {
-public:
+  public:
     explicit TypeMismatchThrowingVisitor(uint32_t expected) : expected_(expected) {}
     template <class V>
     void operator()(const V& value) const {
         throw Detail::MakeTypeMismatchError(expected_, TypeIndexOfValue(value));
     }
 
-private:
+  private:
     uint32_t expected_;
 };
 
@@ -57,14 +63,14 @@ class NullVisitor : public Generic::NullVisitor<UnitReader, Layer> {};
 class TypeMismatchThrowingVisitor
     : private Generic::HandlerStorage<Util::TypeMismatchThrowingVisitor>,
       public Detail::UnitVisitorAdaptor<Util::TypeMismatchThrowingVisitor> {
-public:
+  public:
     explicit TypeMismatchThrowingVisitor(uint32_t expected)
         : HandlerStorage(Util::TypeMismatchThrowingVisitor(expected)), VisitorAdaptor(handler) {}
 };
 
 /// Override Visit(const ArrayValue&); other kinds raise a mismatch with expected Array.
 class ArrayVisitor : public TypeMismatchThrowingVisitor {
-public:
+  public:
     using TypeMismatchThrowingVisitor::Visit;
     ArrayVisitor() : TypeMismatchThrowingVisitor(TypeIndex::Array) {}
     void Visit(const ArrayValue&) override {}
@@ -72,13 +78,13 @@ public:
 
 /// Hands an array's elements to a processor; other kinds raise a mismatch.
 class ForEachArrayElementVisitor : public ArrayVisitor {
-public:
+  public:
     using ArrayVisitor::Visit;
     explicit ForEachArrayElementVisitor(ItemProcessor<const Unit>& processor)
         : processor_(processor) {}
     void Visit(const ArrayValue& array) override { array.ForEach(processor_); }
 
-private:
+  private:
     ItemProcessor<const Unit>& processor_;
 };
 
@@ -92,14 +98,14 @@ class NullVisitor : public Generic::NullVisitor<UnitBuilder, Layer> {};
 class TypeMismatchThrowingVisitor
     : private Generic::HandlerStorage<Util::TypeMismatchThrowingVisitor>,
       public Detail::UnitVisitorAdaptor<Util::TypeMismatchThrowingVisitor> {
-public:
+  public:
     explicit TypeMismatchThrowingVisitor(uint32_t expected)
         : HandlerStorage(Util::TypeMismatchThrowingVisitor(expected)), VisitorAdaptor(handler) {}
 };
 
 /// Override Visit(CompositeValue&); other kinds raise a mismatch with expected Composite.
 class CompositeVisitor : public TypeMismatchThrowingVisitor {
-public:
+  public:
     using TypeMismatchThrowingVisitor::Visit;
     CompositeVisitor() : TypeMismatchThrowingVisitor(TypeIndex::Composite) {}
     void Visit(CompositeValue&) override {}
@@ -107,7 +113,7 @@ public:
 
 /// Override Visit(ArrayValue&); other kinds raise a mismatch with expected Array.
 class ArrayVisitor : public TypeMismatchThrowingVisitor {
-public:
+  public:
     using TypeMismatchThrowingVisitor::Visit;
     ArrayVisitor() : TypeMismatchThrowingVisitor(TypeIndex::Array) {}
     void Visit(ArrayValue&) override {}

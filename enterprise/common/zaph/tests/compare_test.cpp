@@ -1,0 +1,258 @@
+#include "enterprise/common/zaph/compare.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "enterprise/common/zaph/pairing_walkers.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
+
+namespace {
+
+using namespace ZaphTest;
+using testing::ElementsAre;
+using Zaph::Util::CompareTraits;
+using Zaph::Util::CompareUnits;
+using Zaph::Util::CompareValues;
+using Zaph::Util::TraitsEqual;
+using Zaph::Util::UnitsEqual;
+using Zaph::Util::ValuesEqual;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// CompareUnits both ways: (left, right) and (right, left).
+std::pair<int, int> BothWays(const Zaph::View::Unit& left, const Zaph::View::Unit& right) {
+    return {CompareUnits(left, right), CompareUnits(right, left)};
+}
+
+TEST(CompareUnits, KindsOrderByTypeIndex) {
+    auto& f = Factory();
+    UnitPtr units[] = {f.CreateNil(),     f.CreateBoolean(true), f.CreateByte(0),
+                       f.CreateSByte(0),  f.CreateWord(0),       f.CreateSWord(0),
+                       f.CreateDWord(5),  f.CreateSDWord(5),     f.CreateQWord(0),
+                       f.CreateSQWord(0), f.CreateDouble(0),     f.CreateBlob({}),
+                       f.CreateGuid({}),  f.CreateString(u""),   f.CreateError({}),
+                       f.CreateArray(),   f.CreateComposite()};
+    for (size_t i = 0; i + 1 < std::size(units); ++i) {
+        EXPECT_EQ(BothWays(*units[i], *units[i + 1]), std::make_pair(-1, 1)) << "index " << i;
+        EXPECT_FALSE(ValuesEqual(*units[i], *units[i + 1]));
+    }
+    // DWord 5 and SDWord 5 differ by kind only.
+    EXPECT_EQ(CompareUnits(*units[6], *units[7]), -1);
+}
+
+TEST(CompareUnits, ScalarsBySignednessOfTheirKind) {
+    auto& f = Factory();
+    EXPECT_EQ(BothWays(*f.CreateSByte(-1), *f.CreateSByte(0)), std::make_pair(-1, 1));
+    EXPECT_EQ(CompareUnits(*f.CreateByte(255), *f.CreateByte(0)), 1);
+    EXPECT_EQ(CompareUnits(*f.CreateSQWord(INT64_MIN), *f.CreateSQWord(INT64_MAX)), -1);
+    EXPECT_EQ(CompareUnits(*f.CreateQWord(UINT64_MAX), *f.CreateQWord(1)), 1);
+    EXPECT_EQ(CompareUnits(*f.CreateSWord(-5), *f.CreateSWord(-5)), 0);
+    EXPECT_EQ(CompareUnits(*f.CreateBoolean(false), *f.CreateBoolean(true)), -1);
+}
+
+TEST(CompareUnits, DoubleWithNaNIsOneBothWays) {
+    EXPECT_EQ(BothWays(*Double(1.0), *Double(kNaN)), std::make_pair(1, 1));
+    EXPECT_EQ(BothWays(*Double(kNaN), *Double(kNaN)), std::make_pair(1, 1));
+    EXPECT_FALSE(ValuesEqual(*Double(kNaN), *Double(kNaN)));
+    EXPECT_EQ(BothWays(*Double(-0.0), *Double(0.0)), std::make_pair(0, 0));
+    EXPECT_EQ(CompareUnits(*Double(-INFINITY), *Double(2.5)), -1);
+    // The same object is equal to itself even when it holds NaN.
+    const UnitPtr nan = Double(kNaN);
+    EXPECT_EQ(CompareUnits(*nan, *nan), 0);
+}
+
+TEST(CompareUnits, StringsAndBlobsByUnsignedUnitsWithAPrefixFirst) {
+    EXPECT_EQ(CompareUnits(*Str(u"ab"), *Str(u"abc")), -1);
+    EXPECT_EQ(CompareUnits(*Str(u"abc"), *Str(u"b")), -1);
+    // U+FFFF against a surrogate pair: code units, not code points, decide.
+    EXPECT_EQ(CompareUnits(*Str(u"\uFFFF"), *Str(u"\U00010000")), 1);
+    auto& f = Factory();
+    EXPECT_EQ(CompareUnits(*f.CreateBlob({1, 2}), *f.CreateBlob({1, 2, 0})), -1);
+    EXPECT_EQ(CompareUnits(*f.CreateBlob({0x80}), *f.CreateBlob({0x7F, 0xFF})), 1);
+    EXPECT_TRUE(ValuesEqual(*f.CreateBlob({}), *f.CreateBlob({})));
+}
+
+TEST(CompareUnits, GuidsByTheirNumericFields) {
+    // Stored little-endian, Data1 0x100 starts with byte 00 and 0xFF with byte FF: a byte
+    // compare would order them the other way round.
+    Zaph::Guid small, large;
+    small.Data1 = 0xFF;
+    large.Data1 = 0x100;
+    auto& f = Factory();
+    EXPECT_EQ(BothWays(*f.CreateGuid(small), *f.CreateGuid(large)), std::make_pair(-1, 1));
+    large = small;
+    large.Data3 = 1;
+    small.Data4[0] = 0xFF;
+    EXPECT_EQ(CompareUnits(*f.CreateGuid(small), *f.CreateGuid(large)), -1);
+    EXPECT_TRUE(ValuesEqual(*f.CreateGuid(large), *f.CreateGuid(large)));
+}
+
+const Common::ErrorFieldType kNarrowPath[] = {Common::ErrorFieldType::Narrow};
+const Common::ErrorFieldKind kPathKind{"path,$module", kNarrowPath, 1};
+
+TEST(CompareUnits, ErrorsByCodeThenReasonThenFields) {
+    auto& f = Factory();
+    const Common::Error five(COMMON_PLACE("Test::Five"), 5);
+    const Common::Error seven(COMMON_PLACE("Test::Seven"), 7);
+    EXPECT_EQ(BothWays(*f.CreateError(five), *f.CreateError(seven)), std::make_pair(-1, 1));
+    EXPECT_EQ(CompareUnits(*f.CreateError({}), *f.CreateError({})), 0);
+
+    // Same code; the reasons decide.
+    Common::Error withSmallReason(COMMON_PLACE("Test::A"), 9);
+    withSmallReason.Add(five);
+    Common::Error withLargeReason(COMMON_PLACE("Test::B"), 9);
+    withLargeReason.Add(seven);
+    EXPECT_EQ(Zaph::Util::CompareErrors(withSmallReason, withLargeReason), -1);
+    EXPECT_EQ(Zaph::Util::CompareErrors(Common::Error(COMMON_PLACE("Test::C"), 9), withSmallReason),
+              -1);
+
+    // Same codes and reasons: the named fields decide; messages and places do not.
+    const Common::Error a(COMMON_PLACE("Test::D"), 9, kPathKind, u"", {"a"});
+    const Common::Error bb(COMMON_PLACE("Test::E"), 9, kPathKind, u"", {"bb"});
+    const Common::Error plain(COMMON_PLACE("Test::F"), 9, "message");
+    EXPECT_EQ(Zaph::Util::CompareErrors(a, bb), -1);  // texts by length first
+    EXPECT_EQ(
+        Zaph::Util::CompareErrors(bb, Common::Error(COMMON_PLACE("G"), 9, kPathKind, u"x", {"bb"})),
+        0);
+    EXPECT_EQ(Zaph::Util::CompareErrors(plain, Common::Error(COMMON_PLACE("H"), 9, "other")), 0);
+    EXPECT_TRUE(ValuesEqual(*f.CreateError(plain), *f.CreateError(plain)));
+}
+
+TEST(CompareUnits, ArraysShorterFirstThenElementwise) {
+    EXPECT_EQ(BothWays(*Array(DWord(9)), *Array(DWord(1), DWord(1))), std::make_pair(-1, 1));
+    EXPECT_EQ(CompareUnits(*Array(DWord(1), DWord(2)), *Array(DWord(1), DWord(3))), -1);
+    EXPECT_EQ(CompareUnits(*Array(DWord(1), Str(u"x")), *Array(DWord(1), Str(u"x"))), 0);
+    EXPECT_FALSE(ValuesEqual(*Array(DWord(1)), *Array(DWord(1), DWord(1))));
+}
+
+TEST(CompareUnits, CompositesByTheUnpairedNameRule) {
+    EXPECT_EQ(CompareUnits(*Composite(Prop{"a", DWord(1)}),
+                           *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
+              -1);
+    // The unpaired name decides before the smaller paired value.
+    EXPECT_EQ(CompareUnits(*Composite(Prop{"a", DWord(5)}),
+                           *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
+              -1);
+    EXPECT_EQ(CompareUnits(*Composite(Prop{"a", DWord(1)}, Prop{"c", DWord(3)}),
+                           *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
+              1);
+    EXPECT_EQ(BothWays(*Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(1)}),
+                       *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
+              std::make_pair(-1, 1));
+    EXPECT_EQ(CompareUnits(*Composite(), *Composite()), 0);
+    // An unpaired property with the empty name still makes the composites differ.
+    EXPECT_EQ(BothWays(*Composite(Prop{"", Nil()}), *Composite()), std::make_pair(1, -1));
+}
+
+TEST(CompareUnits, TraitSetsWithUnpairedTraitsOnEitherSide) {
+    EXPECT_EQ(BothWays(*DWord(1), *WithTrait(DWord(1), "K", Nil())), std::make_pair(-1, 1));
+    // Unpaired on both sides: the names decide, then the values.
+    EXPECT_EQ(CompareTraits(*WithTrait(Nil(), "A", Nil()), *WithTrait(Nil(), "B", Nil())), -1);
+    EXPECT_EQ(CompareTraits(*WithTrait(Nil(), "K", Str(u"y")), *WithTrait(Nil(), "K", Str(u"x"))),
+              1);
+    // Among several unpaired traits of the first name, the one whose value orders first counts.
+    UnitPtr left = WithTrait(WithTrait(Nil(), "K", Str(u"z")), "K", Str(u"b"));
+    EXPECT_EQ(CompareTraits(*left, *WithTrait(Nil(), "K", Str(u"c"))), -1);
+    // Paired traits contribute nothing; the values decide first.
+    EXPECT_EQ(CompareUnits(*WithTrait(DWord(1), "K", Nil()), *WithTrait(DWord(2), "K", Nil())), -1);
+    EXPECT_EQ(CompareUnits(*WithTrait(DWord(1), "K", Nil()), *WithTrait(DWord(1), "K", Nil())), 0);
+    EXPECT_TRUE(Zaph::Util::UnitLess(*DWord(1), *WithTrait(DWord(1), "K", Nil())));
+}
+
+TEST(Equality, ValuesUnitsAndTraits) {
+    const UnitPtr tagged =
+        WithTrait(Composite(Prop{"p", WithTrait(DWord(1), "A", Nil())}), "B", Array(Str(u"s")));
+    const UnitPtr same =
+        WithTrait(Composite(Prop{"p", WithTrait(DWord(1), "A", Nil())}), "B", Array(Str(u"s")));
+    const UnitPtr untaggedInside = WithTrait(Composite(Prop{"p", DWord(1)}), "B", Array(Str(u"s")));
+    EXPECT_TRUE(UnitsEqual(*tagged, *same));
+    EXPECT_TRUE(TraitsEqual(*tagged, *untaggedInside));
+    // The nested property value differs by its trait: the values are not equal.
+    EXPECT_FALSE(ValuesEqual(*tagged, *untaggedInside));
+    EXPECT_FALSE(UnitsEqual(*tagged, *WithTrait(Composite(Prop{"p", DWord(1)}), "B", Nil())));
+    EXPECT_FALSE(
+        TraitsEqual(*WithTrait(Nil(), "K", Double(kNaN)), *WithTrait(Nil(), "K", Double(kNaN))));
+}
+
+// Records the calls of a walk as text.
+class Recorder final : public Zaph::Util::ArrayElementsWalker,
+                       public Zaph::Util::CompositePropertyWalker,
+                       public Zaph::Util::UnitTraitsWalker {
+  public:
+    explicit Recorder(size_t stopAfter = SIZE_MAX) : stopAfter_(stopAfter) {}
+    bool OnPair(const Zaph::View::Unit& l, const Zaph::View::Unit& r) override {
+        return Note("pair " + Text(l) + Text(r));
+    }
+    bool OnLeftOnly(const Zaph::View::Unit& l) override { return Note("left " + Text(l)); }
+    bool OnRightOnly(const Zaph::View::Unit& r) override { return Note("right " + Text(r)); }
+    bool OnPair(const Zaph::View::Property& l, const Zaph::View::Property&) override {
+        return Note(std::string("pair ") + l.GetName().Text());
+    }
+    bool OnLeftOnly(const Zaph::View::Property& l) override {
+        return Note(std::string("left ") + l.GetName().Text());
+    }
+    bool OnRightOnly(const Zaph::View::Property& r) override {
+        return Note(std::string("right ") + r.GetName().Text());
+    }
+    bool OnPair(const Zaph::View::Trait& l, const Zaph::View::Trait&) override {
+        return Note(std::string("pair ") + l.GetName().Text());
+    }
+    bool OnLeftOnly(const Zaph::View::Trait& l) override {
+        return Note(std::string("left ") + l.GetName().Text());
+    }
+    bool OnRightOnly(const Zaph::View::Trait& r) override {
+        return Note(std::string("right ") + r.GetName().Text());
+    }
+    std::vector<std::string> calls;
+
+  private:
+    static std::string Text(const Zaph::View::Unit& unit) {
+        return std::to_string(Zaph::Util::GetValue<uint32_t>(unit));
+    }
+    bool Note(std::string call) {
+        calls.push_back(std::move(call));
+        return calls.size() >= stopAfter_;
+    }
+    size_t stopAfter_;
+};
+
+TEST(PairingWalkers, ArraysPairByIndexThenTheLongerRest) {
+    UnitPtr left = Array(DWord(1), DWord(2));
+    UnitPtr right = Array(DWord(3), DWord(4), DWord(5), DWord(6));
+    Recorder all;
+    Zaph::Util::WalkArrayElements(AsArray(*left), AsArray(*right), all);
+    EXPECT_THAT(all.calls, ElementsAre("pair 13", "pair 24", "right 5", "right 6"));
+    Recorder stopping(3);
+    Zaph::Util::WalkArrayElements(AsArray(*right), AsArray(*left), stopping);
+    EXPECT_THAT(stopping.calls, ElementsAre("pair 31", "pair 42", "left 5"));
+}
+
+TEST(PairingWalkers, CompositesReportLeftOnlyBeforeRightOnly) {
+    UnitPtr left = Composite(Prop{"a", Nil()}, Prop{"c", Nil()}, Prop{"e", Nil()});
+    UnitPtr right = Composite(Prop{"b", Nil()}, Prop{"c", Nil()}, Prop{"d", Nil()});
+    Recorder all;
+    Zaph::Util::WalkCompositeProperties(AsComposite(*left), AsComposite(*right), all);
+    EXPECT_THAT(all.calls, ElementsAre("left a", "pair c", "left e", "right b", "right d"));
+    Recorder stopping(4);
+    Zaph::Util::WalkCompositeProperties(AsComposite(*left), AsComposite(*right), stopping);
+    EXPECT_EQ(stopping.calls.size(), 4u);
+}
+
+TEST(PairingWalkers, TraitsPairByNameAndEqualValue) {
+    UnitPtr left = WithTrait(WithTrait(Nil(), "A", DWord(1)), "B", DWord(1));
+    UnitPtr right = WithTrait(WithTrait(Nil(), "A", DWord(2)), "B", DWord(1));
+    Recorder all;
+    Zaph::Util::WalkTraits(*left, *right, all);
+    EXPECT_THAT(all.calls, ElementsAre("left A", "pair B", "right A"));
+    // Stopping in the left pass skips the right pass.
+    Recorder stopping(1);
+    Zaph::Util::WalkTraits(*left, *right, stopping);
+    EXPECT_THAT(stopping.calls, ElementsAre("left A"));
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/common/text.h"
+#include "core/common/trace.h"
+#include "enterprise/common/zaph/errors.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
+
+namespace {
+
+using namespace ZaphTest;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using Zaph::TypeIndex;
+namespace Errors = Zaph::Errors;
+namespace Util = Zaph::Util;
+
+std::string MessageOf(const Common::Error& error) {
+    return Common::ToUtf8(error.Message());
+}
+
+TEST(UnitModel, EveryKindHasItsTypeIndex) {
+    auto& f = Factory();
+    UnitPtr units[] = {f.CreateNil(),      f.CreateBoolean(true), f.CreateByte(1),
+                       f.CreateSByte(-1),  f.CreateWord(2),       f.CreateSWord(-2),
+                       f.CreateDWord(3),   f.CreateSDWord(-3),    f.CreateQWord(4),
+                       f.CreateSQWord(-4), f.CreateDouble(0.5),   f.CreateBlob({1, 2}),
+                       f.CreateGuid({}),   f.CreateString(u"s"),  f.CreateError({}),
+                       f.CreateArray(),    f.CreateComposite()};
+    for (uint32_t index = 0; index < std::size(units); ++index) {
+        EXPECT_EQ(Util::GetTypeIndex(*units[index]), index);
+    }
+    EXPECT_EQ(Util::GetValueTypeIndexVisitor().GetIndex(), TypeIndex::None);
+    EXPECT_STREQ(Zaph::TypeName(TypeIndex::SQWord), "SQWord");
+    EXPECT_EQ(Zaph::MessageTypeName(TypeIndex::Composite), u"composite");
+    EXPECT_EQ(Zaph::MessageTypeName(42), u"42");
+}
+
+TEST(UnitModel, ValuesReadBackThroughGetters) {
+    const UnitPtr dword = DWord(7);
+    EXPECT_EQ(Util::GetValue<uint32_t>(*dword), 7u);
+    EXPECT_TRUE(TraitNames(*dword).empty());
+    EXPECT_EQ(dword->GetTraits().Remove("any"), 0u);
+
+    EXPECT_EQ(Util::GetValue<Zaph::String>(*Str(u"")), u"");
+    EXPECT_EQ(Util::GetValue<int64_t>(*Factory().CreateSQWord(INT64_MIN)), INT64_MIN);
+    EXPECT_EQ(Util::GetValue<Zaph::Blob>(*Factory().CreateBlob({0, 255})), (Zaph::Blob{0, 255}));
+}
+
+TEST(UnitModel, GetterOfAnotherKindThrowsOrKeepsTheFailSafeValue) {
+    const UnitPtr byte = Factory().CreateByte(9);
+    try {
+        Util::GetValue<uint32_t>(*byte);
+        FAIL() << "no mismatch raised";
+    } catch (const Zaph::ModuleError& error) {
+        EXPECT_EQ(error.Code(), Errors::kTypeMismatch);
+        EXPECT_EQ(MessageOf(error),
+                  "ZAPH: There is a mismatch in object internal structure. Expected object type "
+                  "is 'dword', actual object type is 'byte'.");
+        EXPECT_STREQ(error.Place().function, "Zaph::Util::Detail::MakeTypeMismatchError");
+    }
+    EXPECT_EQ(Util::GetValueOr<uint32_t>(*byte, 77u), 77u);
+    EXPECT_EQ(Util::GetValueOr<Zaph::String>(*byte, u"safe"), u"safe");
+    EXPECT_EQ(Util::GetValueOr<uint8_t>(*byte, 0), 9);
+}
+
+TEST(UnitModel, MismatchErrorsNameKindsAndCatchAsCommonError) {
+    EXPECT_EQ(MessageOf(Util::Detail::MakeTypeMismatchError(TypeIndex::Composite, 17)),
+              "ZAPH: There is a mismatch in object internal structure. Expected object type is "
+              "'composite', actual object type is '17'.");
+    EXPECT_EQ(MessageOf(Util::Detail::MakePropertyTypeMismatchError(u".a.b", 6, 13)),
+              "ZAPH: There is a mismatch in object property '.a.b'. Expected property type is "
+              "'dword', actual property type is 'string'.");
+    const Common::Error access = Errors::UnitMissingPropertyAccess(u".x");
+    EXPECT_EQ(access.Code(), Errors::kGeneral);
+    EXPECT_EQ(MessageOf(access), "ZAPH: Cannot access property by path '.x'.");
+
+    EXPECT_EQ(ErrorCodeOf([] { Util::GetValue<bool>(*Nil()); }), Errors::kTypeMismatch);
+}
+
+class CollectingTracer final : public Common::Tracer {
+  public:
+    void OnText(uint32_t, uint32_t level, uint32_t, uint32_t,
+                std::u16string_view text) noexcept override {
+        if (level == 2) {
+            lines.push_back(Common::ToUtf8(text));
+        }
+    }
+    void OnError(uint32_t, uint32_t, const Common::Error&) noexcept override {}
+    std::vector<std::string> lines;
+};
+
+TEST(UnitModel, MismatchLogsTheStackAtLevelTwo) {
+    auto tracer = std::make_shared<CollectingTracer>();
+    const auto previous = Common::SetTracer(tracer);
+    EXPECT_EQ(ErrorCodeOf([] { Util::SetValue<uint32_t>(*Str(u"x"), 1); }), Errors::kTypeMismatch);
+    Common::SetTracer(previous);
+
+    ASSERT_GE(tracer->lines.size(), 2u);
+    EXPECT_EQ(tracer->lines[0], "Stack logging from 'Zaph::Util::Detail::MakeTypeMismatchError'");
+    EXPECT_THAT(tracer->lines[1], testing::StartsWith("Stack frame 0: '"));
+}
+
+TEST(UnitModel, SetValueChangesInPlaceOrRaisesTheStructureMismatch) {
+    UnitPtr unit = DWord(3);
+    Util::SetValue<uint32_t>(*unit, 7);
+    EXPECT_EQ(Util::GetValue<uint32_t>(*unit), 7u);
+
+    UnitPtr text = Str(u"old");
+    Util::SetValue<Zaph::String>(*text, u"new");
+    EXPECT_EQ(Util::GetValue<Zaph::String>(*text), u"new");
+
+    try {
+        Util::SetValue<int32_t>(*unit, 1);
+        FAIL() << "no mismatch raised";
+    } catch (const Common::Error& error) {
+        EXPECT_EQ(error.Code(), Errors::kTypeMismatch);
+        EXPECT_EQ(MessageOf(error), "ZAPH: Object internal structure mismatch.");
+    }
+    EXPECT_EQ(Util::GetValue<uint32_t>(*unit), 7u);
+}
+
+TEST(TraitSet, KeepsNameOrderAndDropsEqualTraits) {
+    UnitPtr unit = Nil();
+    unit = WithTrait(std::move(unit), "A", Nil());
+    unit = WithTrait(std::move(unit), "A", Nil());
+    EXPECT_THAT(TraitNames(*unit), ElementsAre("A"));
+
+    unit = WithTrait(std::move(unit), "B", Str(u"y"));
+    unit = WithTrait(std::move(unit), "B", Str(u"x"));
+    unit = WithTrait(std::move(unit), "AA", Nil());
+    EXPECT_THAT(TraitNames(*unit), ElementsAre("A", "AA", "B", "B"));
+
+    std::vector<std::u16string> values;
+    auto collect = Zaph::MakeProcessor<const Zaph::View::Trait>([&](const Zaph::View::Trait& t) {
+        values.push_back(Util::GetValue<Zaph::String>(t.GetValue()));
+        return false;
+    });
+    unit->GetTraits().ForEachNamed("B", collect);
+    EXPECT_THAT(values, ElementsAre(u"x", u"y"));
+
+    unit->GetTraits().ForEachNamed("C", collect);  // no trait of that name: nothing is called
+    EXPECT_EQ(values.size(), 2u);
+    EXPECT_EQ(unit->GetTraits().Remove("B"), 2u);
+    EXPECT_EQ(unit->GetTraits().Remove("B"), 0u);
+    EXPECT_THAT(TraitNames(*unit), ElementsAre("A", "AA"));
+}
+
+TEST(TraitSet, RefusesAbsentTraitsAndValues) {
+    UnitPtr unit = Nil();
+    EXPECT_EQ(ErrorCodeOf([&] { unit->GetTraits().Add(nullptr); }), Errors::kNullUnit);
+    EXPECT_EQ(ErrorCodeOf([] { Factory().CreateTrait("T", nullptr); }), Errors::kNullUnit);
+    EXPECT_EQ(ErrorCodeOf([] { Factory().CreateProperty("p", nullptr); }), Errors::kNullUnit);
+    EXPECT_TRUE(TraitNames(*unit).empty());
+}
+
+TEST(Composite, SetsInNameOrderAndReplacesByName) {
+    UnitPtr unit = Composite(Prop{"b", DWord(2)}, Prop{"a", DWord(1)});
+    auto& composite = AsComposite(*unit);
+    EXPECT_THAT(PropertyNames(composite), ElementsAre("a", "b"));
+
+    composite.Set(Factory().CreateProperty("a", Str(u"replaced")));
+    EXPECT_THAT(PropertyNames(composite), ElementsAre("a", "b"));
+    bool processed = false;
+    auto check = Zaph::MakeProcessor<const Zaph::View::Property>([&](const auto& property) {
+        processed = Util::GetValue<Zaph::String>(property.GetValue()) == u"replaced";
+        return true;
+    });
+    EXPECT_TRUE(std::as_const(composite).Find("a", check));
+    EXPECT_TRUE(processed);
+    EXPECT_FALSE(std::as_const(composite).Find("c", check));
+
+    composite.Set(Factory().CreateProperty("ab", Nil()));
+    EXPECT_THAT(PropertyNames(composite), ElementsAre("a", "ab", "b"));
+    composite.Remove("missing");
+    composite.Remove("ab");
+    EXPECT_THAT(PropertyNames(composite), ElementsAre("a", "b"));
+    EXPECT_EQ(ErrorCodeOf([&] { composite.Set(nullptr); }), Errors::kNullUnit);
+}
+
+TEST(Composite, ChangesValuesThroughTheModificationLayer) {
+    UnitPtr unit = Composite(Prop{"n", DWord(1)});
+    Zaph::Modification::CompositeValue& composite = AsComposite(*unit);
+    auto bump = Zaph::MakeProcessor<Zaph::Modification::Property>([](auto& property) {
+        Util::SetValue<uint32_t>(property.GetValue(), 5);
+        return false;
+    });
+    composite.ForEach(bump);
+    auto read = Zaph::MakeProcessor<const Zaph::View::Property>([](const auto& property) {
+        EXPECT_EQ(Util::GetValue<uint32_t>(property.GetValue()), 5u);
+        return false;
+    });
+    std::as_const(composite).ForEach(read);
+}
+
+TEST(Composite, IteratorWalksInNameOrderAndSharesItsPosition) {
+    UnitPtr unit = Composite(Prop{"c", Nil()}, Prop{"a", Nil()}, Prop{"b", Nil()});
+    const Zaph::View::CompositeValue& composite = AsComposite(*unit);
+    auto it = composite.GetIterator();
+    const auto copy = it;
+    std::string names;
+    for (; it.IsValid(); it.Next()) {
+        names += it.Current().GetName().Text();
+    }
+    EXPECT_EQ(names, "abc");
+    EXPECT_FALSE(copy.IsValid());  // advanced together with `it`
+    EXPECT_EQ(ErrorCodeOf([&] { it.Current(); }), Errors::kOutOfRange);
+    EXPECT_FALSE(Zaph::CompositeIterator<const Zaph::View::Property>().IsValid());
+}
+
+std::vector<uint32_t> Elements(const Zaph::View::ArrayValue& array) {
+    std::vector<uint32_t> values;
+    auto collect = Zaph::MakeProcessor<const Zaph::View::Unit>([&](const Zaph::View::Unit& u) {
+        values.push_back(Util::GetValue<uint32_t>(u));
+        return false;
+    });
+    array.ForEach(collect);
+    return values;
+}
+
+TEST(Array, IndexRangeErrorsLeaveTheArrayUnchanged) {
+    UnitPtr unit = Array(DWord(0), DWord(1), DWord(2));
+    auto& array = AsArray(*unit);
+    auto any = Zaph::MakeProcessor<const Zaph::View::Unit>([](const auto&) { return true; });
+    EXPECT_TRUE(std::as_const(array).ProcessAt(2, any));
+    EXPECT_EQ(ErrorCodeOf([&] { std::as_const(array).ProcessAt(3, any); }), Errors::kOutOfRange);
+    EXPECT_EQ(ErrorCodeOf([&] { array.RemoveAt(3); }), Errors::kOutOfRange);
+    EXPECT_EQ(ErrorCodeOf([&] { array.Insert(4, DWord(9)); }), Errors::kOutOfRange);
+    EXPECT_THAT(Elements(array), ElementsAre(0, 1, 2));
+
+    array.Insert(3, DWord(3));  // at the size: appends
+    array.Insert(0, DWord(7));
+    array.RemoveAt(1);
+    EXPECT_THAT(Elements(array), ElementsAre(7, 1, 2, 3));
+    array.PopFront();
+    array.PopBack();
+    EXPECT_THAT(Elements(array), ElementsAre(1, 2));
+    EXPECT_EQ(ErrorCodeOf([&] { array.PushBack(Zaph::Construction::UnitPtr()); }),
+              Errors::kNullUnit);
+}
+
+TEST(Array, FrontAndBackOfAnEmptyArrayAreOutOfRange) {
+    UnitPtr unit = Array();
+    auto& array = AsArray(*unit);
+    auto any = Zaph::MakeProcessor<const Zaph::View::Unit>([](const auto&) { return false; });
+    EXPECT_TRUE(array.IsEmpty());
+    EXPECT_EQ(ErrorCodeOf([&] { std::as_const(array).ProcessFront(any); }), Errors::kOutOfRange);
+    EXPECT_EQ(ErrorCodeOf([&] { std::as_const(array).ProcessBack(any); }), Errors::kOutOfRange);
+    array.PopFront();  // no-ops on an empty array
+    array.PopBack();
+    array.Clear();
+    EXPECT_EQ(array.GetSize(), 0u);
+}
+
+TEST(Array, ModificationLayerStoresCopiesOfReadOnlyUnits) {
+    UnitPtr unit = Array(DWord(1));
+    Zaph::Modification::ArrayValue& array = AsArray(*unit);
+    Zaph::View::UnitPtr element = WithTrait(DWord(2), "T", Nil());
+    const Zaph::View::Unit* original = element.get();
+    array.PushBack(std::move(element));
+    array.PushFront(Zaph::View::UnitPtr(DWord(0)));
+    array.Insert(3, Zaph::View::UnitPtr(DWord(3)));
+    EXPECT_THAT(Elements(array), ElementsAre(0, 1, 2, 3));
+
+    auto checkCopy = Zaph::MakeProcessor<Zaph::Modification::Unit>([&](auto& copied) {
+        EXPECT_NE(&copied, original);
+        EXPECT_THAT(TraitNames(copied), ElementsAre("T"));
+        return false;
+    });
+    array.ProcessAt(2, checkCopy);
+    EXPECT_EQ(ErrorCodeOf([&] { array.PushBack(Zaph::View::UnitPtr()); }), Errors::kNullUnit);
+
+    // ForEach stops at the first processor that answers true.
+    size_t seen = 0;
+    auto stopAtOne = Zaph::MakeProcessor<Zaph::Modification::Unit>([&](auto& element) {
+        ++seen;
+        return Util::GetValue<uint32_t>(element) == 1;
+    });
+    array.ForEach(stopAtOne);
+    EXPECT_EQ(seen, 2u);
+}
+
+TEST(Factory, DefaultInstanceIsCreatedOnce) {
+    EXPECT_EQ(&Zaph::Construction::DefaultUnitFactory(), &Zaph::Construction::DefaultUnitFactory());
+}
+
+}  // namespace
