@@ -1,0 +1,22 @@
+#include "enterprise/common/async/error/chain.h"
+
+namespace Async {
+
+bool ChainContains(const Common::Error& error, uint32_t code) {
+    for (Common::Error record = error; !record.IsEmpty(); record = record.Reason()) {
+        if (record.Code() == code) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Common::Error SequenceResult(const Common::Error& stepResult, bool cyclic) {
+    if (ChainContains(stepResult, kSequenceFinished) ||
+        (cyclic && ChainContains(stepResult, kCycleFinished))) {
+        return Common::Error();
+    }
+    return stepResult;
+}
+
+}  // namespace Async
