@@ -4,6 +4,7 @@
 #include <locale.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/common/text.h"

@@ -54,9 +54,9 @@ Tls::Key Tls::Allocate(Callback callback) {
         return pthread_key_create(&key, nullptr) == 0 ? static_cast<Key>(key) : OUT_OF_INDEXES;
     }
     std::lock_guard<std::mutex> lock(gRegistrationLock);
-    const bool free = gCallback.load(std::memory_order_relaxed) == nullptr;
-    COMMON_ASSERT_TEXT(free, "_Callback == 0");
-    if (!free || pthread_key_create(&key, &CleanUpAtThreadExit) != 0) {
+    const bool unregistered = gCallback.load(std::memory_order_relaxed) == nullptr;
+    COMMON_ASSERT_TEXT(unregistered, "_Callback == 0");
+    if (!unregistered || pthread_key_create(&key, &CleanUpAtThreadExit) != 0) {
         return OUT_OF_INDEXES;
     }
     std::call_once(gExitHandlerOnce, [] { std::atexit(&CleanUpAtProcessExit); });
