@@ -297,7 +297,8 @@ void TimePicture::Format(const CivilTime& civil, const TimeNames& names,
     const bool followsDay = HasDayNumber();
     const uint32_t month = (civil.month - 1) % 12;
     const uint32_t dayOfWeek = civil.dayOfWeek % 7;
-    const uint32_t year = static_cast<uint32_t>(civil.year < 0 ? -civil.year : civil.year);
+    const int64_t signedYear = civil.year;
+    const uint32_t year = static_cast<uint32_t>(signedYear < 0 ? -signedYear : signedYear);
     const uint32_t hour12 = civil.hour % 12 == 0 ? 12 : civil.hour % 12;
     const std::u16string& designator = civil.hour < 12 ? names.am : names.pm;
     for (const Item& item : items_) {
