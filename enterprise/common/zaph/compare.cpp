@@ -7,6 +7,7 @@
 
 #include "enterprise/common/zaph/nesting_guard.h"
 #include "enterprise/common/zaph/pairing_walkers.h"
+#include "enterprise/common/zaph/trait_holders.h"
 #include "enterprise/common/zaph/value_access.h"
 
 namespace Zaph::Util {
@@ -291,6 +292,9 @@ int CompareTraitSetsTotal(const View::Traits& left, const View::Traits& right) {
 
 template <bool kTotal>
 int CompareTraitsIn(const View::Unit& left, const View::Unit& right) {
+    if (TraitsHolder::KnownEmpty(left.GetTraits()) && TraitsHolder::KnownEmpty(right.GetTraits())) {
+        return 0;
+    }
     if constexpr (kTotal) {
         return CompareTraitSetsTotal(left.GetTraits(), right.GetTraits());
     } else {

@@ -15,6 +15,7 @@
 // Thread-safety: as view.h.
 #pragma once
 
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,15 @@ class ArrayValueHolder final : public Construction::ArrayValue {
     ArrayValueHolder() = default;
     ~ArrayValueHolder() override;
 
+    /// `array` as a holder, or null when it is another implementation; lets the library's
+    /// algorithms walk holders without a virtual call per element.
+    static const ArrayValueHolder* From(const View::ArrayValue& array) {
+        return typeid(array) == typeid(ArrayValueHolder)
+                   ? static_cast<const ArrayValueHolder*>(&array)
+                   : nullptr;
+    }
+    const std::vector<Construction::UnitPtr>& Elements() const { return elements_; }
+
     bool IsEmpty() const override { return elements_.empty(); }
     size_t GetSize() const override { return elements_.size(); }
     bool ProcessFront(ItemProcessor<const View::Unit>& processor) const override;
@@ -89,6 +99,16 @@ class ArrayValueHolder final : public Construction::ArrayValue {
 class CompositeValueHolder final : public Construction::CompositeValue {
   public:
     CompositeValueHolder() = default;
+
+    /// `composite` as a holder, or null when it is another implementation (see
+    /// ArrayValueHolder::From).
+    static const CompositeValueHolder* From(const View::CompositeValue& composite) {
+        return typeid(composite) == typeid(CompositeValueHolder)
+                   ? static_cast<const CompositeValueHolder*>(&composite)
+                   : nullptr;
+    }
+    /// The properties in name order.
+    const std::vector<Construction::PropertyPtr>& Properties() const { return properties_; }
 
     void ForEach(ItemProcessor<const View::Property>& processor) const override;
     bool Find(const Name& name, ItemProcessor<const View::Property>& processor) const override;

@@ -26,6 +26,7 @@ class Name {
     /// A name owning a copy of `text` (up to its first NUL byte).
     Name(const char* text) : Name(text != nullptr ? std::string_view(text) : std::string_view()) {}
     Name(std::string_view text);
+    Name(const std::string& text) : Name(std::string_view(text)) {}
     /// A name referring to `literal`, which must outlive it and every copy; hash 0.
     static Name Literal(const char* literal) noexcept { return Name(literal, 0); }
     /// A name referring to `literal` that carries its hash: for well-known names made once.

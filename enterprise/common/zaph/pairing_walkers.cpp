@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "enterprise/common/zaph/compare.h"
+#include "enterprise/common/zaph/holders.h"
+#include "enterprise/common/zaph/trait_holders.h"
 
 namespace Zaph::Util {
 namespace {
@@ -63,6 +65,9 @@ class TraitPairing {
 void WalkTraits(const View::Unit& left, const View::Unit& right, UnitTraitsWalker& walker) {
     const View::Traits& leftTraits = left.GetTraits();
     const View::Traits& rightTraits = right.GetTraits();
+    if (TraitsHolder::KnownEmpty(leftTraits) && TraitsHolder::KnownEmpty(rightTraits)) {
+        return;
+    }
     TraitPairing pairing;
     bool stopped = false;
     auto leftPass = MakeProcessor<const View::Trait>([&](const View::Trait& trait) {
@@ -81,8 +86,68 @@ void WalkTraits(const View::Unit& left, const View::Unit& right, UnitTraitsWalke
     rightTraits.ForEach(rightPass);
 }
 
+namespace {
+
+// WalkArrayElements over two holders.
+void WalkElementVectors(const std::vector<Construction::UnitPtr>& left,
+                        const std::vector<Construction::UnitPtr>& right,
+                        ArrayElementsWalker& walker) {
+    const size_t common = std::min(left.size(), right.size());
+    for (size_t index = 0; index < common; ++index) {
+        if (walker.OnPair(*left[index], *right[index])) {
+            return;
+        }
+    }
+    for (size_t index = common; index < left.size(); ++index) {
+        if (walker.OnLeftOnly(*left[index])) {
+            return;
+        }
+    }
+    for (size_t index = common; index < right.size(); ++index) {
+        if (walker.OnRightOnly(*right[index])) {
+            return;
+        }
+    }
+}
+
+// WalkCompositeProperties over two holders: both vectors are in name order.
+void WalkPropertyVectors(const std::vector<Construction::PropertyPtr>& left,
+                         const std::vector<Construction::PropertyPtr>& right,
+                         CompositePropertyWalker& walker) {
+    size_t other = 0;
+    for (const Construction::PropertyPtr& property : left) {
+        while (other < right.size() && right[other]->GetName().Compare(property->GetName()) < 0) {
+            ++other;
+        }
+        const bool stopped = other < right.size() && right[other]->GetName() == property->GetName()
+                                 ? walker.OnPair(*property, *right[other])
+                                 : walker.OnLeftOnly(*property);
+        if (stopped) {
+            return;
+        }
+    }
+    other = 0;
+    for (const Construction::PropertyPtr& property : right) {
+        while (other < left.size() && left[other]->GetName().Compare(property->GetName()) < 0) {
+            ++other;
+        }
+        const bool paired = other < left.size() && left[other]->GetName() == property->GetName();
+        if (!paired && walker.OnRightOnly(*property)) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
 void WalkArrayElements(const View::ArrayValue& left, const View::ArrayValue& right,
                        ArrayElementsWalker& walker) {
+    const ArrayValueHolder* leftHolder = ArrayValueHolder::From(left);
+    const ArrayValueHolder* rightHolder = ArrayValueHolder::From(right);
+    if (leftHolder != nullptr && rightHolder != nullptr) {
+        WalkElementVectors(leftHolder->Elements(), rightHolder->Elements(), walker);
+        return;
+    }
     const size_t leftSize = left.GetSize();
     const size_t rightSize = right.GetSize();
     size_t index = 0;
@@ -115,6 +180,12 @@ void WalkArrayElements(const View::ArrayValue& left, const View::ArrayValue& rig
 
 void WalkCompositeProperties(const View::CompositeValue& left, const View::CompositeValue& right,
                              CompositePropertyWalker& walker) {
+    const CompositeValueHolder* leftHolder = CompositeValueHolder::From(left);
+    const CompositeValueHolder* rightHolder = CompositeValueHolder::From(right);
+    if (leftHolder != nullptr && rightHolder != nullptr) {
+        WalkPropertyVectors(leftHolder->Properties(), rightHolder->Properties(), walker);
+        return;
+    }
     // Both sides are in name order: each pass merges one side against an iterator over the
     // other instead of looking every name up.
     bool stopped = false;

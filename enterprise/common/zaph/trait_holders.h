@@ -17,6 +17,7 @@
 #pragma once
 
 #include <memory>
+#include <typeinfo>
 #include <vector>
 
 #include "enterprise/common/zaph/construction.h"
@@ -53,6 +54,14 @@ class TraitHolder final : public View::Trait {
 class TraitsHolder final : public Construction::Traits {
   public:
     TraitsHolder() = default;
+
+    /// True when `traits` is known to hold no trait without enumerating it: a holder that never
+    /// had one or lost them all.
+    static bool KnownEmpty(const View::Traits& traits) {
+        return typeid(traits) == typeid(TraitsHolder) &&
+               static_cast<const TraitsHolder&>(traits).IsEmpty();
+    }
+    bool IsEmpty() const { return storage_ == nullptr || storage_->empty(); }
 
     void ForEachNamed(const Name& name, ItemProcessor<const View::Trait>& processor) const override;
     void ForEach(ItemProcessor<const View::Trait>& processor) const override;
