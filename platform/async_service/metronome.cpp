@@ -81,8 +81,10 @@ void Metronome::TimerMain() noexcept {
             continue;
         }
         const auto first = timeline.waiting.begin();
-        if (Clock::now() < first->first) {
-            timeline.changed.wait_until(lock, first->first);
+        // A copy: the entry may leave the timeline while this thread waits.
+        const Clock::time_point due = first->first;
+        if (Clock::now() < due) {
+            timeline.changed.wait_until(lock, due);
             continue;
         }
         std::unique_ptr<Task> task = std::move(first->second->task_);

@@ -20,50 +20,50 @@
 // kUnknownExceptionDuringOperation (operation_description.h), traced at level 4. A handler that
 // throws has its exception described the same way ("Finalize run") and traced at level 4.
 //
-// The states and the permitted moves. A move labelled Run is made by the thread inside Run after
-// Perform returned ("returned") or threw ("threw"); Done by the job's completion; Cancel by
-// Cancel. Every move into FINISHING, and every move into CANCEL_SCHEDULED_WAIT_ALL from a state
-// below it, is made by the thread that then delivers the result (FinishRun); a double arrow (==>)
-// marks the moves that deliver "the result contains the canceled error", the plain arrow beside it
-// the other results.
+// The states and the permitted moves. Each arrow is one compare-and-swap, labelled with the call
+// that makes it: "Run" is the thread inside Run once Perform returned a job ("returned"),
+// returned none, or threw; "Done" is the job's completion; "Cancel" is Cancel. A move that ends
+// the run ("-> [10]", and "-> [10] or [3]": [10] when the result contains the canceled error, [3]
+// otherwise, which keeps the cancel for the next run) is followed by FinishRun on the same
+// thread, which delivers the result and leaves [10] for [0] (or stays in [3]).
 //
-//                                  +---------------+
-//       +------------------------->|   BEGIN  0    |<---------------------------+
-//       |                          +---------------+                            |
-//       |        Run: returned /       |  Done      \ Cancel                    |
-//       |                     v        v             v                          |
-//       |     +--------------+  +--------------+  +----------------------+      |
-//       |     | PERFORMED  1 |  | COMPLETED_   |  | CANCEL_SCHEDULED_    |      |
-//       |     +--------------+  | DURING_      |  | WAIT_ALL  3          |      |
-//       |      |    | Cancel    | PERFORM  2   |  +----------------------+      |
-//       |  Done|    v           +--------------+    |Done  |Run:     |Run:    |
-//       |      | +------------+    |     | Cancel   |      |returned |returned|
-//       |      | | CANCEL_    |    |     v          v      |no job   |a job   |
-//       |      | | DELIVERING |    |   +------------------+ |         v        |
-//       |      | | 8          |    |   | CANCEL_SCHEDULED_| |  +-------------+ |
-//       |      | +------------+    |   | COMPLETED  5     | |  | CANCEL_     | |
-//       |      |  |Done   |Cancel  |   +------------------+ |  | DELIVERING_ | |
-//       |      |  v       | (job   |     |Run:        |Run: |  | AFTER_      | |
-//       |      | +-------+| told)  |     |threw       |ret. |  | PERFORM  6  | |
-//       |      | |COMPL._||        |     |            v     |  +-------------+ |
-//       |      | |DURING_||        |     |          (W 3)   |   |Done  |Run:   |
-//       |      | |CANCEL ||        |     |                  |   v      |job    |
-//       |      | |9      ||        |     |                  | +------+ |told   |
-//       |      | +-------+v        |     |                  | |COMPL.| |       |
-//       |      |  |Cancel +------------------------------------>|_DUR_| |       |
-//       |      |  |       |     CANCELING  4  <---------------+----------+       |
-//       |      |  |       +----------------------+  |          |CANCEL|         |
-//       |      |  |                         Done  |  |          |_AFTER|         |
-//       |      |  |                               |  |          |_PERF.|         |
-//       |      |  |                               |  |          |7     |         |
-//       |      |  |                               |  |          +------+         |
-//       |      |  |                               |  |           |Run           |
-//       |      v  v                               v  v           v              |
-//       |  +--------------------------------------------------------------+    |
-//       +--| FINISHING  10                                  Cancel --> (W 3) |    |
-//          +--------------------------------------------------------------+    |
+//   [0] BEGIN
+//    |--Run: returned-------------> [1] PERFORMED
+//    |                               |--Done------------------------------------------> [10]
+//    |                               '--Cancel----> [8] CANCEL_DELIVERING (job told here)
+//    |                                               |--Cancel, back from the job--> [4]
+//    |                                               '--Done--> [9] COMPLETED_DURING_CANCEL
+//    |                                                           '--Cancel, back from the job
+//    |                                                                    --> [10] or [3]
+//    |--Done, inside Perform------> [2] COMPLETED_DURING_PERFORM
+//    |                               |--Run: returned or threw------------------------> [10]
+//    |                               '--Cancel-------------------------------------------> [5]
+//    |--Cancel--------------------> [3] CANCEL_SCHEDULED_WAIT_ALL
+//    |                               |--Run before performing (the preventive cancel),
+//    |                               |  or Run: threw------------------------------------> [10]
+//    |                               |--Done, inside Perform--> [5] CANCEL_SCHEDULED_COMPLETED
+//    |                               |                           |--Run: returned------> [3]
+//    |                               |                           '--Run: threw---------> [10]
+//    |                               |--Run: returned no job---------------------------> [4]
+//    |                               '--Run: returned--> [6] CANCEL_DELIVERING_AFTER_PERFORM
+//    |                                                    |  (job told here)
+//    |                                                    |--Run, back from the job----> [4]
+//    |                                                    '--Done--> [7] COMPLETED_DURING_
+//    |                                                                CANCEL_AFTER_PERFORM
+//    |                                                                 '--Run, back from the
+//    |                                                                    job--> [10] or [3]
+//    '--Run: threw---------------------------------------------------------------------> [10]
 //
-// PLACEHOLDER
+//   [4] CANCELING ------------Done-----------> [10] or [3]
+//   [10] FINISHING ---------FinishRun--------> [0]
+//                  '--------Cancel-----------> [3]
+//
+// Four states have a single way out, taken by one thread: [5] and [7] by the thread inside Run,
+// [9] by the Cancel that told the job, [4] by the job's completion. Elsewhere moves race: in [0]
+// Run, the completion and Cancel; in [1] the completion and Cancel; in [2] Run and Cancel; in [3]
+// Run and the completion; in [6] Run and the completion; in [8] the Cancel that told the job and
+// the completion; in [10] FinishRun and Cancel. The loser of a race reads the state again and
+// follows the arrows from there; a Cancel that finds [3] to [9] has nothing to do.
 //
 // Thread-safety: Run must not overlap another Run of the same control; Cancel may be called from
 // any thread at any time while the control lives; the control must not be destroyed while a run
