@@ -49,7 +49,8 @@ class Serializer : private Common::NonCopyable {
     virtual void WriteUInt8(const SerializationTag& tag, uint8_t value) = 0;
     virtual void WriteBool(const SerializationTag& tag, bool value) = 0;
 
-    /// Closes the packet and returns its bytes; later writes are ignored.
+    /// Closes the packet and hands out its bytes, once: the writer is then spent, and later
+    /// writes or finishes are programming errors.
     virtual std::vector<uint8_t> FinishBytes() = 0;
     /// The same as a string.
     virtual std::string FinishString() = 0;

@@ -218,9 +218,10 @@ void XMLPacketSerializer::WriteBool(const SerializationTag& tag, bool value) {
     WriteDecimal(tag, uint64_t{value ? 1u : 0u});
 }
 
-void XMLPacketSerializer::Finish() {
+bool XMLPacketSerializer::Finish() {
+    COMMON_ASSERT_TEXT(!finished_, "!\"XMLPacketSerializer: packet finished twice\"");
     if (finished_) {
-        return;
+        return false;
     }
     COMMON_ASSERT_TEXT(open_.empty() && skipDepth_ == 0,
                        "!\"XMLPacketSerializer: tags left open at finish\"");
@@ -231,16 +232,21 @@ void XMLPacketSerializer::Finish() {
     text_ += kPacketRootName;
     text_ += '>';
     finished_ = true;
+    return true;
 }
 
 std::vector<uint8_t> XMLPacketSerializer::FinishBytes() {
-    Finish();
-    return std::vector<uint8_t>(text_.begin(), text_.end());
+    if (!Finish()) {
+        return {};
+    }
+    std::vector<uint8_t> bytes(text_.begin(), text_.end());
+    text_ = std::string();
+    return bytes;
 }
 
 std::string XMLPacketSerializer::FinishString() {
-    Finish();
-    return text_;
+    // The packet is handed out once, so it moves rather than being copied.
+    return Finish() ? std::move(text_) : std::string();
 }
 
 }  // namespace Serialization

@@ -26,7 +26,7 @@
 //
 // Misuse is reported by assertion and leaves the packet well-formed: an EndTag without an open
 // tag writes nothing, an EndTag closes the innermost open tag whatever its name, finishing closes
-// the tags left open, and writes after finishing are ignored.
+// the tags left open, writes after finishing are ignored, and finishing again hands out nothing.
 //
 // Thread-safety: one thread at a time.
 #pragma once
@@ -87,7 +87,8 @@ class XMLPacketSerializer final : public Serializer {
     bool BeginValue(const SerializationTag& tag);
     void WriteDecimal(const SerializationTag& tag, uint64_t value);
     void WriteDecimal(const SerializationTag& tag, int64_t value);
-    void Finish();
+    // Closes the packet; false, with an assertion, when it was closed before.
+    bool Finish();
 
     const uint32_t formatVersion_;
     const uint32_t sectionFilter_;
