@@ -81,10 +81,11 @@ void WriteLine(FILE* target, const char* text) {
 
 // Debugger output: standard error, and only under a tracer, where it is not the log already.
 void WriteDebuggerLine(const char* text) {
-    char line[kAssertTextLimit + 1];
-    std::snprintf(line, sizeof(line), "%s\n", text);
+    // At most the text limit, the line feed included.
+    const size_t length = strnlen(text, kAssertTextLimit - 1);
     std::lock_guard<std::mutex> hold(outputLock);
-    std::fputs(line, stderr);
+    std::fwrite(text, 1, length, stderr);
+    std::fputc('\n', stderr);
     std::fflush(stderr);
 }
 
