@@ -1,7 +1,7 @@
 // Reads arbitrary bytes as a packet holding a value of every kind, a versioned section and a
-// container of unit-shaped items ("is_empty", "value"). Every field is read on its own, as record
-// readers do, so that a missing or malformed field only loses that field; the reader may only
-// fail with its own codes.
+// container of unit values. Every field is read on its own, as record readers do, so that a
+// missing or malformed field only loses that field; the reader may only fail with its own codes,
+// and unit values also with the unit library's.
 //
 // Whatever was read is written again and read back, and that second packet must read without
 // any error and write to the same bytes: reading and writing agree on every value text.
@@ -14,6 +14,7 @@
 
 #include "core/common/error/error.h"
 #include "enterprise/serialize/container.h"
+#include "enterprise/serialize/unit_value.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
 
@@ -22,11 +23,6 @@ namespace {
 using Serialization::Deserializer;
 using Serialization::SerializationTag;
 using Serialization::Serializer;
-
-struct Item {
-    bool isEmpty = true;
-    std::vector<uint8_t> value;
-};
 
 struct Values {
     std::vector<uint8_t> blob;
@@ -44,18 +40,23 @@ struct Values {
     uint8_t u8 = 0;
     bool flag = false;
     uint64_t sectionVersion = 0;
-    std::vector<Item> items;
+    std::vector<Zaph::View::SharedUnitPtr> units;
 };
 
-// Runs one read; false when it failed with one of the reader's own errors.
+// The facility of the unit library's errors (a unit's binary form that does not read).
+constexpr uint32_t kUnitFacility = 0xFA0000;
+
+// Runs one read; false when it failed with one of the reader's own errors or, for unit values,
+// the unit library's.
 template <class Read>
-bool Tolerant(bool strict, Read read) {
+bool Tolerant(bool strict, Read read, bool units = false) {
     try {
         read();
         return true;
     } catch (const Common::Error& error) {
         const bool own = error.Code() == Serialization::kPacketInconsistent ||
-                         error.Code() == Serialization::kPacketNoData;
+                         error.Code() == Serialization::kPacketNoData ||
+                         (units && (error.Code() & 0xFFFF0000) == kUnitFacility);
         if (strict || !own) {
             std::abort();
         }
@@ -67,24 +68,6 @@ SerializationTag SectionTag() {
     SerializationTag tag("section");
     tag.version = 3;
     return tag;
-}
-
-void ReadItem(Deserializer& in, const SerializationTag& tag, Item& item) {
-    in.BeginTag(tag);
-    in.ReadBool("is_empty", item.isEmpty);
-    if (!item.isEmpty) {
-        in.ReadBytes("value", item.value);
-    }
-    in.EndTag(tag);
-}
-
-void WriteItem(Serializer& out, const SerializationTag& tag, const Item& item) {
-    out.BeginTag(tag);
-    out.WriteBool("is_empty", item.isEmpty);
-    if (!item.isEmpty) {
-        out.WriteBytes("value", item.value);
-    }
-    out.EndTag(tag);
 }
 
 void ReadValues(Serialization::XMLPacketDeserializer& in, bool strict, Values& v) {
@@ -105,7 +88,8 @@ void ReadValues(Serialization::XMLPacketDeserializer& in, bool strict, Values& v
     const uint64_t outer = in.GetSubjectVersion();
     if (Tolerant(strict, [&] { in.BeginTag(SectionTag()); })) {
         v.sectionVersion = in.GetSubjectVersion();
-        Tolerant(strict, [&] { Serialization::ReadVector(in, v.items, ReadItem); });
+        Tolerant(
+            strict, [&] { Serialization::ReadVector(in, v.units, Serialization::ReadUnit); }, true);
         Tolerant(strict, [&] { in.EndTag(SectionTag()); });
     }
     if (in.GetSubjectVersion() != outer && strict) {
@@ -132,7 +116,7 @@ std::string WriteValues(const Values& v) {
     SerializationTag section = SectionTag();
     section.version = v.sectionVersion;
     out.BeginTag(section);
-    Serialization::WriteVector(out, v.items, WriteItem);
+    Serialization::WriteVector(out, v.units, Serialization::WriteUnit);
     out.EndTag(section);
     return out.FinishString();
 }
