@@ -56,8 +56,8 @@ constexpr uint32_t kUnreportedTraceLevel = 4;
 // Where a run whose cancel is still pending ends: FINISHING when its result is the cancel's
 // outcome, else CANCEL_SCHEDULED_WAIT_ALL, which keeps the cancel for the next run.
 uint32_t StateAfterCanceledRun(const Common::Error& result) {
-    return ChainContains(result, kCanceled) ? JobControl::STATE_FINISHING
-                                            : JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL;
+    return IsCanceled(result) ? JobControl::STATE_FINISHING
+                              : JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL;
 }
 
 std::u16string_view PerformWord() {

@@ -1,5 +1,7 @@
 #include "enterprise/common/async/error/chain.h"
 
+#include "enterprise/common/async/error/cached_error.h"
+
 namespace Async {
 
 bool ChainContains(const Common::Error& error, uint32_t code) {
@@ -9,6 +11,10 @@ bool ChainContains(const Common::Error& error, uint32_t code) {
         }
     }
     return false;
+}
+
+bool IsCanceled(const Common::Error& error) {
+    return ChainContains(error, kCanceled);
 }
 
 Common::Error SequenceResult(const Common::Error& stepResult, bool cyclic) {

@@ -22,6 +22,12 @@ inline constexpr uint32_t kCycleFinished = 0xF9000F;
 /// True when some record of `error`'s chain, from the head, has `code`.
 bool ChainContains(const Common::Error& error, uint32_t code);
 
+/// True when `error`'s chain holds the canceled code (kCanceled, cached_error.h) anywhere: the
+/// operation ended because it was canceled, however its result was wrapped on the way (a cyclic
+/// job, for one, reports a step canceled inside it as its own description error with the
+/// canceled error as the reason).
+bool IsCanceled(const Common::Error& error);
+
 /// What a sequence reports for a step that failed with `stepResult`: the empty error when the
 /// chain holds kSequenceFinished, or kCycleFinished and `cyclic`; else `stepResult` itself.
 Common::Error SequenceResult(const Common::Error& stepResult, bool cyclic);
