@@ -1,6 +1,7 @@
 #include "enterprise/common/zaph/copy_unit.h"
 
 #include "enterprise/common/zaph/nesting_guard.h"
+#include "enterprise/common/zaph/trait_holders.h"
 #include "enterprise/common/zaph/value_access.h"
 
 namespace Zaph::Util {
@@ -112,12 +113,16 @@ Construction::UnitPtr CopyUnit(const View::Unit& source, Construction::UnitFacto
     if (copy == nullptr) {
         Zaph::Detail::ThrowNullUnit(COMMON_PLACE("Zaph::Util::CopyUnit"));
     }
+    const View::Traits& sourceTraits = source.GetTraits();
+    if (TraitsHolder::KnownEmpty(sourceTraits)) {
+        return copy;
+    }
     Construction::Traits& traits = copy->GetTraits();
     auto copyTrait = MakeProcessor<const View::Trait>([&](const View::Trait& trait) {
         traits.Add(factory.CreateTrait(trait.GetName(), CopyUnit(trait.GetValue(), factory)));
         return false;
     });
-    source.GetTraits().ForEach(copyTrait);
+    sourceTraits.ForEach(copyTrait);
     return copy;
 }
 
