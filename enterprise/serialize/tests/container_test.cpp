@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <list>
 #include <string>
 #include <vector>
 
@@ -61,18 +60,6 @@ TEST(PacketContainer, ElementsAsItemsOfAVectorSection) {
               }),
               "<list><vector><item>1</item><item>2</item><item>3</item></vector></list>"
               "<vector></vector>");
-}
-
-TEST(PacketContainer, ValueIteratorOverAnyIterators) {
-    const std::list<std::string> texts = {"a", "b"};
-    auto write = [](Serializer& out, const SerializationTag& tag, const std::string& text) {
-        out.WriteString(tag, text);
-    };
-    Serialization::ValueIterator<std::list<std::string>::const_iterator, decltype(write)> elements(
-        texts.begin(), texts.end(), write);
-    EXPECT_EQ(Body([&](Serializer& out) { Serialization::WriteContainer(out, elements); }),
-              "<vector><item>a</item><item>b</item></vector>");
-    EXPECT_FALSE(elements.HasNext());
 }
 
 TEST(PacketContainer, RecordsRoundTrip) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -19,10 +20,11 @@ std::string AssertionLogPath() {
 }
 
 // Sends assertion reports to a file before any assertion can fail, so that tests can look for
-// the texts the reader reports.
+// the texts the reader reports; the file goes when the program ends.
 const bool kAssertionsLogged = [] {
     setenv("BRINTAL_SAFE_ASSERT", "log", 1);
     setenv("BRINTAL_SAFE_ASSERT_LOGFILE", AssertionLogPath().c_str(), 1);
+    std::atexit([] { std::remove(AssertionLogPath().c_str()); });
     return true;
 }();
 
