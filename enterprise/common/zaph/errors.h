@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
+#include <utility>
 
 #include "core/common/error/error.h"
 #include "core/common/source_location.h"
