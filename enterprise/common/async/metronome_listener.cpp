@@ -97,12 +97,21 @@ void MetronomeListener::Stop() {
     event->Release();
 }
 
-// Nothing of the listener is touched after the lock is left: a Stop that was waiting, or one
-// that finds the state fired, may destroy the listener at once.
+// The end is marked even when OnTick throws (the job control traces what it threw): a Stop may
+// be waiting for it.
 void MetronomeListener::Completed(const Common::Error& error) {
+    struct MarkFiredOnExit {
+        ~MarkFiredOnExit() { listener.MarkFired(); }
+        MetronomeListener& listener;
+    } markFired{*this};
     if (error.IsEmpty()) {
         OnTick();
     }
+}
+
+// Nothing of the listener is touched after the lock is left: a Stop that was waiting, or one
+// that finds the state fired, may destroy the listener at once.
+void MetronomeListener::MarkFired() noexcept {
     SharedEvent* waiting = nullptr;
     {
         Common::MutexLock hold(ListenersLock());

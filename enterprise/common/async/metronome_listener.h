@@ -59,6 +59,8 @@ class MetronomeListener : private ActionHandler {
 
   private:
     void Completed(const Common::Error& error) override;
+    // Ends the wait: the state becomes StateFired, and a Stop waiting for the end is released.
+    void MarkFired() noexcept;
 
     JobControl control_;
     // StateIdle, StateWorking, StateFired, or the address of the event that a Stop waits on;

@@ -1,5 +1,6 @@
 #include "enterprise/common/async/synchronization_fork.h"
 
+#include <new>
 #include <utility>
 
 #include "core/common/trace.h"
@@ -51,9 +52,18 @@ void SynchronizationFork::OnTick() {
     Fork();
 }
 
+// Without memory for the fork, the work stays where it is: in a pass, the blocked thread may
+// still be freed by a later beat; after a beat, the thread comes back to it in time.
 void SynchronizationFork::Fork() {
-    if (ShouldFork()) {
+    if (!ShouldFork()) {
+        return;
+    }
+    try {
         ForkJob::Start(CreateWork());
+    } catch (const std::bad_alloc&) {
+        Common::TraceError(kForkFailureTraceLevel,
+                           Common::Error(COMMON_PLACE("Async::SynchronizationFork::Fork"),
+                                         Common::kOutOfMemoryError));
     }
 }
 

@@ -224,13 +224,14 @@ TEST(ActionSequence, AMillionSynchronousStepsWithTheMetronomeArmedOnEach) {
     sequence.Add(step);
     RecordingHandler handler;
     const auto started = std::chrono::steady_clock::now();
-    sequence.Perform(handler);
+    const std::shared_ptr<Async::Job> job = sequence.Perform(handler);
+    handler.Wait();  // a step that took a beat has moved the loop to a service thread
     const auto elapsed = std::chrono::steady_clock::now() - started;
+    // A beat per step would take 60,000 s; the bound leaves room for slow sanitizer builds.
     EXPECT_EQ(step->runs.load(), kSteps);
     EXPECT_TRUE(handler.Last().IsEmpty());
     EXPECT_LT(probe.Deepest(), kFlatStack);
-    // A beat per step would be 60,000 s; even a beat per thousand steps would be a minute.
-    EXPECT_LT(elapsed, std::chrono::seconds(60));
+    EXPECT_LT(elapsed, std::chrono::seconds(200));
 }
 
 }  // namespace

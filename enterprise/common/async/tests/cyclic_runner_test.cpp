@@ -151,12 +151,14 @@ TEST(CyclicRun, AMillionSynchronousCyclesWithTheMetronomeArmedOnEach) {
     CyclicRunAction cyclic(action);
     RecordingHandler handler;
     const auto started = std::chrono::steady_clock::now();
-    cyclic.Perform(handler);
+    const std::shared_ptr<Async::Job> job = cyclic.Perform(handler);
+    handler.Wait();  // a step that took a beat has moved the loop to a service thread
     const auto elapsed = std::chrono::steady_clock::now() - started;
+    // A beat per step would take 60,000 s; the bound leaves room for slow sanitizer builds.
     EXPECT_EQ(action->runs.load(), kCycles);
     EXPECT_EQ(handler.Last().Reason().Code(), 0x6464u);
     EXPECT_LT(probe.Deepest(), kFlatStack);
-    EXPECT_LT(elapsed, std::chrono::seconds(60));
+    EXPECT_LT(elapsed, std::chrono::seconds(200));
 }
 
 TEST(CyclicRun, ANullActionIsAnAssertionAndEndsAtOnce) {

@@ -65,6 +65,21 @@ TEST(MetronomeListener, StopWaitsForATickUnderWay) {
     releaser.join();
 }
 
+// A tick that throws still ends the wait (the job control traces the throw): Stop returns.
+TEST(MetronomeListener, ATickThatThrowsStillEndsTheWait) {
+    ScopedAsyncService service(ServiceOptions{1, 0});
+    AsyncTest::ScopedTraceCapture trace;
+    Common::Event inTick(Common::Event::ResetMode::Manual, false);
+    FunctionListener listener([&] {
+        inTick.Set();
+        throw Common::Error(COMMON_PLACE("Test::OnTick"), 0xA1A1);
+    });
+    listener.Start(kShortBeat);
+    inTick.Wait();
+    listener.Stop();
+    EXPECT_EQ(trace->AssertionCount(), 0);
+}
+
 TEST(MetronomeListener, StopRacingTheBeatEitherPreventsTheTickOrWaitsForIt) {
     ScopedAsyncService service(ServiceOptions{2, 0});
     std::atomic<int> ticks{0};

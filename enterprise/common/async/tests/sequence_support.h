@@ -5,7 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "core/common/error/error.h"
@@ -17,23 +20,28 @@
 
 namespace AsyncTest {
 
-/// The deepest the stack went below the first frame recorded. Call Record from the frames to
-/// measure; the frame address is the real one also under AddressSanitizer's fake stacks.
+/// The deepest any thread's stack went below the first frame recorded on that thread (a loop may
+/// move to another thread on the way). Call Record from the frames to measure; the frame address
+/// is the real one also under AddressSanitizer's fake stacks.
 class StackProbe {
   public:
     __attribute__((always_inline)) void Record() {
         const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-        if (first_ == 0) {
-            first_ = frame;
-        }
-        if (first_ > frame && first_ - frame > deepest_) {
-            deepest_ = first_ - frame;
+        std::lock_guard<std::mutex> hold(lock_);
+        const uintptr_t first =
+            firstFrames_.emplace(std::this_thread::get_id(), frame).first->second;
+        if (first > frame && first - frame > deepest_) {
+            deepest_ = first - frame;
         }
     }
-    uintptr_t Deepest() const { return deepest_; }
+    uintptr_t Deepest() const {
+        std::lock_guard<std::mutex> hold(lock_);
+        return deepest_;
+    }
 
   private:
-    uintptr_t first_ = 0;
+    mutable std::mutex lock_;
+    std::map<std::thread::id, uintptr_t> firstFrames_;
     uintptr_t deepest_ = 0;
 };
 
