@@ -146,6 +146,9 @@ void Md5::Compress(const uint8_t* blocks, size_t count) {
 #undef MD5_STEP
 
 void Md5::Update(const void* data, size_t size) {
+    if (size == 0) {
+        return;  // `data` may then be null, which memcpy does not accept
+    }
     const auto* bytes = static_cast<const uint8_t*>(data);
     length_ += size;
     if (pendingSize_ > 0) {

@@ -8,9 +8,13 @@
 //     Construction::UnitPtr unit = FluentUnitBuilder(factory)
 //         .Composite()
 //             .Trait("Is").String(u"Machine").End()
-//             .Property("Ports").Array().DWord(80).DWord(443).End()
+//             .Property("Ports")
+//                 .Array().DWord(80).End().DWord(443).End()
+//             .End()
 //         .End()
 //         .TakeResult();
+//
+// Every item is closed by its own End: a trait, a property, each array element and the root.
 //
 // UnitAccumulator keeps a stack of open frames; each holds a name, a kind (root, new property,
 // existing property, trait, array element) and the unit built for it (none until a value event

@@ -175,21 +175,21 @@ void WalkPath(std::u16string_view path, PathWalker& walker) {
     }
 }
 
-Construction::UnitPtr PutUnitInLocation(Construction::UnitPtr root, std::u16string_view path,
-                                        const View::Unit& unit,
-                                        Construction::UnitFactory& factory) {
+void PutUnitInLocation(Construction::UnitPtr& root, std::u16string_view path,
+                       const View::Unit& unit, Construction::UnitFactory& factory) {
     ElementCollector collector;
     WalkPath(path, collector);
     const std::vector<Name>& names = collector.names;
     // Copied first: `unit` may lie inside the tree that is about to change.
     Construction::UnitPtr copy = CopyUnit(unit, factory);
     if (names.empty()) {
-        return copy;
+        root = std::move(copy);
+        return;
     }
-    if (root == nullptr) {
-        root = factory.CreateComposite();
-    }
-    Construction::Unit* current = root.get();
+    Construction::UnitPtr newRoot = root == nullptr ? factory.CreateComposite() : nullptr;
+    Construction::Unit* current = newRoot != nullptr ? newRoot.get() : root.get();
+    // Only a unit that exists can fail the composite check, and every unit after the first one
+    // created is a new composite: a failure therefore comes before any change.
     for (size_t depth = 0; depth + 1 < names.size(); ++depth) {
         Construction::CompositeValue& composite = CompositeOnPath(*current, names, depth);
         Construction::Unit* next = nullptr;
@@ -205,7 +205,9 @@ Construction::UnitPtr PutUnitInLocation(Construction::UnitPtr root, std::u16stri
     }
     CompositeOnPath(*current, names, names.size() - 1)
         .Set(factory.CreateProperty(names.back(), std::move(copy)));
-    return root;
+    if (newRoot != nullptr) {
+        root = std::move(newRoot);
+    }
 }
 
 const View::Unit& GetUnitByPath(const View::Unit& root, std::u16string_view path) {

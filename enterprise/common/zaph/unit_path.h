@@ -58,11 +58,11 @@ std::u16string BuildPath(std::u16string_view parentPath, std::u16string_view nam
 /// Reads `path` and hands its elements to `walker`; raises the path errors of the file comment.
 void WalkPath(std::u16string_view path, PathWalker& walker);
 
-/// Stores a copy of `unit` at `path` below `root`, creating missing composites on the way, and
-/// returns the root: a copy of `unit` for the empty path, a new composite for a null root.
-/// `unit` may lie inside `root`: it is copied before anything changes.
-Construction::UnitPtr PutUnitInLocation(Construction::UnitPtr root, std::u16string_view path,
-                                        const View::Unit& unit, Construction::UnitFactory& factory);
+/// Stores a copy of `unit` at `path` below `root`, creating missing composites on the way. The
+/// empty path makes the copy the new root; a null root becomes a new composite first. `unit` may
+/// lie inside `root`: it is copied before anything changes. When it raises, `root` is as it was.
+void PutUnitInLocation(Construction::UnitPtr& root, std::u16string_view path,
+                       const View::Unit& unit, Construction::UnitFactory& factory);
 
 /// The unit at `path` below `root`; raises Errors::kBranchNotFound for a missing step.
 const View::Unit& GetUnitByPath(const View::Unit& root, std::u16string_view path);

@@ -1,0 +1,183 @@
+#include "enterprise/common/zaph/assign.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "enterprise/common/zaph/binary_form.h"
+#include "enterprise/common/zaph/compare.h"
+#include "enterprise/common/zaph/copy_unit.h"
+#include "enterprise/common/zaph/tests/unit_samples.h"
+
+namespace {
+
+using namespace ZaphTest;
+using Zaph::Util::Assign;
+using Zaph::Util::GetValue;
+
+// The error `action` throws (empty when none).
+template <class F>
+Common::Error ErrorOf(F&& action) {
+    try {
+        action();
+    } catch (const Common::Error& error) {
+        return error;
+    }
+    return {};
+}
+
+Zaph::Blob BinaryForm(const Zaph::View::Unit& unit) {
+    Zaph::Blob blob;
+    Zaph::Util::WriteUnitToBlob(unit, blob);
+    return blob;
+}
+
+Zaph::Construction::Unit& Member(Zaph::Construction::Unit& unit, const char* name) {
+    Zaph::Construction::Unit* found = nullptr;
+    auto find = Zaph::MakeProcessor<Zaph::Construction::Property>([&](auto& property) {
+        found = &property.GetValue();
+        return true;
+    });
+    AsComposite(unit).Find(name, find);
+    return *found;
+}
+
+Zaph::Construction::Unit& FirstElement(Zaph::Construction::Unit& array) {
+    Zaph::Construction::Unit* first = nullptr;
+    auto front = Zaph::MakeProcessor<Zaph::Construction::Unit>([&](auto& unit) {
+        first = &unit;
+        return true;
+    });
+    AsArray(array).ProcessFront(front);
+    return *first;
+}
+
+TEST(Assign, ScalarsOfTheSameKindOnlyAndTheFunctionOfEachCell) {
+    UnitPtr target = DWord(3);
+    Assign(*target, *DWord(7), Factory());
+    EXPECT_EQ(GetValue<uint32_t>(*target), 7u);
+
+    const Common::Error error =
+        ErrorOf([&] { Assign(*target, *Factory().CreateWord(7), Factory()); });
+    EXPECT_EQ(error.Code(), Zaph::Errors::kAssignDifferentTypes);
+    EXPECT_EQ(error.Message(), u"ZAPH: Cannot assign units of different types.");
+    EXPECT_STREQ(error.Place().function,
+                 "AssignValue<Modification::ScalarValue<unsigned long>, "
+                 "View::ScalarValue<unsigned short>>::Apply");
+    EXPECT_EQ(GetValue<uint32_t>(*target), 7u);
+
+    // Every cell is a raise site of its own.
+    const Common::Error other = ErrorOf([&] { Assign(*target, *Str(u"7"), Factory()); });
+    EXPECT_STREQ(other.Place().function,
+                 "AssignValue<Modification::ScalarValue<unsigned long>, "
+                 "View::ComplexValue<std::u16string>>::Apply");
+    EXPECT_NE(other.Place().tag, error.Place().tag);
+}
+
+TEST(Assign, EveryPairOfKinds) {
+    const std::vector<UnitPtr> sources = OneOfEveryKind();
+    for (size_t t = 0; t < sources.size(); ++t) {
+        for (size_t s = 0; s < sources.size(); ++s) {
+            const std::vector<UnitPtr> targets = OneOfEveryKind();
+            Zaph::Construction::Unit& target = *targets[t];
+            const Zaph::Blob before = BinaryForm(target);
+            const uint32_t code = ErrorCodeOf([&] { Assign(target, *sources[s], Factory()); });
+            if (t == s) {
+                EXPECT_EQ(code, 0u) << t;
+                EXPECT_EQ(BinaryForm(target), BinaryForm(*sources[s])) << t;
+            } else {
+                EXPECT_EQ(code, Zaph::Errors::kAssignDifferentTypes) << t << " " << s;
+                EXPECT_EQ(BinaryForm(target), before) << t << " " << s;
+            }
+        }
+    }
+}
+
+TEST(Assign, CompositesNeedEverySourcePropertyAndKeepTheirOwn) {
+    UnitPtr target = Composite(Prop{"a", DWord(0)}, Prop{"b", DWord(5)});
+    Assign(*target, *Composite(Prop{"a", DWord(1)}), Factory());
+    EXPECT_EQ(GetValue<uint32_t>(Member(*target, "a")), 1u);
+    EXPECT_EQ(GetValue<uint32_t>(Member(*target, "b")), 5u);
+
+    UnitPtr narrow = Composite(Prop{"a", DWord(0)});
+    const Common::Error error = ErrorOf([&] {
+        Assign(*narrow, *Composite(Prop{"a", DWord(1)}, Prop{"c", DWord(2)}), Factory());
+    });
+    EXPECT_EQ(error.Code(), Zaph::Errors::kAssignDifferentProperties);
+    EXPECT_STREQ(error.Place().function, "AssignPropertyFilter::Process");
+    EXPECT_EQ(GetValue<uint32_t>(Member(*narrow, "a")), 0u);
+}
+
+TEST(Assign, ArraysAreReplacedWhateverTheirElements) {
+    UnitPtr target = Array(DWord(9), DWord(9), DWord(9));
+    Assign(*target, *Array(DWord(1), Str(u"two")), Factory());
+    EXPECT_EQ(BinaryForm(*target), BinaryForm(*Array(DWord(1), Str(u"two"))));
+    Assign(*target, *Array(), Factory());
+    EXPECT_TRUE(AsArray(*target).IsEmpty());
+}
+
+TEST(Assign, SourceTraitsMustBeOnTheTargetAtEveryLevel) {
+    UnitPtr bare = DWord(1);
+    const Common::Error error =
+        ErrorOf([&] { Assign(*bare, *WithTrait(DWord(2), "K", Nil()), Factory()); });
+    EXPECT_EQ(error.Code(), Zaph::Errors::kAssignDifferentTraits);
+    EXPECT_STREQ(error.Place().function, "CheckAssignStrategy::EnsureUnitsCanBeAssigned");
+    EXPECT_EQ(GetValue<uint32_t>(*bare), 1u);
+
+    // A trait of the same name with another value does not count.
+    UnitPtr other = WithTrait(DWord(1), "K", Str(u"x"));
+    EXPECT_EQ(ErrorCodeOf([&] { Assign(*other, *WithTrait(DWord(2), "K", Str(u"y")), Factory()); }),
+              Zaph::Errors::kAssignDifferentTraits);
+
+    // Extra target traits stay, and the target's traits are never replaced.
+    UnitPtr tagged = WithTrait(WithTrait(DWord(1), "K", Nil()), "L", Nil());
+    Assign(*tagged, *WithTrait(DWord(2), "K", Nil()), Factory());
+    EXPECT_EQ(GetValue<uint32_t>(*tagged), 2u);
+    EXPECT_EQ(TraitNames(*tagged), (std::vector<std::string>{"K", "L"}));
+
+    UnitPtr nested = Composite(Prop{"p", DWord(0)});
+    EXPECT_EQ(
+        ErrorCodeOf([&] {
+            Assign(*nested, *Composite(Prop{"p", WithTrait(DWord(1), "K", Nil())}), Factory());
+        }),
+        Zaph::Errors::kAssignDifferentTraits);
+}
+
+TEST(Assign, ADeepMismatchLeavesTheWholeTargetUntouched) {
+    const auto makeTarget = [] {
+        return Composite(Prop{"a", DWord(0)},
+                         Prop{"z", Composite(Prop{"list", Array(DWord(1))}, Prop{"w", DWord(1)})});
+    };
+    UnitPtr target = makeTarget();
+    UnitPtr source =
+        Composite(Prop{"a", DWord(5)}, Prop{"z", Composite(Prop{"list", Array(DWord(2), DWord(3))},
+                                                           Prop{"w", Factory().CreateWord(1)})});
+    EXPECT_EQ(ErrorCodeOf([&] { Assign(*target, *source, Factory()); }),
+              Zaph::Errors::kAssignDifferentTypes);
+    EXPECT_EQ(BinaryForm(*target), BinaryForm(*makeTarget()));
+
+    EXPECT_EQ(ErrorCodeOf([&] { Zaph::Util::EnsureUnitsCanBeAssigned(*target, *source); }),
+              Zaph::Errors::kAssignDifferentTypes);
+    EXPECT_EQ(BinaryForm(*target), BinaryForm(*makeTarget()));
+}
+
+TEST(Assign, OverlappingSourceAndTargetKeepTheData) {
+    // A unit assigned to itself.
+    UnitPtr self = Array(DWord(1), Composite(Prop{"x", DWord(2)}));
+    const Zaph::Blob original = BinaryForm(*self);
+    Assign(*self, *self, Factory());
+    EXPECT_EQ(BinaryForm(*self), original);
+
+    // A unit assigned into its own descendant: [[1, 2]] -> the inner array becomes [[1, 2]].
+    UnitPtr outer = Array(Array(DWord(1), DWord(2)));
+    Zaph::Construction::Unit& inner = FirstElement(*outer);
+    Assign(inner, *outer, Factory());
+    EXPECT_EQ(BinaryForm(inner), BinaryForm(*Array(Array(DWord(1), DWord(2)))));
+
+    // A descendant assigned to its ancestor: clearing the target's array destroys the source.
+    UnitPtr holder = Composite(Prop{"p", Array(Composite(Prop{"p", Array(DWord(5))}))});
+    Assign(*holder, FirstElement(Member(*holder, "p")), Factory());
+    EXPECT_EQ(BinaryForm(*holder), BinaryForm(*Composite(Prop{"p", Array(DWord(5))})));
+}
+
+}  // namespace

@@ -1,0 +1,209 @@
+#include "enterprise/common/zaph/binary_form.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <string>
+
+#include "enterprise/common/zaph/compare.h"
+#include "enterprise/common/zaph/tests/unit_samples.h"
+#include "enterprise/common/zaph/unit_hash.h"
+
+namespace {
+
+using namespace ZaphTest;
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+using Zaph::Util::ComputeUnitHash;
+using Zaph::Util::Md5;
+using Zaph::Util::Md5Digest;
+
+Zaph::Blob BinaryForm(const Zaph::View::Unit& unit) {
+    Zaph::Blob blob;
+    Zaph::Util::WriteUnitToBlob(unit, blob);
+    return blob;
+}
+
+std::string Hex(const Md5Digest& digest) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (const uint8_t byte : digest) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 0xf];
+    }
+    return text;
+}
+
+Md5Digest OpenSslMd5(const Zaph::Blob& bytes) {
+    Md5Digest digest{};
+    unsigned int size = 0;
+    EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_md5(), nullptr), 1);
+    EXPECT_EQ(size, digest.size());
+    return digest;
+}
+
+TEST(BinaryForm, ExactBytes) {
+    EXPECT_THAT(BinaryForm(*WithTrait(DWord(5), "K", Nil())),
+                ElementsAre(0x55, 0x06, 0x05, 0x00, 0x00, 0x00, 0x54, 0x0D, 0x02, 0x00, 0x00, 0x00,
+                            0x4B, 0x00, 0x55, 0x00, 0x45, 0x45));
+    EXPECT_THAT(BinaryForm(*Nil()), ElementsAre('U', 0, 'E'));
+    EXPECT_THAT(BinaryForm(*Composite()), ElementsAre('U', 'C', 'E'));
+    EXPECT_THAT(BinaryForm(*Array()), ElementsAre('U', 'A', 'E'));
+}
+
+TEST(BinaryForm, EveryKindLittleEndian) {
+    const std::vector<UnitPtr> units = OneOfEveryKind();
+    EXPECT_THAT(BinaryForm(*units[1]), ElementsAre('U', 1, 1, 'E'));
+    EXPECT_THAT(BinaryForm(*units[3]), ElementsAre('U', 3, 0xfe, 'E'));
+    EXPECT_THAT(BinaryForm(*units[5]), ElementsAre('U', 5, 0xd4, 0xfe, 'E'));
+    EXPECT_THAT(BinaryForm(*units[6]), ElementsAre('U', 6, 0x98, 0xba, 0xdc, 0xfe, 'E'));
+    EXPECT_THAT(BinaryForm(*units[8]),
+                ElementsAre('U', 8, 0x10, 0x32, 0x54, 0x76, 0x98, 0xba, 0xdc, 0xfe, 'E'));
+    EXPECT_THAT(BinaryForm(*units[9]), ElementsAre('U', 9, 0, 0, 0, 0, 0, 0, 0, 0x80, 'E'));
+    // -0.25 is 0xBFD0000000000000.
+    EXPECT_THAT(BinaryForm(*units[10]), ElementsAre('U', 10, 0, 0, 0, 0, 0, 0, 0xd0, 0xbf, 'E'));
+    EXPECT_THAT(BinaryForm(*units[11]), ElementsAre('U', 11, 3, 0, 0, 0, 0, 1, 0xff, 'E'));
+    EXPECT_THAT(BinaryForm(*units[12]),
+                ElementsAre('U', 12, 0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99,
+                            0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 'E'));
+    EXPECT_THAT(BinaryForm(*units[13]),
+                ElementsAre('U', 13, 8, 0, 0, 0, 't', 0, 0xe9, 0, 'x', 0, 't', 0, 'E'));
+    EXPECT_THAT(BinaryForm(*units[15]), ElementsAre('U', 'A', 'U', 6, 1, 0, 0, 0, 'E', 'U', 13, 6,
+                                                    0, 0, 0, 't', 0, 'w', 0, 'o', 0, 'E', 'E'));
+    EXPECT_THAT(BinaryForm(*units[16]),
+                ElementsAre('U', 'C', 'P', 13, 2, 0, 0, 0, 'a', 0, 'U', 6, 1, 0, 0, 0, 'E', 'P', 13,
+                            2, 0, 0, 0, 'b', 0, 'U', 0, 'E', 'E'));
+
+    // An error is its byte form behind a length.
+    Common::DynamicBuffer bytes;
+    ASSERT_TRUE(Zaph::Util::GetValue<Common::Error>(*units[14]).Serialize(bytes));
+    const Zaph::Blob form = BinaryForm(*units[14]);
+    ASSERT_EQ(form.size(), 1 + 1 + 4 + bytes.Size() + 1);
+    EXPECT_EQ(form[1], 14);
+    EXPECT_EQ(form[2] | form[3] << 8 | form[4] << 16 | form[5] << 24, bytes.Size());
+    EXPECT_TRUE(std::equal(bytes.Data(), bytes.Data() + bytes.Size(), form.begin() + 6));
+}
+
+TEST(BinaryForm, NamesAreUtf16OfTheirUtf8Text) {
+    // A long name and a non-ASCII name take the converting path.
+    const std::string longName(100, 'n');
+    Zaph::Blob form = BinaryForm(*Composite(Prop{longName.c_str(), Nil()}));
+    ASSERT_EQ(form.size(), 4 + 4 + 200 + 4);
+    EXPECT_EQ(form[4], 200);
+    EXPECT_EQ(form[8], 'n');
+    EXPECT_THAT(BinaryForm(*WithTrait(Nil(), "\xc3\xa9\xe2\x82\xac", Nil())),
+                ElementsAre('U', 0, 'T', 13, 4, 0, 0, 0, 0xe9, 0, 0xac, 0x20, 'U', 0, 'E', 'E'));
+}
+
+TEST(BinaryForm, TraitsFollowTheValueAtEveryLevel) {
+    UnitPtr unit = WithTrait(Composite(Prop{"p", WithTrait(Nil(), "A", Nil())}), "B",
+                             WithTrait(Nil(), "C", Nil()));
+    EXPECT_THAT(BinaryForm(*unit),
+                ElementsAre('U', 'C', 'P', 13, 2, 0, 0, 0, 'p', 0, 'U', 0, 'T', 13, 2, 0, 0, 0, 'A',
+                            0, 'U', 0, 'E', 'E', 'T', 13, 2, 0, 0, 0, 'B', 0, 'U', 0, 'T', 13, 2, 0,
+                            0, 0, 'C', 0, 'U', 0, 'E', 'E', 'E'));
+}
+
+// Walks traits first, and does not descend into containers.
+class ShallowTraitsFirstGuide final : public Zaph::Util::TraitValueGuide {
+  public:
+    void Guide(const Zaph::View::Unit&, Zaph::Util::TraitValueCrossroad& crossroad) override {
+        crossroad.WalkTraits();
+        crossroad.WalkValue(false);
+    }
+};
+
+TEST(WalkUnit, GuidesOrderTheHalvesAndChooseTheDepth) {
+    UnitPtr unit = WithTrait(Composite(Prop{"a", Array(DWord(1))}), "K", SDWord(2));
+    WalkRecorder valueFirst;
+    Zaph::Util::WalkValueFirstGuide guide;
+    Zaph::Util::WalkUnit(*unit, guide, valueFirst);
+    EXPECT_EQ(valueFirst.text, "<CPa<A<6>>TK<7>>");
+
+    WalkRecorder shallow;
+    ShallowTraitsFirstGuide traitsFirst;
+    Zaph::Util::WalkUnit(*unit, traitsFirst, shallow);
+    EXPECT_EQ(shallow.text, "<TK<7>C>");
+}
+
+TEST(Md5, Rfc1321TestSuite) {
+    const std::pair<std::string, std::string> suite[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [message, digest] : suite) {
+        Md5 md5;
+        md5.Update(message.data(), message.size());
+        EXPECT_EQ(Hex(md5.Finish()), digest) << message;
+
+        // The same message fed byte by byte; Finish starts a new message.
+        for (const char c : message) {
+            md5.Update(&c, 1);
+        }
+        EXPECT_EQ(Hex(md5.Finish()), digest) << message;
+    }
+}
+
+TEST(Md5, EveryLengthAroundTheBlockBoundariesMatchesOpenSsl) {
+    Zaph::Blob bytes;
+    for (size_t length = 0; length <= 300; ++length) {
+        Md5 md5;
+        const size_t split = length / 3;
+        md5.Update(bytes.data(), split);
+        md5.Update(bytes.data() + split, length - split);
+        EXPECT_EQ(md5.Finish(), OpenSslMd5(bytes)) << length;
+        bytes.push_back(static_cast<uint8_t>(length * 7));
+    }
+}
+
+TEST(ComputeUnitHash, IsMd5OfTheBinaryFormOfRandomUnits) {
+    RandomUnits random(1);
+    for (int i = 0; i < 300; ++i) {
+        UnitPtr unit = random.Make(4);
+        EXPECT_EQ(ComputeUnitHash(*unit), OpenSslMd5(BinaryForm(*unit))) << i;
+    }
+    const Zaph::Blob big(3 << 20, 0x5a);
+    UnitPtr blob = Factory().CreateBlob(big);
+    EXPECT_EQ(ComputeUnitHash(*blob), OpenSslMd5(BinaryForm(*blob)));
+}
+
+TEST(ComputeUnitHash, FollowsUnitEquality) {
+    EXPECT_NE(ComputeUnitHash(*DWord(5)), ComputeUnitHash(*SDWord(5)));
+    EXPECT_NE(ComputeUnitHash(*Composite(Prop{"a", Nil()})), ComputeUnitHash(*Composite()));
+    EXPECT_NE(ComputeUnitHash(*Array(DWord(1), DWord(2))),
+              ComputeUnitHash(*Array(DWord(2), DWord(1))));
+    EXPECT_NE(ComputeUnitHash(*WithTrait(Nil(), "K", Nil())), ComputeUnitHash(*Nil()));
+
+    // Equal units built in another order hash the same.
+    UnitPtr one = WithTrait(
+        WithTrait(Composite(Prop{"b", DWord(2)}, Prop{"a", DWord(1)}), "Y", Nil()), "X", Str(u"x"));
+    UnitPtr two = WithTrait(
+        WithTrait(Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)}), "X", Str(u"x")), "Y", Nil());
+    ASSERT_TRUE(Zaph::Util::UnitsEqual(*one, *two));
+    EXPECT_EQ(ComputeUnitHash(*one), ComputeUnitHash(*two));
+    EXPECT_EQ(Hex(ComputeUnitHash(*Nil())), Hex(OpenSslMd5({'U', 0, 'E'})));
+}
+
+TEST(WriteUnitToBlob, AppendsAndLeavesNothingBehindOnFailure) {
+    Zaph::Blob blob{0xaa};
+    Zaph::Util::WriteUnitToBlob(*Nil(), blob);
+    EXPECT_THAT(blob, ElementsAre(0xaa, 'U', 0, 'E'));
+
+    UnitPtr deep = Nil();
+    for (uint32_t level = 0; level < Zaph::kMaxUnitDepth; ++level) {
+        deep = Array(std::move(deep));
+    }
+    EXPECT_EQ(ErrorCodeOf([&] { Zaph::Util::WriteUnitToBlob(*deep, blob); }),
+              Zaph::Errors::kUnitTooDeep);
+    EXPECT_THAT(blob, ElementsAre(0xaa, 'U', 0, 'E'));
+}
+
+}  // namespace
