@@ -19,10 +19,12 @@
 //     |           runner's tail-recursion controller loops, tail_recursion.h)
 //     |--the run fails with e-------------------> ended: kJobDescriptionError
 //     |                                           "ASYNC: Cyclic action execution job." <- e
-//     |--Cancel: the run's job is canceled,
-//     |  and ends with kCanceled ----------------> ended: kJobDescriptionError <- kCanceled
+//     |--Cancel: the run's job is told to cancel
+//     |     |--it ends with kCanceled -----------> ended: kJobDescriptionError <- kCanceled
+//     |     '--it succeeds all the same: the cancel stays pending for run k+1 (below)
 //     '--Cancel after run k ended, before run k+1
-//        performs: run k+1 is canceled at once --> ended: kCanceled
+//        performs: run k+1 ends at once,
+//        unperformed ----------------------------> ended: kCanceled
 //
 // So a canceled cyclic job may end with the canceled error as the head of its result or as its
 // reason; IsCanceled (error/chain.h) tells both from a failure. Once the handler heard the end,

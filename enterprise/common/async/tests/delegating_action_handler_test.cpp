@@ -65,14 +65,6 @@ TEST(CustomActionFailureHandler, RunsItsFunctionOnFailureOnlyAndHandsOnTheSameEr
     EXPECT_EQ(target.Last().Head(), failure.Head());  // the very same error
 }
 
-TEST(CustomActionFailureHandler, AFunctionThatThrowsBecomesTheHeadOfTheResult) {
-    RecordingHandler target;
-    Async::Detail::CustomActionFailureHandler onFailure(&target, []() { throw Failure(0x7676); });
-    onFailure.Completed(Failure(0x7777));
-    EXPECT_EQ(target.Last().Code(), 0x7676u);
-    EXPECT_EQ(target.Last().Reason().Code(), 0x7777u);
-}
-
 TEST(BarrierDebugTracer, TracesFailuresAtLevelOneAndNothingForSuccess) {
     ScopedTraceCapture trace;
     Async::BarrierDebugTracer tracer;

@@ -188,14 +188,6 @@ TEST(Synchronizer, WaitRunsThePassWithItsContextBeforeBlocking) {
     EXPECT_EQ(log, (std::vector<std::string>{"cb:42"}));
 }
 
-TEST(Synchronizer, ACompletionBeforeTheWaitIsKept) {
-    Async::Synchronizer synchronizer;
-    synchronizer.Completed(Common::Error());
-    EXPECT_TRUE(synchronizer.Wait().IsEmpty());
-    synchronizer.Completed(Failure(0x2222));
-    EXPECT_EQ(synchronizer.Wait().Code(), 0x2222u);
-}
-
 TEST(WaitingHandler, AManualResetHandlerLetsEveryLaterWaitThroughWithTheLatestResult) {
     Async::WaitingHandler waiting(false);
     waiting.Completed(Failure(0x2323));
