@@ -12,10 +12,10 @@ void DelegatingActionHandler::Completed(const Common::Error& error) {
         filtered = thrown;
         filtered.Add(error);
     }
-    ActionHandler* const Handler = target_;
-    COMMON_ASSERT(Handler && "Invalid Delegating Action Handler state.");
-    if (Handler != nullptr) {
-        Handler->Completed(filtered);
+    COMMON_ASSERT_TEXT(target_ != nullptr,
+                       "Handler && \"Invalid Delegating Action Handler state.\"");
+    if (target_ != nullptr) {
+        target_->Completed(filtered);
     }
 }
 
