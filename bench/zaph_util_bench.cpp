@@ -16,6 +16,7 @@
 #include "enterprise/common/zaph/blob_reader.h"
 #include "enterprise/common/zaph/unit_factory.h"
 #include "enterprise/common/zaph/unit_hash.h"
+#include "enterprise/common/zaph/unit_utilities.h"
 
 namespace {
 
@@ -27,13 +28,7 @@ Zaph::Construction::InMemoryUnitFactory& Factory() {
 }
 
 void Set(Zaph::Construction::Unit& composite, const char* name, UnitPtr value) {
-    struct Finder : Zaph::Construction::CompositeVisitor {
-        using CompositeVisitor::Visit;
-        void Visit(Zaph::Construction::CompositeValue& value) override { found = &value; }
-        Zaph::Construction::CompositeValue* found = nullptr;
-    } finder;
-    composite.Accept(finder);
-    finder.found->Set(Factory().CreateProperty(name, std::move(value)));
+    Zaph::Util::AddProperty(composite, Factory().CreateProperty(name, std::move(value)));
 }
 
 UnitPtr SmallObject(uint32_t index) {
