@@ -17,7 +17,8 @@
 //
 //   uint32_t viewID = 0;
 //   auto request = std::make_unique<RequestImpl<void(uint32_t, uint32_t&)>>(
-//       header, RequestImpl<void(uint32_t, uint32_t&)>::Parameters{{"in"}, {"out"}}, 5, viewID);
+//       header, RequestImpl<void(uint32_t, uint32_t&)>::Parameters{{{"in"}, {"viewID"}}}, 5,
+//       viewID);
 //
 // The service side mirrors this with ServerCall (server_call.h) over the same header, names and
 // flags.
@@ -100,9 +101,6 @@ class RequestBase : public Request, public RequestSerializer {
   public:
     uint32_t GetComponentID() const override { return header_.ComponentID; }
     uint32_t GetMethodID() const override { return header_.MethodID; }
-    uint64_t GetSerializerVersion() const { return header_.SerializerVersion; }
-    uint64_t GetPacketVersion() const { return header_.PacketVersion; }
-    const RequestHeader& Header() const { return header_; }
 
     /// Writes the request section with the parameters.
     void Serialize(Serialization::Serializer& out) const;
