@@ -257,7 +257,9 @@ TEST(SemaphoreTest, CountsUnitsAcrossProducersAndConsumers) {
                 items.Signal();
             } else {
                 items.Wait();
-                EXPECT_LE(taken.fetch_add(1) + 1, queued.load());
+                // Two statements: the arguments of one call are evaluated in no fixed order.
+                const int64_t takenSoFar = taken.fetch_add(1) + 1;
+                EXPECT_LE(takenSoFar, queued.load());
                 slots.Signal();
             }
         }
