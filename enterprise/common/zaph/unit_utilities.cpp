@@ -83,7 +83,15 @@ bool HasTraitWithValue(const View::Unit& unit, const Name& name, const View::Uni
 
 bool HasProperties(const View::Unit& unit) {
     const View::CompositeValue* composite = Detail::CompositeOf(unit);
-    return composite != nullptr && composite->GetIterator().IsValid();
+    bool any = false;
+    auto first = MakeProcessor<const View::Property>([&](const View::Property&) {
+        any = true;
+        return true;
+    });
+    if (composite != nullptr) {
+        composite->ForEach(first);
+    }
+    return any;
 }
 
 bool HasProperty(const View::Unit* unit, const Name& name) {
