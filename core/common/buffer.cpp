@@ -8,7 +8,9 @@
 
 namespace Common {
 
-DynamicBuffer::~DynamicBuffer() { std::free(data_); }
+DynamicBuffer::~DynamicBuffer() {
+    std::free(data_);
+}
 
 bool DynamicBuffer::Append(const void* data, size_t length) {
     if (length > std::numeric_limits<size_t>::max() - size_) {

@@ -12,7 +12,7 @@ namespace Common {
 
 /// A sink of bytes that can also patch bytes already written.
 class ByteBuffer : private NonCopyable {
-public:
+  public:
     virtual ~ByteBuffer() = default;
     /// Appends `length` bytes from `data`, or `length` zero bytes when `data` is null. Returns
     /// false when the storage could not grow; what the buffer held is then gone (see below).
@@ -28,7 +28,7 @@ public:
 /// size needed; when that allocation fails, it frees its storage, becomes empty and Append
 /// returns false, so that a writer cannot carry on over a hole.
 class DynamicBuffer final : public ByteBuffer {
-public:
+  public:
     DynamicBuffer() = default;
     ~DynamicBuffer() override;
 
@@ -39,7 +39,7 @@ public:
     /// The bytes written so far (null while empty).
     const uint8_t* Data() const { return data_; }
 
-private:
+  private:
     uint8_t* data_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;

@@ -2,6 +2,8 @@
 
 namespace Common {
 
-int ExitStatusOf(uint32_t code) { return code <= 255 ? static_cast<int>(code) : 255; }
+int ExitStatusOf(uint32_t code) {
+    return code <= 255 ? static_cast<int>(code) : 255;
+}
 
 }  // namespace Common

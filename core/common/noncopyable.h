@@ -5,11 +5,11 @@ namespace Common {
 
 /// Derive privately to forbid copies and moves of the derived class.
 class NonCopyable {
-protected:
+  protected:
     NonCopyable() = default;
     ~NonCopyable() = default;
 
-public:
+  public:
     NonCopyable(const NonCopyable&) = delete;
     NonCopyable& operator=(const NonCopyable&) = delete;
 };

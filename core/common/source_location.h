@@ -50,6 +50,6 @@ consteval LineTag MakeLineTag(const char* file, uint32_t line) {
     (::Common::SourceLocation{(tag), __FILE__, (function), static_cast<uint32_t>(__LINE__)})
 
 /// The place of the current line with a tag derived from file and line.
-#define COMMON_PLACE(function)                                                              \
+#define COMMON_PLACE(function)                                                                 \
     (::Common::SourceLocation{::Common::MakeLineTag(__FILE__, __LINE__), __FILE__, (function), \
                               static_cast<uint32_t>(__LINE__)})

@@ -22,7 +22,9 @@ Error::Error(const SourceLocation& place, uint32_t code, const ErrorFieldKind& k
              std::u16string_view message, std::initializer_list<ErrorFieldValue> values)
     : head_(code == 0 ? nullptr : Detail::MakeFieldRecord(place, code, kind, message, values)) {}
 
-Error::Error(const Error& other) noexcept : head_(other.head_) { Retain(head_); }
+Error::Error(const Error& other) noexcept : head_(other.head_) {
+    Retain(head_);
+}
 
 Error& Error::operator=(const Error& other) noexcept {
     if (this != &other) {
@@ -42,9 +44,13 @@ Error& Error::operator=(Error&& other) noexcept {
     return *this;
 }
 
-Error::~Error() { Release(head_); }
+Error::~Error() {
+    Release(head_);
+}
 
-uint32_t Error::Code() const noexcept { return head_ != nullptr ? head_->code : 0; }
+uint32_t Error::Code() const noexcept {
+    return head_ != nullptr ? head_->code : 0;
+}
 
 Error Error::Reason() const noexcept {
     if (head_ == nullptr || head_->reason == nullptr) {

@@ -83,7 +83,7 @@ struct ErrorFieldValue {
 
 /// See the file comment.
 class Error {
-public:
+  public:
     /// The empty error (success).
     Error() noexcept = default;
     /// A plain record; code 0 gives the empty error.
@@ -147,7 +147,7 @@ public:
     explicit Error(ErrorRecord* adopted) noexcept : head_(adopted) {}
     const ErrorRecord* Head() const noexcept { return head_; }
 
-private:
+  private:
     ErrorRecord* head_ = nullptr;
 };
 

@@ -26,7 +26,7 @@ constexpr size_t kMaxInternedLength = 4096;
 // ---- writing -----------------------------------------------------------------------------------
 
 class Writer {
-public:
+  public:
     explicit Writer(ByteBuffer& buffer) : buffer_(buffer) {}
 
     bool Bytes(const void* data, size_t length) {
@@ -45,7 +45,7 @@ public:
     bool Text(std::string_view text) { return Bytes(text.data(), text.size()) && Byte(0); }
     bool ok() const { return ok_; }
 
-private:
+  private:
     ByteBuffer& buffer_;
     bool ok_ = true;
 };
@@ -87,7 +87,7 @@ void WriteRecord(const ErrorRecord* record, Writer& out) {
 // One heap copy of each distinct file or function name read from peers, kept for the life of the
 // process because records point to it. Bounded: past the bound a name stays a plain field.
 class InternSet {
-public:
+  public:
     const char* Find(const std::string& text) {
         std::lock_guard<std::mutex> hold(lock_);
         auto found = texts_.find(text);
@@ -102,7 +102,7 @@ public:
         return texts_.insert(text).first->c_str();
     }
 
-private:
+  private:
     std::mutex lock_;
     std::unordered_set<std::string> texts_;
     size_t bytes_ = 0;
@@ -123,7 +123,7 @@ struct ParsedRecord {
 };
 
 class Reader {
-public:
+  public:
     Reader(const uint8_t* data, size_t length) : data_(data), end_(data + length) {}
 
     size_t Remaining() const { return static_cast<size_t>(end_ - data_); }
@@ -153,7 +153,7 @@ public:
         return true;
     }
 
-private:
+  private:
     const uint8_t* data_;
     const uint8_t* end_;
 };

@@ -85,8 +85,8 @@ ErrorRecord* MakeNarrowRecord(const SourceLocation& place, uint32_t code,
                               std::string_view message) noexcept;
 ErrorRecord* MakeWideRecord(const SourceLocation& place, uint32_t code,
                             std::u16string_view message) noexcept;
-ErrorRecord* MakeFieldRecord(const SourceLocation& place, uint32_t code,
-                             const ErrorFieldKind& kind, std::u16string_view message,
+ErrorRecord* MakeFieldRecord(const SourceLocation& place, uint32_t code, const ErrorFieldKind& kind,
+                             std::u16string_view message,
                              std::initializer_list<ErrorFieldValue> values) noexcept;
 
 /// A record of the system-code kind holding `code`, with refs 1, or the out-of-memory record.

@@ -16,7 +16,7 @@ thread_local int allocationsBeforeFailure = -1;
 constexpr size_t kMessageRefOffset = kRecordHeaderSize;       // 64
 constexpr size_t kMessageTextOffset = kRecordHeaderSize + 8;  // 72
 // Extra-field kinds: the kind descriptor, then one word per field.
-constexpr size_t kFieldKindOffset = kRecordHeaderSize + 8;    // 72
+constexpr size_t kFieldKindOffset = kRecordHeaderSize + 8;     // 72
 constexpr size_t kFieldValuesOffset = kRecordHeaderSize + 16;  // 80
 // Packed kind: names-list offset, then one u32 offset per field.
 constexpr size_t kPackedNamesOffset = kRecordHeaderSize + 8;   // 72
@@ -24,7 +24,9 @@ constexpr size_t kPackedTableOffset = kRecordHeaderSize + 12;  // 76
 
 const char kModuleName[] = "$module";
 
-size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
+size_t AlignUp(size_t value, size_t alignment) {
+    return (value + alignment - 1) & ~(alignment - 1);
+}
 
 template <typename T>
 const T* At(const ErrorRecord* record, size_t offset) {
@@ -44,7 +46,9 @@ uint32_t ReadU32(const ErrorRecord* record, size_t offset) {
 
 // ---- operations shared by several kinds --------------------------------------------------------
 
-void DestroyRecord(ErrorRecord* record) { FreeRecord(record); }
+void DestroyRecord(ErrorRecord* record) {
+    FreeRecord(record);
+}
 
 ErrorRecord* CloneSized(const ErrorRecord* record, size_t size) {
     ErrorRecord* copy = AllocateRecord(size);
@@ -57,16 +61,24 @@ ErrorRecord* CloneSized(const ErrorRecord* record, size_t size) {
     return copy;
 }
 
-ErrorRecord* CloneRecord(const ErrorRecord* record) { return CloneSized(record, record->size); }
+ErrorRecord* CloneRecord(const ErrorRecord* record) {
+    return CloneSized(record, record->size);
+}
 
 void NoText(const ErrorRecord*, std::u16string&) {}
-int64_t NoNumber(const ErrorRecord*, const char*) { return 0; }
-const char16_t* NoWide(const ErrorRecord*, const char*) { return nullptr; }
+int64_t NoNumber(const ErrorRecord*, const char*) {
+    return 0;
+}
+const char16_t* NoWide(const ErrorRecord*, const char*) {
+    return nullptr;
+}
 
 const char* ModuleOnly(const ErrorRecord*, const char* name) {
     return SameName(name, kModuleName) ? kModuleIdentity : nullptr;
 }
-const char* ModuleNames(const ErrorRecord*) { return kModuleName; }
+const char* ModuleNames(const ErrorRecord*) {
+    return kModuleName;
+}
 
 const void* MessageOf(const ErrorRecord* record) {
     return ResolveTextRef(record, ReadWord(record, kMessageRefOffset));
@@ -95,14 +107,18 @@ const ErrorRecordOps kWideOps = {DestroyRecord, CloneRecord, WideMessageText, No
 
 // ---- system code (word 6 holds the code; always 64 bytes) --------------------------------------
 
-ErrorRecord* CloneSystem(const ErrorRecord* record) { return CloneSized(record, kRecordHeaderSize); }
+ErrorRecord* CloneSystem(const ErrorRecord* record) {
+    return CloneSized(record, kRecordHeaderSize);
+}
 void SystemText(const ErrorRecord* record, std::u16string& out) {
     out += SystemCodeMessage(record->size);
 }
 int64_t SystemNumber(const ErrorRecord* record, const char* name) {
     return SameName(name, "code") ? record->size : 0;
 }
-const char* SystemNames(const ErrorRecord*) { return "code,$module"; }
+const char* SystemNames(const ErrorRecord*) {
+    return "code,$module";
+}
 
 const ErrorRecordOps kSystemOps = {DestroyRecord, CloneSystem, SystemText, SystemNumber,
                                    ModuleOnly,    NoWide,      SystemNames};
@@ -151,7 +167,9 @@ const char16_t* FieldWide(const ErrorRecord* record, const char* name) {
     const uint64_t ref = FieldWord(record, name, ErrorFieldType::Wide, &found);
     return found ? static_cast<const char16_t*>(ResolveTextRef(record, ref)) : nullptr;
 }
-const char* FieldNames(const ErrorRecord* record) { return KindOf(record)->names; }
+const char* FieldNames(const ErrorRecord* record) {
+    return KindOf(record)->names;
+}
 
 const ErrorRecordOps kFieldOps = {DestroyRecord, CloneRecord, WideMessageText, FieldNumber,
                                   FieldNarrow,   FieldWide,   FieldNames};
@@ -234,9 +252,13 @@ ErrorRecord* AllocateRecord(size_t size) noexcept {
     return reinterpret_cast<ErrorRecord*>(bytes);
 }
 
-void FreeRecord(ErrorRecord* record) noexcept { delete[] reinterpret_cast<uint8_t*>(record); }
+void FreeRecord(ErrorRecord* record) noexcept {
+    delete[] reinterpret_cast<uint8_t*>(record);
+}
 
-void FailRecordAllocationsForTesting(int after) noexcept { allocationsBeforeFailure = after; }
+void FailRecordAllocationsForTesting(int after) noexcept {
+    allocationsBeforeFailure = after;
+}
 
 ErrorRecord* OutOfMemoryRecord() noexcept {
     Retain(&outOfMemory);
@@ -280,7 +302,9 @@ void WriteWord(ErrorRecord* record, size_t offset, uint64_t value) noexcept {
     std::memcpy(At<uint8_t>(record, offset), &value, sizeof value);
 }
 
-bool SameName(const char* a, const char* b) noexcept { return std::strcmp(a, b) == 0; }
+bool SameName(const char* a, const char* b) noexcept {
+    return std::strcmp(a, b) == 0;
+}
 
 ErrorRecord* MakeSystemCodeRecord(const SourceLocation& place, uint32_t code) noexcept {
     ErrorRecord* record = NewRecord(place, kSystemCodeError, &kSystemOps, kRecordHeaderSize);
@@ -327,8 +351,8 @@ ErrorRecord* MakeWideRecord(const SourceLocation& place, uint32_t code,
     return record;
 }
 
-ErrorRecord* MakeFieldRecord(const SourceLocation& place, uint32_t code,
-                             const ErrorFieldKind& kind, std::u16string_view message,
+ErrorRecord* MakeFieldRecord(const SourceLocation& place, uint32_t code, const ErrorFieldKind& kind,
+                             std::u16string_view message,
                              std::initializer_list<ErrorFieldValue> values) noexcept {
     // Layout: message ref, kind, one word per field, then the copied texts.
     size_t size = kFieldValuesOffset + 8 * kind.count;

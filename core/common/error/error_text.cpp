@@ -81,7 +81,9 @@ void AppendBlock(const ErrorRecord* record, std::u16string& out) {
 [[maybe_unused]] const char* PickErrorText(int result, const char* buffer) {
     return result == 0 ? buffer : nullptr;
 }
-[[maybe_unused]] const char* PickErrorText(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* PickErrorText(const char* result, const char*) {
+    return result;
+}
 
 }  // namespace
 

@@ -14,7 +14,9 @@ namespace {
 
 using Common::Error;
 
-std::string Text(const Error& error) { return Common::ToUtf8(error.ToText()); }
+std::string Text(const Error& error) {
+    return Common::ToUtf8(error.ToText());
+}
 
 std::vector<uint8_t> Bytes(const Error& error) {
     Common::DynamicBuffer buffer;
@@ -50,13 +52,17 @@ TEST(Error, TextOfATwoRecordChain) {
     const std::string expected =
         "Error 0x14\n"
         "| line: 0x26f045fa5950f445\n"
-        "| file: " + FileLine(error) + "\n"
+        "| file: " +
+        FileLine(error) +
+        "\n"
         "| function: Semaphore::Semaphore\n"
         "| $module: kivo_dump_vsa64_35791\n"
         "|\n"
         "| error 0xfff0: Input/output error\n"
         "| line: 0xbd28fdbd64edb8f8\n"
-        "| file: " + FileLine(reason) + "\n"
+        "| file: " +
+        FileLine(reason) +
+        "\n"
         "| function: Common::Error::AddWindowsError\n"
         "| code: 0x80070005\n"
         "| $module: kivo_dump_vsa64_35791";
@@ -94,7 +100,8 @@ TEST(Error, AddOnASharedHeadLeavesOtherHoldersAlone) {
     EXPECT_EQ(theirs.Reason().Code(), 101u);
     EXPECT_EQ(mine.Reason().Code(), 102u);
     EXPECT_EQ(mine.Message(), u"head");
-    EXPECT_TRUE(mine.Reason().Reason().IsEmpty()) << "Add replaces the reason; the chain never forks";
+    EXPECT_TRUE(mine.Reason().Reason().IsEmpty())
+        << "Add replaces the reason; the chain never forks";
 
     Error alone(COMMON_PLACE("Test::Alone"), 7);
     alone.Add(first).Add(second);
@@ -117,9 +124,8 @@ TEST(Error, MessagesAndFieldValuesKeepTheMargin) {
     EXPECT_EQ(text.rfind("Error 0x2a: first\n| second\n| line: 0x", 0), 0u) << text;
 }
 
-const Common::ErrorFieldType kPathTypes[] = {Common::ErrorFieldType::Narrow,
-                                             Common::ErrorFieldType::Number,
-                                             Common::ErrorFieldType::Wide};
+const Common::ErrorFieldType kPathTypes[] = {
+    Common::ErrorFieldType::Narrow, Common::ErrorFieldType::Number, Common::ErrorFieldType::Wide};
 const Common::ErrorFieldKind kPathKind = {"path,ordinal,note,$module", kPathTypes, 3};
 
 TEST(Error, ExtraFieldKindsAnswerTheirFieldsAndModule) {
@@ -207,7 +213,8 @@ TEST(Error, MalformedBytesGiveTheDecodeErrorWithWhatWasRead) {
     // A field whose type byte is neither 'A', 'W' nor 'N'.
     std::vector<uint8_t> badType = firstOnly;
     badType.pop_back();
-    for (char c : std::string("k\0Zv\0\0", 6)) badType.push_back(static_cast<uint8_t>(c));
+    for (char c : std::string("k\0Zv\0\0", 6))
+        badType.push_back(static_cast<uint8_t>(c));
     EXPECT_EQ(Error::Deserialize(badType.data(), badType.size()).Code(),
               Common::kErrorBytesMalformed);
 }

@@ -34,7 +34,10 @@ TEST(Utf8ToUtf16, ReplacesEachInvalidSequenceOnceAndReportsIt) {
         std::u16string expected;
     };
     const Case cases[] = {
-        {"lone continuation", "a\x80" "b", u"a\uFFFDb"},
+        {"lone continuation",
+         "a\x80"
+         "b",
+         u"a\uFFFDb"},
         {"invalid lead", "\xFF", u"\uFFFD"},
         {"overlong NUL", std::string("\xC0\x80", 2), u"\uFFFD"},
         {"overlong slash", "\xE0\x80\xAF", u"\uFFFD"},
@@ -81,7 +84,8 @@ TEST(Utf16ToUtf8, EncodesPairsAndReplacesUnpairedSurrogates) {
 TEST(Utf8Utf16, RoundTripOfEveryPlane) {
     std::u16string all;
     for (char32_t cp = 1; cp <= 0x10FFFF; cp += 0x101) {
-        if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            continue;
         if (cp < 0x10000) {
             all.push_back(static_cast<char16_t>(cp));
         } else {

@@ -16,9 +16,9 @@ struct CachedError {
         if (const Common::Error* error = published.load(std::memory_order_acquire)) {
             return *error;
         }
-        auto* made = new Common::Error(
-            COMMON_PLACE_TAG(0x67df8f2f6f61640f, "Async::CachedError::Get"), code,
-            Common::GetCatalogMessage(message));
+        auto* made =
+            new Common::Error(COMMON_PLACE_TAG(0x67df8f2f6f61640f, "Async::CachedError::Get"), code,
+                              Common::GetCatalogMessage(message));
         const Common::Error* expected = nullptr;
         if (published.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) {
             return *made;
@@ -33,8 +33,12 @@ CachedError canceled{kCanceled, Common::kMsgAsyncCanceled, {nullptr}};
 
 }  // namespace
 
-const Common::Error& InvalidResultError() { return invalidResult.Get(); }
+const Common::Error& InvalidResultError() {
+    return invalidResult.Get();
+}
 
-const Common::Error& CanceledError() { return canceled.Get(); }
+const Common::Error& CanceledError() {
+    return canceled.Get();
+}
 
 }  // namespace Async

@@ -20,7 +20,8 @@ TEST(CachedError, FirstUsersRaceAndAllSeeOneError) {
             seen[i] = (i % 2 == 0) ? &Async::CanceledError() : &Async::InvalidResultError();
         });
     }
-    for (std::thread& thread : threads) thread.join();
+    for (std::thread& thread : threads)
+        thread.join();
     for (int i = 0; i < kThreads; ++i) {
         EXPECT_EQ(seen[i], seen[i % 2]);
     }

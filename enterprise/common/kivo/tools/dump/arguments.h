@@ -25,7 +25,7 @@ inline constexpr uint32_t kUnknownService = 2;
 
 /// The command line: reads the arguments into the fields below.
 class Arguments {
-public:
+  public:
     /// Keeps `argc` and `argv`; nothing is read until Parse.
     Arguments(int argc, char** argv);
 
@@ -39,7 +39,7 @@ public:
     /// `word` upper-cased; throws Common::Error code 2 when that is not an accepted service.
     std::string FindService(const std::string& word) const;
 
-    std::string host;         ///< host name; in DB mode the store's connection string
+    std::string host;  ///< host name; in DB mode the store's connection string
     std::string user;
     std::string password;
     std::string service;      ///< an accepted service keyword, upper case
@@ -50,7 +50,7 @@ public:
     std::string optionsFile;  ///< file name after "options_file"
     std::string report;       ///< "report" when the last argument is that word
 
-private:
+  private:
     std::string Take() { return Arg(next_++); }
     void ReadOptions();
     void PrintFailure(uint32_t code) const;

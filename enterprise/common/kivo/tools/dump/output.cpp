@@ -14,6 +14,8 @@ void WriteLine(std::string_view text) {
     funlockfile(stdout);
 }
 
-void WriteLine(std::u16string_view text) { WriteLine(Common::ToUtf8(text)); }
+void WriteLine(std::u16string_view text) {
+    WriteLine(Common::ToUtf8(text));
+}
 
 }  // namespace KivoDump

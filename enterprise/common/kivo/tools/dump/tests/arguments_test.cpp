@@ -13,16 +13,17 @@ using KivoDump::Arguments;
 
 // Owns a writable argument vector whose first entry is the program name.
 class CommandLine {
-public:
+  public:
     explicit CommandLine(std::vector<std::string> words) : words_(std::move(words)) {
         words_.insert(words_.begin(), "kivo_dump");
-        for (std::string& word : words_) vector_.push_back(word.data());
+        for (std::string& word : words_)
+            vector_.push_back(word.data());
         vector_.push_back(nullptr);
     }
     int argc() const { return static_cast<int>(words_.size()); }
     char** argv() { return vector_.data(); }
 
-private:
+  private:
     std::vector<std::string> words_;
     std::vector<char*> vector_;
 };

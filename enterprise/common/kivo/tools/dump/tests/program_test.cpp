@@ -18,10 +18,12 @@ Outcome RunProgram(const std::string& arguments) {
     FILE* pipe = popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr);
     Outcome outcome{{}, -1};
-    if (pipe == nullptr) return outcome;
+    if (pipe == nullptr)
+        return outcome;
     char chunk[4096];
     size_t read;
-    while ((read = fread(chunk, 1, sizeof chunk, pipe)) > 0) outcome.output.append(chunk, read);
+    while ((read = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        outcome.output.append(chunk, read);
     const int raw = pclose(pipe);
     outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return outcome;
