@@ -259,20 +259,20 @@ std::vector<uint8_t> LoopbackAccessPoint::Exchange(uint32_t componentId, uint32_
     return reply;
 }
 
-Common::Error RecordingViewManager::OpenDynamicView(const Kivo::ViewSpec& specification,
+Common::Error RecordingViewManager::OpenDynamicView(const Kivo::ViewSpec& viewSpec,
                                                     uint32_t& viewIDOut,
                                                     Kivo::ViewManagement::UnitVector& snapshotOut) {
     lastMethod = 1;
-    receivedSpec = specification;
+    receivedSpec = viewSpec;
     viewIDOut = viewID;
     snapshotOut = snapshot;
     return outcome;
 }
 
-Common::Error RecordingViewManager::OpenStaticView(const Kivo::ViewSpec& specification,
+Common::Error RecordingViewManager::OpenStaticView(const Kivo::ViewSpec& viewSpec,
                                                    Kivo::ViewManagement::UnitVector& snapshotOut) {
     lastMethod = 2;
-    receivedSpec = specification;
+    receivedSpec = viewSpec;
     snapshotOut = snapshot;
     return outcome;
 }

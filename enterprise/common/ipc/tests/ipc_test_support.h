@@ -113,9 +113,9 @@ class RecordingViewManager final : public Kivo::ViewManagement::ViewManager {
     Kivo::ViewManagement::Topic topic;
     Kivo::ViewManagement::SubscriptionContent content;
 
-    Common::Error OpenDynamicView(const Kivo::ViewSpec& specification, uint32_t& viewID,
+    Common::Error OpenDynamicView(const Kivo::ViewSpec& viewSpec, uint32_t& viewID,
                                   Kivo::ViewManagement::UnitVector& snapshot) override;
-    Common::Error OpenStaticView(const Kivo::ViewSpec& specification,
+    Common::Error OpenStaticView(const Kivo::ViewSpec& viewSpec,
                                  Kivo::ViewManagement::UnitVector& snapshot) override;
     Common::Error AcquireUpdates(uint32_t viewID,
                                  std::vector<Kivo::ViewManagement::ViewUpdate>& updates) override;

@@ -22,9 +22,8 @@ class EchoViewManager final : public ViewManager {
     Common::Error OpenDynamicView(const Kivo::ViewSpec&, uint32_t&, UnitVector&) override {
         return Common::Error();
     }
-    Common::Error OpenStaticView(const Kivo::ViewSpec& specification,
-                                 UnitVector& snapshot) override {
-        snapshot = {specification.Pattern, specification.Options};
+    Common::Error OpenStaticView(const Kivo::ViewSpec& viewSpec, UnitVector& snapshot) override {
+        snapshot = {viewSpec.Pattern, viewSpec.Options};
         return Common::Error();
     }
     Common::Error AcquireUpdates(uint32_t, std::vector<ViewUpdate>&) override {
