@@ -1,5 +1,6 @@
 #include "enterprise/common/zaph/copy_unit.h"
 
+#include "enterprise/common/zaph/container_access.h"
 #include "enterprise/common/zaph/nesting_guard.h"
 #include "enterprise/common/zaph/trait_holders.h"
 #include "enterprise/common/zaph/value_access.h"
@@ -19,26 +20,14 @@ const T& Complex(const CapturedValue& captured) {
     return captured.As<View::ComplexValue<T>>().GetValue();
 }
 
-// The container interface of a unit just made by the factory.
-class ContainerOf final : public Construction::NullVisitor {
-  public:
-    using Construction::NullVisitor::Visit;
-    void Visit(Construction::ArrayValue& value) override { array = &value; }
-    void Visit(Construction::CompositeValue& value) override { composite = &value; }
-
-    Construction::ArrayValue* array = nullptr;
-    Construction::CompositeValue* composite = nullptr;
-};
-
 void CopyElements(const View::ArrayValue& source, Construction::Unit& target,
                   Construction::UnitFactory& factory) {
-    ContainerOf container;
-    target.Accept(container);
-    if (container.array == nullptr) {
+    Construction::ArrayValue* array = Detail::ArrayOf(target);
+    if (array == nullptr) {
         throw Detail::MakeTypeMismatchError(TypeIndex::Array, GetTypeIndex(target));
     }
     auto copy = MakeProcessor<const View::Unit>([&](const View::Unit& element) {
-        container.array->PushBack(CopyUnit(element, factory));
+        array->PushBack(CopyUnit(element, factory));
         return false;
     });
     source.ForEach(copy);
@@ -46,13 +35,12 @@ void CopyElements(const View::ArrayValue& source, Construction::Unit& target,
 
 void CopyProperties(const View::CompositeValue& source, Construction::Unit& target,
                     Construction::UnitFactory& factory) {
-    ContainerOf container;
-    target.Accept(container);
-    if (container.composite == nullptr) {
+    Construction::CompositeValue* composite = Detail::CompositeOf(target);
+    if (composite == nullptr) {
         throw Detail::MakeTypeMismatchError(TypeIndex::Composite, GetTypeIndex(target));
     }
     auto copy = MakeProcessor<const View::Property>([&](const View::Property& property) {
-        container.composite->Set(
+        composite->Set(
             factory.CreateProperty(property.GetName(), CopyUnit(property.GetValue(), factory)));
         return false;
     });
