@@ -1,0 +1,42 @@
+// Data readers: where a unit format takes the bytes of one input from, all at once.
+//
+//   DataReader          the interface
+//   InMemoryDataReader  a text held in memory (pattern and options given on the command line),
+//                       handed over as UTF-8
+//   FileReader          a whole file (file_io.h)
+//
+// A reader decides the bytes; it decodes nothing. The format interprets them.
+//
+// Thread-safety: a reader belongs to one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/common/noncopyable.h"
+
+namespace Utils {
+
+/// The source of the bytes of one input.
+class DataReader : private Common::NonCopyable {
+  public:
+    virtual ~DataReader() = default;
+    /// Replaces the content of `bytes` with every byte of the input. Raises Common::Error on
+    /// failure, leaving `bytes` unchanged.
+    virtual void ReadData(std::vector<uint8_t>& bytes) = 0;
+};
+
+/// A reader over a text held in memory: hands over its UTF-8 form. Never fails.
+class InMemoryDataReader final : public DataReader {
+  public:
+    /// Copies `text`.
+    explicit InMemoryDataReader(std::u16string text) : text_(std::move(text)) {}
+
+    void ReadData(std::vector<uint8_t>& bytes) override;
+
+  private:
+    const std::u16string text_;
+};
+
+}  // namespace Utils
