@@ -1,0 +1,26 @@
+// The objects that the platform IPC client library hands out for connections: the local service
+// browser, the binder, and the access points that the browser makes. Each shares the library
+// core of the initialisation that made it (library_core.h) and fails with
+// kIpcClientNotInitialized once that core has shut down.
+//
+// Until a transport to other hosts exists, a binder cannot reach any host: Bind fails with
+// kIpcClientNoRemoteHosts. Local services are those whose components are registered in this
+// process (core/ipc_client_api/local_components.h).
+//
+// Thread-safety: every operation may be called from any thread.
+#pragma once
+
+#include <memory>
+
+#include "core/ipc_client_api/ipc_client.h"
+#include "platform/ipc_client/library_core.h"
+
+namespace IPCClient {
+
+/// The browser of this machine's services.
+std::unique_ptr<Binding::ServiceBrowser> MakeLocalBrowser(std::shared_ptr<LibraryCore> core);
+
+/// A binder for connections to other hosts.
+std::unique_ptr<Binding::Binder> MakeBinder(std::shared_ptr<LibraryCore> core);
+
+}  // namespace IPCClient
