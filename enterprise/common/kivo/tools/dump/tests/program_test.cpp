@@ -13,8 +13,12 @@ struct Outcome {
     int status;
 };
 
-Outcome RunProgram(const std::string& arguments) {
-    const std::string command = std::string(KIVO_DUMP_PROGRAM) + " " + arguments + " </dev/null";
+// Runs the program with `arguments` (shell words); standard input is `input` through a pipe, or
+// empty when none is given.
+Outcome RunProgram(const std::string& arguments, const std::string& input = {}) {
+    const std::string run = std::string(KIVO_DUMP_PROGRAM) + " " + arguments;
+    const std::string command =
+        input.empty() ? run + " </dev/null" : "printf '%s' '" + input + "' | " + run;
     FILE* pipe = popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr);
     Outcome outcome{{}, -1};
@@ -50,6 +54,48 @@ TEST(Program, AFailedRunPrintsTheErrorAndExitsWithItsCode) {
     const Outcome outcome = RunProgram("h u p DB Machine");
     EXPECT_EQ(outcome.output.rfind("Error 0x", 0), 0u) << outcome.output;
     EXPECT_NE(outcome.status, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Program, TheQueryIsBuiltAndTracedBeforeAnyConnection) {
+    const Outcome built = RunProgram(
+        "h u p QOR pattern '.Composite().Trait(\"Is\").String(\"Machine\").End().End()'");
+    EXPECT_EQ(built.output.rfind("Interpret trace: .Composite().Trait(\"Is\").String(\"Machine\")"
+                                 ".End().End()\nError 0x8: ",
+                                 0),
+              0u)
+        << built.output;
+    EXPECT_EQ(built.status, 8);
+}
+
+TEST(Program, AnErrorWhileBuildingTheQueryEndsTheRunWithItsCode) {
+    const Outcome unknown = RunProgram("h u p QOR pattern 'Double(1)' 2>/dev/null");
+    EXPECT_EQ(
+        unknown.output.rfind("Interpret trace: Error 0x6: Statement 'Double' is unknown.\n", 0), 0u)
+        << unknown.output;
+    EXPECT_EQ(unknown.status, 6);
+
+    const Outcome options = RunProgram("h u p QOR pattern P options 'Nil(' 2>/dev/null");
+    EXPECT_EQ(options.output.rfind("Interpret trace: .Nil()Error 0x1: Input is over!\n", 0), 0u)
+        << options.output;
+    EXPECT_EQ(options.output.find("Interpret trace: ", 1), std::string::npos);
+    EXPECT_EQ(options.status, 1);
+
+    const Outcome file = RunProgram("h u p QOR pattern_file /no/such/file 2>/dev/null");
+    EXPECT_EQ(file.output.rfind("Error 0x1: Cannot read from file '/no/such/file'\n", 0), 0u)
+        << file.output;
+    EXPECT_NE(file.output.find("error 0xfff0: No such file or directory"), std::string::npos);
+    EXPECT_EQ(file.status, 1);
+}
+
+TEST(Program, APatternReadFromAPipeIsUsed) {
+    const Outcome piped =
+        RunProgram("h u p QOR pattern_file /dev/stdin 2>/dev/null", "Nil().End()");
+    EXPECT_EQ(piped.output.rfind("Interpret trace: .Nil().End()\nError 0x8: ", 0), 0u)
+        << piped.output;
 }
 
 }  // namespace
