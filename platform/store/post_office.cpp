@@ -1,0 +1,179 @@
+#include "platform/store/post_office.h"
+
+#include <atomic>
+#include <limits>
+#include <mutex>
+
+#include "enterprise/common/async/error/cached_error.h"
+#include "enterprise/common/async/finished_job.h"
+#include "enterprise/common/async/work.h"
+#include "enterprise/common/kivo/interfaces/safe_invoke.h"
+#include "enterprise/common/zaph/value_access.h"
+#include "platform/store/store_errors.h"
+
+namespace KivoStore {
+namespace {
+
+const Zaph::Name kLimitOptions = Zaph::Name::Literal("LimitOptions");
+
+Common::Error BadLimit(const Common::SourceLocation& place) {
+    return Common::Error(place, kBadOptions,
+                         "KIVO: The option \"LimitOptions\" must be a count (an integer, 0 for "
+                         "no limit).");
+}
+
+// The count the options' "LimitOptions" trait asks for; 0 for none.
+uint64_t ReportLimit(const Zaph::View::SharedUnitPtr& options) {
+    if (options == nullptr)
+        return 0;
+    struct First final : Zaph::ItemProcessor<const Zaph::View::Trait> {
+        const Zaph::View::Unit* value = nullptr;
+        bool Process(const Zaph::View::Trait& trait) override {
+            value = &trait.GetValue();
+            return true;
+        }
+    } first;
+    options->GetTraits().ForEachNamed(kLimitOptions, first);
+    if (first.value == nullptr)
+        return 0;
+    const Zaph::View::Unit& value = *first.value;
+    int64_t count = 0;
+    switch (Zaph::Util::GetTypeIndex(value)) {
+        case Zaph::TypeIndex::Byte:
+            return Zaph::Util::GetValue<uint8_t>(value);
+        case Zaph::TypeIndex::Word:
+            return Zaph::Util::GetValue<uint16_t>(value);
+        case Zaph::TypeIndex::DWord:
+            return Zaph::Util::GetValue<uint32_t>(value);
+        case Zaph::TypeIndex::QWord:
+            return Zaph::Util::GetValue<uint64_t>(value);
+        case Zaph::TypeIndex::SByte:
+            count = Zaph::Util::GetValue<int8_t>(value);
+            break;
+        case Zaph::TypeIndex::SWord:
+            count = Zaph::Util::GetValue<int16_t>(value);
+            break;
+        case Zaph::TypeIndex::SDWord:
+            count = Zaph::Util::GetValue<int32_t>(value);
+            break;
+        case Zaph::TypeIndex::SQWord:
+            count = Zaph::Util::GetValue<int64_t>(value);
+            break;
+        default:
+            throw BadLimit(COMMON_PLACE("KivoStore::ReportLimit"));
+    }
+    if (count < 0)
+        throw BadLimit(COMMON_PLACE("KivoStore::ReportLimit"));
+    return static_cast<uint64_t>(count);
+}
+
+// One report, run on a thread of the async service.
+class ReportWork final : public Async::Work {
+  public:
+    ReportWork(std::shared_ptr<Store> store, Zaph::View::SharedUnitPtr pattern,
+               std::shared_ptr<Kivo::ReportReader> reader, uint64_t limit)
+        : store_(std::move(store)),
+          pattern_(std::move(pattern)),
+          reader_(std::move(reader)),
+          limit_(limit) {}
+
+    Common::Error Execute() override {
+        Kivo::ReportReader& reader = *reader_;
+        store_->Report(
+            *pattern_, limit_,
+            [&reader](const Zaph::View::SharedUnitPtr& object) {
+                Kivo::Detail::SafeInvoke([&] { reader.OnObject(object); });
+            },
+            &canceled_);
+        return Common::Error();
+    }
+
+    void Cancel() { canceled_.store(true, std::memory_order_relaxed); }
+
+  private:
+    const std::shared_ptr<Store> store_;
+    const Zaph::View::SharedUnitPtr pattern_;
+    const std::shared_ptr<Kivo::ReportReader> reader_;
+    const uint64_t limit_;
+    std::atomic<bool> canceled_{false};
+};
+
+// The job of a report: canceling it stops the work between objects, or before it starts.
+class ReportJob final : public Async::BaseJob {
+  public:
+    explicit ReportJob(std::shared_ptr<ReportWork> work) : work_(std::move(work)) {}
+
+    void Start(Async::ActionHandler& handler) {
+        std::shared_ptr<Async::Job> started = Async::ExecuteWork(work_, handler);
+        std::lock_guard<std::mutex> guard(mutex_);
+        started_ = std::move(started);
+    }
+
+    void Cancel() override {
+        work_->Cancel();
+        std::shared_ptr<Async::Job> started;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            started = started_;
+        }
+        if (started != nullptr)
+            started->Cancel();
+    }
+
+  private:
+    const std::shared_ptr<ReportWork> work_;
+    std::mutex mutex_;
+    std::shared_ptr<Async::Job> started_;
+};
+
+class StorePostOffice final : public Kivo::PostOffice {
+  public:
+    explicit StorePostOffice(std::shared_ptr<Store> store) : store_(std::move(store)) {}
+
+    std::shared_ptr<Async::Job> Subscribe(const Core::EntryPoint&, const Kivo::ViewSpec&,
+                                          const std::shared_ptr<Kivo::ReportReader>&,
+                                          std::unique_ptr<Kivo::Subscription>&,
+                                          Async::ActionHandler& handler) override {
+        return Async::AlreadyFailedJob(
+            handler,
+            Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Subscribe"),
+                          kSubscribeNotSupported,
+                          "KIVO: Subscriptions over a local store are not supported yet."));
+    }
+
+    std::shared_ptr<Async::Job> Report(const Core::EntryPoint&, const Kivo::ViewSpec& spec,
+                                       const std::shared_ptr<Kivo::ReportReader>& reader,
+                                       Async::ActionHandler& handler) override {
+        if (spec.Pattern == nullptr)
+            return Async::AlreadyFailedJob(
+                handler,
+                Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Report"), kNullPattern,
+                              "KIVO: A report needs a pattern; a Nil pattern without "
+                              "traits (.Nil().End()) selects every object."));
+        if (reader == nullptr)
+            return Async::AlreadyFailedJob(
+                handler, Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Report"),
+                                       kBadOptions, "KIVO: A report needs a reader."));
+        uint64_t limit = 0;
+        try {
+            limit = ReportLimit(spec.Options);
+        } catch (const Common::Error& error) {
+            return Async::AlreadyFailedJob(handler, error);
+        }
+        auto job = std::make_shared<ReportJob>(
+            std::make_shared<ReportWork>(store_, spec.Pattern, reader, limit));
+        job->Start(handler);
+        return job;
+    }
+
+  private:
+    const std::shared_ptr<Store> store_;
+};
+
+}  // namespace
+
+std::unique_ptr<Kivo::PostOffice> CreateStorePostOffice(std::shared_ptr<Store> store) {
+    return std::make_unique<StorePostOffice>(std::move(store));
+}
+
+}  // namespace KivoStore

@@ -1,0 +1,36 @@
+// The SQLite engine of the store (engine.h).
+//
+// Layout, versioned by PRAGMA user_version:
+//   kivo_store(name, value)         marks the file as a store
+//   objects(id, body)               WITHOUT ROWID: the rows are stored in id order, so a scan
+//                                   reads the table itself, not an index beside it
+//   object_types(type, id)          WITHOUT ROWID, keyed by (type, id)   [since version 2]
+// Version 1 kept the objects only; opening a version-1 store read-write adds the type table and
+// fills it from the objects (BodyTypes). A read-only open of it fails with kStoreNeedsMigration;
+// a store of a later version fails with kStoreTooNew.
+//
+// The store runs in WAL mode with synchronous=NORMAL: a transaction is all or nothing even when
+// the process dies in the middle of it, readers never wait for the writer, and a writer waits
+// OpenOptions::busyWait for another writer before kStoreBusy. Every statement binds its values.
+//
+// Thread-safety: as any engine's.
+#pragma once
+
+#include <memory>
+
+#include "platform/store/connection.h"
+#include "platform/store/engine.h"
+
+namespace KivoStore {
+
+/// The layout this library writes.
+inline constexpr int kSchemaVersion = 2;
+
+/// Opens an existing store (an in-memory one starts empty with the current layout).
+std::unique_ptr<Engine> OpenSqliteEngine(const ConnectionTarget& target, const OpenOptions& options,
+                                         const BodyTypes& typesOf);
+
+/// Makes the file of a new, empty store with the current layout.
+void CreateSqliteStore(const ConnectionTarget& target);
+
+}  // namespace KivoStore
