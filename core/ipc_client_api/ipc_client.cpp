@@ -66,7 +66,8 @@ Common::Error IPCClient_CreateBinder(std::unique_ptr<Binding::Binder>& binder) n
     return library->CreateBinder(binder);
 }
 
-Common::Error IPCClient_GetLocalBrowser(std::unique_ptr<Binding::ServiceBrowser>& browser) noexcept {
+Common::Error IPCClient_GetLocalBrowser(
+    std::unique_ptr<Binding::ServiceBrowser>& browser) noexcept {
     browser.reset();
     const std::shared_ptr<IPCClient::Library> library = IPCClient::GetLibrary();
     if (library == nullptr) {

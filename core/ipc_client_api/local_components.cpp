@@ -50,11 +50,11 @@ Common::Error RegisterLocalComponent(uint32_t serviceId,
     }
     const std::u16string componentText = Common::ToUtf16(std::to_string(componentId));
     const std::u16string serviceText = Common::ToUtf16(std::to_string(serviceId));
-    return Common::Error(
-        COMMON_PLACE("Binding::RegisterLocalComponent"), kIpcClientDuplicateComponent,
-        Common::FormatCatalogMessage(
-            Common::GetCatalogMessage(Common::kMsgIpcClientDuplicateComponent),
-            {componentText, serviceText}));
+    return Common::Error(COMMON_PLACE("Binding::RegisterLocalComponent"),
+                         kIpcClientDuplicateComponent,
+                         Common::FormatCatalogMessage(
+                             Common::GetCatalogMessage(Common::kMsgIpcClientDuplicateComponent),
+                             {componentText, serviceText}));
 }
 
 void UnregisterLocalComponent(uint32_t serviceId, uint32_t componentId) noexcept {

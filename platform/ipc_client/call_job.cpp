@@ -73,9 +73,7 @@ void CallState::Cancel() noexcept {
         core_->Untrack(this);
         const Common::Error canceled = Canceled(COMMON_PLACE("IPCClient::CallJob::Cancel"));
         const Common::Error queued =
-            core_->Pool().Submit([self, handler, canceled] {
-                self->Finish(*handler, canceled);
-            });
+            core_->Pool().Submit([self, handler, canceled] { self->Finish(*handler, canceled); });
         if (!queued.IsEmpty()) {
             // Only after the pool has stopped, when no thread of the library is left to do it.
             Finish(*handler, canceled);

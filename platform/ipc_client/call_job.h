@@ -62,7 +62,7 @@ class CallState : public std::enable_shared_from_this<CallState> {
     Phase phase_ = Phase::Ready;
     bool cancelAsked_ = false;
     JobManagement::JobHandler* handler_ = nullptr;
-    Common::Error transportFailure_;   // for Run, once Replied
+    Common::Error transportFailure_;    // for Run, once Replied
     std::vector<uint8_t> replyPacket_;  // for Run, once Replied
 };
 

@@ -38,8 +38,8 @@ void Exchange(uint32_t serviceId, uint32_t componentId, uint32_t methodId,
         } catch (const Common::Error& error) {
             failure = error;
         } catch (const std::exception& exception) {
-            failure = UnexpectedException(COMMON_PLACE("IPCClient::InProcessTransport::Send"),
-                                          exception);
+            failure =
+                UnexpectedException(COMMON_PLACE("IPCClient::InProcessTransport::Send"), exception);
         }
     }
     done(failure, std::move(reply));
@@ -52,10 +52,10 @@ Common::Error InProcessTransport::OpenService(uint32_t serviceId) {
         return Common::Error();
     }
     const std::u16string service = Common::ToUtf16(std::to_string(serviceId));
-    return Common::Error(
-        COMMON_PLACE("IPCClient::InProcessTransport::OpenService"), Binding::kIpcClientNoService,
-        Common::FormatCatalogMessage(Common::GetCatalogMessage(Common::kMsgIpcClientNoService),
-                                     {service}));
+    return Common::Error(COMMON_PLACE("IPCClient::InProcessTransport::OpenService"),
+                         Binding::kIpcClientNoService,
+                         Common::FormatCatalogMessage(
+                             Common::GetCatalogMessage(Common::kMsgIpcClientNoService), {service}));
 }
 
 Common::Error InProcessTransport::GetComponentVersion(uint32_t serviceId, uint32_t componentId,
@@ -70,13 +70,12 @@ Common::Error InProcessTransport::GetComponentVersion(uint32_t serviceId, uint32
     return Common::Error();
 }
 
-Common::Error InProcessTransport::Send(uint32_t serviceId, uint32_t componentId,
-                                       uint32_t methodId, std::vector<uint8_t> request,
-                                       ReplyCallback done) {
-    return pool_.Submit([serviceId, componentId, methodId, request = std::move(request),
-                         done = std::move(done)] {
-        Exchange(serviceId, componentId, methodId, request, done);
-    });
+Common::Error InProcessTransport::Send(uint32_t serviceId, uint32_t componentId, uint32_t methodId,
+                                       std::vector<uint8_t> request, ReplyCallback done) {
+    return pool_.Submit(
+        [serviceId, componentId, methodId, request = std::move(request), done = std::move(done)] {
+            Exchange(serviceId, componentId, methodId, request, done);
+        });
 }
 
 }  // namespace IPCClient

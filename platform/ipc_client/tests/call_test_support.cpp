@@ -20,7 +20,10 @@ class NumberRequest final : public Binding::Request {
   public:
     NumberRequest(uint32_t component, uint32_t method, int input, int& output,
                   std::shared_ptr<ReadCounter> reads)
-        : component_(component), method_(method), input_(input), output_(output),
+        : component_(component),
+          method_(method),
+          input_(input),
+          output_(output),
           reads_(std::move(reads)) {}
 
     uint32_t GetComponentID() const override { return component_; }
@@ -73,16 +76,16 @@ std::vector<uint8_t> TestComponent::HandleCall(uint32_t methodId,
     changed_.notify_all();
     const int input = std::stoi(Text(request));
     switch (methodId) {
-    case kEcho:
-        return Bytes("ok:" + std::to_string(input + 1));
-    case kFail:
-        return Bytes("fail:" + std::to_string(input));
-    case kGarbage:
-        return Bytes("<garbage");
-    case kThrowStd:
-        return Bytes("std");
-    default:
-        throw Common::Error(COMMON_PLACE("Test::TestComponent::HandleCall"), 0xB9000C);
+        case kEcho:
+            return Bytes("ok:" + std::to_string(input + 1));
+        case kFail:
+            return Bytes("fail:" + std::to_string(input));
+        case kGarbage:
+            return Bytes("<garbage");
+        case kThrowStd:
+            return Bytes("std");
+        default:
+            throw Common::Error(COMMON_PLACE("Test::TestComponent::HandleCall"), 0xB9000C);
     }
 }
 

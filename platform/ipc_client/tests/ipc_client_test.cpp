@@ -1,0 +1,141 @@
+// The IPC client library's lifetime and connections: nothing registered, nested and unbalanced
+// Init and Deinit, the failing-Init seam, unknown services and components, binders, and call
+// jobs used wrongly.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/ipc_client/library_errors.h"
+#include "platform/ipc_client/tests/call_test_support.h"
+
+namespace {
+
+using namespace IpcClientTest;
+
+TEST(IpcClientLibrary, WithNothingRegisteredEveryFunctionFailsClearly) {
+    const std::shared_ptr<IPCClient::Library> previous = IPCClient::RegisterLibrary(nullptr);
+    std::unique_ptr<Binding::Binder> binder;
+    std::unique_ptr<Binding::ServiceBrowser> browser;
+    EXPECT_EQ(IPCClient_Init().Code(), Binding::kIpcClientNotRegistered);
+    EXPECT_EQ(IPCClient_CreateBinder(binder).Code(), Binding::kIpcClientNotRegistered);
+    EXPECT_EQ(IPCClient_GetLocalBrowser(browser).Code(), Binding::kIpcClientNotRegistered);
+    EXPECT_EQ(IPCClient_Deinit().Code(), Binding::kIpcClientNotRegistered);
+    EXPECT_EQ(binder, nullptr);
+    EXPECT_EQ(browser, nullptr);
+    IPCClient::RegisterLibrary(previous);
+}
+
+TEST(IpcClientLibrary, InitAndDeinitNestAndAnExtraDeinitFails) {
+    IPCClient::ScopedPlatformLibrary scope;
+    std::unique_ptr<Binding::ServiceBrowser> browser;
+    EXPECT_EQ(IPCClient_Deinit().Code(), Binding::kIpcClientNotInitialized);
+    EXPECT_EQ(IPCClient_GetLocalBrowser(browser).Code(), Binding::kIpcClientNotInitialized);
+    ASSERT_TRUE(IPCClient_Init().IsEmpty());
+    ASSERT_TRUE(IPCClient_Init().IsEmpty());
+    EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
+    EXPECT_TRUE(IPCClient_GetLocalBrowser(browser).IsEmpty()) << "one Init is still open";
+    EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
+    EXPECT_EQ(IPCClient_Deinit().Code(), Binding::kIpcClientNotInitialized);
+
+    // A browser of the ended initialisation stays an object but connects nowhere; a new Init
+    // starts afresh.
+    std::unique_ptr<Binding::AccessPoint> accessPoint;
+    const Binding::ScopedLocalComponent component(kService, std::make_shared<TestComponent>());
+    EXPECT_EQ(browser->Connect(kService, 0, accessPoint).Code(), Binding::kIpcClientNotInitialized);
+    ASSERT_TRUE(IPCClient_Init().IsEmpty());
+    EXPECT_EQ(browser->Connect(kService, 0, accessPoint).Code(), Binding::kIpcClientNotInitialized);
+    std::unique_ptr<Binding::ServiceBrowser> fresh;
+    ASSERT_TRUE(IPCClient_GetLocalBrowser(fresh).IsEmpty());
+    EXPECT_TRUE(fresh->Connect(kService, 0, accessPoint).IsEmpty());
+    EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
+}
+
+TEST(IpcClientLibrary, TheInitSeamFailsInitWithTheAskedCodeAndIgnoresBadValues) {
+    IPCClient::ScopedPlatformLibrary scope;
+    ASSERT_EQ(setenv(IPCClient::kInitErrorVariable, "0x2A", 1), 0);
+    const Common::Error failed = IPCClient_Init();
+    EXPECT_EQ(failed.Code(), 0x2Au);
+    EXPECT_FALSE(failed.Message().empty());
+    EXPECT_EQ(IPCClient_Deinit().Code(), Binding::kIpcClientNotInitialized);
+    for (const char* ignored : {"", "zz", "0", "1FFFFFFFF", "12 "}) {
+        ASSERT_EQ(setenv(IPCClient::kInitErrorVariable, ignored, 1), 0);
+        EXPECT_TRUE(IPCClient_Init().IsEmpty()) << ignored;
+        EXPECT_TRUE(IPCClient_Deinit().IsEmpty()) << ignored;
+    }
+    unsetenv(IPCClient::kInitErrorVariable);
+}
+
+TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredServicesAndComponents) {
+    Library library;
+    std::unique_ptr<Binding::ServiceBrowser> browser;
+    ASSERT_TRUE(IPCClient_GetLocalBrowser(browser).IsEmpty());
+    std::unique_ptr<Binding::AccessPoint> accessPoint;
+    EXPECT_EQ(browser->Connect(kService + 1, 0, accessPoint).Code(), Binding::kIpcClientNoService);
+    EXPECT_EQ(accessPoint, nullptr);
+    ASSERT_TRUE(browser->Connect(kService, 0, accessPoint).IsEmpty());
+    std::unique_ptr<Binding::AccessPoint> second = library.Connect();
+    EXPECT_NE(accessPoint->GetConnectionID(), second->GetConnectionID());
+
+    uint32_t version = 0;
+    EXPECT_TRUE(accessPoint->GetComponentVersion(kComponent, version).IsEmpty());
+    EXPECT_EQ(version, 3u);
+    EXPECT_EQ(accessPoint->GetComponentVersion(kComponent + 1, version).Code(),
+              Binding::kIpcClientNoComponent);
+
+    int output = -1;
+    std::unique_ptr<Binding::CallJob> job;
+    ASSERT_TRUE(
+        accessPoint->Call(MakeRequest(kEcho, 1, output, nullptr, kComponent + 1), job).IsEmpty());
+    EXPECT_EQ(job->Run().Code(), Binding::kIpcClientNoComponent);
+    EXPECT_EQ(output, -1);
+
+    // A component that goes away fails later calls, not the connection.
+    Binding::UnregisterLocalComponent(kService, kComponent);
+    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 1, output), job).IsEmpty());
+    EXPECT_EQ(job->Run().Code(), Binding::kIpcClientNoComponent);
+}
+
+TEST(IpcClientLibrary, ComponentPlacesAreTakenOnce) {
+    const Binding::ScopedLocalComponent first(kService, std::make_shared<TestComponent>());
+    EXPECT_EQ(Binding::RegisterLocalComponent(kService, std::make_shared<TestComponent>()).Code(),
+              Binding::kIpcClientDuplicateComponent);
+    EXPECT_TRUE(Binding::HasLocalService(kService));
+    EXPECT_FALSE(Binding::HasLocalService(kService + 1));
+    EXPECT_FALSE(Binding::HasLocalService(kService - 1));
+}
+
+TEST(IpcClientLibrary, BinderReachesNoHostYet) {
+    Library library;
+    std::unique_ptr<Binding::Binder> binder;
+    ASSERT_TRUE(IPCClient_CreateBinder(binder).IsEmpty());
+    std::unique_ptr<Binding::ServiceBrowser> browser;
+    const Binding::ConnectionParameters parameters{"", u"user", u"password"};
+    EXPECT_EQ(binder->Bind(parameters, browser).Code(), Binding::kIpcClientNoRemoteHosts);
+    EXPECT_EQ(browser, nullptr);
+    ASSERT_TRUE(library.Deinit().IsEmpty());
+    EXPECT_EQ(binder->Bind(parameters, browser).Code(), Binding::kIpcClientNotInitialized);
+}
+
+TEST(IpcClientLibrary, CallJobsRunOnceAndACancelBeforehandWins) {
+    Library library;
+    const std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
+    int output = -1;
+    std::unique_ptr<Binding::CallJob> job;
+    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 6, output), job).IsEmpty());
+    EXPECT_TRUE(job->Run().IsEmpty());
+    EXPECT_EQ(output, 7);
+    RecordingHandler handler;
+    EXPECT_EQ(job->Run().Code(), Binding::kIpcClientJobAlreadyUsed);
+    EXPECT_EQ(job->Start(handler).Code(), Binding::kIpcClientJobAlreadyUsed);
+
+    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 8, output), job).IsEmpty());
+    job->Cancel();
+    EXPECT_EQ(job->Start(handler).Code(), IPCClient::kCanceled);
+    EXPECT_EQ(output, 7);
+
+    EXPECT_EQ(accessPoint->Call(nullptr, job).Code(), Binding::kIpcClientNoRequest);
+    EXPECT_EQ(job, nullptr);
+}
+
+}  // namespace
