@@ -14,6 +14,13 @@ void WriteLine(std::string_view text) {
     funlockfile(stdout);
 }
 
+void WriteLines(std::string_view lines) {
+    flockfile(stdout);
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    std::fflush(stdout);
+    funlockfile(stdout);
+}
+
 void WriteLine(std::u16string_view text) {
     WriteLine(Common::ToUtf8(text));
 }

@@ -15,4 +15,8 @@ void WriteLine(std::string_view text);
 /// Writes `text` as UTF-8, then a line feed, and flushes.
 void WriteLine(std::u16string_view text);
 
+/// Writes `lines` (whole lines, each already ended by a line feed) as one piece and flushes once:
+/// a record of many lines costs one flush and never interleaves with other output.
+void WriteLines(std::string_view lines);
+
 }  // namespace KivoDump
