@@ -393,12 +393,12 @@ void CheckFileExists(const ConnectionTarget& target, bool wanted) {
     if (exists && wanted && S_ISDIR(info.st_mode))
         throw Common::Error(COMMON_PLACE("KivoStore::CheckFileExists"), kNotAStore,
                             "KIVO: '" + target.engineName + "' is a folder, not a store.");
-    if (exists == wanted)
-        return;
-    if (exists)
+    if (exists && !wanted)
         throw Common::Error(
             COMMON_PLACE("KivoStore::CheckFileExists"), kStoreExists,
             "KIVO: Cannot create the store '" + target.filePath + "': the file exists already.");
+    if (exists)
+        return;
     const size_t slash = target.filePath.find_last_of('/');
     const std::string folder =
         slash == std::string::npos ? "." : target.filePath.substr(0, slash + 1);
@@ -406,6 +406,8 @@ void CheckFileExists(const ConnectionTarget& target, bool wanted) {
         throw Common::Error(COMMON_PLACE("KivoStore::CheckFileExists"), kStoreDirectoryMissing,
                             "KIVO: The folder '" + folder + "' of the store '" + target.engineName +
                                 "' does not exist.");
+    if (!wanted)
+        return;
     throw Common::Error(COMMON_PLACE("KivoStore::CheckFileExists"), kStoreMissing,
                         "KIVO: The store '" + target.engineName +
                             "' does not exist; kivo_store <connection> create makes one.");

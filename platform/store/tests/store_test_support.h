@@ -1,0 +1,171 @@
+// Shared by the store tests: a scratch folder, raw SQLite access beside the store, sample
+// objects and a trace collector.
+#pragma once
+
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/common/guid.h"
+#include "core/common/trace.h"
+#include "enterprise/common/zaph/unit_builder.h"
+#include "enterprise/common/zaph/view.h"
+
+namespace KivoStoreTest {
+
+/// A folder of its own for one test, removed with everything in it at the end.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kivo_store.XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    std::u16string WideFile(const std::string& name) const {
+        const std::string file = File(name);
+        return std::u16string(file.begin(), file.end());
+    }
+    /// The names in the folder, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+/// A plain SQLite connection to a file, as another program would hold it.
+class RawDatabase {
+  public:
+    explicit RawDatabase(const std::string& file) {
+        sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    }
+    ~RawDatabase() { sqlite3_close_v2(db_); }
+    /// Runs `sql`; returns SQLite's result code.
+    int Execute(const std::string& sql) {
+        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    }
+    /// The first column of each row of `sql`, as text.
+    std::vector<std::string> Column(const std::string& sql) {
+        std::vector<std::string> values;
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr);
+        while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(statement, 0);
+            values.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+        }
+        sqlite3_finalize(statement);
+        return values;
+    }
+
+  private:
+    sqlite3* db_ = nullptr;
+};
+
+/// A Guid from its text form.
+inline Common::Guid MakeGuid(const char* text) {
+    Common::Guid guid;
+    GuidFromString(text, guid);
+    return guid;
+}
+
+/// An object keyed by a GUID: {PrimaryKey: guid, Is: type} with a Name and a Count.
+inline Zaph::View::SharedUnitPtr GuidObject(const Common::Guid& guid, std::u16string_view type,
+                                            std::u16string_view name, uint32_t count = 0) {
+    return Zaph::View::SharedUnitPtr(
+        Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
+            .Composite()
+            .Trait("PrimaryKey")
+            .Guid(guid)
+            .End()
+            .Trait("Is")
+            .String(type)
+            .End()
+            .Property("Name")
+            .String(name)
+            .End()
+            .Property("Count")
+            .DWord(count)
+            .End()
+            .End()
+            .TakeResult());
+}
+
+/// A user keyed by a hashed key composite {Login, KivoTimeStamp}, with a Mail property.
+inline Zaph::View::SharedUnitPtr User(std::u16string_view login, uint64_t stamp,
+                                      std::u16string_view mail) {
+    return Zaph::View::SharedUnitPtr(
+        Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
+            .Composite()
+            .Trait("Is")
+            .String(u"User")
+            .End()
+            .Property("Key")
+            .Composite()
+            .Trait("PrimaryKey")
+            .Nil()
+            .End()
+            .Property("Login")
+            .String(login)
+            .End()
+            .Property("KivoTimeStamp")
+            .QWord(stamp)
+            .End()
+            .End()
+            .Property("Mail")
+            .String(mail)
+            .End()
+            .End()
+            .TakeResult());
+}
+
+/// A pattern {Is: type}, or the Nil pattern that selects everything for an empty type.
+inline Zaph::View::SharedUnitPtr TypePattern(std::u16string_view type) {
+    Zaph::Util::FluentUnitBuilder builder(Zaph::Construction::DefaultUnitFactory());
+    if (type.empty())
+        builder.Nil();
+    else
+        builder.Composite().Trait("Is").String(type).End();
+    return Zaph::View::SharedUnitPtr(builder.End().TakeResult());
+}
+
+/// Collects the errors traced while it lives (every level).
+class TraceCollector {
+  public:
+    TraceCollector() {
+        active_ = this;
+        previousSink_ = Common::SetTraceErrorSink(&Collect);
+        previousLevel_ = Common::TraceLevel();
+        Common::SetTraceLevel(1);
+    }
+    ~TraceCollector() {
+        Common::SetTraceErrorSink(previousSink_);
+        Common::SetTraceLevel(previousLevel_);
+        active_ = nullptr;
+    }
+    std::vector<Common::Error> errors;
+
+  private:
+    static void Collect(uint32_t, uint32_t, const Common::Error& error) noexcept {
+        if (active_ != nullptr)
+            active_->errors.push_back(error);
+    }
+    static inline TraceCollector* active_ = nullptr;
+    Common::TraceErrorSink previousSink_ = nullptr;
+    uint32_t previousLevel_ = 0;
+};
+
+}  // namespace KivoStoreTest
