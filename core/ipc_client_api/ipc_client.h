@@ -56,6 +56,8 @@ inline constexpr uint32_t kIpcClientDuplicateComponent = 0xAE0008;
 inline constexpr uint32_t kIpcClientUnexpectedException = 0xAE0009;
 /// A call was made without a request.
 inline constexpr uint32_t kIpcClientNoRequest = 0xAE000A;
+/// IPCClient_Deinit was called on a thread of the library, which it would have to join.
+inline constexpr uint32_t kIpcClientDeinitOnLibraryThread = 0xAE000B;
 
 /// Where and as whom a binder connects. Only the first three members are filled by our programs.
 struct ConnectionParameters {

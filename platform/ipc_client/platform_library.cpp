@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "core/common/assert.h"
 #include "core/common/catalog.h"
 #include "platform/ipc_client/connections.h"
 #include "platform/ipc_client/library_errors.h"
@@ -49,6 +50,12 @@ Common::Error PlatformLibrary::Init() {
 }
 
 Common::Error PlatformLibrary::Deinit() {
+    const bool onLibraryThread = WorkerPool::OnWorkerThread();
+    COMMON_ASSERT_TEXT(!onLibraryThread, "IPCClient_Deinit called from a call job's handler");
+    if (onLibraryThread) {
+        return Common::Error(COMMON_PLACE("IPCClient::PlatformLibrary::Deinit"),
+                             Binding::kIpcClientDeinitOnLibraryThread);
+    }
     std::shared_ptr<LibraryCore> ending;
     {
         std::lock_guard<std::mutex> hold(lock_);

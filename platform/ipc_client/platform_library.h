@@ -10,8 +10,9 @@
 // other than 0 (for example "AE0002" or "0x2a"), Init fails with an error of that code and
 // initialises nothing; tests use it to run a program whose library cannot start.
 //
-// Thread-safety: every operation may be called from any thread; Deinit not from a thread of the
-// library (a call job's handler).
+// Thread-safety: every operation may be called from any thread; Deinit on a thread of the library
+// (inside a call job's handler) fails the assertion and returns kIpcClientDeinitOnLibraryThread
+// without deinitialising, since it would have to join its own thread.
 #pragma once
 
 #include <cstddef>

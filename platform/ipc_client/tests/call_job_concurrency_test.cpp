@@ -164,6 +164,18 @@ TEST(CallJobContract, HandlerMayStartSynchronousAndStartedCallsFromOnFinished) {
     EXPECT_EQ(chained.output, 21);
 }
 
+TEST(CallJobContract, DeinitFromAHandlerIsRefusedInsteadOfJoiningItsOwnThread) {
+    Library library;
+    const std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
+    StartedCall call;
+    Common::Error deinit;
+    call.handler.onFinished = [&] { deinit = IPCClient_Deinit(); };
+    Start(*accessPoint, call, kEcho, 1);
+    call.handler.WaitFinished();
+    ASSERT_TRUE(library.Deinit().IsEmpty());  // the refused Deinit left the library initialised
+    EXPECT_EQ(deinit.Code(), Binding::kIpcClientDeinitOnLibraryThread);
+}
+
 TEST(CallJobContract, DeinitCancelsStartedAndRunningCallsAndJoinsEveryThread) {
     Library library(std::make_shared<TestComponent>(/*hold=*/true));
     const std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
