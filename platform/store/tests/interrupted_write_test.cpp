@@ -1,0 +1,88 @@
+// A process killed in the middle of a large batch leaves the store as it was before the batch.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+
+#include "platform/store/store.h"
+#include "platform/store/tests/store_test_support.h"
+
+namespace {
+
+using KivoStoreTest::GuidObject;
+using KivoStoreTest::MakeGuid;
+
+constexpr int kBatchSize = 60000;
+
+Common::Guid NumberedGuid(uint32_t number) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%08X-1111-2222-3333-444455556666", number);
+    return MakeGuid(text);
+}
+
+// In a child: writes kBatchSize objects in one batch, tells `signal` after `announceAt` of them,
+// and goes on; exits without returning.
+[[noreturn]] void WriteInChild(const std::u16string& connection, int announceAt, int signal) {
+    try {
+        std::shared_ptr<KivoStore::Store> store = KivoStore::Store::Open(connection);
+        std::unique_ptr<KivoStore::WriteBatch> batch = store->BeginBatch();
+        for (int i = 0; i < kBatchSize; ++i) {
+            batch->CreateObject(GuidObject(NumberedGuid(1000 + i), i % 2 ? u"Disk" : u"User",
+                                           u"imported", static_cast<uint32_t>(i)));
+            if (i + 1 == announceAt && ::write(signal, "k", 1) != 1)
+                _exit(3);
+        }
+        batch->Commit();
+        _exit(0);
+    } catch (...) {
+        _exit(2);
+    }
+}
+
+TEST(InterruptedWriteTest, KilledWriterLeavesTheStoreAsBefore) {
+    KivoStoreTest::ScratchFolder folder;
+    const std::u16string connection = folder.WideFile("s.db");
+    KivoStore::CreateStore(connection);
+    KivoStore::Store::Open(connection)
+        ->Apply({{KivoStore::OperationKind::CreateObject,
+                  GuidObject(NumberedGuid(1), u"Disk", u"before")},
+                 {KivoStore::OperationKind::CreateObject,
+                  GuidObject(NumberedGuid(2), u"User", u"before")}});
+
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<int> point(1, kBatchSize);
+    for (const int announceAt : {point(random), point(random), kBatchSize}) {
+        SCOPED_TRACE("killed after object " + std::to_string(announceAt));
+        int pipeEnds[2];
+        ASSERT_EQ(::pipe(pipeEnds), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(pipeEnds[0]);
+            WriteInChild(connection, announceAt, pipeEnds[1]);
+        }
+        ::close(pipeEnds[1]);
+        char byte = 0;
+        ASSERT_EQ(::read(pipeEnds[0], &byte, 1), 1);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ::close(pipeEnds[0]);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own with " << status;
+
+        std::shared_ptr<KivoStore::Store> store = KivoStore::Store::Open(connection);
+        size_t objects = 0;
+        store->Report(*KivoStoreTest::TypePattern(u""), 0,
+                      [&](const Zaph::View::SharedUnitPtr&) { ++objects; });
+        EXPECT_EQ(objects, 2u);
+        KivoStoreTest::RawDatabase raw(folder.File("s.db"));
+        EXPECT_EQ(raw.Column("PRAGMA integrity_check;"), std::vector<std::string>{"ok"});
+        EXPECT_EQ(raw.Column("SELECT count(*) FROM object_types;"), std::vector<std::string>{"2"});
+    }
+}
+
+}  // namespace
