@@ -130,8 +130,7 @@ void WriteBatch::Write(const ObjectId& id, const Zaph::View::Unit& object,
 void WriteBatch::CreateObject(const Zaph::View::SharedUnitPtr& object) {
     Check();
     const ObjectId id = ObjectIdOf(object);
-    Zaph::View::SharedUnitPtr old;
-    if (ReadStored(id, old))
+    if (engine_.ReadObject(id, scratch_))
         throw Common::Error(COMMON_PLACE("KivoStore::WriteBatch::CreateObject"), kObjectExists,
                             "KIVO: An object with the id " + IdText(id) + " is stored already.");
     Write(id, *object, {});
