@@ -151,6 +151,49 @@ TEST_F(RequestRunnerTest, WhatRepliedOrTheHandlerThrowsIsTracedAndChangesNothing
     EXPECT_EQ(handler_.Calls(), 1);
 }
 
+// The library's access point, with call jobs that refuse to start.
+class StartRefusingAccessPoint final : public Binding::AccessPoint {
+  public:
+    explicit StartRefusingAccessPoint(std::shared_ptr<Binding::AccessPoint> real)
+        : real_(std::move(real)) {}
+    Common::Error Call(std::unique_ptr<Binding::Request> request,
+                       std::unique_ptr<Binding::CallJob>& job) override {
+        std::unique_ptr<Binding::CallJob> realJob;
+        const Common::Error error = real_->Call(std::move(request), realJob);
+        if (error.IsEmpty())
+            job = std::make_unique<RefusingJob>(std::move(realJob));
+        return error;
+    }
+    uint32_t GetConnectionID() const override { return real_->GetConnectionID(); }
+    Common::Error GetComponentVersion(uint32_t componentId, uint32_t& version) override {
+        return real_->GetComponentVersion(componentId, version);
+    }
+
+  private:
+    struct RefusingJob final : Binding::CallJob {
+        explicit RefusingJob(std::unique_ptr<Binding::CallJob> job) : real(std::move(job)) {}
+        Common::Error Run() override { return real->Run(); }
+        Common::Error Start(JobManagement::JobHandler&) override {
+            return Common::Error(COMMON_PLACE("KivoTest::RefusingJob::Start"), 0xAE0006);
+        }
+        Common::Error Cancel() override { return real->Cancel(); }
+        std::unique_ptr<Binding::CallJob> real;
+    };
+    const std::shared_ptr<Binding::AccessPoint> real_;
+};
+
+TEST_F(RequestRunnerTest, StartThatFailsIsTheCallsFailureHeardAtOnce) {
+    auto runner = std::make_shared<NumberRunner>(
+        std::make_shared<StartRefusingAccessPoint>(accessPoint_), handler_, kEcho, 1);
+    runner->StartRequest();
+    EXPECT_EQ(handler_.Calls(), 1);
+    EXPECT_EQ(handler_.Wait().Code(), 0xAE0006u);
+    EXPECT_EQ(runner->replies, 0);
+    // Nothing was started: the runner goes without waiting for the library.
+    runner.reset();
+    EXPECT_EQ(handler_.Calls(), 1);
+}
+
 class HeldRequestRunnerTest : public RequestRunnerTest {
   protected:
     HeldRequestRunnerTest() : RequestRunnerTest(true) {}
