@@ -1,22 +1,46 @@
 #include "enterprise/common/kivo/tools/dump/run.h"
 
-#include "core/common/catalog.h"
+#include <memory>
+
 #include "core/common/error/error.h"
 #include "core/common/exit_status.h"
 #include "core/common/standard_error_trace.h"
 #include "core/common/trace.h"
+#include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
+#include "enterprise/common/ipc/view_manager/component_descriptors.h"
 #include "enterprise/common/kivo/tools/dump/arguments.h"
+#include "enterprise/common/kivo/tools/dump/connection.h"
 #include "enterprise/common/kivo/tools/dump/output.h"
+#include "enterprise/common/kivo/tools/dump/report.h"
 #include "enterprise/common/kivo/tools/dump/view_spec_builder.h"
+#include "platform/async_service/platform_service.h"
+#include "platform/ipc_client/platform_library.h"
 #include "platform/resources/message_catalog.h"
+#include "platform/store/store_library.h"
 
 namespace KivoDump {
 namespace {
 
-// Raised after the query is built while the connection layers are not part of the program.
-constexpr uint32_t kServiceNotAvailable = 8;
 // The level at which an error that ends the run goes to the diagnostic log.
 constexpr uint32_t kRunFailedTraceLevel = 4;
+
+// Steps 3 to 6 of a run, inside the IPC client scope: the query, the post office, the report.
+// Shutdown runs the other way: the post office goes first, then the query.
+int RunQuery(const Arguments& arguments) {
+    try {
+        const Kivo::ViewSpec viewSpec = MakeViewSpec(arguments);
+        std::unique_ptr<Kivo::PostOffice> postOffice = CreatePostOffice(arguments);
+        // Listening needs a remote service, which CreatePostOffice does not reach yet; "DB"
+        // never listens.
+        Report(*postOffice, viewSpec);
+        postOffice.reset();
+        return 0;
+    } catch (const Common::Error& error) {
+        WriteLine(error.ToText());
+        Common::TraceError(kRunFailedTraceLevel, error);
+        return Common::ExitStatusOf(error.Code());
+    }
+}
 
 }  // namespace
 
@@ -30,15 +54,20 @@ int Run(int argc, char** argv) {
         PrintUsage();
         return 0;
     }
-    try {
-        const Kivo::ViewSpec viewSpec = MakeViewSpec(arguments);
-        throw Common::Error(COMMON_PLACE("KivoDump::Run"), kServiceNotAvailable,
-                            Common::GetCatalogMessage(Common::kMsgServiceNotAvailable));
-    } catch (const Common::Error& error) {
-        WriteLine(error.ToText());
-        Common::TraceError(kRunFailedTraceLevel, error);
-        return Common::ExitStatusOf(error.Code());
+
+    // The libraries beneath the client, each registered for the rest of the run and shut down
+    // in reverse order: the job framework's threads, the IPC client library, the store library.
+    AsyncService::ScopedAsyncService asyncService;
+    IPCClient::ScopedPlatformLibrary ipcLibrary;
+    KivoStore::ScopedStoreLibrary storeLibrary;
+    Kivo::ViewManagement::RegisterComponentDescriptors();
+
+    Binding::ScopedIPCClient ipcClient;
+    if (!ipcClient.InitError().IsEmpty()) {
+        WriteLine(ipcClient.InitError().ToText());
+        return Common::ExitStatusOf(ipcClient.InitError().Code());
     }
+    return RunQuery(arguments);
 }
 
 }  // namespace KivoDump

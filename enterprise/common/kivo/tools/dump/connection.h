@@ -1,0 +1,28 @@
+// The post office that a run of kivo_dump asks: the store opened in this process for the "DB"
+// service, a service's view manager for the others.
+//
+// "DB" opens the store whose connection string is the host argument (decoded from UTF-8; bytes
+// that are not UTF-8 pass through one by one, so any file name reaches the store), with no
+// security and no credentials. The other services first initialise the security library, then
+// need the remote post office, which this build does not have yet: they end with
+// kServiceNotAvailable.
+//
+// Thread-safety: call from the main thread, inside the IPC client scope.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "enterprise/common/kivo/interfaces/post_office.h"
+#include "enterprise/common/kivo/tools/dump/arguments.h"
+
+namespace KivoDump {
+
+/// A remote service was asked for; this build reaches none yet.
+inline constexpr uint32_t kServiceNotAvailable = 8;
+
+/// The post office of the service that `arguments` name; see the file comment. Throws the
+/// error of the store, of the security library, or kServiceNotAvailable.
+std::unique_ptr<Kivo::PostOffice> CreatePostOffice(const Arguments& arguments);
+
+}  // namespace KivoDump
