@@ -21,6 +21,9 @@ namespace {
 // The trace level of a stored object that does not read back: dropped so that the rest goes on.
 constexpr uint32_t kCorruptedObjectTraceLevel = 1;
 
+// Reader connections kept between reports.
+constexpr size_t kIdleReaders = 2;
+
 std::string IdText(std::span<const uint8_t> id) {
     if (id.size() != std::tuple_size_v<ObjectId>)
         return "(a damaged id of " + std::to_string(id.size()) + " bytes)";
@@ -258,9 +261,34 @@ BatchCounts Store::Apply(const std::vector<Operation>& operations) {
     return batch->Counts();
 }
 
+std::unique_ptr<Engine> Store::TakeReader() {
+    {
+        std::lock_guard<std::mutex> guard(readersMutex_);
+        if (!idleReaders_.empty()) {
+            std::unique_ptr<Engine> reader = std::move(idleReaders_.back());
+            idleReaders_.pop_back();
+            return reader;
+        }
+    }
+    return engine_->OpenReader();
+}
+
+void Store::ReturnReader(std::unique_ptr<Engine> reader) {
+    if (reader == nullptr)
+        return;
+    std::lock_guard<std::mutex> guard(readersMutex_);
+    if (idleReaders_.size() < kIdleReaders)
+        idleReaders_.push_back(std::move(reader));
+}
+
 size_t Store::Report(const Zaph::View::Unit& pattern, uint64_t limit, const ObjectSink& sink,
                      const std::atomic<bool>* canceled) {
-    std::unique_ptr<Engine> reader = engine_->OpenReader();
+    struct Borrowed {
+        Store& store;
+        std::unique_ptr<Engine> engine;
+        ~Borrowed() { store.ReturnReader(std::move(engine)); }
+    } borrowed{*this, TakeReader()};
+    Engine* reader = borrowed.engine.get();
     std::unique_lock<std::mutex> lock;
     if (reader == nullptr)
         lock = std::unique_lock<std::mutex>(mutex_);

@@ -23,7 +23,8 @@
 //
 // Thread-safety: a store may be used from any number of threads. Batches run one at a time
 // (BeginBatch waits for the batch before it to end). Reports of a store on disk read through a
-// connection of their own and see the last committed state, while batches go on; reports of an
+// connection of their own (kept for later reports) and see the last committed state, while
+// batches go on; reports of an
 // in-memory store wait for the running batch and hold off the next one, so a thread that holds
 // a batch of an in-memory store must not report on it.
 #pragma once
@@ -132,9 +133,17 @@ class Store final : public Kivo::CustomizableStore {
   private:
     Store(std::u16string connection, std::unique_ptr<Engine> engine);
 
+    // A reader engine for one report: an idle one, or a new one (null: use the main engine).
+    std::unique_ptr<Engine> TakeReader();
+    // Keeps a reader for the next report, up to kIdleReaders.
+    void ReturnReader(std::unique_ptr<Engine> reader);
+
     const std::u16string connection_;
     std::mutex mutex_;
     std::unique_ptr<Engine> engine_;
+    // Readers of finished reports, kept with their page caches warm.
+    std::mutex readersMutex_;
+    std::vector<std::unique_ptr<Engine>> idleReaders_;
 };
 
 }  // namespace KivoStore
