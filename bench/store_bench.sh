@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The object store's benchmark: imports 1,000,000 small objects of 100 types with kivo_store,
-# then times reports of one type (10,000 objects) and of every object in process
-# (store_bench), beside the sqlite3 shell selecting the same rows' blobs into /dev/null.
+# then times reports of one type (10,000 objects) and of every object, in process (store_bench)
+# and through kivo_dump in DB mode printing its records to /dev/null, beside the sqlite3 shell
+# selecting the same rows' blobs into /dev/null.
 #
 #   bench/store_bench.sh [<build folder>]      (default build/release, built with benchmarks)
 #
@@ -11,8 +12,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
 kivo_store=$build/bin/kivo_store
+kivo_dump=$build/bin/kivo_dump
 store_bench=$build/bench/store_bench
-for program in "$kivo_store" "$store_bench"; do
+for program in "$kivo_store" "$kivo_dump" "$store_bench"; do
     [ -x "$program" ] || { echo "missing $program: build the release preset with benchmarks" >&2; exit 1; }
 done
 
@@ -42,14 +44,16 @@ start=$(seconds)
 end=$(seconds)
 python3 -c "import sys; t=float(sys.argv[2])-float(sys.argv[1]); print(f'import: {t:.2f} s, {1e6/t:,.0f} objects/s')" "$start" "$end"
 
-shell_time() {
-    local sql=$1
+# Runs a command with its output to /dev/null and prints how long it took.
+time_ms() {
     local start end
     start=$(seconds)
-    sqlite3 "$db" ".output /dev/null" "$sql"
+    "$@" >/dev/null
     end=$(seconds)
     python3 -c "import sys; print(f'{(float(sys.argv[2])-float(sys.argv[1]))*1000:.0f} ms')" "$start" "$end"
 }
-echo "sqlite3 shell, one type: $(shell_time "SELECT hex(o.body) FROM object_types t JOIN objects o ON o.id = t.id WHERE t.type = 'Type42' ORDER BY t.id;")"
-echo "sqlite3 shell, scan:     $(shell_time "SELECT hex(body) FROM objects ORDER BY id;")"
+echo "sqlite3 shell, one type: $(time_ms sqlite3 "$db" "SELECT hex(o.body) FROM object_types t JOIN objects o ON o.id = t.id WHERE t.type = 'Type42' ORDER BY t.id;")"
+echo "sqlite3 shell, scan:     $(time_ms sqlite3 "$db" "SELECT hex(body) FROM objects ORDER BY id;")"
+echo "kivo_dump, one type:     $(time_ms "$kivo_dump" "$db" - - DB Type42)"
+echo "kivo_dump, scan:         $(time_ms "$kivo_dump" "$db" - - DB pattern '.Nil().End()')"
 KIVO_STORE_BENCH_DB=$db "$store_bench"
