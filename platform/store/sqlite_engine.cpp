@@ -16,9 +16,13 @@
 namespace KivoStore {
 namespace {
 
-// Pages kept in memory per connection (negative: KiB), enough for large imports to spill rarely.
-constexpr const char* kPragmas =
+// The writing connection keeps 64 MiB of pages (negative: KiB), enough for large imports to spill
+// rarely. Readers keep SQLite's default: a report touches each page about once, and filling a
+// large cache costs more in fresh memory than it saves (a 10,000-object report of a
+// million-object store runs about three times slower with it).
+constexpr const char* kWriterPragmas =
     "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA foreign_keys=OFF;";
+constexpr const char* kReaderPragmas = "PRAGMA foreign_keys=OFF;";
 
 constexpr const char* kLayoutVersion1 =
     "CREATE TABLE kivo_store(name TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
@@ -155,7 +159,7 @@ class SqliteEngine final : public Engine {
                     std::to_string(kSchemaVersion) + "; open it read-write once.");
         if (!target_.inMemory && !target_.readOnly)
             Execute(COMMON_PLACE("KivoStore::SqliteEngine::Attach"), "PRAGMA journal_mode=WAL;");
-        Execute(COMMON_PLACE("KivoStore::SqliteEngine::Attach"), kPragmas);
+        Execute(COMMON_PLACE("KivoStore::SqliteEngine::Attach"), kWriterPragmas);
         if (version < kSchemaVersion)
             Migrate(version, typesOf);
         Prepare();
@@ -241,7 +245,7 @@ class SqliteEngine final : public Engine {
         ConnectionTarget readerTarget = target_;
         auto reader = std::make_unique<SqliteEngine>(readerTarget, options_);
         reader->Connect(false);
-        reader->Execute(COMMON_PLACE("KivoStore::SqliteEngine::OpenReader"), kPragmas);
+        reader->Execute(COMMON_PLACE("KivoStore::SqliteEngine::OpenReader"), kReaderPragmas);
         reader->Prepare();
         return reader;
     }
