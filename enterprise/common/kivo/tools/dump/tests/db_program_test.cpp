@@ -3,34 +3,20 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
+
 namespace {
 
-struct Outcome {
-    std::string output;
-    int status;
-};
+using KivoDumpTest::Outcome;
 
 // Runs `command` through the shell with no standard input and its standard error dropped.
 Outcome RunShell(const std::string& command) {
-    FILE* pipe = popen((command + " </dev/null 2>/dev/null").c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    Outcome outcome{{}, -1};
-    if (pipe == nullptr)
-        return outcome;
-    char chunk[4096];
-    size_t read;
-    while ((read = fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        outcome.output.append(chunk, read);
-    const int raw = pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return outcome;
+    return KivoDumpTest::RunCommand(command + " </dev/null 2>/dev/null");
 }
 
 class DbProgramTest : public ::testing::Test {

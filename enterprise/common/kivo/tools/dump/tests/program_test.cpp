@@ -1,36 +1,21 @@
 // Runs the built kivo_dump program and checks what it prints and how it exits.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
+
+#include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
 
 namespace {
 
-struct Outcome {
-    std::string output;
-    int status;
-};
+using KivoDumpTest::Outcome;
 
 // Runs the program with `arguments` (shell words); standard input is `input` through a pipe, or
 // empty when none is given.
 Outcome RunProgram(const std::string& arguments, const std::string& input = {}) {
     const std::string run = std::string(KIVO_DUMP_PROGRAM) + " " + arguments;
-    const std::string command =
-        input.empty() ? run + " </dev/null" : "printf '%s' '" + input + "' | " + run;
-    FILE* pipe = popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    Outcome outcome{{}, -1};
-    if (pipe == nullptr)
-        return outcome;
-    char chunk[4096];
-    size_t read;
-    while ((read = fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        outcome.output.append(chunk, read);
-    const int raw = pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return outcome;
+    return KivoDumpTest::RunCommand(input.empty() ? run + " </dev/null"
+                                                  : "printf '%s' '" + input + "' | " + run);
 }
 
 const char kUsage[] =
