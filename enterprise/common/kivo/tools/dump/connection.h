@@ -18,8 +18,9 @@
 
 namespace KivoDump {
 
-/// A remote service was asked for; this build reaches none yet.
-inline constexpr uint32_t kServiceNotAvailable = 8;
+/// A remote service was asked for; this build reaches none yet. (Codes 1 to 8 are taken by the
+/// tool and the text format, 9 by a query without pattern.)
+inline constexpr uint32_t kServiceNotAvailable = 10;
 
 /// The post office of the service that `arguments` name; see the file comment. Throws the
 /// error of the store, of the security library, or kServiceNotAvailable.

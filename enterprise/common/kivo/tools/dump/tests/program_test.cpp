@@ -49,11 +49,11 @@ TEST(Program, TheQueryIsBuiltAndTracedBeforeAnyConnection) {
     const Outcome built = RunProgram(
         "h u p QOR pattern '.Composite().Trait(\"Is\").String(\"Machine\").End().End()'");
     EXPECT_EQ(built.output.rfind("Interpret trace: .Composite().Trait(\"Is\").String(\"Machine\")"
-                                 ".End().End()\nError 0x8: ",
+                                 ".End().End()\nError 0xa: ",
                                  0),
               0u)
         << built.output;
-    EXPECT_EQ(built.status, 8);
+    EXPECT_EQ(built.status, 10);
 }
 
 TEST(Program, AnErrorWhileBuildingTheQueryEndsTheRunWithItsCode) {
@@ -79,7 +79,7 @@ TEST(Program, AnErrorWhileBuildingTheQueryEndsTheRunWithItsCode) {
 TEST(Program, APatternReadFromAPipeIsUsed) {
     const Outcome piped =
         RunProgram("h u p QOR pattern_file /dev/stdin 2>/dev/null", "Nil().End()");
-    EXPECT_EQ(piped.output.rfind("Interpret trace: .Nil().End()\nError 0x8: ", 0), 0u)
+    EXPECT_EQ(piped.output.rfind("Interpret trace: .Nil().End()\nError 0xa: ", 0), 0u)
         << piped.output;
 }
 
