@@ -1,8 +1,5 @@
 #include "core/common/guid.h"
 
-#include <cinttypes>
-#include <cstdio>
-
 #include "core/common/assert.h"
 #include "core/common/text.h"
 
@@ -58,15 +55,31 @@ bool ParseGuid(const Char* t, Guid& guid) {
     return true;
 }
 
+// Writes the `digits` low hexadecimal digits of `value`, upper case, at `out`; returns their
+// end. The text form is printed once per object of a report, so it avoids the printf machinery.
+char* WriteHexDigits(char* out, uint32_t value, int digits) {
+    constexpr char kHexDigits[] = "0123456789ABCDEF";
+    for (int i = digits - 1; i >= 0; --i) {
+        out[i] = kHexDigits[value & 0xF];
+        value >>= 4;
+    }
+    return out + digits;
+}
+
 }  // namespace
 
 std::string GuidToString(const Guid& guid) {
-    char text[kGuidTextLength + 1];
-    std::snprintf(text, sizeof text,
-                  "%08" PRIX32 "-%04" PRIX16 "-%04" PRIX16 "-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
-                  guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return std::string(text, kGuidTextLength);
+    // "%08lX-%04hX-%04hX-%02X%02X-%02X%02X%02X%02X%02X%02X"
+    std::string text(kGuidTextLength, '-');
+    char* out = text.data();
+    out = WriteHexDigits(out, guid.Data1, 8) + 1;
+    out = WriteHexDigits(out, guid.Data2, 4) + 1;
+    out = WriteHexDigits(out, guid.Data3, 4) + 1;
+    out = WriteHexDigits(out, guid.Data4[0], 2);
+    out = WriteHexDigits(out, guid.Data4[1], 2) + 1;
+    for (int i = 2; i < 8; ++i)
+        out = WriteHexDigits(out, guid.Data4[i], 2);
+    return text;
 }
 
 std::u16string GuidToWideString(const Guid& guid) {

@@ -14,11 +14,15 @@ namespace KivoDump {
 std::string FormatObjectRecord(const Zaph::View::SharedUnitPtr& object) {
     // The id first: an object that cannot be identified leaves no trace on the output.
     const std::string id = Common::ToUtf8(Kivo::GetObjectIdText(object));
-    std::ostringstream record;
+    // One stream per thread, emptied for each record: making a stream costs more than most
+    // records take to print.
+    thread_local std::ostringstream record;
+    record.str(std::string());
+    record.clear();
     record << "<object id=\"" << id << "\">\n";
     Zaph::Util::TraceUnit(*object, "  ", record, true);
     record << "</object>\n\n";
-    return std::move(record).str();
+    return record.str();
 }
 
 void ReportReader::OnObject(const Zaph::View::SharedUnitPtr& object) {
