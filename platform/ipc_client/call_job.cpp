@@ -1,6 +1,7 @@
 #include "platform/ipc_client/call_job.h"
 
 #include <exception>
+#include <new>
 #include <utility>
 
 #include "core/common/assert.h"
@@ -12,13 +13,21 @@
 namespace IPCClient {
 namespace {
 
-// A handler that throws has no one to report to: its error goes to the trace.
+// A handler that throws has no one to report to: its error goes to the trace. A standard
+// exception is traced as kIpcClientUnexpectedException, unless even that cannot be made.
 template <class Slot>
 void CallSlot(Slot&& slot) noexcept {
     try {
         slot();
     } catch (const Common::Error& error) {
         Common::TraceError(1, error);
+    } catch (const std::exception& exception) {
+        try {
+            Common::TraceError(
+                1, UnexpectedException(COMMON_PLACE("IPCClient::CallJob::Finish"), exception));
+        } catch (const std::bad_alloc&) {
+            // Out of memory: nothing can be traced, and the handler's next slot still follows.
+        }
     }
 }
 
@@ -104,6 +113,8 @@ Common::Error CallState::Send(JobManagement::JobHandler* handler) {
         packet = request_->Pack();
     } catch (const Common::Error& packFailure) {
         error = packFailure;
+    } catch (const std::exception& exception) {
+        error = UnexpectedException(COMMON_PLACE("IPCClient::CallJob::Send"), exception);
     }
     bool tracked = false;
     if (error.IsEmpty()) {

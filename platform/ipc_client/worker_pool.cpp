@@ -11,7 +11,8 @@
 namespace IPCClient {
 namespace {
 
-thread_local bool onWorkerThread = false;
+// The pool whose thread this is; null on other threads.
+thread_local const WorkerPool* currentPool = nullptr;
 
 }  // namespace
 
@@ -26,7 +27,10 @@ Common::Error WorkerPool::Submit(std::function<void()> task) {
     if (stopping_ && running_ == 0) {
         return NotInitialized(COMMON_PLACE("IPCClient::WorkerPool::Submit"));
     }
-    if (idle_ == 0 && threads_.size() < maxThreads_ && !stopping_) {
+    // An idle thread that has been woken stays counted as idle until it takes the lock again, so
+    // the queued tasks each claim one of them: a new task needs a new thread unless more threads
+    // are idle than tasks wait.
+    if (queue_.size() >= idle_ && threads_.size() < maxThreads_ && !stopping_) {
         try {
             threads_.emplace_back([this] { Work(); });
             ++running_;
@@ -47,7 +51,7 @@ Common::Error WorkerPool::Submit(std::function<void()> task) {
 }
 
 void WorkerPool::Stop() noexcept {
-    const bool self = OnWorkerThread();
+    const bool self = IsOwnThread();
     COMMON_ASSERT_TEXT(!self, "A worker pool cannot be stopped from one of its own threads");
     if (self) {
         return;
@@ -65,12 +69,16 @@ void WorkerPool::Stop() noexcept {
     }
 }
 
+bool WorkerPool::IsOwnThread() const noexcept {
+    return currentPool == this;
+}
+
 bool WorkerPool::OnWorkerThread() noexcept {
-    return onWorkerThread;
+    return currentPool != nullptr;
 }
 
 void WorkerPool::Work() noexcept {
-    onWorkerThread = true;
+    currentPool = this;
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
         ++idle_;

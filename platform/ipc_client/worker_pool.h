@@ -2,8 +2,8 @@
 //
 // The library runs the service side of in-process calls and every handler of a started call job
 // on these threads, never on the async service's. A task may block for as long as a component
-// holds its call, so the pool starts a new thread whenever a task arrives and no thread is idle,
-// up to a bound; past the bound tasks wait in the queue. Threads live until Stop.
+// holds its call, so the pool starts a new thread whenever a task arrives and no idle thread is
+// left for it, up to a bound; past the bound tasks wait in the queue. Threads live until Stop.
 //
 // Stop runs every task still queued (tasks queued by those tasks too, while a thread is left to
 // run them), then joins every thread. After Stop, Submit refuses work.
@@ -38,6 +38,8 @@ class WorkerPool : private Common::NonCopyable {
     /// See the file comment. Later calls do nothing.
     void Stop() noexcept;
 
+    /// True on a thread of this pool.
+    bool IsOwnThread() const noexcept;
     /// True on a thread of any worker pool.
     static bool OnWorkerThread() noexcept;
 
