@@ -77,9 +77,15 @@ void ParseUri(const std::string& text, ConnectionTarget& target) {
         const size_t amp = query.find('&');
         const std::string_view pair = query.substr(0, amp);
         query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (pair.empty())
+            continue;
+        // Other SQLite parameters (nolock, immutable, cache, vfs) would undo what the store
+        // promises about batches and readers, so only the mode is taken.
         const size_t equals = pair.find('=');
         if (pair.substr(0, equals) != "mode" || equals == std::string_view::npos)
-            continue;
+            throw BadConnection(COMMON_PLACE("KivoStore::ParseConnectionString"), text,
+                                "the parameter '" + std::string(pair) +
+                                    "' is not understood; only mode=ro|rw|memory is");
         const std::string_view mode = pair.substr(equals + 1);
         if (mode == "ro") {
             target.readOnly = true;

@@ -78,8 +78,12 @@ class ReportWork final : public Async::Work {
           limit_(limit) {}
 
     Common::Error Execute() override {
-        Kivo::ReportReader& reader = *reader_;
-        store_->Report(
+        // Held only while the report runs, so that a reader that keeps its own job (to cancel
+        // it) does not keep itself and the store alive through the job once the report is over.
+        const std::shared_ptr<Store> store = std::move(store_);
+        const std::shared_ptr<Kivo::ReportReader> heldReader = std::move(reader_);
+        Kivo::ReportReader& reader = *heldReader;
+        store->Report(
             *pattern_, limit_,
             [&reader](const Zaph::View::SharedUnitPtr& object) {
                 Kivo::Detail::SafeInvoke([&] { reader.OnObject(object); });
@@ -91,9 +95,9 @@ class ReportWork final : public Async::Work {
     void Cancel() { canceled_.store(true, std::memory_order_relaxed); }
 
   private:
-    const std::shared_ptr<Store> store_;
+    std::shared_ptr<Store> store_;
     const Zaph::View::SharedUnitPtr pattern_;
-    const std::shared_ptr<Kivo::ReportReader> reader_;
+    std::shared_ptr<Kivo::ReportReader> reader_;
     const uint64_t limit_;
     std::atomic<bool> canceled_{false};
 };

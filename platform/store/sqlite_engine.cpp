@@ -22,7 +22,7 @@ namespace {
 // million-object store runs about three times slower with it).
 constexpr const char* kWriterPragmas =
     "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA foreign_keys=OFF;";
-constexpr const char* kReaderPragmas = "PRAGMA foreign_keys=OFF;";
+constexpr const char* kReaderPragmas = "PRAGMA foreign_keys=OFF; PRAGMA query_only=1;";
 
 constexpr const char* kLayoutVersion1 =
     "CREATE TABLE kivo_store(name TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
@@ -201,7 +201,8 @@ class SqliteEngine final : public Engine {
         sqlite3_stmt* statement = statements_->writeObject.Get();
         StatementRun run(statement);
         BindId(statement, 1, id);
-        sqlite3_bind_blob64(statement, 2, body.data(), body.size(), SQLITE_STATIC);
+        Bound(COMMON_PLACE("KivoStore::SqliteEngine::WriteObject"),
+              sqlite3_bind_blob64(statement, 2, body.data(), body.size(), SQLITE_STATIC));
         Run(COMMON_PLACE("KivoStore::SqliteEngine::WriteObject"), statement);
     }
 
@@ -226,7 +227,9 @@ class SqliteEngine final : public Engine {
                         " WHERE t.type = ?1 ORDER BY t.id;");
         auto cursor = std::make_unique<SqliteCursor>(*this, statement);
         const std::string text = Common::ToUtf8(type);
-        sqlite3_bind_text64(statement, 1, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        Bound(COMMON_PLACE("KivoStore::SqliteEngine::ScanObjectsOfType"),
+              sqlite3_bind_text64(statement, 1, text.data(), text.size(), SQLITE_TRANSIENT,
+                                  SQLITE_UTF8));
         return cursor;
     }
 
@@ -308,13 +311,23 @@ class SqliteEngine final : public Engine {
                  std::u16string_view type) {
         StatementRun run(statement);
         const std::string text = Common::ToUtf8(type);
-        sqlite3_bind_text64(statement, 1, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+        Bound(place, sqlite3_bind_text64(statement, 1, text.data(), text.size(), SQLITE_STATIC,
+                                         SQLITE_UTF8));
         BindId(statement, 2, id);
         Run(place, statement);
     }
 
-    static void BindId(sqlite3_stmt* statement, int index, const ObjectId& id) {
-        sqlite3_bind_blob(statement, index, id.data(), static_cast<int>(id.size()), SQLITE_STATIC);
+    void BindId(sqlite3_stmt* statement, int index, const ObjectId& id) const {
+        Bound(COMMON_PLACE("KivoStore::SqliteEngine::BindId"),
+              sqlite3_bind_blob(statement, index, id.data(), static_cast<int>(id.size()),
+                                SQLITE_STATIC));
+    }
+
+    // A parameter that cannot be bound (out of memory, too big) fails the statement; run
+    // unbound, it would quietly select or write nothing.
+    void Bound(const Common::SourceLocation& place, int rc) const {
+        if (rc != SQLITE_OK)
+            Fail(place, rc);
     }
 
     // The layout version; a file without the store's marker table is no store.

@@ -33,7 +33,7 @@ TEST(ConnectionStringTest, ReadsPathsAndUris) {
     EXPECT_EQ(plain.filePath, "data/x.db");
 
     const KivoStore::ConnectionTarget uri =
-        KivoStore::ParseConnectionString(u"file://localhost/srv/a%20b.db?cache=private&mode=ro#x");
+        KivoStore::ParseConnectionString(u"file://localhost/srv/a%20b.db?mode=ro#x");
     EXPECT_TRUE(uri.isUri);
     EXPECT_TRUE(uri.readOnly);
     EXPECT_EQ(uri.filePath, "/srv/a b.db");
@@ -45,7 +45,9 @@ TEST(ConnectionStringTest, ReadsPathsAndUris) {
 
 TEST(ConnectionStringTest, RefusesWhatNamesNoStore) {
     for (const char16_t* bad : {u"", u"file:", u"file://otherhost/x.db", u"file:x.db?mode=rwc",
-                                u"file:x.db?mode=bogus", u"file::memory:?mode=ro", u"file:a%2"}) {
+                                u"file:x.db?mode=bogus", u"file::memory:?mode=ro", u"file:a%2",
+                                u"file:x.db?nolock=1", u"file:x.db?mode=ro&immutable=1",
+                                u"file:x.db?cache=shared", u"file:x.db?vfs=unix-none"}) {
         SCOPED_TRACE(std::string(bad, bad + std::char_traits<char16_t>::length(bad)));
         EXPECT_EQ(OpenFailure(bad), KivoStore::kBadConnectionString);
     }
