@@ -1,7 +1,9 @@
 #include "enterprise/common/kivo/tools/dump/output.h"
 
+#include <cerrno>
 #include <cstdio>
 
+#include "core/common/catalog.h"
 #include "core/common/text.h"
 
 namespace KivoDump {
@@ -23,6 +25,21 @@ void WriteLines(std::string_view lines) {
 
 void WriteLine(std::u16string_view text) {
     WriteLine(Common::ToUtf8(text));
+}
+
+Common::Error CheckStandardOutput() {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int lastError = errno;
+    if (flushed && !std::ferror(stdout)) {
+        return Common::Error();
+    }
+    Common::Error failure(COMMON_PLACE("KivoDump::CheckStandardOutput"), kOutputFailed,
+                          Common::GetCatalogMessage(Common::kMsgOutputFailed));
+    if (lastError != 0) {
+        failure.AddWindowsError(static_cast<uint32_t>(lastError));
+    }
+    return failure;
 }
 
 }  // namespace KivoDump

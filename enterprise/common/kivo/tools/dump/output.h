@@ -1,11 +1,14 @@
 // The tool's console output: everything it prints, records and error texts alike, goes to
-// standard output one line at a time, each line ended by a line feed and a flush, so that a
-// reader of a pipe sees every record as soon as it is complete.
+// standard output, a line or a whole record at a time, each ended by a line feed and a flush, so
+// that a reader of a pipe sees every record as soon as it is complete.
 //
-// Thread-safety: lines from different threads do not interleave within a line.
+// Thread-safety: lines and records from different threads do not interleave.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
+
+#include "core/common/error/error.h"
 
 namespace KivoDump {
 
@@ -18,5 +21,12 @@ void WriteLine(std::u16string_view text);
 /// Writes `lines` (whole lines, each already ended by a line feed) as one piece and flushes once:
 /// a record of many lines costs one flush and never interleaves with other output.
 void WriteLines(std::string_view lines);
+
+/// A tool error code: standard output could not be written (a full disk, a closed pipe).
+inline constexpr uint32_t kOutputFailed = 11;
+
+/// Flushes standard output; kOutputFailed, with the system's error as reason, when anything
+/// written to it so far was lost. Empty otherwise.
+Common::Error CheckStandardOutput();
 
 }  // namespace KivoDump

@@ -67,7 +67,14 @@ int Run(int argc, char** argv) {
         WriteLine(ipcClient.InitError().ToText());
         return Common::ExitStatusOf(ipcClient.InitError().Code());
     }
-    return RunQuery(arguments);
+    const int status = RunQuery(arguments);
+    // A report that did not reach its reader is no success: say so where it can still be read.
+    const Common::Error outputFailure = CheckStandardOutput();
+    if (!outputFailure.IsEmpty()) {
+        Common::TraceError(kRunFailedTraceLevel, outputFailure);
+        return status != 0 ? status : Common::ExitStatusOf(outputFailure.Code());
+    }
+    return status;
 }
 
 }  // namespace KivoDump

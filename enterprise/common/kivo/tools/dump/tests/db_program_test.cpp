@@ -88,6 +88,10 @@ TEST_F(DbProgramTest, PrintsOneRecordPerMatchingObjectInIdOrder) {
     const Outcome none = Dump("'" + store_ + "' u p DB Printer");
     EXPECT_EQ(none.output, "");
     EXPECT_EQ(none.status, 0);
+
+    // Records that cannot be written are a failure, not an empty success.
+    EXPECT_EQ(Dump("'" + store_ + "' u p DB Machine >/dev/full").status, 11);
+    EXPECT_EQ(Dump("'" + store_ + "' u p DB Printer >/dev/full").status, 0);
 }
 
 TEST_F(DbProgramTest, AStoreThatCannotBeOpenedIsReportedAndNothingIsCreated) {
