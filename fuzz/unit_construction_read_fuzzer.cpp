@@ -29,14 +29,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ostringstream trace;
     Utils::UnitConstructionFormat format(trace);
     BytesReader reader(data, size);
+    Zaph::Construction::UnitPtr unit;
     try {
-        const Zaph::Construction::UnitPtr unit =
-            format.Read(reader, Zaph::Construction::DefaultUnitFactory());
-        if (unit != nullptr) {
-            UnitConstructorFormat::UnitConstructionTextFormat().Write(*unit);
-        }
+        unit = format.Read(reader, Zaph::Construction::DefaultUnitFactory());
     } catch (const Common::Error&) {
         // Malformed text is refused with an error: the expected outcome for most inputs.
+        return 0;
+    }
+    if (unit != nullptr) {
+        // Whatever was read must write back: an error here escapes and fails the run.
+        UnitConstructorFormat::UnitConstructionTextFormat().Write(*unit);
     }
     return 0;
 }
