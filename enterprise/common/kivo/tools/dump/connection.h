@@ -1,9 +1,9 @@
 // The post office that a run of kivo_dump asks: the store opened in this process for the "DB"
 // service, a service's view manager for the others.
 //
-// "DB" opens the store whose connection string is the host argument (decoded from UTF-8; bytes
-// that are not UTF-8 pass through one by one, so any file name reaches the store), with no
-// security and no credentials. The other services first initialise the security library, then
+// "DB" opens the store whose connection string is the host argument, decoded from UTF-8 (a host
+// that is not UTF-8 is refused: it could not name its file), with no security and no
+// credentials. The other services first initialise the security library, then
 // need the remote post office, which this build does not have yet: they end with
 // kServiceNotAvailable.
 //

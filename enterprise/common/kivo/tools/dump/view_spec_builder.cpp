@@ -4,6 +4,8 @@
 
 #include "core/common/catalog.h"
 #include "core/common/error/error.h"
+#include "core/common/message_format.h"
+#include "core/common/text.h"
 #include "enterprise/common/zaph/parser/file_io.h"
 #include "enterprise/common/zaph/parser/unit_construction_format.h"
 #include "enterprise/common/zaph/parser/unit_construction_parser.h"
@@ -25,19 +27,40 @@ Zaph::View::SharedUnitPtr ReadUnit(Utils::DataReader& reader,
     return format.Read(reader, factory);
 }
 
-// Reads the options (when `given`) and then the pattern, refusing either without a unit.
+// What a reader is made from. A text is decoded as the format decodes quoted texts.
+std::u16string SourceOf(const std::string& text, const Utils::InMemoryDataReader*) {
+    return DecodeText(text);
+}
+
+// A file name is decoded from UTF-8. A name that is not UTF-8 could not reach its file through
+// the file layer (which encodes names as UTF-8 again), so it is refused as a file that cannot
+// be read rather than opened under another name.
+std::u16string SourceOf(const std::string& name, const Utils::FileReader*) {
+    std::u16string wide;
+    if (Common::Utf8ToUtf16(name, wide)) {
+        return wide;
+    }
+    throw Common::Error(
+        COMMON_PLACE("MakeViewSpec"), Utils::kCannotReadFile,
+        Common::FormatCatalogMessage(Common::GetCatalogMessage(Common::kMsgCannotReadFile),
+                                     {DecodeText(name)}))
+        .Add(Common::Error(COMMON_PLACE("MakeViewSpec"), Utils::kCannotReadFile,
+                           "The file name is not valid UTF-8."));
+}
+
+// Reads the options (when there are any) and then the pattern, refusing either without a unit.
 template <class Reader>
 Kivo::ViewSpec ReadQuery(const std::string& options, const std::string& pattern,
                          Zaph::Construction::UnitFactory& factory) {
     Kivo::ViewSpec spec;
     if (!options.empty()) {
-        Reader reader(DecodeText(options));
+        Reader reader(SourceOf(options, static_cast<const Reader*>(nullptr)));
         spec.Options = ReadUnit(reader, factory);
         if (spec.Options == nullptr) {
             throw Refusal(COMMON_PLACE("MakeViewSpec"), Common::kMsgOptionsWithoutUnit);
         }
     }
-    Reader reader(DecodeText(pattern));
+    Reader reader(SourceOf(pattern, static_cast<const Reader*>(nullptr)));
     spec.Pattern = ReadUnit(reader, factory);
     if (spec.Pattern == nullptr) {
         throw Refusal(COMMON_PLACE("MakeViewSpec"), Common::kMsgPatternWithoutUnit);

@@ -102,6 +102,13 @@ TEST_F(DbProgramTest, AStoreThatCannotBeOpenedIsReportedAndNothingIsCreated) {
     struct stat info;
     EXPECT_NE(stat((folder_ + "/no").c_str(), &info), 0);
 
+    const Outcome notUtf8 = Dump("'" + folder_ + "/caf\xE9.db' u p DB Machine");
+    EXPECT_EQ(notUtf8.output.rfind("Error 0xfc0068: ", 0), 0u) << notUtf8.output;
+    const Outcome fileNotUtf8 = Dump("h u p DB pattern_file '" + folder_ + "/caf\xE9.txt'");
+    EXPECT_EQ(fileNotUtf8.output.rfind("Error 0x1: Cannot read from file", 0), 0u)
+        << fileNotUtf8.output;
+    EXPECT_NE(fileNotUtf8.output.find("not valid UTF-8"), std::string::npos);
+
     const Outcome absentFile = Dump("'" + store_ + "' u p DB Machine");
     EXPECT_EQ(absentFile.output.rfind("Error 0xfc00", 0), 0u) << absentFile.output;
     EXPECT_NE(stat(store_.c_str(), &info), 0) << "opening must not create the store";
