@@ -1,24 +1,12 @@
 #include "core/ipc_client_api/ipc_client.h"
 
-#include <mutex>
 #include <utility>
 
 #include "core/common/catalog.h"
+#include "core/common/registered_instance.h"
 
 namespace IPCClient {
 namespace {
-
-// Never destroyed, like the async service's registry: no static destructor may release the last
-// reference to a library that still owns threads.
-struct Registry {
-    std::mutex lock;
-    std::shared_ptr<Library> library;
-};
-
-Registry& TheRegistry() noexcept {
-    static Registry* const registry = new Registry;
-    return *registry;
-}
 
 Common::Error NotRegistered(const Common::SourceLocation& place) {
     return Common::Error(place, Binding::kIpcClientNotRegistered,
@@ -28,15 +16,11 @@ Common::Error NotRegistered(const Common::SourceLocation& place) {
 }  // namespace
 
 std::shared_ptr<Library> GetLibrary() noexcept {
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> hold(registry.lock);
-    return registry.library;
+    return Common::RegisteredInstance<Library>::Get();
 }
 
 std::shared_ptr<Library> RegisterLibrary(std::shared_ptr<Library> library) noexcept {
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> hold(registry.lock);
-    return std::exchange(registry.library, std::move(library));
+    return Common::RegisteredInstance<Library>::Exchange(std::move(library));
 }
 
 }  // namespace IPCClient
