@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -100,6 +101,60 @@ void CompositeValueHolder::Set(Construction::PropertyPtr property) {
         return;
     }
     properties_.insert(properties_.begin() + index, std::move(property));
+}
+
+void CompositeValueHolder::SetSorted(std::vector<Construction::PropertyPtr>& batch) {
+    bool sorted = true;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        if (batch[i] == nullptr) {
+            Detail::ThrowNullUnit(COMMON_PLACE("Zaph::CompositeValueHolder::SetSorted"));
+        }
+        if (i > 0 && batch[i - 1]->GetName().Compare(batch[i]->GetName()) >= 0) {
+            sorted = false;
+        }
+    }
+    if (!sorted) {
+        for (Construction::PropertyPtr& property : batch) {
+            Set(std::move(property));
+        }
+        batch.clear();
+        return;
+    }
+    if (batch.empty()) {
+        return;
+    }
+    if (properties_.empty() ||
+        properties_.back()->GetName().Compare(batch.front()->GetName()) < 0) {
+        if (properties_.empty()) {
+            properties_.swap(batch);
+        } else {
+            properties_.insert(properties_.end(), std::make_move_iterator(batch.begin()),
+                               std::make_move_iterator(batch.end()));
+        }
+        batch.clear();
+        return;
+    }
+    // Both sides are in strictly increasing order: one merge, the batch winning on equal names.
+    // The replaced properties stay behind in `merged` and are destroyed with it.
+    PropertyVector merged;
+    merged.reserve(properties_.size() + batch.size());
+    auto left = properties_.begin();
+    auto right = batch.begin();
+    while (left != properties_.end() && right != batch.end()) {
+        const int order = (*left)->GetName().Compare((*right)->GetName());
+        if (order < 0) {
+            merged.push_back(std::move(*left++));
+        } else {
+            if (order == 0) {
+                ++left;
+            }
+            merged.push_back(std::move(*right++));
+        }
+    }
+    std::move(left, properties_.end(), std::back_inserter(merged));
+    std::move(right, batch.end(), std::back_inserter(merged));
+    properties_.swap(merged);
+    batch.clear();
 }
 
 void CompositeValueHolder::Remove(const Name& name) {

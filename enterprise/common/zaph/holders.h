@@ -6,7 +6,9 @@
 //   ComplexValueHolder<T>  a wide string, a byte vector, a GUID, or a shared Common::Error
 //   NilValueHolder         nothing
 //   ArrayValueHolder       a vector of owned element units, in order
-//   CompositeValueHolder   a vector of owned properties in name order (lower-bound lookups)
+//   CompositeValueHolder   a vector of owned properties in name order (lower-bound lookups);
+//                          Set appends in O(1) when the name sorts after the last one, and
+//                          SetSorted takes a whole sorted batch in one linear merge
 //
 // Array indices out of range and the front or back of an empty array raise
 // "ZAPH: Out of range." (kOutOfRange); absent units raise "ZAPH: Null units are forbidden."
@@ -107,8 +109,21 @@ class CompositeValueHolder final : public Construction::CompositeValue {
                    ? static_cast<const CompositeValueHolder*>(&composite)
                    : nullptr;
     }
+    /// The same for a composite under construction.
+    static CompositeValueHolder* From(Construction::CompositeValue& composite) {
+        return typeid(composite) == typeid(CompositeValueHolder)
+                   ? static_cast<CompositeValueHolder*>(&composite)
+                   : nullptr;
+    }
     /// The properties in name order.
     const std::vector<Construction::PropertyPtr>& Properties() const { return properties_; }
+
+    /// Sets every property of `batch` as Set would, each replacing (and destroying) a held
+    /// property of the same name; the batch is left empty. A batch in strictly increasing name
+    /// order joins in one merge, linear in the sizes of both; any other batch falls back to
+    /// Set one property at a time. A null property raises "ZAPH: Null units are forbidden."
+    /// before anything changes.
+    void SetSorted(std::vector<Construction::PropertyPtr>& batch);
 
     void ForEach(ItemProcessor<const View::Property>& processor) const override;
     bool Find(const Name& name, ItemProcessor<const View::Property>& processor) const override;

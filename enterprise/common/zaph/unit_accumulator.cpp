@@ -1,24 +1,102 @@
+#include <algorithm>
+#include <functional>
+#include <string_view>
 #include <utility>
 
 #include "enterprise/common/zaph/assign.h"
 #include "enterprise/common/zaph/container_access.h"
 #include "enterprise/common/zaph/errors.h"
+#include "enterprise/common/zaph/holders.h"
 #include "enterprise/common/zaph/nesting_guard.h"
 #include "enterprise/common/zaph/unit_builder.h"
 #include "enterprise/common/zaph/value_access.h"
 
 namespace Zaph::Util {
 
+// The properties in arrival order and an open-addressing index over them: a power-of-two table
+// of positions plus one (0 for a free slot), never more than half full. 32-bit positions are
+// plenty: a composite of 2^32 properties would not fit in memory.
+class UnitAccumulator::PendingProperties {
+  public:
+    // The pending property called `name`, or null.
+    Construction::Property* Find(const Name& name) const {
+        if (slots_.empty()) {
+            return nullptr;
+        }
+        const std::string_view text = name.View();
+        for (size_t slot = Hash(text) & Mask();; slot = (slot + 1) & Mask()) {
+            const uint32_t taken = slots_[slot];
+            if (taken == 0) {
+                return nullptr;
+            }
+            Construction::Property* property = properties_[taken - 1].get();
+            if (property->GetName().View() == text) {
+                return property;
+            }
+        }
+    }
+
+    // Adds `property`, whose name the builder has found neither here nor in the composite.
+    void Add(Construction::PropertyPtr property) {
+        if ((properties_.size() + 1) * 2 > slots_.size()) {
+            Grow();
+        }
+        properties_.push_back(std::move(property));
+        Index(properties_.size() - 1);
+    }
+
+    // Sets every pending property on `composite` in name order and forgets them.
+    void MoveTo(Construction::CompositeValue& composite) {
+        std::sort(properties_.begin(), properties_.end(),
+                  [](const Construction::PropertyPtr& a, const Construction::PropertyPtr& b) {
+                      return a->GetName().Compare(b->GetName()) < 0;
+                  });
+        slots_.clear();
+        if (CompositeValueHolder* holder = CompositeValueHolder::From(composite)) {
+            holder->SetSorted(properties_);
+            return;
+        }
+        for (Construction::PropertyPtr& property : properties_) {
+            composite.Set(std::move(property));
+        }
+        properties_.clear();
+    }
+
+  private:
+    static size_t Hash(std::string_view text) { return std::hash<std::string_view>()(text); }
+    size_t Mask() const { return slots_.size() - 1; }
+
+    void Index(size_t position) {
+        size_t slot = Hash(properties_[position]->GetName().View()) & Mask();
+        while (slots_[slot] != 0) {
+            slot = (slot + 1) & Mask();
+        }
+        slots_[slot] = static_cast<uint32_t>(position + 1);
+    }
+
+    void Grow() {
+        slots_.assign(std::max<size_t>(16, slots_.size() * 2), 0);
+        for (size_t position = 0; position < properties_.size(); ++position) {
+            Index(position);
+        }
+    }
+
+    std::vector<Construction::PropertyPtr> properties_;
+    std::vector<uint32_t> slots_;
+};
+
 UnitAccumulator::UnitAccumulator(Construction::UnitFactory& factory) : factory_(factory) {
     Push(FrameKind::Root, Name(), nullptr, nullptr);
 }
+
+UnitAccumulator::~UnitAccumulator() = default;
 
 void UnitAccumulator::Push(FrameKind kind, const Name& name, Construction::UnitPtr owned,
                            Construction::Unit* unit) {
     if (frames_.size() >= kMaxUnitDepth) {
         Zaph::Detail::ThrowUnitTooDeep(COMMON_PLACE("Zaph::Util::UnitAccumulator::Push"));
     }
-    frames_.push_back(Frame{kind, name, std::move(owned), unit});
+    frames_.push_back(Frame{kind, name, std::move(owned), unit, nullptr});
 }
 
 void UnitAccumulator::Value(Construction::UnitPtr unit) {
@@ -106,11 +184,19 @@ void UnitAccumulator::Property(const Name& name) {
         throw Detail::MakeTypeMismatchError(TypeIndex::Composite, GetTypeIndex(unit));
     }
     Construction::Unit* existing = nullptr;
-    auto find = MakeProcessor<Construction::Property>([&](Construction::Property& property) {
-        existing = &property.GetValue();
-        return true;
-    });
-    if (composite->Find(name, find)) {
+    if (const PendingProperties* pending = frames_.back().pending.get()) {
+        if (Construction::Property* property = pending->Find(name)) {
+            existing = &property->GetValue();
+        }
+    }
+    if (existing == nullptr) {
+        auto find = MakeProcessor<Construction::Property>([&](Construction::Property& property) {
+            existing = &property.GetValue();
+            return true;
+        });
+        composite->Find(name, find);
+    }
+    if (existing != nullptr) {
         Push(FrameKind::ExistingProperty, name, nullptr, existing);
     } else {
         Push(FrameKind::NewProperty, name, nullptr, nullptr);
@@ -125,6 +211,10 @@ void UnitAccumulator::Trait(const Name& name) {
 void UnitAccumulator::End() {
     Frame frame = std::move(frames_.back());
     frames_.pop_back();
+    if (frame.pending != nullptr) {
+        // Only a composite gets pending properties, and its frame keeps it until it closes.
+        frame.pending->MoveTo(*Detail::CompositeOf(*frame.unit));
+    }
     if (frame.kind == FrameKind::Root) {
         // A fresh root frame first, so that the accumulator stays usable whatever follows.
         Push(FrameKind::Root, Name(), nullptr, nullptr);
@@ -136,11 +226,14 @@ void UnitAccumulator::End() {
     }
     // Every frame but the root has a parent with a unit: Property and Trait require one, and an
     // element frame is opened only over an array.
-    Construction::Unit& parent = *frames_.back().unit;
+    Frame& parentFrame = frames_.back();
+    Construction::Unit& parent = *parentFrame.unit;
     switch (frame.kind) {
         case FrameKind::NewProperty:
-            Detail::CompositeOf(parent)->Set(
-                factory_.CreateProperty(frame.name, std::move(frame.owned)));
+            if (parentFrame.pending == nullptr) {
+                parentFrame.pending = std::make_unique<PendingProperties>();
+            }
+            parentFrame.pending->Add(factory_.CreateProperty(frame.name, std::move(frame.owned)));
             break;
         case FrameKind::Trait:
             parent.GetTraits().Add(factory_.CreateTrait(frame.name, std::move(frame.owned)));

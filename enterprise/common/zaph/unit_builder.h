@@ -35,6 +35,11 @@
 //     adds nothing (its value was changed in place), and the root makes its unit the result
 //     (replacing an earlier one) and a fresh root frame opens. Closing a frame without a unit
 //     raises "ZAPH: Null units are forbidden.".
+//   - Building is linear in the size of the unit whatever the order of the property names: the
+//     new properties of an open composite wait in its frame, in arrival order with a hash index
+//     by name, and join the composite in one sorted batch when the frame closes. Property finds
+//     a name among them as among the composite's own; nothing else sees a composite whose frame
+//     is open.
 //   - More than kMaxUnitDepth open frames raise Errors::kUnitTooDeep.
 // TakeResult hands over the unit closed last at root level (null when there is none) and clears
 // it. After an error the accumulator holds a partial tree and must not be used further.
@@ -87,6 +92,7 @@ class UnitBuilder : private Common::NonCopyable {
 class UnitAccumulator final : public UnitBuilder {
   public:
     explicit UnitAccumulator(Construction::UnitFactory& factory);
+    ~UnitAccumulator() override;
 
     void Nil() override;
     void Boolean(bool value) override;
@@ -115,6 +121,8 @@ class UnitAccumulator final : public UnitBuilder {
 
   private:
     enum class FrameKind { Root, NewProperty, ExistingProperty, Trait, Element };
+    // The new properties of a frame's composite until the frame closes.
+    class PendingProperties;
     struct Frame {
         FrameKind kind;
         Name name;
@@ -122,6 +130,8 @@ class UnitAccumulator final : public UnitBuilder {
         Construction::UnitPtr owned;
         // The unit built or changed in this frame (null until a value event).
         Construction::Unit* unit;
+        // Made by the first new property of the frame's composite.
+        std::unique_ptr<PendingProperties> pending;
     };
 
     void Value(Construction::UnitPtr unit);

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "enterprise/common/zaph/assign.h"
 #include "enterprise/common/zaph/binary_form.h"
 #include "enterprise/common/zaph/tests/unit_samples.h"
+#include "enterprise/common/zaph/value_access.h"
 
 namespace {
 
@@ -172,6 +176,91 @@ TEST(UnitAccumulator, RefusedEvents) {
     root.Nil();
     root.End();
     EXPECT_NE(root.TakeResult(), nullptr);
+}
+
+// The value of the property `name` of `composite`, or -1 when there is none.
+int64_t DWordOf(Zaph::View::CompositeValue& composite, const std::string& name) {
+    int64_t value = -1;
+    auto read = Zaph::MakeProcessor<const Zaph::View::Property>([&](const auto& property) {
+        value = Zaph::Util::GetValue<uint32_t>(property.GetValue());
+        return true;
+    });
+    std::as_const(composite).Find(name.c_str(), read);
+    return value;
+}
+
+TEST(UnitAccumulator, PropertiesInAnyOrderEndInNameOrder) {
+    // Numbers without padding are not in name order ("p10" < "p9"); given backwards, and with
+    // names that sort by unsigned byte ("Z" < "a" < "\xC3\xA9").
+    std::vector<std::string> names = {"Z", "a", "\xC3\xA9", "p", "pp"};
+    for (int i = 0; i < 3000; ++i) {
+        names.push_back("p" + std::to_string(i));
+    }
+    UnitAccumulator accumulator(Factory());
+    accumulator.Composite();
+    for (size_t i = names.size(); i-- > 0;) {
+        accumulator.Property(names[i].c_str());
+        accumulator.DWord(static_cast<uint32_t>(i));
+        accumulator.End();
+    }
+    // A repeated Property reopens the pending one: the value is assigned in place.
+    accumulator.Property("p17");
+    accumulator.DWord(1700000);
+    accumulator.End();
+    // A composite property closed and reopened gains properties on both sides of its own.
+    accumulator.Property("sub");
+    accumulator.Composite();
+    accumulator.Property("m");
+    accumulator.DWord(1);
+    accumulator.End();
+    accumulator.End();
+    accumulator.Property("sub");
+    for (const char* name : {"z", "a", "m"}) {
+        accumulator.Property(name);
+        accumulator.DWord(2);
+        accumulator.End();
+    }
+    accumulator.End();
+    // The root reopened as a composite keeps its pending properties.
+    accumulator.Composite();
+    accumulator.Property("p1");
+    accumulator.DWord(100);
+    accumulator.End();
+    accumulator.End();
+    UnitPtr unit = accumulator.TakeResult();
+    ASSERT_NE(unit, nullptr);
+
+    names.push_back("sub");
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    auto& composite = AsComposite(*unit);
+    EXPECT_EQ(PropertyNames(composite), sorted);
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        const int64_t expected = names[i] == "p17" ? 1700000 : names[i] == "p1" ? 100 : int64_t(i);
+        ASSERT_EQ(DWordOf(composite, names[i]), expected) << names[i];
+    }
+    EXPECT_EQ(DWordOf(composite, "p3000"), -1);
+    UnitPtr sub = Composite(Prop{"a", DWord(2)}, Prop{"m", DWord(2)}, Prop{"z", DWord(2)});
+    auto find = Zaph::MakeProcessor<const Zaph::View::Property>([&](const auto& property) {
+        EXPECT_EQ(BinaryForm(property.GetValue()), BinaryForm(*sub));
+        return true;
+    });
+    EXPECT_TRUE(std::as_const(composite).Find("sub", find));
+
+    // The same unit built in name order has the same binary form.
+    FluentUnitBuilder inOrder(Factory());
+    inOrder.Composite();
+    for (const std::string& name : sorted) {
+        inOrder.Property(name.c_str());
+        if (name == "sub") {
+            inOrder.Composite().Property("a").DWord(2).End().Property("m").DWord(2).End();
+            inOrder.Property("z").DWord(2).End().End();
+            continue;
+        }
+        const auto at = std::find(names.begin(), names.end(), name) - names.begin();
+        inOrder.DWord(static_cast<uint32_t>(DWordOf(composite, names[at]))).End();
+    }
+    EXPECT_EQ(BinaryForm(*inOrder.End().TakeResult()), BinaryForm(*unit));
 }
 
 TEST(UnitAccumulator, DepthIsBounded) {

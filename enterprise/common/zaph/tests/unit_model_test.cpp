@@ -9,6 +9,7 @@
 #include "core/common/text.h"
 #include "core/common/trace.h"
 #include "enterprise/common/zaph/errors.h"
+#include "enterprise/common/zaph/holders.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
 
 namespace {
@@ -206,6 +207,50 @@ TEST(Composite, SetsInNameOrderAndReplacesByName) {
     composite.Remove("ab");
     EXPECT_THAT(PropertyNames(composite), ElementsAre("a", "b"));
     EXPECT_EQ(ErrorCodeOf([&] { composite.Set(nullptr); }), Errors::kNullUnit);
+}
+
+TEST(Composite, SetSortedMergesABatchAndReplacesByName) {
+    struct Case {
+        std::vector<std::string> held;
+        std::vector<std::string> batch;  // each set with the value 2, the held ones have 1
+        std::vector<std::string> names;
+        std::vector<uint32_t> values;
+    };
+    const Case cases[] = {
+        {{}, {"a", "b"}, {"a", "b"}, {2, 2}},
+        {{"a"}, {"b", "c"}, {"a", "b", "c"}, {1, 2, 2}},
+        {{"b", "d"}, {"a", "b", "c", "e"}, {"a", "b", "c", "d", "e"}, {2, 2, 2, 1, 2}},
+        {{"a", "b"}, {}, {"a", "b"}, {1, 1}},
+        // Not in order, or a name twice: set one by one, the later one winning.
+        {{"b"}, {"c", "a", "b"}, {"a", "b", "c"}, {2, 2, 2}},
+        {{}, {"a", "a"}, {"a"}, {2}},
+    };
+    for (const Case& c : cases) {
+        Zaph::CompositeValueHolder holder;
+        for (const std::string& name : c.held) {
+            holder.Set(Factory().CreateProperty(name, DWord(1)));
+        }
+        std::vector<Zaph::Construction::PropertyPtr> batch;
+        for (const std::string& name : c.batch) {
+            batch.push_back(Factory().CreateProperty(name, DWord(2)));
+        }
+        holder.SetSorted(batch);
+        EXPECT_TRUE(batch.empty());
+        EXPECT_EQ(PropertyNames(holder), c.names);
+        std::vector<uint32_t> values;
+        for (const auto& property : holder.Properties()) {
+            values.push_back(Util::GetValue<uint32_t>(property->GetValue()));
+        }
+        EXPECT_EQ(values, c.values);
+    }
+    // A null property anywhere in the batch changes nothing.
+    Zaph::CompositeValueHolder holder;
+    holder.Set(Factory().CreateProperty("b", DWord(1)));
+    std::vector<Zaph::Construction::PropertyPtr> batch;
+    batch.push_back(Factory().CreateProperty("a", DWord(2)));
+    batch.push_back(nullptr);
+    EXPECT_EQ(ErrorCodeOf([&] { holder.SetSorted(batch); }), Errors::kNullUnit);
+    EXPECT_THAT(PropertyNames(holder), ElementsAre("b"));
 }
 
 TEST(Composite, ChangesValuesThroughTheModificationLayer) {
