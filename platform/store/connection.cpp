@@ -91,7 +91,9 @@ void ParseUri(const std::string& text, ConnectionTarget& target) {
             target.readOnly = true;
         } else if (mode == "memory") {
             target.inMemory = true;
-        } else if (mode != "rw") {
+        } else if (mode == "rw") {
+            target.readWrite = true;
+        } else {
             throw BadConnection(COMMON_PLACE("KivoStore::ParseConnectionString"), text,
                                 "mode '" + std::string(mode) +
                                     "' is not one of ro, rw, memory; opening never creates a "
@@ -134,7 +136,15 @@ ConnectionTarget ParseConnectionString(const std::u16string& connection) {
 
 std::unique_ptr<Engine> OpenEngine(const std::u16string& connection, const OpenOptions& options,
                                    const BodyTypes& typesOf) {
-    return OpenSqliteEngine(ParseConnectionString(connection), options, typesOf);
+    ConnectionTarget target = ParseConnectionString(connection);
+    if (options.readOnly && !target.inMemory) {
+        if (target.readWrite)
+            throw BadConnection(COMMON_PLACE("KivoStore::OpenEngine"), target.engineName,
+                                "it asks for writing (mode=rw), and this program opens stores "
+                                "read-only");
+        target.readOnly = true;
+    }
+    return OpenSqliteEngine(target, options, typesOf);
 }
 
 void CreateStore(const std::u16string& connection) {

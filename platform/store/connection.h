@@ -28,6 +28,9 @@ inline constexpr std::chrono::milliseconds kDefaultBusyWait{5000};
 /// Choices of the program that opens a store.
 struct OpenOptions {
     std::chrono::milliseconds busyWait = kDefaultBusyWait;
+    /// Opens a store on disk read-only whatever its connection string says ("mode=rw" is then
+    /// refused); an in-memory store, which belongs to this process alone, opens as usual.
+    bool readOnly = false;
 };
 
 /// What a connection string names, ready for the engine.
@@ -36,6 +39,8 @@ struct ConnectionTarget {
     std::string engineName;
     bool isUri = false;
     bool readOnly = false;
+    /// "mode=rw" was asked for.
+    bool readWrite = false;
     bool inMemory = false;
     /// The file on disk, decoded; empty for an in-memory store.
     std::string filePath;
@@ -45,8 +50,9 @@ struct ConnectionTarget {
 /// opens (empty, an authority other than localhost, "mode=rwc", an in-memory store read-only).
 ConnectionTarget ParseConnectionString(const std::u16string& connection);
 
-/// Opens the store `connection` names; see store_errors.h for what can go wrong. A store of an
-/// earlier layout opened read-write is brought up to date first, with `typesOf`.
+/// Opens the store `connection` names; see store_errors.h and store_files.h for what can go
+/// wrong. A store of an earlier layout opened read-write is brought up to date first, with
+/// `typesOf`; opened read-only, it is refused with kStoreNeedsMigration, and nothing is written.
 std::unique_ptr<Engine> OpenEngine(const std::u16string& connection, const OpenOptions& options,
                                    const BodyTypes& typesOf);
 

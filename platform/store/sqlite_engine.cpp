@@ -12,6 +12,7 @@
 #include "core/common/error/error.h"
 #include "core/common/text.h"
 #include "platform/store/store_errors.h"
+#include "platform/store/store_files.h"
 
 namespace KivoStore {
 namespace {
@@ -159,7 +160,8 @@ class SqliteEngine final : public Engine {
                     std::to_string(kSchemaVersion) + "; open it read-write once.");
         if (!target_.inMemory && !target_.readOnly)
             Execute(COMMON_PLACE("KivoStore::SqliteEngine::Attach"), "PRAGMA journal_mode=WAL;");
-        Execute(COMMON_PLACE("KivoStore::SqliteEngine::Attach"), kWriterPragmas);
+        Execute(COMMON_PLACE("KivoStore::SqliteEngine::Attach"),
+                target_.readOnly ? kReaderPragmas : kWriterPragmas);
         if (version < kSchemaVersion)
             Migrate(version, typesOf);
         Prepare();
@@ -253,9 +255,18 @@ class SqliteEngine final : public Engine {
         return reader;
     }
 
+    // Throws the store error of `rc`. SQLite's words for a file it may not open or write are
+    // vague, so a permission problem of the store's files, looked for now, goes first.
     [[noreturn]] void Fail(const Common::SourceLocation& place, int rc) const {
-        throw EngineError(place, db_, rc, target_.engineName,
-                          static_cast<int>(options_.busyWait.count()));
+        Common::Error error = EngineError(place, db_, rc, target_.engineName,
+                                          static_cast<int>(options_.busyWait.count()));
+        const int primary = rc & 0xFF;
+        if (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN || primary == SQLITE_PERM) {
+            Common::Error access = StoreAccessProblem(target_);
+            if (!access.IsEmpty())
+                throw access.Add(error);
+        }
+        throw error;
     }
 
   private:
@@ -434,8 +445,10 @@ void CheckFileExists(const ConnectionTarget& target, bool wanted) {
 
 std::unique_ptr<Engine> OpenSqliteEngine(const ConnectionTarget& target, const OpenOptions& options,
                                          const BodyTypes& typesOf) {
-    if (!target.inMemory)
+    if (!target.inMemory) {
         CheckFileExists(target, true);
+        CheckStoreAccess(target);
+    }
     auto engine = std::make_unique<SqliteEngine>(target, options);
     engine->Connect(false);
     engine->Attach(typesOf);

@@ -12,6 +12,8 @@
 // The store runs in WAL mode with synchronous=NORMAL: a transaction is all or nothing even when
 // the process dies in the middle of it, readers never wait for the writer, and a writer waits
 // OpenOptions::busyWait for another writer before kStoreBusy. Every statement binds its values.
+// A read-only open runs no statement that writes; what it and a read-write open need of the
+// store's files, and of the -wal and -shm files beside it, is checked first (store_files.h).
 //
 // Thread-safety: as any engine's.
 #pragma once

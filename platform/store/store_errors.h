@@ -2,19 +2,21 @@
 //
 //   kStoreMissing            the file a connection string names does not exist
 //   kStoreDirectoryMissing   the folder that should hold the store's file does not exist
-//   kNotAStore               the file exists but is no store (not SQLite, or SQLite without the
-//                            store's tables)
+//   kNotAStore               the file exists but is no store (empty, not SQLite, or SQLite
+//                            without the store's tables)
 //   kStoreTooNew             the store was written by a later version of this library
 //   kStoreNeedsMigration     a store of an earlier layout opened read-only; open it read-write
 //                            once to bring it up to date
 //   kStoreBusy               another writer held the store longer than the bounded wait
-//   kStoreFailure            any other failure of the SQL engine (its message and code kept)
+//   kStoreFailure            any other failure of the SQL engine (its message and code kept), or
+//                            a store that this user may not read (store_files.h)
 //   kBadConnectionString     a connection string that names nothing this library opens
 //   kNullPattern             a report or a delete by pattern without a pattern
 //   kObjectExists            a create of an object whose id is stored already
 //   kObjectNotFound          an update or delete of an object that is not stored
 //   kSubscribeNotSupported   subscriptions over a local store
-//   kStoreReadOnly           a write to a store opened read-only
+//   kStoreReadOnly           a write to a store opened read-only, or a read-write open of a store
+//                            whose file, -wal, -shm or folder this user may not write
 //   kStoreExists             creating a store where a file already is
 //   kStoreUnusable           a customizer returned something that is not this library's store
 //   kObjectTooLarge          an object whose stored form exceeds kMaxObjectBytes
