@@ -36,8 +36,10 @@ Common::Error StoreLibrary::Create(const std::u16string& connectionString,
             if (resolved != nullptr)
                 connection = resolved->GetConnectionString();
         }
+        OpenOptions readOnly = options_;
+        readOnly.readOnly = true;
         std::shared_ptr<Kivo::CustomizableStore> customized =
-            customizer.Customize(Store::Open(connection, options_));
+            customizer.Customize(Store::Open(connection, readOnly));
         std::shared_ptr<Store> store = std::dynamic_pointer_cast<Store>(customized);
         if (store == nullptr)
             return Common::Error(COMMON_PLACE("KivoStore::StoreLibrary::Create"), kStoreUnusable,

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 
+#include "core/common/text.h"
 #include "platform/store/sqlite_engine.h"
 #include "platform/store/store.h"
 #include "platform/store/store_errors.h"
+#include "platform/store/store_library.h"
 #include "platform/store/tests/store_test_support.h"
 
 namespace {
@@ -21,6 +24,15 @@ uint32_t OpenFailure(const std::u16string& connection) {
         return error.Code();
     }
     return 0;
+}
+
+std::string OpenFailureText(const std::u16string& connection) {
+    try {
+        KivoStore::Store::Open(connection);
+    } catch (const Common::Error& error) {
+        return Common::ToUtf8(error.Message());
+    }
+    return "";
 }
 
 std::u16string Wide(const std::string& text) {
@@ -66,6 +78,8 @@ TEST(ConnectionStringTest, OpeningCreatesNothingOnDisk) {
     EXPECT_EQ(OpenFailure(folder.WideFile("nowhere/x.db")), KivoStore::kStoreDirectoryMissing);
     EXPECT_EQ(OpenFailure(folder.WideFile("text.txt")), KivoStore::kNotAStore);
     EXPECT_EQ(OpenFailure(folder.WideFile("empty.db")), KivoStore::kNotAStore);
+    EXPECT_EQ(OpenFailureText(folder.WideFile("empty.db")),
+              "KIVO: '" + folder.File("empty.db") + "' is an empty file, not a store.");
     EXPECT_EQ(OpenFailure(folder.WideFile("folder.db")), KivoStore::kNotAStore);
     EXPECT_EQ(OpenFailure(folder.WideFile("other.db")), KivoStore::kNotAStore);
     EXPECT_EQ(OpenFailure(Wide("file:" + folder.File("other.db") + "?mode=ro")),
@@ -134,8 +148,24 @@ TEST(StoreLayoutTest, FirstLayoutNeedsMigratingAndMigratesReadWrite) {
                                    u"Disk", u"d1"),
          KivoStoreTest::User(u"ann", 1, u"ann@example.org")});
 
+    // Read-only, and so through the store library (the DB service), nothing is written.
+    const auto bytes = [&] {
+        std::ifstream in(folder.File("old.db"), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = bytes();
     EXPECT_EQ(OpenFailure(Wide("file:" + folder.File("old.db") + "?mode=ro")),
               KivoStore::kStoreNeedsMigration);
+    {
+        KivoStore::ScopedStoreLibrary library;
+        Kivo::NullStoreCustomizer customizer(u"");
+        Zaph::Construction::InMemoryUnitFactory factory;
+        std::unique_ptr<Kivo::CoreObject> core;
+        Common::Error error;
+        KIVO_Create(folder.WideFile("old.db"), customizer, factory, core, error);
+        EXPECT_EQ(error.Code(), KivoStore::kStoreNeedsMigration);
+    }
+    EXPECT_EQ(bytes(), before);
     EXPECT_EQ(RawDatabase(folder.File("old.db")).Column("PRAGMA user_version;"),
               std::vector<std::string>{"1"});
 
