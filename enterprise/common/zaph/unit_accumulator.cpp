@@ -13,15 +13,23 @@
 
 namespace Zaph::Util {
 
-// The properties in arrival order and an open-addressing index over them: a power-of-two table
-// of positions plus one (0 for a free slot), never more than half full. 32-bit positions are
-// plenty: a composite of 2^32 properties would not fit in memory.
+// The properties in arrival order. While they arrive in name order, which is the common case,
+// a binary search finds a name and the batch needs no sorting; from the first one out of order
+// on, an open-addressing index finds them: a power-of-two table of positions plus one (0 for a
+// free slot), never more than half full. 32-bit positions are plenty: a composite of 2^32
+// properties would not fit in memory.
 class UnitAccumulator::PendingProperties {
   public:
     // The pending property called `name`, or null.
     Construction::Property* Find(const Name& name) const {
-        if (slots_.empty()) {
-            return nullptr;
+        if (inOrder_) {
+            const auto position =
+                std::lower_bound(properties_.begin(), properties_.end(), name,
+                                 [](const Construction::PropertyPtr& property, const Name& key) {
+                                     return property->GetName().Compare(key) < 0;
+                                 });
+            return position != properties_.end() && (*position)->GetName() == name ? position->get()
+                                                                                   : nullptr;
         }
         const std::string_view text = name.View();
         for (size_t slot = Hash(text) & Mask();; slot = (slot + 1) & Mask()) {
@@ -38,6 +46,14 @@ class UnitAccumulator::PendingProperties {
 
     // Adds `property`, whose name the builder has found neither here nor in the composite.
     void Add(Construction::PropertyPtr property) {
+        if (inOrder_) {
+            if (properties_.empty() ||
+                properties_.back()->GetName().Compare(property->GetName()) < 0) {
+                properties_.push_back(std::move(property));
+                return;
+            }
+            inOrder_ = false;
+        }
         if ((properties_.size() + 1) * 2 > slots_.size()) {
             Grow();
         }
@@ -47,11 +63,14 @@ class UnitAccumulator::PendingProperties {
 
     // Sets every pending property on `composite` in name order and forgets them.
     void MoveTo(Construction::CompositeValue& composite) {
-        std::sort(properties_.begin(), properties_.end(),
-                  [](const Construction::PropertyPtr& a, const Construction::PropertyPtr& b) {
-                      return a->GetName().Compare(b->GetName()) < 0;
-                  });
-        slots_.clear();
+        if (!inOrder_) {
+            std::sort(properties_.begin(), properties_.end(),
+                      [](const Construction::PropertyPtr& a, const Construction::PropertyPtr& b) {
+                          return a->GetName().Compare(b->GetName()) < 0;
+                      });
+            slots_.clear();
+            inOrder_ = true;
+        }
         if (CompositeValueHolder* holder = CompositeValueHolder::From(composite)) {
             holder->SetSorted(properties_);
             return;
@@ -74,8 +93,13 @@ class UnitAccumulator::PendingProperties {
         slots_[slot] = static_cast<uint32_t>(position + 1);
     }
 
+    // Makes the table large enough for one more property and indexes every property held.
     void Grow() {
-        slots_.assign(std::max<size_t>(16, slots_.size() * 2), 0);
+        size_t size = std::max<size_t>(16, slots_.size());
+        while ((properties_.size() + 1) * 2 > size) {
+            size *= 2;
+        }
+        slots_.assign(size, 0);
         for (size_t position = 0; position < properties_.size(); ++position) {
             Index(position);
         }
@@ -83,6 +107,7 @@ class UnitAccumulator::PendingProperties {
 
     std::vector<Construction::PropertyPtr> properties_;
     std::vector<uint32_t> slots_;
+    bool inOrder_ = true;
 };
 
 UnitAccumulator::UnitAccumulator(Construction::UnitFactory& factory) : factory_(factory) {

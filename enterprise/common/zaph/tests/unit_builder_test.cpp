@@ -261,6 +261,21 @@ TEST(UnitAccumulator, PropertiesInAnyOrderEndInNameOrder) {
         inOrder.DWord(static_cast<uint32_t>(DWordOf(composite, names[at]))).End();
     }
     EXPECT_EQ(BinaryForm(*inOrder.End().TakeResult()), BinaryForm(*unit));
+
+    // Names given in order are found again as well, before and after one out of order.
+    // clang-format off
+    UnitPtr small = FluentUnitBuilder(Factory())
+        .Composite()
+            .Property("a").DWord(1).End()
+            .Property("b").DWord(2).End()
+            .Property("a").DWord(3).End()
+            .Property("0").DWord(4).End()
+            .Property("b").DWord(5).End()
+        .End()
+        .TakeResult();
+    // clang-format on
+    EXPECT_EQ(BinaryForm(*small), BinaryForm(*Composite(Prop{"0", DWord(4)}, Prop{"a", DWord(3)},
+                                                        Prop{"b", DWord(5)})));
 }
 
 TEST(UnitAccumulator, DepthIsBounded) {
