@@ -36,10 +36,10 @@
 //     (replacing an earlier one) and a fresh root frame opens. Closing a frame without a unit
 //     raises "ZAPH: Null units are forbidden.".
 //   - Building is linear in the size of the unit whatever the order of the property names: the
-//     new properties of an open composite wait in its frame, in arrival order with a hash index
-//     by name, and join the composite in one sorted batch when the frame closes. Property finds
-//     a name among them as among the composite's own; nothing else sees a composite whose frame
-//     is open.
+//     new properties of an open composite wait in its frame, in arrival order (searched by
+//     binary search while the names come in order, by a hash index once one does not), and
+//     join the composite in one sorted batch when the frame closes. Property finds a name among
+//     them as among the composite's own; nothing else sees a composite whose frame is open.
 //   - More than kMaxUnitDepth open frames raise Errors::kUnitTooDeep.
 // TakeResult hands over the unit closed last at root level (null when there is none) and clears
 // it. After an error the accumulator holds a partial tree and must not be used further.
