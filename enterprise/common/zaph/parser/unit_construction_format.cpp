@@ -47,19 +47,22 @@ void UnitConstructionFormat::Write(const Zaph::View::Unit& unit, DataWriter& wri
 
 size_t UnitConstructionFormat::ReadEach(DataReader& reader,
                                         Zaph::Construction::UnitFactory& factory,
-                                        const UnitCallback& callback) {
+                                        const UnitCallback& callback, ReadMode mode) {
     std::vector<uint8_t> bytes;
     reader.ReadData(bytes);
     DiscardingBuffer discarding;
     std::ostream noTrace(&discarding);
     Zaph::Util::UnitAccumulator accumulator(factory);
     size_t delivered = 0;
-    UnitConstructionParser::Interpret(AsText(bytes), accumulator, noTrace, [&] {
-        if (accumulator.HasResult()) {
-            ++delivered;
-            callback(accumulator.TakeResult());
-        }
-    });
+    UnitConstructionParser::Interpret(
+        AsText(bytes), accumulator, noTrace,
+        [&] {
+            if (accumulator.HasResult()) {
+                ++delivered;
+                callback(accumulator.TakeResult());
+            }
+        },
+        mode);
     return delivered;
 }
 

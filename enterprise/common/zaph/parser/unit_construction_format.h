@@ -13,7 +13,12 @@
 //
 // ReadEach serves inputs that hold many units one after another: it hands each unit to the
 // callback as soon as its root is closed, with no trace, so that only one unit is held at a
-// time besides the input bytes.
+// time besides the input bytes. In ReadMode::Strict (unit_construction_parser.h) the input must
+// be exactly a sequence of complete root units, with white space between them or not: a value
+// given to a unit that already has one (a missing End) raises code 4, an input that ends inside
+// a unit raises code 12 after the units before it were delivered, a number out of its kind's
+// range raises code 3 or 8; every error of the text then names the line and column of its
+// statement.
 //
 // Write produces the text as UTF-16 little-endian code units without a byte-order mark; Read
 // takes one UTF-8 text, so a written text reads back only after it is converted to UTF-8.
@@ -29,9 +34,13 @@
 
 #include "core/common/noncopyable.h"
 #include "enterprise/common/zaph/parser/data_reader.h"
+#include "enterprise/common/zaph/parser/unit_construction_parser.h"
 #include "enterprise/common/zaph/unit_factory.h"
 
 namespace Utils {
+
+/// How strictly a unit construction text is read: ReadMode::Lenient or ReadMode::Strict.
+using ReadMode = UnitConstructionParser::ReadMode;
 
 /// Where a format writes the bytes of a unit.
 class DataWriter : private Common::NonCopyable {
@@ -67,11 +76,12 @@ class UnitConstructionFormat final : public ZaphFormat {
     void Write(const Zaph::View::Unit& unit, DataWriter& writer) override;
 
     /// Reads every unit of `reader`, without trace, calling `callback` with each as soon as its
-    /// root is closed, in text order; returns how many were delivered. A last root left open
-    /// is not delivered. An error (of the reader, the text, the builder or the callback) ends
-    /// the reading after the units already delivered.
+    /// root is closed, in text order; returns how many were delivered. An error (of the reader,
+    /// the text, the builder or the callback) ends the reading after the units already
+    /// delivered. A last root left open is not delivered: silently in lenient mode, with
+    /// error code 12 in strict mode (see the file comment).
     static size_t ReadEach(DataReader& reader, Zaph::Construction::UnitFactory& factory,
-                           const UnitCallback& callback);
+                           const UnitCallback& callback, ReadMode mode = ReadMode::Lenient);
 
   private:
     std::ostream& trace_;

@@ -1,6 +1,7 @@
 #include "enterprise/common/zaph/parser/unit_construction_parser.h"
 
 #include <charconv>
+#include <limits>
 #include <map>
 #include <type_traits>
 
@@ -30,23 +31,6 @@ Common::Error MakeError(const Common::SourceLocation& place, uint32_t code, uint
         Common::FormatCatalogMessage(Common::GetCatalogMessage(messageId), {DecodeText(argument)}));
 }
 
-// The length of the UTF-8 sequence that `lead` begins; 0 when it begins none.
-size_t SequenceLength(uint8_t lead) {
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        return 2;
-    }
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        return 4;
-    }
-    return 0;
-}
-
 int DigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -62,7 +46,7 @@ int DigitValue(char c) {
 
 // Reads an unsigned number: decimal, or hexadecimal with a "0x" prefix or an "h" suffix. False
 // on any other character, on no digits at all and past 2^64 - 1.
-bool ParseUnsigned(std::string_view text, uint64_t& value) {
+bool ParseUnsigned(std::string_view text, uint64_t& value, bool& hexadecimal) {
     int base = 10;
     if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
@@ -86,22 +70,22 @@ bool ParseUnsigned(std::string_view text, uint64_t& value) {
         }
     }
     value = result;
+    hexadecimal = base == 16;
     return true;
 }
 
-// A number word: empty is 0, a leading "-" negates at the end. False when the rest is no number.
-bool ParseNumberWord(std::string_view word, uint64_t& value) {
-    const bool negative = !word.empty() && word.front() == '-';
-    if (negative) {
+// A number word: empty is 0, a leading "-" negates. False when the rest is no number.
+bool ParseNumberWord(std::string_view word, NumberArgument& number) {
+    number.word = word;
+    number.negative = !word.empty() && word.front() == '-';
+    if (number.negative) {
         word.remove_prefix(1);
     }
-    uint64_t magnitude = 0;
-    if (!word.empty() || negative) {
-        if (!ParseUnsigned(word, magnitude)) {
-            return false;
-        }
+    number.magnitude = 0;
+    number.hexadecimal = false;
+    if (!word.empty() || number.negative) {
+        return ParseUnsigned(word, number.magnitude, number.hexadecimal);
     }
-    value = negative ? 0 - magnitude : magnitude;
     return true;
 }
 
@@ -122,9 +106,19 @@ struct Context {
     ArgumentStream& arguments;
     UnitBuilder& builder;
     std::ostream& trace;
+    ReadMode mode;
 };
 
 using Handler = void (*)(Context&);
+
+// What a statement does to the open items: gives a value (Array being the one that takes
+// elements), opens an item, or closes one.
+enum class StatementKind { Value, Array, Open, End };
+
+struct Statement {
+    Handler handler;
+    StatementKind kind;
+};
 
 void Composite(Context& context) {
     WriteTrace(context.trace, ".Composite()");
@@ -181,20 +175,66 @@ void Boolean(Context& context) {
     context.builder.Boolean(value);
 }
 
-// The eight integer statements: T is the width of the value, Call the builder event.
+// True when `number` stands for a value of T under the strict rules (see the header).
 template <class T>
-T TakeInteger(ArgumentStream& arguments) {
-    if constexpr (std::is_signed_v<T>) {
-        return static_cast<T>(arguments.TakeSQwordValue());
-    } else {
-        return static_cast<T>(arguments.TakeQwordValue());
+bool InRange(const NumberArgument& number) {
+    using Unsigned = std::make_unsigned_t<T>;
+    constexpr uint64_t kMaximum = static_cast<uint64_t>(std::numeric_limits<T>::max());
+    if (number.magnitude == 0) {
+        return true;
     }
+    if constexpr (std::is_unsigned_v<T>) {
+        return !number.negative && number.magnitude <= kMaximum;
+    } else {
+        if (number.negative) {
+            return number.magnitude <= kMaximum + 1;
+        }
+        if (number.hexadecimal) {
+            return number.magnitude <= std::numeric_limits<Unsigned>::max();
+        }
+        return number.magnitude <= kMaximum;
+    }
+}
+
+template <class T>
+std::u16string DecimalText(T value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    return std::u16string(digits, result.ptr);
+}
+
+// The eight integer statements: T is the width of the value, `kind` the statement name. The
+// lenient rule keeps the low bits of the 64-bit value; the strict one refuses what does not
+// fit.
+template <class T>
+T TakeInteger(Context& context, std::string_view kind) {
+    constexpr bool kSigned = std::is_signed_v<T>;
+    if (context.mode == ReadMode::Lenient) {
+        if constexpr (kSigned) {
+            return static_cast<T>(context.arguments.TakeSQwordValue());
+        } else {
+            return static_cast<T>(context.arguments.TakeQwordValue());
+        }
+    }
+    const NumberArgument number = context.arguments.TakeNumber(kSigned);
+    if (!InRange<T>(number)) {
+        const std::u16string word = DecodeText(number.word);
+        const std::u16string kindText = DecodeText(kind);
+        const std::u16string minimum = DecimalText(std::numeric_limits<T>::min());
+        const std::u16string maximum = DecimalText(std::numeric_limits<T>::max());
+        throw Common::Error(COMMON_PLACE("UnitConstructionParser::TakeInteger"),
+                            kSigned ? kBadSqword : kBadQword,
+                            Common::FormatCatalogMessage(
+                                Common::GetCatalogMessage(Common::kMsgParserNumberOutOfRange),
+                                {word, kindText, minimum, maximum}));
+    }
+    return static_cast<T>(number.Value());
 }
 
 // Byte, SByte, Word, SWord: a fixed trace text.
 template <class T, void (UnitBuilder::*Event)(T)>
-void SmallInteger(Context& context, std::string_view trace) {
-    const T value = TakeInteger<T>(context.arguments);
+void SmallInteger(Context& context, std::string_view kind, std::string_view trace) {
+    const T value = TakeInteger<T>(context, kind);
     WriteTrace(context.trace, trace);
     (context.builder.*Event)(value);
 }
@@ -204,7 +244,7 @@ void SmallInteger(Context& context, std::string_view trace) {
 template <class T, void (UnitBuilder::*Event)(T)>
 void LargeInteger(Context& context, std::string_view givenName, std::string_view absentName) {
     const bool given = context.arguments.HasArgument();
-    const T value = TakeInteger<T>(context.arguments);
+    const T value = TakeInteger<T>(context, absentName);
     context.trace << '.' << (given ? givenName : absentName) << '(';
     WriteDecimal(context.trace, value);
     context.trace << ')';
@@ -212,38 +252,54 @@ void LargeInteger(Context& context, std::string_view givenName, std::string_view
     (context.builder.*Event)(value);
 }
 
-const std::map<std::string_view, Handler>& StatementTable() {
-    static const std::map<std::string_view, Handler> table = {
-        {"Composite", &Composite},
-        {"Property", &Property},
-        {"Trait", &Trait},
-        {"Guid", &Guid},
-        {"String", &String},
-        {"End", &End},
-        {"Nil", &Nil},
-        {"Boolean", &Boolean},
-        {"Array", &Array},
+const std::map<std::string_view, Statement>& StatementTable() {
+    static const std::map<std::string_view, Statement> table = {
+        {"Composite", {&Composite, StatementKind::Value}},
+        {"Property", {&Property, StatementKind::Open}},
+        {"Trait", {&Trait, StatementKind::Open}},
+        {"Guid", {&Guid, StatementKind::Value}},
+        {"String", {&String, StatementKind::Value}},
+        {"End", {&End, StatementKind::End}},
+        {"Nil", {&Nil, StatementKind::Value}},
+        {"Boolean", {&Boolean, StatementKind::Value}},
+        {"Array", {&Array, StatementKind::Array}},
         {"DWord",
-         [](Context& c) { LargeInteger<uint32_t, &UnitBuilder::DWord>(c, "Dword", "DWord"); }},
+         {[](Context& c) { LargeInteger<uint32_t, &UnitBuilder::DWord>(c, "Dword", "DWord"); },
+          StatementKind::Value}},
         {"SDWord",
-         [](Context& c) { LargeInteger<int32_t, &UnitBuilder::SDWord>(c, "SDword", "SDWord"); }},
+         {[](Context& c) { LargeInteger<int32_t, &UnitBuilder::SDWord>(c, "SDword", "SDWord"); },
+          StatementKind::Value}},
         {"QWord",
-         [](Context& c) { LargeInteger<uint64_t, &UnitBuilder::QWord>(c, "QWord", "QWord"); }},
+         {[](Context& c) { LargeInteger<uint64_t, &UnitBuilder::QWord>(c, "QWord", "QWord"); },
+          StatementKind::Value}},
         {"SQWord",
-         [](Context& c) { LargeInteger<int64_t, &UnitBuilder::SQWord>(c, "SQWord", "SQWord"); }},
+         {[](Context& c) { LargeInteger<int64_t, &UnitBuilder::SQWord>(c, "SQWord", "SQWord"); },
+          StatementKind::Value}},
         {"SWord",
-         [](Context& c) { SmallInteger<int16_t, &UnitBuilder::SWord>(c, ".SWord('undefined')"); }},
+         {[](Context& c) {
+              SmallInteger<int16_t, &UnitBuilder::SWord>(c, "SWord", ".SWord('undefined')");
+          },
+          StatementKind::Value}},
         {"Word",
-         [](Context& c) { SmallInteger<uint16_t, &UnitBuilder::Word>(c, ".Word('undefined')"); }},
+         {[](Context& c) {
+              SmallInteger<uint16_t, &UnitBuilder::Word>(c, "Word", ".Word('undefined')");
+          },
+          StatementKind::Value}},
         {"SByte",
-         [](Context& c) { SmallInteger<int8_t, &UnitBuilder::SByte>(c, ".SByte('undefined')"); }},
+         {[](Context& c) {
+              SmallInteger<int8_t, &UnitBuilder::SByte>(c, "SByte", ".SByte('undefined')");
+          },
+          StatementKind::Value}},
         {"Byte",
-         [](Context& c) { SmallInteger<uint8_t, &UnitBuilder::Byte>(c, ".Byte('undefined')"); }},
+         {[](Context& c) {
+              SmallInteger<uint8_t, &UnitBuilder::Byte>(c, "Byte", ".Byte('undefined')");
+          },
+          StatementKind::Value}},
     };
     return table;
 }
 
-Handler GetStatement(std::string_view name) {
+const Statement& GetStatement(std::string_view name) {
     const auto& table = StatementTable();
     const auto found = table.find(name);
     if (found == table.end()) {
@@ -253,31 +309,16 @@ Handler GetStatement(std::string_view name) {
     return found->second;
 }
 
-}  // namespace
-
-std::u16string DecodeText(std::string_view bytes) {
-    std::u16string out;
-    if (Common::Utf8ToUtf16(bytes, out)) {
-        return out;
-    }
-    out.clear();
-    size_t position = 0;
-    while (position < bytes.size()) {
-        const uint8_t lead = static_cast<uint8_t>(bytes[position]);
-        const size_t length = SequenceLength(lead);
-        if (length != 0 && position + length <= bytes.size()) {
-            std::u16string decoded;
-            if (Common::Utf8ToUtf16(bytes.substr(position, length), decoded)) {
-                out += decoded;
-                position += length;
-                continue;
-            }
-        }
-        out.push_back(static_cast<char16_t>(lead));
-        ++position;
-    }
-    return out;
+// `message` prefixed with the line and column of `offset` in `text`.
+std::u16string AtPosition(std::string_view text, size_t offset, std::u16string_view message) {
+    const TextPosition position = LocateInText(text, offset);
+    const std::u16string line = DecimalText(position.line);
+    const std::u16string column = DecimalText(position.column);
+    return Common::FormatCatalogMessage(Common::GetCatalogMessage(Common::kMsgParserAtPosition),
+                                        {line, column, message});
 }
+
+}  // namespace
 
 char TokenStream::GetInput() const {
     if (AtEnd()) {
@@ -343,25 +384,40 @@ std::string_view ArgumentStream::TakeText() {
     return text;
 }
 
+NumberArgument ArgumentStream::TakeNumber(bool isSigned) {
+    const std::string_view word = TakeWord();
+    NumberArgument number;
+    if (!ParseNumberWord(word, number)) {
+        if (isSigned) {
+            throw MakeError(COMMON_PLACE("UnitConstructionParser::ArgumentStream::TakeNumber"),
+                            kBadSqword, Common::kMsgParserBadSqword, word);
+        }
+        const std::string_view shown = word.substr(number.negative ? 1 : 0);
+        throw MakeError(COMMON_PLACE("UnitConstructionParser::ArgumentStream::TakeNumber"),
+                        kBadQword, Common::kMsgParserBadQword, shown);
+    }
+    return number;
+}
+
 uint64_t ArgumentStream::TakeQwordValue() {
     const std::string_view word = TakeWord();
-    uint64_t value = 0;
-    if (!ParseNumberWord(word, value)) {
-        const std::string_view shown = word.substr(!word.empty() && word.front() == '-' ? 1 : 0);
+    NumberArgument number;
+    if (!ParseNumberWord(word, number)) {
+        const std::string_view shown = word.substr(number.negative ? 1 : 0);
         throw MakeError(COMMON_PLACE("UnitConstructionParser::ArgumentStream::TakeQwordValue"),
                         kBadQword, Common::kMsgParserBadQword, shown);
     }
-    return value;
+    return number.Value();
 }
 
 int64_t ArgumentStream::TakeSQwordValue() {
     const std::string_view word = TakeWord();
-    uint64_t value = 0;
-    if (!ParseNumberWord(word, value)) {
+    NumberArgument number;
+    if (!ParseNumberWord(word, number)) {
         throw MakeError(COMMON_PLACE("UnitConstructionParser::ArgumentStream::TakeSQwordValue"),
                         kBadSqword, Common::kMsgParserBadSqword, word);
     }
-    return static_cast<int64_t>(value);
+    return static_cast<int64_t>(number.Value());
 }
 
 Common::Guid ArgumentStream::TakeGuid() {
@@ -380,22 +436,102 @@ bool ArgumentStream::TakeBoolean() {
 }
 
 void StatementStream::ReadStatement() {
+    if (mode_ == ReadMode::Strict) {
+        ReadStrictStatement();
+        return;
+    }
     if (tokens_.GetInput() == '.') {
         tokens_.Step();
     }
-    const Handler handler = GetStatement(tokens_.GetNext("("));
+    const Statement& statement = GetStatement(tokens_.GetNext("("));
     tokens_.Step();
     ArgumentStream arguments(tokens_);
-    Context context{arguments, builder_, trace_};
-    handler(context);
+    Context context{arguments, builder_, trace_, mode_};
+    statement.handler(context);
     tokens_.Step();  // the closing ")", whatever stands there
 }
 
+void StatementStream::ReadStrictStatement() {
+    const size_t start = tokens_.Position();
+    bool hasPosition = false;
+    try {
+        if (tokens_.GetInput() == '.') {
+            tokens_.Step();
+        }
+        const std::string_view name = tokens_.GetNext("(");
+        const Statement& statement = GetStatement(name);
+        const bool givesValue =
+            statement.kind == StatementKind::Value || statement.kind == StatementKind::Array;
+        OpenItem& item = open_.back();
+        if (givesValue && item.holdsUnit && !item.isArray) {
+            hasPosition = true;
+            throw Common::Error(
+                COMMON_PLACE("UnitConstructionParser::StatementStream::ReadStrictStatement"),
+                kValueOnFullUnit,
+                AtPosition(tokens_.Text(), start,
+                           Common::FormatCatalogMessage(
+                               Common::GetCatalogMessage(Common::kMsgParserValueOnFullUnit),
+                               {DecodeText(name)})));
+        }
+        tokens_.Step();
+        ArgumentStream arguments(tokens_);
+        Context context{arguments, builder_, trace_, mode_};
+        statement.handler(context);
+        if (tokens_.GetInput() != ')') {
+            throw Common::Error(
+                COMMON_PLACE("UnitConstructionParser::StatementStream::ReadStrictStatement"),
+                kExpectedSymbol, Common::GetCatalogMessage(Common::kMsgParserExpectedSymbol));
+        }
+        tokens_.Step();
+        // The builder took the statement: follow it.
+        const OpenItem taken{true, statement.kind == StatementKind::Array};
+        switch (statement.kind) {
+            case StatementKind::Value:
+            case StatementKind::Array:
+                if (item.holdsUnit) {
+                    open_.push_back(taken);  // an element of the array
+                } else {
+                    item = taken;
+                    if (open_.size() == 1) {
+                        rootStart_ = start;
+                    }
+                }
+                break;
+            case StatementKind::Open:
+                open_.push_back(OpenItem{});
+                break;
+            case StatementKind::End:
+                open_.pop_back();
+                if (open_.empty()) {
+                    open_.push_back(OpenItem{});
+                }
+                break;
+        }
+    } catch (const Common::Error& error) {
+        if (hasPosition) {
+            throw;
+        }
+        Common::Error positioned(
+            COMMON_PLACE("UnitConstructionParser::StatementStream::ReadStrictStatement"),
+            error.Code(), AtPosition(tokens_.Text(), start, error.Message()));
+        throw positioned.Add(error);
+    }
+}
+
+void StatementStream::Finish() const {
+    if (mode_ == ReadMode::Strict && (open_.size() > 1 || open_.back().holdsUnit)) {
+        throw Common::Error(COMMON_PLACE("UnitConstructionParser::StatementStream::Finish"),
+                            kUnitNotClosed,
+                            AtPosition(tokens_.Text(), rootStart_,
+                                       Common::GetCatalogMessage(Common::kMsgParserUnitNotClosed)));
+    }
+}
+
 void Interpret(std::string_view text, UnitBuilder& builder, std::ostream& trace,
-               const std::function<void()>& afterStatement) {
+               const std::function<void()>& afterStatement, ReadMode mode) {
     WriteTrace(trace, Common::ToUtf8(Common::GetCatalogMessage(Common::kMsgParserTrace)));
     TokenStream tokens(text);
-    StatementStream statements(tokens, builder, trace);
+    StatementStream statements(tokens, builder, trace, mode);
     tokens.SkipWhiteSpace();
     while (!tokens.AtEnd()) {
         statements.ReadStatement();
@@ -404,6 +540,7 @@ void Interpret(std::string_view text, UnitBuilder& builder, std::ostream& trace,
         }
         tokens.SkipWhiteSpace();
     }
+    statements.Finish();
     trace << '\n';
     trace.flush();
 }
