@@ -272,6 +272,11 @@ void UnitAccumulator::End() {
     }
 }
 
+bool UnitAccumulator::HoldsUnit() const {
+    const Construction::Unit* unit = frames_.back().unit;
+    return unit != nullptr && Detail::ArrayOf(static_cast<const View::Unit&>(*unit)) == nullptr;
+}
+
 Construction::UnitPtr UnitAccumulator::TakeResult() {
     return std::move(result_);
 }

@@ -86,6 +86,11 @@ class UnitBuilder : private Common::NonCopyable {
     virtual void End() = 0;
     /// Hands over the finished unit.
     virtual Construction::UnitPtr TakeResult() = 0;
+    /// True when the innermost open item already holds a unit that is not an array, so that a
+    /// value event would change that unit (assign to it, or reopen a composite) rather than
+    /// give the item its unit or open an array element. Readers that want every value to be
+    /// new ask it; a builder that does not track its items answers false.
+    [[nodiscard]] virtual bool HoldsUnit() const { return false; }
 };
 
 /// See the file comment.
@@ -115,6 +120,7 @@ class UnitAccumulator final : public UnitBuilder {
     void Trait(const Name& name) override;
     void End() override;
     Construction::UnitPtr TakeResult() override;
+    [[nodiscard]] bool HoldsUnit() const override;
 
     /// True when a unit has been closed at root level and not taken yet.
     bool HasResult() const { return result_ != nullptr; }

@@ -463,7 +463,7 @@ void StatementStream::ReadStrictStatement() {
         const bool givesValue =
             statement.kind == StatementKind::Value || statement.kind == StatementKind::Array;
         OpenItem& item = open_.back();
-        if (givesValue && item.holdsUnit && !item.isArray) {
+        if (givesValue && ((item.holdsUnit && !item.isArray) || builder_.HoldsUnit())) {
             hasPosition = true;
             throw Common::Error(
                 COMMON_PLACE("UnitConstructionParser::StatementStream::ReadStrictStatement"),

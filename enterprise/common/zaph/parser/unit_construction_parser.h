@@ -41,7 +41,10 @@
 // of the lenient rules it refuses:
 //   - a value statement (Composite, Array and the scalars) for an item that already has a unit,
 //     unless that unit is an array, where a value opens an element: code 4. A root or property
-//     whose End is missing would otherwise take the next unit's statements into itself;
+//     whose End is missing would otherwise take the next unit's statements into itself. A
+//     property named again in its composite is such an item when the builder says so
+//     (UnitBuilder::HoldsUnit): its value statement would overwrite the first value, though
+//     properties may still be added to a composite and elements to an array named again;
 //   - a text that ends inside a unit (an open root, property, trait or element): code 12;
 //   - a number outside the range of its statement's kind: code 3 for Byte, Word, DWord and
 //     QWord, 8 for SByte, SWord, SDWord and SQWord, with the text "'<word>' is out of the range

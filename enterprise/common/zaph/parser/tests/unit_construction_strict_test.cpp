@@ -73,6 +73,11 @@ TEST(UnitConstructionStrict, StructuralFaultsAreRefusedWhereLenientModeGuesses) 
         // Columns count characters: the name is two bytes of UTF-8 and one character.
         {".Composite().Property(\"\xC3\xA9\").DWord(1).DWord(2).End().End()", 4,
          "Line 1, column 36: ", 0, 1},
+        // A property named twice: the second value would overwrite the first.
+        {".Composite().Property(\"a\").DWord(1).End().Property(\"a\").DWord(2).End().End()", 4,
+         "Line 1, column 56: ", 0, 1},
+        {".Composite().Property(\"c\").Composite().End().Property(\"c\").Composite().End().End()",
+         4, "Line 1, column 59: ", 0, 1},
         {".Composite().End()\n\n  .Composite().Property(\"a\").DWord(1)", 12,
          "Line 3, column 3: ", 1, 1},
         {".Composite().Property(\"a\")", 12, "Line 1, column 1: ", 0, 0},
@@ -80,6 +85,11 @@ TEST(UnitConstructionStrict, StructuralFaultsAreRefusedWhereLenientModeGuesses) 
         {"DWord(1).Trait(\"t\").Nil().End()", 12, "Line 1, column 1: ", 0, 0},
         // What strict mode reads: elements of arrays, traits, blank-separated or adjacent units.
         {".Array().DWord(1).End().Array().End().End()", 0, "", 1, 1},
+        // Named again, an array takes elements and a composite properties.
+        {".Composite().Property(\"l\").Array().End().Property(\"l\").DWord(2).End().End()"
+         ".Property(\"c\").Composite().End().Property(\"c\").Property(\"y\").Nil().End().End()"
+         ".End()",
+         0, "", 1, 1},
         {"\n .Composite().End()\r\n\t.DWord(5).Trait(\"t\").Nil().End().End() .Nil().End()"
          ".Nil().End()\n",
          0, "", 4, 4},
@@ -101,7 +111,7 @@ TEST(UnitConstructionStrict, StructuralFaultsAreRefusedWhereLenientModeGuesses) 
     EXPECT_EQ(ReadAll(cases[0].text, ReadMode::Strict).message,
               "Line 2, column 1: Statement 'Composite' gives a value to a unit that already has "
               "one (is an End missing before it?).");
-    EXPECT_EQ(ReadAll(cases[4].text, ReadMode::Strict).message,
+    EXPECT_EQ(ReadAll(cases[6].text, ReadMode::Strict).message,
               "Line 3, column 3: The input ends inside the unit that begins here (is an End "
               "missing?).");
 }
