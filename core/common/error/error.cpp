@@ -1,6 +1,7 @@
 #include "core/common/error/error.h"
 
 #include <cerrno>
+#include <string>
 
 #include "core/common/error/error_record.h"
 
@@ -9,18 +10,50 @@ namespace Common {
 using Detail::Release;
 using Detail::Retain;
 
+namespace {
+
+// A message is stored as a text ended by NUL, so a NUL inside it (a byte of the input that an
+// error quotes) would silently cut it short: such a NUL is kept visible as "\0" instead.
+template <class Char>
+std::basic_string_view<Char> WithoutNul(std::basic_string_view<Char> message,
+                                        std::basic_string<Char>& escaped) {
+    if (message.find(Char(0)) == std::basic_string_view<Char>::npos) {
+        return message;
+    }
+    for (Char c : message) {
+        if (c == Char(0)) {
+            escaped.push_back(Char('\\'));
+            escaped.push_back(Char('0'));
+        } else {
+            escaped.push_back(c);
+        }
+    }
+    return escaped;
+}
+
+}  // namespace
+
 Error::Error(const SourceLocation& place, uint32_t code)
     : head_(code == 0 ? nullptr : Detail::MakePlainRecord(place, code)) {}
 
-Error::Error(const SourceLocation& place, uint32_t code, std::string_view message)
-    : head_(code == 0 ? nullptr : Detail::MakeNarrowRecord(place, code, message)) {}
+Error::Error(const SourceLocation& place, uint32_t code, std::string_view message) {
+    std::string escaped;
+    head_ =
+        code == 0 ? nullptr : Detail::MakeNarrowRecord(place, code, WithoutNul(message, escaped));
+}
 
-Error::Error(const SourceLocation& place, uint32_t code, std::u16string_view message)
-    : head_(code == 0 ? nullptr : Detail::MakeWideRecord(place, code, message)) {}
+Error::Error(const SourceLocation& place, uint32_t code, std::u16string_view message) {
+    std::u16string escaped;
+    head_ = code == 0 ? nullptr : Detail::MakeWideRecord(place, code, WithoutNul(message, escaped));
+}
 
 Error::Error(const SourceLocation& place, uint32_t code, const ErrorFieldKind& kind,
-             std::u16string_view message, std::initializer_list<ErrorFieldValue> values)
-    : head_(code == 0 ? nullptr : Detail::MakeFieldRecord(place, code, kind, message, values)) {}
+             std::u16string_view message, std::initializer_list<ErrorFieldValue> values) {
+    std::u16string escaped;
+    head_ = code == 0
+                ? nullptr
+                : Detail::MakeFieldRecord(place, code, kind, WithoutNul(message, escaped), values);
+}
 
 Error::Error(const Error& other) noexcept : head_(other.head_) {
     Retain(head_);

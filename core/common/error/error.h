@@ -2,7 +2,8 @@
 //
 // An error is a counted pointer to an immutable chain of records, outermost first. Each record
 // holds a code, the place it was raised (see source_location.h), an optional message and named
-// fields. An error whose head is null or has code 0 is empty and means success. Errors are
+// fields (a NUL inside a message is kept as the two characters "\0", since the stored text ends
+// at a NUL). An error whose head is null or has code 0 is empty and means success. Errors are
 // returned by value (completion results, unit values) and thrown by value as the exception
 // object; they are one pointer wide.
 //
