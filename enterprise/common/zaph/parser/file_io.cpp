@@ -1,7 +1,10 @@
 #include "enterprise/common/zaph/parser/file_io.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,9 @@ namespace Utils {
 namespace {
 
 constexpr int kClosed = -1;
+
+// How long a named FIFO may go without a writer before it is refused.
+constexpr int kFifoWriterWaitMs = 10'000;
 
 // A file-layer error with the system error `systemError` as its reason (none for 0).
 Common::Error FileError(const Common::SourceLocation& place, uint32_t code,
@@ -44,10 +50,31 @@ ssize_t ReadSome(int descriptor, uint8_t* out, size_t count) {
     return got;
 }
 
+// True for a named FIFO; false for an anonymous pipe (a shell's "|"), whose writer exists
+// from the start or is gone for good.
+bool IsNamedFifo(int descriptor, const struct stat& status) {
+    struct statfs fileSystem {};
+    return S_ISFIFO(status.st_mode) &&
+           (::fstatfs(descriptor, &fileSystem) != 0 || fileSystem.f_type != PIPEFS_MAGIC);
+}
+
+// Waits until a writer of the named FIFO `descriptor` has written or come and gone; false
+// when none did within kFifoWriterWaitMs. A read before that would see the end of the input at
+// once, since a FIFO without a writer reads as empty.
+bool AwaitFifoWriter(int descriptor) {
+    pollfd ready{descriptor, POLLIN, 0};
+    int result;
+    do {
+        result = ::poll(&ready, 1, kFifoWriterWaitMs);
+    } while (result < 0 && errno == EINTR);
+    return result > 0;
+}
+
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : descriptor_(kClosed) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO that nobody writes does not wait for ever.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0) {
         throw FileError(COMMON_PLACE("Utils::InputFile::InputFile"), kFileOpenFailed,
                         Common::GetCatalogMessage(Common::kMsgFileOpenFailed), errno);
@@ -60,7 +87,28 @@ InputFile::InputFile(const std::string& path) : descriptor_(kClosed) {
         throw FileError(COMMON_PLACE("Utils::InputFile::InputFile"), kFileOpenFailed,
                         Common::GetCatalogMessage(Common::kMsgFileOpenFailed), systemError);
     }
+    if (IsNamedFifo(descriptor, status) && !AwaitFifoWriter(descriptor)) {
+        ::close(descriptor);
+        throw FileError(COMMON_PLACE("Utils::InputFile::InputFile"), kFileOpenFailed,
+                        u"Nothing was written to the FIFO within 10 seconds.", ETIMEDOUT);
+    }
+    // Reads block from here on: a writer exists, or the input ends.
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int systemError = errno;
+        ::close(descriptor);
+        throw FileError(COMMON_PLACE("Utils::InputFile::InputFile"), kFileOpenFailed,
+                        Common::GetCatalogMessage(Common::kMsgFileOpenFailed), systemError);
+    }
     descriptor_ = descriptor;
+}
+
+InputFile::InputFile(StandardInputTag) : descriptor_(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)) {
+    if (descriptor_ < 0) {
+        descriptor_ = kClosed;
+        throw FileError(COMMON_PLACE("Utils::InputFile::InputFile"), kFileOpenFailed,
+                        Common::GetCatalogMessage(Common::kMsgFileOpenFailed), errno);
+    }
 }
 
 InputFile::~InputFile() {
@@ -126,26 +174,48 @@ void InputFile::Close() {
     }
 }
 
+namespace {
+
+// Reads `file` whole into `bytes` within kMaxFileBytes; on failure `bytes` is unchanged.
+void ReadWhole(InputFile& file, std::vector<uint8_t>& bytes) {
+    const uint64_t size = file.Size();
+    std::vector<uint8_t> content;
+    if (size == 0) {
+        file.ReadToEnd(content, kMaxFileBytes);
+    } else if (size > kMaxFileBytes) {
+        throw TooLarge(COMMON_PLACE("Utils::FileReader::ReadData"));
+    } else {
+        content.resize(static_cast<size_t>(size));
+        file.Read(content.data(), content.size());
+    }
+    file.Close();
+    bytes = std::move(content);
+}
+
+Common::Error CannotRead(const Common::SourceLocation& place, std::u16string_view name,
+                         const Common::Error& reason) {
+    const std::u16string message = Common::FormatCatalogMessage(
+        Common::GetCatalogMessage(Common::kMsgCannotReadFile), {std::u16string(name)});
+    return Common::Error(place, kCannotReadFile, message).Add(reason);
+}
+
+}  // namespace
+
 void FileReader::ReadData(std::vector<uint8_t>& bytes) {
     try {
         InputFile file(Common::ToUtf8(fileName_));
-        const uint64_t size = file.Size();
-        std::vector<uint8_t> content;
-        if (size == 0) {
-            file.ReadToEnd(content, kMaxFileBytes);
-        } else if (size > kMaxFileBytes) {
-            throw TooLarge(COMMON_PLACE("Utils::FileReader::ReadData"));
-        } else {
-            content.resize(static_cast<size_t>(size));
-            file.Read(content.data(), content.size());
-        }
-        file.Close();
-        bytes = std::move(content);
+        ReadWhole(file, bytes);
     } catch (const Common::Error& reason) {
-        const std::u16string message = Common::FormatCatalogMessage(
-            Common::GetCatalogMessage(Common::kMsgCannotReadFile), {fileName_});
-        throw Common::Error(COMMON_PLACE("Utils::FileReader::ReadData"), kCannotReadFile, message)
-            .Add(reason);
+        throw CannotRead(COMMON_PLACE("Utils::FileReader::ReadData"), fileName_, reason);
+    }
+}
+
+void StandardInputReader::ReadData(std::vector<uint8_t>& bytes) {
+    try {
+        InputFile file{InputFile::StandardInputTag{}};
+        ReadWhole(file, bytes);
+    } catch (const Common::Error& reason) {
+        throw CannotRead(COMMON_PLACE("Utils::StandardInputReader::ReadData"), u"-", reason);
     }
 }
 

@@ -3,6 +3,8 @@
 //   InputFile   a file opened for reading: its size, reads of an exact length, reading to the
 //               end, closing (also on destruction)
 //   FileReader  the data reader over a named file (data_reader.h)
+//   StandardInputReader  the data reader over standard input, read as it is (a pipe, a
+//               socket, a terminal) rather than opened again by a name
 //
 // Errors of the file layer carry the system error (errno) as their reason:
 //   kFileOpenFailed   the file cannot be opened, or is a directory
@@ -14,7 +16,10 @@
 // FileReader::ReadData reads the whole file into memory with one allocation of its size. A file
 // whose size reads as 0 (a pipe, /dev/stdin, a /proc file) is read to its end instead. Either way
 // at most kMaxFileBytes (64 MiB) are accepted: a larger file is refused as a whole, never read in
-// part. Every failure raises code kCannotReadFile, "Cannot read from file '<name>'", with the file
+// part. A named FIFO is opened without waiting for a writer; when nothing has been written to it
+// (and no writer has come and gone) within 10 seconds it is refused with kFileOpenFailed (reason
+// ETIMEDOUT) instead of waiting for ever; a writer that comes in time is read to its end. Every
+// failure raises code kCannotReadFile, "Cannot read from file '<name>'", with the file
 // layer's error as reason; the output vector is then unchanged. Nothing is decoded: a byte-order
 // mark stays in the bytes.
 //
@@ -49,6 +54,11 @@ class InputFile : private Common::NonCopyable {
     /// Opens `path` (UTF-8) for reading; raises kFileOpenFailed when it cannot be opened or
     /// names a directory.
     explicit InputFile(const std::string& path);
+    /// Selects the constructor that reads standard input.
+    struct StandardInputTag {};
+    /// Reads a duplicate of standard input's descriptor; raises kFileOpenFailed when there is
+    /// none.
+    explicit InputFile(StandardInputTag);
     ~InputFile();
 
     /// The size in bytes; 0 for pipes and other files without a known size.
@@ -77,6 +87,14 @@ class FileReader final : public DataReader {
 
   private:
     const std::u16string fileName_;
+};
+
+/// A data reader over standard input, read whole as FileReader reads a file; its errors name
+/// the file "-".
+class StandardInputReader final : public DataReader {
+  public:
+    /// See the file comment.
+    void ReadData(std::vector<uint8_t>& bytes) override;
 };
 
 }  // namespace Utils
