@@ -7,19 +7,42 @@
 #include "core/common/text.h"
 
 namespace KivoDump {
+namespace {
+
+// The first failure of a write to standard output: once a write has failed (a closed pipe, a
+// full disk), nothing more is written, so a long report does not go on failing write after
+// write. Read and written under the stream's lock (flockfile).
+bool outputFailed = false;
+// The system's error of that failure; 0 when the stream gave none.
+int outputFailure = 0;
+
+// Writes `bytes` and flushes, unless an earlier write failed; the caller holds the lock.
+void WriteLocked(std::string_view bytes, bool lineEnd) {
+    if (outputFailed) {
+        return;
+    }
+    errno = 0;
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    if (lineEnd) {
+        std::fputc('\n', stdout);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        outputFailed = true;
+        outputFailure = errno;
+    }
+}
+
+}  // namespace
 
 void WriteLine(std::string_view text) {
     flockfile(stdout);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    WriteLocked(text, true);
     funlockfile(stdout);
 }
 
 void WriteLines(std::string_view lines) {
     flockfile(stdout);
-    std::fwrite(lines.data(), 1, lines.size(), stdout);
-    std::fflush(stdout);
+    WriteLocked(lines, false);
     funlockfile(stdout);
 }
 
@@ -28,16 +51,18 @@ void WriteLine(std::u16string_view text) {
 }
 
 Common::Error CheckStandardOutput() {
-    errno = 0;
-    const bool flushed = std::fflush(stdout) == 0;
-    const int lastError = errno;
-    if (flushed && !std::ferror(stdout)) {
+    flockfile(stdout);
+    WriteLocked({}, false);
+    const bool failed = outputFailed;
+    const int systemError = outputFailure;
+    funlockfile(stdout);
+    if (!failed) {
         return Common::Error();
     }
     Common::Error failure(COMMON_PLACE("KivoDump::CheckStandardOutput"), kOutputFailed,
                           Common::GetCatalogMessage(Common::kMsgOutputFailed));
-    if (lastError != 0) {
-        failure.AddWindowsError(static_cast<uint32_t>(lastError));
+    if (systemError != 0) {
+        failure.AddWindowsError(static_cast<uint32_t>(systemError));
     }
     return failure;
 }

@@ -2,6 +2,11 @@
 // standard output, a line or a whole record at a time, each ended by a line feed and a flush, so
 // that a reader of a pipe sees every record as soon as it is complete.
 //
+// The first write that fails (a closed pipe, a full disk) is remembered with its system error,
+// and nothing is written after it; CheckStandardOutput then reports it, and the run ends with
+// kOutputFailed. SIGPIPE is ignored by the program (core/common/standard_streams.h), so a closed
+// pipe is such a failure (EPIPE) rather than the end of the process.
+//
 // Thread-safety: lines and records from different threads do not interleave.
 #pragma once
 
@@ -25,8 +30,8 @@ void WriteLines(std::string_view lines);
 /// A tool error code: standard output could not be written (a full disk, a closed pipe).
 inline constexpr uint32_t kOutputFailed = 11;
 
-/// Flushes standard output; kOutputFailed, with the system's error as reason, when anything
-/// written to it so far was lost. Empty otherwise.
-Common::Error CheckStandardOutput();
+/// Flushes standard output; kOutputFailed, with the system's error of the first failed write as
+/// reason, when anything written to it so far was lost. Empty otherwise.
+[[nodiscard]] Common::Error CheckStandardOutput();
 
 }  // namespace KivoDump

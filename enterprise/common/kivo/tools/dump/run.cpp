@@ -1,10 +1,13 @@
 #include "enterprise/common/kivo/tools/dump/run.h"
 
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "core/common/error/error.h"
 #include "core/common/exit_status.h"
 #include "core/common/standard_error_trace.h"
+#include "core/common/text.h"
 #include "core/common/trace.h"
 #include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
 #include "enterprise/common/ipc/view_manager/component_descriptors.h"
@@ -71,7 +74,8 @@ int Run(int argc, char** argv) {
     // A report that did not reach its reader is no success: say so where it can still be read.
     const Common::Error outputFailure = CheckStandardOutput();
     if (!outputFailure.IsEmpty()) {
-        Common::TraceError(kRunFailedTraceLevel, outputFailure);
+        const std::string text = Common::ToUtf8(outputFailure.ToText()) + "\n";
+        std::fwrite(text.data(), 1, text.size(), stderr);
         return status != 0 ? status : Common::ExitStatusOf(outputFailure.Code());
     }
     return status;
