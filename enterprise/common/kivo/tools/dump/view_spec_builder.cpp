@@ -1,5 +1,7 @@
 #include "enterprise/common/kivo/tools/dump/view_spec_builder.h"
 
+#include <iostream>
+#include <streambuf>
 #include <string>
 
 #include "core/common/catalog.h"
@@ -20,11 +22,50 @@ Common::Error Refusal(const Common::SourceLocation& place, uint32_t messageId) {
     return Common::Error(place, kQueryWithoutPattern, Common::GetCatalogMessage(messageId));
 }
 
-// The unit read from `reader`; null when the text holds none.
+// The trace stream of a read: standard output, remembering whether its last line is still open
+// (the text format leaves its trace line unended when the text has an error).
+class LineTrackingBuffer final : public std::streambuf {
+  public:
+    explicit LineTrackingBuffer(std::streambuf* target) : target_(target) {}
+
+    bool LineOpen() const { return lineOpen_; }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        lineOpen_ = traits_type::to_char_type(c) != '\n';
+        return target_->sputc(traits_type::to_char_type(c));
+    }
+    std::streamsize xsputn(const char* bytes, std::streamsize count) override {
+        if (count > 0) {
+            lineOpen_ = bytes[count - 1] != '\n';
+        }
+        return target_->sputn(bytes, count);
+    }
+    int sync() override { return target_->pubsync(); }
+
+  private:
+    std::streambuf* target_;
+    bool lineOpen_ = false;
+};
+
+// The unit read from `reader`; null when the text holds none. When the text has an error, its
+// trace line is ended first, so that the error text printed next starts a line of its own.
 Zaph::View::SharedUnitPtr ReadUnit(Utils::DataReader& reader,
                                    Zaph::Construction::UnitFactory& factory) {
-    Utils::UnitConstructionFormat format;
-    return format.Read(reader, factory);
+    LineTrackingBuffer buffer(std::cout.rdbuf());
+    std::ostream trace(&buffer);
+    Utils::UnitConstructionFormat format(trace);
+    try {
+        return format.Read(reader, factory);
+    } catch (const Common::Error&) {
+        if (buffer.LineOpen()) {
+            trace << '\n' << std::flush;
+        }
+        throw;
+    }
 }
 
 // What a reader is made from. A text is decoded as the format decodes quoted texts.

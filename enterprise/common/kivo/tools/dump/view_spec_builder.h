@@ -7,7 +7,8 @@
 //      construction text format from memory;
 //   3. otherwise the options file, then the pattern file, read the same way.
 // Options are read before the pattern, so when both are malformed the options' error is the one
-// raised. Each read writes its trace line to standard output. Texts are decoded from UTF-8.
+// raised. Each read writes its trace line to standard output, and ends that line when the text
+// has an error, before the error is printed. Texts are decoded from UTF-8.
 //
 // A query without a pattern would match every object, so it is refused with code
 // kQueryWithoutPattern: no object type, pattern text or pattern file (an empty pattern argument

@@ -59,12 +59,13 @@ TEST(Program, TheQueryIsBuiltAndTracedBeforeAnyConnection) {
 TEST(Program, AnErrorWhileBuildingTheQueryEndsTheRunWithItsCode) {
     const Outcome unknown = RunProgram("h u p QOR pattern 'Double(1)' 2>/dev/null");
     EXPECT_EQ(
-        unknown.output.rfind("Interpret trace: Error 0x6: Statement 'Double' is unknown.\n", 0), 0u)
+        unknown.output.rfind("Interpret trace: \nError 0x6: Statement 'Double' is unknown.\n", 0),
+        0u)
         << unknown.output;
     EXPECT_EQ(unknown.status, 6);
 
     const Outcome options = RunProgram("h u p QOR pattern P options 'Nil(' 2>/dev/null");
-    EXPECT_EQ(options.output.rfind("Interpret trace: .Nil()Error 0x1: Input is over!\n", 0), 0u)
+    EXPECT_EQ(options.output.rfind("Interpret trace: .Nil()\nError 0x1: Input is over!\n", 0), 0u)
         << options.output;
     EXPECT_EQ(options.output.find("Interpret trace: ", 1), std::string::npos);
     EXPECT_EQ(options.status, 1);

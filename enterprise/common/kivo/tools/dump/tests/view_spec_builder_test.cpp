@@ -95,7 +95,8 @@ TEST(MakeViewSpec, OptionsAreReadAndTracedBeforeThePattern) {
     // When both are malformed, the options' error is raised and the pattern is never read.
     const Built bad = Build({"h", "u", "p", "QOR", "pattern", "P", "options", "Nil("});
     EXPECT_EQ(bad.error.Code(), 1u);
-    EXPECT_EQ(bad.output, "Interpret trace: .Nil()");
+    // The unfinished trace line is ended, so that the error text starts a line of its own.
+    EXPECT_EQ(bad.output, "Interpret trace: .Nil()\n");
 }
 
 TEST(MakeViewSpec, FilesAreReadOptionsFirst) {
