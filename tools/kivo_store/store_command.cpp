@@ -2,17 +2,21 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/common/catalog.h"
 #include "core/common/error/error.h"
 #include "core/common/exit_status.h"
+#include "core/common/message_format.h"
 #include "core/common/text.h"
 #include "enterprise/common/zaph/parser/file_io.h"
 #include "enterprise/common/zaph/parser/unit_construction_format.h"
 #include "enterprise/common/zaph/unit_factory.h"
 #include "platform/store/store.h"
+#include "platform/store/store_errors.h"
 
 namespace KivoStoreTool {
 namespace {
@@ -32,11 +36,23 @@ struct Command {
     std::vector<std::string> arguments;
 };
 
+// The connection string as UTF-16. Bytes that are not UTF-8 would reach the store as U+FFFD and
+// so name another file: such a name is refused.
+std::u16string DecodeConnection(std::string_view text) {
+    std::u16string connection;
+    if (!Common::Utf8ToUtf16(text, connection)) {
+        throw Common::Error(COMMON_PLACE("KivoStoreTool::ParseCommand"),
+                            KivoStore::kBadConnectionString,
+                            "KIVO: The connection string is not valid UTF-8, so it cannot name a "
+                            "store.");
+    }
+    return connection;
+}
+
 Command ParseCommand(int argc, char** argv) {
     if (argc < 3)
         throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"));
     Command command;
-    command.connection = Common::ToUtf16(argv[1]);
     command.verb = argv[2];
     for (int i = 3; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--create" && command.arguments.empty())
@@ -52,30 +68,118 @@ Command ParseCommand(int argc, char** argv) {
         (takesObjects && command.arguments.empty()) ||
         (command.create && command.verb != "put" && command.verb != "import"))
         throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"));
+    command.connection = DecodeConnection(argv[1]);
     return command;
 }
 
-// Applies each unit of `reader` to `batch` with the command's operation; returns how many.
-size_t ApplyUnits(Utils::DataReader& reader, const std::string& verb,
-                  KivoStore::WriteBatch& batch) {
-    return Utils::UnitConstructionFormat::ReadEach(
-        reader, Zaph::Construction::DefaultUnitFactory(), [&](Zaph::Construction::UnitPtr unit) {
-            const Zaph::View::SharedUnitPtr object(std::move(unit));
-            if (verb == "update")
-                batch.UpdateObject(object);
-            else if (verb == "delete")
-                batch.DeleteObject(object);
-            else
-                batch.StoreOrUpdate(object, nullptr);
-        });
+// One input of a command: the text of an argument or of a file, read before the store is
+// opened for writing, and what to call it in an error.
+struct Input {
+    std::string name;
+    std::vector<uint8_t> bytes;
+};
+
+// A data reader over bytes already read.
+class BytesReader final : public Utils::DataReader {
+  public:
+    explicit BytesReader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    void ReadData(std::vector<uint8_t>& bytes) override { bytes = bytes_; }
+
+  private:
+    const std::vector<uint8_t>& bytes_;
+};
+
+// The bytes of the file `name` ("-": standard input). A name that is not UTF-8 is refused: the
+// file layer would open another name.
+std::vector<uint8_t> ReadFile(const std::string& name) {
+    std::vector<uint8_t> bytes;
+    if (name == "-") {
+        Utils::StandardInputReader().ReadData(bytes);
+        return bytes;
+    }
+    std::u16string wide;
+    if (!Common::Utf8ToUtf16(name, wide)) {
+        throw Common::Error(COMMON_PLACE("KivoStoreTool::ReadInputs"), Utils::kCannotReadFile,
+                            Common::FormatCatalogMessage(
+                                Common::GetCatalogMessage(Common::kMsgCannotReadFile), {wide}))
+            .Add(Common::Error(COMMON_PLACE("KivoStoreTool::ReadInputs"), Utils::kCannotReadFile,
+                               "The file name is not valid UTF-8."));
+    }
+    Utils::FileReader(wide).ReadData(bytes);
+    return bytes;
+}
+
+// Every input of the command, read whole before anything is written: a slow or stuck input
+// never holds the store's write lock.
+std::vector<Input> ReadInputs(const Command& command) {
+    std::vector<Input> inputs;
+    if (command.verb == "import") {
+        std::vector<std::string> files = command.arguments;
+        if (files.empty())
+            files.emplace_back("-");
+        for (const std::string& file : files)
+            inputs.push_back(Input{"The file '" + file + "'", ReadFile(file)});
+        return inputs;
+    }
+    for (size_t i = 0; i < command.arguments.size(); ++i) {
+        const std::string& text = command.arguments[i];
+        inputs.push_back(Input{"Argument " + std::to_string(i + 1),
+                               std::vector<uint8_t>(text.begin(), text.end())});
+    }
+    return inputs;
+}
+
+// Applies each unit of `input` to `batch` with the command's operation; returns how many. An
+// error of the text is raised inside one of the same code that names the input, so the exit
+// status is the text format's; errors of the store pass as they are.
+size_t ApplyUnits(const Input& input, const std::string& verb, KivoStore::WriteBatch& batch) {
+    BytesReader reader(input.bytes);
+    bool applying = false;
+    try {
+        return Utils::UnitConstructionFormat::ReadEach(
+            reader, Zaph::Construction::DefaultUnitFactory(),
+            [&](Zaph::Construction::UnitPtr unit) {
+                const Zaph::View::SharedUnitPtr object(std::move(unit));
+                applying = true;
+                if (verb == "update")
+                    batch.UpdateObject(object);
+                else if (verb == "delete")
+                    batch.DeleteObject(object);
+                else
+                    batch.StoreOrUpdate(object, nullptr);
+                applying = false;
+            },
+            Utils::ReadMode::Strict);
+    } catch (const Common::Error& error) {
+        if (applying)
+            throw;
+        throw Common::Error(COMMON_PLACE("KivoStoreTool::ApplyUnits"), error.Code(),
+                            "KIVO: " + input.name + " is not a sequence of complete objects.")
+            .Add(error);
+    }
+}
+
+// Writes `text` to `out` and flushes; a text that could not be written is an error.
+void WriteOut(std::ostream& out, const std::string& text) {
+    errno = 0;
+    out << text << std::flush;
+    if (!out) {
+        Common::Error failure(COMMON_PLACE("KivoStoreTool::Execute"), kOutputFailed,
+                              "KIVO: Standard output could not be written: what was done was not "
+                              "reported.");
+        if (errno != 0)
+            failure.AddWindowsError(static_cast<uint32_t>(errno));
+        throw failure;
+    }
 }
 
 void Execute(const Command& command, std::ostream& out) {
     if (command.verb == "create") {
         KivoStore::CreateStore(command.connection);
-        out << "created the store " << Common::ToUtf8(command.connection) << "\n";
+        WriteOut(out, "created the store " + Common::ToUtf8(command.connection) + "\n");
         return;
     }
+    const std::vector<Input> inputs = ReadInputs(command);
     if (command.create) {
         const KivoStore::ConnectionTarget target =
             KivoStore::ParseConnectionString(command.connection);
@@ -85,38 +189,31 @@ void Execute(const Command& command, std::ostream& out) {
     }
     std::shared_ptr<KivoStore::Store> store = KivoStore::Store::Open(command.connection);
     std::unique_ptr<KivoStore::WriteBatch> batch = store->BeginBatch();
-    if (command.verb == "import") {
-        std::vector<std::string> files = command.arguments;
-        if (files.empty())
-            files.emplace_back("-");
-        for (const std::string& file : files) {
-            Utils::FileReader reader(Common::ToUtf16(file == "-" ? "/dev/stdin" : file));
-            ApplyUnits(reader, command.verb, *batch);
-        }
-    } else {
-        for (size_t i = 0; i < command.arguments.size(); ++i) {
-            Utils::InMemoryDataReader reader(Common::ToUtf16(command.arguments[i]));
-            if (ApplyUnits(reader, command.verb, *batch) == 0)
-                throw Common::Error(COMMON_PLACE("KivoStoreTool::Execute"), kUsage,
-                                    "KIVO: Argument " + std::to_string(i + 1) +
-                                        " holds no complete object (every unit ends with End()).");
-        }
+    for (const Input& input : inputs) {
+        if (ApplyUnits(input, command.verb, *batch) == 0 && command.verb != "import")
+            throw Common::Error(
+                COMMON_PLACE("KivoStoreTool::Execute"), kUsage,
+                "KIVO: " + input.name + " holds no complete object (every unit ends with End()).");
     }
     batch->Commit();
     const KivoStore::BatchCounts& counts = batch->Counts();
-    out << "created " << counts.created << ", updated " << counts.updated << ", unchanged "
-        << counts.unchanged << ", deleted " << counts.deleted << "\n";
+    WriteOut(out, "created " + std::to_string(counts.created) + ", updated " +
+                      std::to_string(counts.updated) + ", unchanged " +
+                      std::to_string(counts.unchanged) + ", deleted " +
+                      std::to_string(counts.deleted) + "\n");
 }
 
 }  // namespace
 
-int Run(int argc, char** argv, std::ostream& out) {
+int Run(int argc, char** argv, const Streams& streams) {
     try {
-        Execute(ParseCommand(argc, argv), out);
-        out.flush();
+        Execute(ParseCommand(argc, argv), streams.out);
         return 0;
     } catch (const Common::Error& error) {
-        out << Common::ToUtf8(error.ToText()) << std::endl;
+        const std::string text = Common::ToUtf8(error.ToText());
+        streams.errors << text << std::endl;
+        if (streams.errorsAlsoToOut)
+            streams.out << text << std::endl;
         return Common::ExitStatusOf(error.Code());
     }
 }

@@ -13,9 +13,16 @@
 // not exist. Each file is read whole (at most the file reader's bound), then its units are taken
 // one at a time, so only one unit is held besides the text.
 //
-// On success one line says what was done ("created 2, updated 1, unchanged 0, deleted 0"). A
-// failure prints the error's text and exits with the status of its code (core/common/
-// exit_status.h); usage errors are kUsage.
+// Every input (the arguments, each file, standard input) is read whole before the store is
+// opened for writing, so a slow or stuck input never holds the write lock; a FIFO that nobody
+// writes is refused after 10 seconds (enterprise/common/zaph/parser/file_io.h). A connection
+// string or file name that is not UTF-8 is refused rather than turned into another name.
+//
+// On success one line says what was done ("created 2, updated 1, unchanged 0, deleted 0"); a
+// line that cannot be written is kOutputFailed, with the system's error (EPIPE, ENOSPC) as
+// reason. A failure prints the error's text on standard error, and on standard output too when
+// that is another file (so a terminal shows it once), and exits with the status of its code
+// (core/common/exit_status.h); usage errors are kUsage.
 //
 // Thread-safety: called once, from the main thread.
 #pragma once
@@ -28,7 +35,20 @@ namespace KivoStoreTool {
 /// A command line that names no command of the tool.
 inline constexpr uint32_t kUsage = 0xFC0073;
 
-/// Runs the tool with the process's arguments, writing to `out`; returns the exit status.
-int Run(int argc, char** argv, std::ostream& out);
+/// Standard output could not be written.
+inline constexpr uint32_t kOutputFailed = 0xFC0078;
+
+/// Where the tool writes.
+struct Streams {
+    /// What was done.
+    std::ostream& out;
+    /// Error texts.
+    std::ostream& errors;
+    /// Whether error texts go to `out` as well (when it is not the same file as `errors`).
+    bool errorsAlsoToOut;
+};
+
+/// Runs the tool with the process's arguments; returns the exit status.
+[[nodiscard]] int Run(int argc, char** argv, const Streams& streams);
 
 }  // namespace KivoStoreTool

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "enterprise/common/zaph/parser/unit_construction_parser.h"
 #include "platform/store/store.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
@@ -23,8 +24,10 @@ Outcome RunTool(std::vector<std::string> arguments) {
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
+    // Errors go to the same stream as the counts, as they reach a terminal.
     std::ostringstream out;
-    const int status = KivoStoreTool::Run(static_cast<int>(argv.size()), argv.data(), out);
+    const int status =
+        KivoStoreTool::Run(static_cast<int>(argv.size()), argv.data(), {out, out, false});
     return {status, out.str()};
 }
 
@@ -61,7 +64,7 @@ TEST(StoreCommandTest, CommandsChangeAllOrNothing) {
 
     // The second argument is not a complete object: the first is not deleted either.
     const Outcome broken = RunTool({db, "delete", kDisk, ".Composite()"});
-    EXPECT_EQ(broken.status, 255);
+    EXPECT_EQ(broken.status, static_cast<int>(UnitConstructionParser::kUnitNotClosed));
     EXPECT_NE(broken.output.find("Argument 2"), std::string::npos);
     EXPECT_EQ(CountObjects(folder.WideFile("s.db")), 1u);
 
@@ -93,7 +96,9 @@ TEST(StoreCommandTest, RefusesUnknownCommandsAndMissingStores) {
     const Outcome missing = RunTool({db, "put", kDisk});
     EXPECT_NE(missing.output.find("0xfc0061"), std::string::npos) << missing.output;
     EXPECT_TRUE(folder.Names().empty());
-    EXPECT_EQ(RunTool({db, "import", folder.File("nothing.txt")}).status, 255);
+    // Inputs are read before the store is opened: a missing file is the file's error.
+    EXPECT_EQ(RunTool({db, "import", folder.File("nothing.txt")}).status, 1);
+    EXPECT_TRUE(folder.Names().empty());
 }
 
 }  // namespace
