@@ -1,0 +1,191 @@
+// Runs the built kivo_store and kivo_dump as a careless or hostile user would: objects that are
+// cut off or run into each other, numbers out of range, FIFOs that nobody writes, readers that
+// go away, names that are not UTF-8.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
+
+namespace {
+
+using KivoDumpTest::Outcome;
+
+const std::string kStore = KIVO_STORE_PROGRAM;
+const std::string kDump = KIVO_DUMP_PROGRAM;
+
+// A machine with key `n` (a GUID whose last group is n) and a property Name.
+std::string Machine(int n, const std::string& name = "m") {
+    char key[40];
+    std::snprintf(key, sizeof key, "6B29FC40-CA47-1067-B31D-%012X", n);
+    return ".Composite().Trait(\"Is\").String(\"Machine\").End()"
+           ".Trait(\"PrimaryKey\").Guid(" +
+           std::string(key) + ").End().Property(\"Name\").String(\"" + name + "\").End().End()\n";
+}
+
+class HostileInputTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kivo_hostile_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        store_ = folder_ + "/s.db";
+        ASSERT_EQ(Shell(kStore + " '" + store_ + "' create").status, 0);
+    }
+    void TearDown() override { Shell("rm -rf '" + folder_ + "'"); }
+
+    // Runs `command` with no standard input; standard error joins standard output.
+    static Outcome Shell(const std::string& command) {
+        return KivoDumpTest::RunCommand("{ " + command + " ; } </dev/null 2>&1");
+    }
+    std::string WriteFile(const std::string& name, const std::string& content) {
+        const std::string path = folder_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    std::string ReadFile(const std::string& name) {
+        std::ifstream in(folder_ + "/" + name, std::ios::binary);
+        std::ostringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
+    // The records that a report of every machine prints.
+    std::string Machines() { return Shell(kDump + " '" + store_ + "' u p DB Machine").output; }
+    size_t CountMachines() {
+        const std::string report = Machines();
+        size_t count = 0;
+        for (size_t at = report.find("<object "); at != std::string::npos;
+             at = report.find("<object ", at + 1))
+            ++count;
+        return count;
+    }
+
+    std::string folder_;
+    std::string store_;
+};
+
+TEST_F(HostileInputTest, AnImportThatIsNotASequenceOfWholeObjectsStoresNothing) {
+    const std::string first = Machine(1);
+    const std::string withoutEnd = first.substr(0, first.rfind(".End()"));
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* place;
+    };
+    for (const Case& broken :
+         {Case{"an object running into the next", withoutEnd + "\n" + Machine(2),
+               "Line 2, column 1"},
+          Case{"a file cut off in its last object", Machine(3) + withoutEnd, "Line 2, column 1"}}) {
+        const Outcome outcome =
+            Shell(kStore + " '" + store_ + "' import " + WriteFile("in.txt", broken.text));
+        EXPECT_NE(outcome.status, 0) << broken.what << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find("in.txt"), std::string::npos) << outcome.output;
+        EXPECT_NE(outcome.output.find(broken.place), std::string::npos) << outcome.output;
+        EXPECT_EQ(CountMachines(), 0u) << broken.what;
+    }
+    // The same text is still a query: the last complete root unit is the pattern.
+    const Outcome query =
+        Shell(kDump + " '" + store_ + "' u p DB pattern '" + withoutEnd + Machine(2) + "'");
+    EXPECT_EQ(query.status, 0) << query.output;
+}
+
+TEST_F(HostileInputTest, NumbersOutOfTheirKindsRangeAreRefusedOnlyWhenStored) {
+    struct Case {
+        const char* literal;
+        int status;
+    };
+    for (const Case& number :
+         {Case{"Byte(256)", 3}, Case{"Word(65537)", 3}, Case{"DWord(4294967297)", 3},
+          Case{"DWord(-2)", 3}, Case{"SWord(40000)", 8}, Case{"SDWord(2147483648)", 8},
+          Case{"SQWord(9223372036854775808)", 8}}) {
+        const std::string object = Machine(1).substr(0, Machine(1).rfind(".End()")) +
+                                   ".Property(\"N\")." + number.literal + ".End().End()";
+        const Outcome outcome = Shell(kStore + " '" + store_ + "' put '" + object + "'");
+        EXPECT_EQ(outcome.status, number.status) << number.literal << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find("Argument 1"), std::string::npos) << outcome.output;
+    }
+    EXPECT_EQ(CountMachines(), 0u);
+    // Queries keep the text format's rule: the low bits of the number.
+    const Outcome query = Shell(kDump + " '" + store_ +
+                                "' u p DB pattern '.Composite().Property(\"N\").DWord(-1).End()"
+                                ".End()'");
+    EXPECT_EQ(query.status, 0) << query.output;
+    EXPECT_NE(query.output.find(".Dword(4294967295)"), std::string::npos) << query.output;
+}
+
+TEST_F(HostileInputTest, AFifoIsWaitedForBoundedlyAndWithoutTheStoresWriteLock) {
+    const std::string fifo = folder_ + "/p";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A writer that comes: the import waits for it without holding the store, so another
+    // writer gets through meanwhile. "exec 3>" returns once the import has opened the FIFO.
+    const Outcome fed =
+        Shell("( " + kStore + " '" + store_ + "' import '" + fifo + "' > '" + folder_ +
+              "/import.out' 2>&1; echo $? >> '" + folder_ + "/import.out' ) & exec 3>'" + fifo +
+              "'; " + kStore + " '" + store_ + "' put '" + Machine(1) + "' && printf '%s' '" +
+              Machine(2) + "' >&3 && exec 3>&- && wait");
+    EXPECT_EQ(fed.status, 0) << fed.output;
+    EXPECT_EQ(ReadFile("import.out"), "created 1, updated 0, unchanged 0, deleted 0\n0\n");
+    EXPECT_EQ(CountMachines(), 2u);
+
+    // Nobody writes: both programs give up after the bound, with a clear reason.
+    const Outcome unfed = Shell(kStore + " '" + store_ + "' import '" + fifo + "' > '" + folder_ +
+                                "/store.out' 2>&1 & " + kDump + " h u p DB pattern_file '" + fifo +
+                                "'; echo dump=$?; wait $!; echo store=$?");
+    EXPECT_NE(unfed.output.find("FIFO within 10 seconds"), std::string::npos) << unfed.output;
+    EXPECT_NE(unfed.output.find("dump=1\n"), std::string::npos) << unfed.output;
+    EXPECT_NE(unfed.output.find("store=1\n"), std::string::npos) << unfed.output;
+    EXPECT_NE(ReadFile("store.out").find("FIFO within 10 seconds"), std::string::npos);
+}
+
+TEST_F(HostileInputTest, AReaderThatGoesAwayEndsTheReportWithCodeEleven) {
+    std::string objects;
+    for (int i = 0; i < 3000; ++i)
+        objects += Machine(i, std::string(40, 'x'));
+    ASSERT_EQ(Shell(kStore + " '" + store_ + "' import " + WriteFile("many.txt", objects)).status,
+              0);
+    const Outcome closed = Shell("( " + kDump + " '" + store_ + "' u p DB Machine 2>'" + folder_ +
+                                 "/err'; echo $? > '" + folder_ + "/status' ) | head -n 1");
+    EXPECT_EQ(closed.output, "<object id=\"6B29FC40-CA47-1067-B31D-000000000000\">\n");
+    EXPECT_EQ(ReadFile("status"), "11\n");
+    EXPECT_EQ(ReadFile("err").rfind("Error 0xb: ", 0), 0u) << ReadFile("err");
+    EXPECT_NE(ReadFile("err").find("Broken pipe"), std::string::npos) << ReadFile("err");
+
+    const Outcome full = Shell(kDump + " '" + store_ + "' u p DB Machine >/dev/full");
+    EXPECT_EQ(full.status, 11);
+    EXPECT_NE(full.output.find("No space left on device"), std::string::npos) << full.output;
+
+    // kivo_store: counts that cannot be written are an error, and its errors reach standard
+    // error, once on a terminal-like shared file, on both streams otherwise.
+    EXPECT_EQ(Shell(kStore + " '" + store_ + "' put '" + Machine(5000) + "' >/dev/full").status,
+              255);
+    Shell(kStore + " '" + store_ + "' drop >'" + folder_ + "/out' 2>'" + folder_ + "/err2'");
+    EXPECT_EQ(ReadFile("out"), ReadFile("err2"));
+    EXPECT_NE(ReadFile("out").find("usage"), std::string::npos);
+    const Outcome shared = Shell(kStore + " '" + store_ + "' drop");
+    EXPECT_EQ(shared.output.find("usage"), shared.output.rfind("usage")) << shared.output;
+}
+
+TEST_F(HostileInputTest, NamesAndTextsThatAreNotPlainAreHandledAsThemselves) {
+    const Outcome notUtf8 =
+        Shell("cd '" + folder_ + "' && " + kStore + " $(printf 'st\\377\\376.db') create");
+    EXPECT_EQ(notUtf8.output.rfind("Error 0xfc0068: ", 0), 0u) << notUtf8.output;
+    EXPECT_EQ(Shell("ls '" + folder_ + "'").output, "s.db\n");
+
+    // An error of the text starts a line of its own after the unfinished trace line.
+    const Outcome badStatement =
+        Shell(kDump + " '" + store_ + "' u p DB pattern '.Composite().Frob()'");
+    EXPECT_EQ(badStatement.output.rfind("Interpret trace: .Composite()\nError 0x6: ", 0), 0u)
+        << badStatement.output;
+
+    // A NUL byte in the input is shown, not taken as the end of the error text.
+    const Outcome withNul = Shell(kDump + " '" + store_ + "' u p DB pattern_file " +
+                                  WriteFile("nul.txt", std::string(".Comp\0site().End()", 18)));
+    EXPECT_NE(withNul.output.find("site' is unknown"), std::string::npos) << withNul.output;
+}
+
+}  // namespace
