@@ -137,8 +137,7 @@ Common::Error StoreAccessProblem(const ConnectionTarget& target) {
                                  "KIVO: Cannot " + std::string(permission) + " the store '" + file +
                                      "': " + ThisUser() + " has no " + permission +
                                      " permission on '" + sideFile +
-                                     "', which SQLite keeps "
-                                     "beside it.");
+                                     "', which SQLite keeps beside it.");
         }
     }
     for (const std::string& sideFile : missing) {
