@@ -22,12 +22,10 @@ Outcome RunShell(const std::string& command) {
 class DbProgramTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kivo_dump_db_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        ASSERT_FALSE(scratch_.Path().empty());
+        folder_ = scratch_.Path();
         store_ = folder_ + "/store.db";
     }
-    void TearDown() override { RunShell("rm -rf '" + folder_ + "'"); }
 
     Outcome Store(const std::string& arguments) {
         return RunShell(std::string(KIVO_STORE_PROGRAM) + " '" + store_ + "' " + arguments);
@@ -36,6 +34,7 @@ class DbProgramTest : public ::testing::Test {
         return RunShell(std::string(KIVO_DUMP_PROGRAM) + " " + arguments);
     }
 
+    KivoDumpTest::TemporaryFolder scratch_{"kivo_dump_db_"};
     std::string folder_;
     std::string store_;
 };

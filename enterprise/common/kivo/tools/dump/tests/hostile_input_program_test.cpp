@@ -31,13 +31,11 @@ std::string Machine(int n, const std::string& name = "m") {
 class HostileInputTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kivo_hostile_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        ASSERT_FALSE(scratch_.Path().empty());
+        folder_ = scratch_.Path();
         store_ = folder_ + "/s.db";
         ASSERT_EQ(Shell(kStore + " '" + store_ + "' create").status, 0);
     }
-    void TearDown() override { Shell("rm -rf '" + folder_ + "'"); }
 
     // Runs `command` with no standard input; standard error joins standard output.
     static Outcome Shell(const std::string& command) {
@@ -65,6 +63,7 @@ class HostileInputTest : public ::testing::Test {
         return count;
     }
 
+    KivoDumpTest::TemporaryFolder scratch_{"kivo_hostile_"};
     std::string folder_;
     std::string store_;
 };

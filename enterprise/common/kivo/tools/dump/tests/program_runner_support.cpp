@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace KivoDumpTest {
 
@@ -20,6 +22,17 @@ Outcome RunCommand(const std::string& command) {
     const int raw = pclose(pipe);
     outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return outcome;
+}
+
+TemporaryFolder::TemporaryFolder(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + "XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr)
+        path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    if (!path_.empty())
+        RunCommand("rm -rf '" + path_ + "'");
 }
 
 }  // namespace KivoDumpTest

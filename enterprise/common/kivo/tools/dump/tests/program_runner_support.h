@@ -14,4 +14,19 @@ struct Outcome {
 /// Runs `command` through the shell and collects its standard output.
 Outcome RunCommand(const std::string& command);
 
+/// A new folder under /tmp, removed with everything in it when the object goes.
+class TemporaryFolder {
+  public:
+    /// Makes the folder /tmp/<prefix>XXXXXX; Path() is empty when that failed.
+    explicit TemporaryFolder(const std::string& prefix);
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
 }  // namespace KivoDumpTest
