@@ -22,7 +22,9 @@ void WriteLocked(std::string_view bytes, bool lineEnd) {
         return;
     }
     errno = 0;
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    if (!bytes.empty()) {
+        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    }
     if (lineEnd) {
         std::fputc('\n', stdout);
     }
