@@ -147,12 +147,12 @@ std::unique_ptr<Engine> OpenEngine(const std::u16string& connection, const OpenO
     return OpenSqliteEngine(target, options, typesOf);
 }
 
-void CreateStore(const std::u16string& connection) {
+void CreateStore(const std::u16string& connection, const Retention& retention) {
     const ConnectionTarget target = ParseConnectionString(connection);
     if (target.inMemory || target.readOnly)
         throw BadConnection(COMMON_PLACE("KivoStore::CreateStore"), target.engineName,
                             "a store is created on disk, read-write");
-    CreateSqliteStore(target);
+    CreateSqliteStore(target, retention);
 }
 
 }  // namespace KivoStore

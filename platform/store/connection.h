@@ -58,7 +58,7 @@ std::unique_ptr<Engine> OpenEngine(const std::u16string& connection, const OpenO
 
 /// Makes a new, empty store on disk: kStoreExists when the file is already there,
 /// kStoreDirectoryMissing without its folder, kBadConnectionString for a read-only or in-memory
-/// connection string.
-void CreateStore(const std::u16string& connection);
+/// connection string. The store's change log keeps `retention` (change_log.h).
+void CreateStore(const std::u16string& connection, const Retention& retention = {});
 
 }  // namespace KivoStore

@@ -11,7 +11,8 @@
 // (connection.h).
 //
 // Writes happen inside a write transaction (WriteTransaction below); an engine refuses writes
-// outside one. The change log and the wake-up of subscriptions will join this interface.
+// outside one. The change log (change_log.h) is written in the same transactions as the objects;
+// readers walk it inside a read transaction (BeginRead), which sees one committed state.
 //
 // Thread-safety: an engine and its cursors belong to one thread at a time; the store serialises
 // access to its engines.
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "core/common/noncopyable.h"
+#include "platform/store/change_log.h"
 
 namespace KivoStore {
 
@@ -74,6 +76,24 @@ class Engine : private Common::NonCopyable {
     /// Type table: lists `id` under `type` (again is harmless), or no longer.
     virtual void AddType(const ObjectId& id, std::u16string_view type) = 0;
     virtual void RemoveType(const ObjectId& id, std::u16string_view type) = 0;
+
+    /// Change log: appends an entry to the open write transaction, numbering it.
+    virtual void AppendChange(const ChangeRecord& change) = 0;
+    /// Prunes the log by the store's retention, as of `nowMs` (milliseconds since the epoch),
+    /// inside the open write transaction.
+    virtual void PruneChanges(int64_t nowMs) = 0;
+    /// The store's retention; WriteRetention needs an open write transaction.
+    [[nodiscard]] virtual Retention ReadRetention() = 0;
+    virtual void WriteRetention(const Retention& retention) = 0;
+    [[nodiscard]] virtual FeedMarks ReadFeedMarks() = 0;
+    /// The entries numbered above `after`, in order.
+    [[nodiscard]] virtual std::unique_ptr<ChangeCursor> ScanChanges(uint64_t after) = 0;
+
+    /// Holds one committed state for the reads until EndRead (never throws).
+    virtual void BeginRead() = 0;
+    virtual void EndRead() noexcept = 0;
+    /// A number that changes when another connection commits to the store.
+    [[nodiscard]] virtual uint64_t DataVersion() = 0;
 
     /// A second engine over the same store for reading beside this one (a report that runs
     /// while writes go on); null when the store cannot be shared (an in-memory store), and reads

@@ -10,6 +10,7 @@
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
 #include "enterprise/common/zaph/value_access.h"
 #include "platform/store/store_errors.h"
+#include "platform/store/store_subscription.h"
 
 namespace KivoStore {
 namespace {
@@ -134,15 +135,27 @@ class StorePostOffice final : public Kivo::PostOffice {
   public:
     explicit StorePostOffice(std::shared_ptr<Store> store) : store_(std::move(store)) {}
 
-    std::shared_ptr<Async::Job> Subscribe(const Core::EntryPoint&, const Kivo::ViewSpec&,
-                                          const std::shared_ptr<Kivo::ReportReader>&,
-                                          std::unique_ptr<Kivo::Subscription>&,
+    std::shared_ptr<Async::Job> Subscribe(const Core::EntryPoint&, const Kivo::ViewSpec& spec,
+                                          const std::shared_ptr<Kivo::ReportReader>& reader,
+                                          std::unique_ptr<Kivo::Subscription>& subscription,
                                           Async::ActionHandler& handler) override {
-        return Async::AlreadyFailedJob(
-            handler,
-            Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Subscribe"),
-                          kSubscribeNotSupported,
-                          "KIVO: Subscriptions over a local store are not supported yet."));
+        if (spec.Pattern == nullptr)
+            return Async::AlreadyFailedJob(
+                handler,
+                Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Subscribe"), kNullPattern,
+                              "KIVO: A subscription needs a pattern; a Nil pattern without "
+                              "traits (.Nil().End()) selects every object."));
+        if (reader == nullptr)
+            return Async::AlreadyFailedJob(
+                handler, Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Subscribe"),
+                                       kBadOptions, "KIVO: A subscription needs a reader."));
+        uint64_t limit = 0;
+        try {
+            limit = ReportLimit(spec.Options);
+        } catch (const Common::Error& error) {
+            return Async::AlreadyFailedJob(handler, error);
+        }
+        return SubscribeToStore(store_, spec.Pattern, limit, reader, subscription, handler);
     }
 
     std::shared_ptr<Async::Job> Report(const Core::EntryPoint&, const Kivo::ViewSpec& spec,

@@ -8,8 +8,9 @@
 // is refused at once with kNullPattern (the message says to ask for everything with a Nil
 // pattern); a "LimitOptions" that is not a count with kBadOptions.
 //
-// Subscribe is not offered by local stores yet: it completes at once with
-// kSubscribeNotSupported and leaves the subscription holder as it was.
+// Subscribe follows the store's change log (store_subscription.h): the snapshot goes to the
+// reader as a report's objects do, under the same checks of pattern, reader and options, and
+// the subscription's reads deliver the later changes one batch per read.
 //
 // Thread-safety: as any post office's. The post office and its jobs share the store, so a job
 // may end after the post office was destroyed.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -11,11 +12,18 @@
 
 #include "core/common/error/error.h"
 #include "core/common/text.h"
+#include "platform/store/sqlite_change_log.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/store_files.h"
 
 namespace KivoStore {
 namespace {
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 // The writing connection keeps 64 MiB of pages (negative: KiB), enough for large imports to spill
 // rarely. Readers keep SQLite's default: a report touches each page about once, and filling a
@@ -123,6 +131,7 @@ class SqliteEngine final : public Engine {
         : target_(target), options_(options) {}
     ~SqliteEngine() override {
         statements_.reset();
+        log_.reset();
         sqlite3_close_v2(db_);
     }
 
@@ -139,6 +148,11 @@ class SqliteEngine final : public Engine {
             Fail(COMMON_PLACE("KivoStore::SqliteEngine::Connect"), rc);
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, static_cast<int>(options_.busyWait.count()));
+        log_ = std::make_unique<SqliteChangeLog>(
+            db_, [this](const Common::SourceLocation& place, int failed) {
+                return EngineError(place, db_, failed, target_.engineName,
+                                   static_cast<int>(options_.busyWait.count()));
+            });
     }
 
     // Checks the layout, brings an old one up to date and prepares the statements. Nothing is
@@ -168,13 +182,17 @@ class SqliteEngine final : public Engine {
     }
 
     // A connection used only for a store being created: the first layout, then migrations.
-    void Initialise() {
+    void Initialise(const Retention& retention) {
         Execute(COMMON_PLACE("KivoStore::SqliteEngine::Initialise"), "PRAGMA journal_mode=WAL;");
         Execute(COMMON_PLACE("KivoStore::SqliteEngine::Initialise"), kLayoutVersion1);
         Migrate(1, [](std::span<const uint8_t>) { return std::vector<std::u16string>(); });
+        Execute(COMMON_PLACE("KivoStore::SqliteEngine::Initialise"), "BEGIN IMMEDIATE;");
+        log_->WriteRetention(retention);
+        Execute(COMMON_PLACE("KivoStore::SqliteEngine::Initialise"), "COMMIT;");
     }
 
     void BeginWrite() override {
+        log_->BeginTransaction();
         Run(COMMON_PLACE("KivoStore::SqliteEngine::BeginWrite"), statements_->begin.Get());
     }
     void Commit() override {
@@ -242,6 +260,32 @@ class SqliteEngine final : public Engine {
     void RemoveType(const ObjectId& id, std::u16string_view type) override {
         TypeRow(COMMON_PLACE("KivoStore::SqliteEngine::RemoveType"), statements_->removeType.Get(),
                 id, type);
+    }
+
+    void AppendChange(const ChangeRecord& change) override { log_->Append(change, NowMs()); }
+    void PruneChanges(int64_t nowMs) override { log_->Prune(nowMs); }
+    Retention ReadRetention() override { return log_->ReadRetention(); }
+    void WriteRetention(const Retention& retention) override { log_->WriteRetention(retention); }
+    FeedMarks ReadFeedMarks() override { return log_->ReadMarks(); }
+    std::unique_ptr<ChangeCursor> ScanChanges(uint64_t after) override { return log_->Scan(after); }
+
+    void BeginRead() override {
+        Execute(COMMON_PLACE("KivoStore::SqliteEngine::BeginRead"), "BEGIN;");
+    }
+    void EndRead() noexcept override {
+        // A read transaction has nothing to keep: ending it cannot lose anything.
+        if (sqlite3_get_autocommit(db_) == 0)
+            sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+    }
+    uint64_t DataVersion() override {
+        sqlite3_stmt* pragma = PrepareOnce(COMMON_PLACE("KivoStore::SqliteEngine::DataVersion"),
+                                           "PRAGMA data_version;");
+        const int rc = sqlite3_step(pragma);
+        const int64_t version = rc == SQLITE_ROW ? sqlite3_column_int64(pragma, 0) : 0;
+        sqlite3_finalize(pragma);
+        if (rc != SQLITE_ROW)
+            Fail(COMMON_PLACE("KivoStore::SqliteEngine::DataVersion"), rc);
+        return static_cast<uint64_t>(version);
     }
 
     std::unique_ptr<Engine> OpenReader() override {
@@ -372,6 +416,8 @@ class SqliteEngine final : public Engine {
         try {
             if (from < 2)
                 AddTypeTable(typesOf);
+            if (from < 3)
+                Execute(COMMON_PLACE("KivoStore::SqliteEngine::Migrate"), kChangeLogLayout);
             const std::string setVersion =
                 "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
             Execute(COMMON_PLACE("KivoStore::SqliteEngine::Migrate"), setVersion.c_str());
@@ -403,6 +449,7 @@ class SqliteEngine final : public Engine {
     OpenOptions options_;
     sqlite3* db_ = nullptr;
     std::unique_ptr<Statements> statements_;
+    std::unique_ptr<SqliteChangeLog> log_;
 };
 
 bool SqliteCursor::Next() {
@@ -455,12 +502,12 @@ std::unique_ptr<Engine> OpenSqliteEngine(const ConnectionTarget& target, const O
     return engine;
 }
 
-void CreateSqliteStore(const ConnectionTarget& target) {
+void CreateSqliteStore(const ConnectionTarget& target, const Retention& retention) {
     CheckFileExists(target, false);
     SqliteEngine engine(target, OpenOptions{});
     engine.Connect(true);
     try {
-        engine.Initialise();
+        engine.Initialise(retention);
     } catch (...) {
         for (const char* suffix : {"", "-wal", "-shm"})
             ::unlink((target.filePath + suffix).c_str());

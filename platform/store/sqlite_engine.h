@@ -5,8 +5,10 @@
 //   objects(id, body)               WITHOUT ROWID: the rows are stored in id order, so a scan
 //                                   reads the table itself, not an index beside it
 //   object_types(type, id)          WITHOUT ROWID, keyed by (type, id)   [since version 2]
+//   changes(seq, ...)               the change log (sqlite_change_log.h)  [since version 3]
 // Version 1 kept the objects only; opening a version-1 store read-write adds the type table and
-// fills it from the objects (BodyTypes). A read-only open of it fails with kStoreNeedsMigration;
+// fills it from the objects (BodyTypes). Version 2 had no change log; migrating adds an empty one
+// with the default retention. A read-only open of it fails with kStoreNeedsMigration;
 // a store of a later version fails with kStoreTooNew.
 //
 // The store runs in WAL mode with synchronous=NORMAL: a transaction is all or nothing even when
@@ -26,13 +28,13 @@
 namespace KivoStore {
 
 /// The layout this library writes.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 /// Opens an existing store (an in-memory one starts empty with the current layout).
 std::unique_ptr<Engine> OpenSqliteEngine(const ConnectionTarget& target, const OpenOptions& options,
                                          const BodyTypes& typesOf);
 
 /// Makes the file of a new, empty store with the current layout.
-void CreateSqliteStore(const ConnectionTarget& target);
+void CreateSqliteStore(const ConnectionTarget& target, const Retention& retention);
 
 }  // namespace KivoStore

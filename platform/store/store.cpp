@@ -1,6 +1,10 @@
 #include "platform/store/store.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cstring>
 
 #include "core/common/guid.h"
@@ -12,6 +16,7 @@
 #include "enterprise/common/zaph/copy_unit.h"
 #include "enterprise/common/zaph/match.h"
 #include "platform/store/diff.h"
+#include "platform/store/feed_watch.h"
 #include "platform/store/object_identity.h"
 #include "platform/store/store_errors.h"
 
@@ -89,8 +94,9 @@ std::vector<std::u16string> TypesOrNone(const Zaph::View::SharedUnitPtr& object)
 
 }  // namespace
 
-WriteBatch::WriteBatch(std::unique_lock<std::mutex> lock, Engine& engine)
+WriteBatch::WriteBatch(std::unique_lock<std::mutex> lock, Store& store, Engine& engine)
     : lock_(std::move(lock)),
+      store_(store),
       engine_(engine),
       transaction_(std::make_unique<WriteTransaction>(engine)) {}
 
@@ -103,10 +109,22 @@ void WriteBatch::Check() const {
 }
 
 bool WriteBatch::ReadStored(const ObjectId& id, Zaph::View::SharedUnitPtr& old) {
-    if (!engine_.ReadObject(id, scratch_))
+    if (!engine_.ReadObject(id, before_))
         return false;
-    old = ReadBody(id, scratch_);
+    old = ReadBody(id, before_);
     return true;
+}
+
+void WriteBatch::Log(ChangeKind kind, const ObjectId& id, const Zaph::View::Unit& key,
+                     std::span<const uint8_t> before, std::span<const uint8_t> after,
+                     const Zaph::View::Unit* diff) {
+    keyScratch_.clear();
+    Zaph::Util::WriteUnitToBlob(key, keyScratch_);
+    diffScratch_.clear();
+    if (diff != nullptr)
+        Zaph::Util::WriteUnitToBlob(*diff, diffScratch_);
+    engine_.AppendChange({kind, id, keyScratch_, before, after, diffScratch_});
+    logged_ = true;
 }
 
 void WriteBatch::Write(const ObjectId& id, const Zaph::View::Unit& object,
@@ -137,6 +155,7 @@ void WriteBatch::CreateObject(const Zaph::View::SharedUnitPtr& object) {
         throw Common::Error(COMMON_PLACE("KivoStore::WriteBatch::CreateObject"), kObjectExists,
                             "KIVO: An object with the id " + IdText(id) + " is stored already.");
     Write(id, *object, {});
+    Log(ChangeKind::Created, id, *Kivo::GetObjectKey(object), {}, scratch_, nullptr);
     ++counts_.created;
 }
 
@@ -156,6 +175,7 @@ Zaph::View::SharedUnitPtr WriteBatch::UpdateObject(const Zaph::View::SharedUnitP
         return nullptr;
     }
     Write(id, *object, TypesOrNone(old));
+    Log(ChangeKind::Updated, id, *Kivo::GetObjectKey(object), before_, scratch_, diff.get());
     ++counts_.updated;
     return diff;
 }
@@ -166,6 +186,7 @@ bool WriteBatch::StoreOrUpdate(const Zaph::View::SharedUnitPtr& object,
     const ObjectId id = ObjectIdOf(object);
     if (!engine_.ReadObject(id, scratch_)) {
         Write(id, *object, {});
+        Log(ChangeKind::Created, id, *Kivo::GetObjectKey(object), {}, scratch_, nullptr);
         ++counts_.created;
         return true;
     }
@@ -185,6 +206,9 @@ void WriteBatch::DeleteObject(const Zaph::View::SharedUnitPtr& objectOrKey) {
     engine_.DeleteObject(id);
     for (const std::u16string& type : TypesOrNone(old))
         engine_.RemoveType(id, type);
+    // A stored version that does not read back is keyed as the caller named it.
+    Log(ChangeKind::Deleted, id, *Kivo::GetObjectKey(old != nullptr ? old : objectOrKey), before_,
+        {}, nullptr);
     ++counts_.deleted;
 }
 
@@ -192,16 +216,25 @@ size_t WriteBatch::DeleteByPattern(const Zaph::View::SharedUnitPtr& pattern) {
     Check();
     if (pattern == nullptr)
         throw NullPattern(COMMON_PLACE("KivoStore::WriteBatch::DeleteByPattern"));
-    std::vector<std::pair<ObjectId, std::vector<std::u16string>>> doomed;
+    struct Doomed {
+        ObjectId id;
+        std::vector<std::u16string> types;
+        Zaph::View::SharedUnitPtr key;
+    };
+    std::vector<Doomed> doomed;
     ForEachMatch(engine_, *pattern, nullptr,
                  [&](const ObjectId& id, const Zaph::View::SharedUnitPtr& object) {
-                     doomed.emplace_back(id, TypesOf(*object));
+                     doomed.push_back({id, TypesOf(*object), Kivo::GetObjectKey(object)});
                      return false;
                  });
-    for (const auto& [id, types] : doomed) {
-        engine_.DeleteObject(id);
-        for (const std::u16string& type : types)
-            engine_.RemoveType(id, type);
+    // The bodies are read again one at a time for the log, so that only keys are held.
+    for (const Doomed& one : doomed) {
+        if (!engine_.ReadObject(one.id, before_))
+            continue;
+        engine_.DeleteObject(one.id);
+        for (const std::u16string& type : one.types)
+            engine_.RemoveType(one.id, type);
+        Log(ChangeKind::Deleted, one.id, *one.key, before_, {}, nullptr);
     }
     counts_.deleted += doomed.size();
     return doomed.size();
@@ -229,9 +262,15 @@ void WriteBatch::Apply(const Operation& operation) {
 
 void WriteBatch::Commit() {
     Check();
+    if (logged_)
+        engine_.PruneChanges(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count());
     transaction_->Commit();
     transaction_.reset();
     lock_.unlock();
+    if (logged_)
+        store_.AfterCommit();
 }
 
 std::shared_ptr<Store> Store::Open(const std::u16string& connection, const OpenOptions& options) {
@@ -244,13 +283,24 @@ std::shared_ptr<Store> Store::Open(const std::u16string& connection, const OpenO
 }
 
 Store::Store(std::u16string connection, std::unique_ptr<Engine> engine)
-    : connection_(std::move(connection)), engine_(std::move(engine)) {}
+    : connection_(std::move(connection)), engine_(std::move(engine)) {
+    const ConnectionTarget target = ParseConnectionString(connection_);
+    if (target.inMemory) {
+        watchKey_ = "memory:" + std::to_string(reinterpret_cast<uintptr_t>(this));
+        return;
+    }
+    // One watch per file, whatever path or URI named it.
+    char* canonical = ::realpath(target.filePath.c_str(), nullptr);
+    watchKey_ = canonical != nullptr ? canonical : target.filePath;
+    ::free(canonical);
+    walPath_ = watchKey_ + "-wal";
+}
 
 Store::~Store() = default;
 
 std::unique_ptr<WriteBatch> Store::BeginBatch() {
     std::unique_lock<std::mutex> lock(mutex_);
-    return std::unique_ptr<WriteBatch>(new WriteBatch(std::move(lock), *engine_));
+    return std::unique_ptr<WriteBatch>(new WriteBatch(std::move(lock), *this, *engine_));
 }
 
 BatchCounts Store::Apply(const std::vector<Operation>& operations) {
@@ -301,6 +351,83 @@ size_t Store::Report(const Zaph::View::Unit& pattern, uint64_t limit, const Obje
                      return limit != 0 && delivered >= limit;
                  });
     return delivered;
+}
+
+}  // namespace KivoStore
+
+namespace KivoStore {
+
+void Store::AfterCommit() noexcept {
+    if (!walPath_.empty())
+        FeedWatch::TouchWal(walPath_);
+    FeedWatch::NotifyLocal(watchKey_);
+}
+
+Retention Store::GetRetention() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return engine_->ReadRetention();
+}
+
+void Store::SetRetention(const Retention& retention) {
+    std::unique_ptr<WriteBatch> batch = BeginBatch();
+    engine_->WriteRetention(retention);
+    batch->Commit();
+}
+
+std::unique_ptr<Engine> Store::OpenFeedReader() {
+    return engine_->OpenReader();
+}
+
+std::shared_ptr<FeedWatch> Store::Watch() {
+    return FeedWatch::Acquire(watchKey_, walPath_, [this] { return engine_->OpenReader(); });
+}
+
+uint64_t Store::Snapshot(Engine* reader, const Zaph::View::Unit& pattern, uint64_t limit,
+                         const ObjectSink& sink, const std::atomic<bool>* canceled) {
+    std::unique_lock<std::mutex> lock;
+    if (reader == nullptr)
+        lock = std::unique_lock<std::mutex>(mutex_);
+    Engine& engine = reader != nullptr ? *reader : *engine_;
+    engine.BeginRead();
+    struct Ending {
+        Engine& engine;
+        ~Ending() { engine.EndRead(); }
+    } ending{engine};
+    uint64_t delivered = 0;
+    ForEachMatch(engine, pattern, canceled,
+                 [&](const ObjectId&, const Zaph::View::SharedUnitPtr& object) {
+                     sink(object);
+                     ++delivered;
+                     return limit != 0 && delivered >= limit;
+                 });
+    return engine.ReadFeedMarks().last;
+}
+
+void Store::ReadChanges(Engine* reader, uint64_t after,
+                        const std::function<bool(const ChangeCursor& change)>& onChange) {
+    std::unique_lock<std::mutex> lock;
+    if (reader == nullptr)
+        lock = std::unique_lock<std::mutex>(mutex_);
+    Engine& engine = reader != nullptr ? *reader : *engine_;
+    engine.BeginRead();
+    struct Ending {
+        Engine& engine;
+        ~Ending() { engine.EndRead(); }
+    } ending{engine};
+    const FeedMarks marks = engine.ReadFeedMarks();
+    if (after + 1 < marks.prunedBelow)
+        throw Common::Error(COMMON_PLACE("KivoStore::Store::ReadChanges"), kHistoryLost,
+                            "KIVO: The changes after " + std::to_string(after) +
+                                " were pruned from the store's change log (it keeps from " +
+                                std::to_string(marks.prunedBelow) +
+                                "); subscribe again to start from the present state.");
+    if (after >= marks.last)
+        return;
+    std::unique_ptr<ChangeCursor> cursor = engine.ScanChanges(after);
+    while (cursor->Next()) {
+        if (!onChange(*cursor))
+            return;
+    }
 }
 
 }  // namespace KivoStore

@@ -16,6 +16,10 @@
 // An object without a primary key is refused with Kivo::kObjectIdentificationNotFound; one whose
 // binary form exceeds kMaxObjectBytes with kObjectTooLarge.
 //
+// Every operation that changes an object logs the change in the same transaction (change_log.h);
+// Commit prunes the log by the store's retention and then wakes the subscriptions of the store,
+// in this process and in others (feed_watch.h). An update to equal content logs nothing.
+//
 // Report hands every object that matches a pattern (Zaph::Util::Match) to a sink, in ascending
 // id order. When the pattern's root has a String "Is" trait, the candidates come from the type
 // table; otherwise every object is read. A stored object that does not read back is traced
@@ -68,6 +72,7 @@ struct Operation {
 };
 
 class Store;
+class FeedWatch;
 
 /// An open write transaction of a store; see the file comment.
 class WriteBatch : private Common::NonCopyable {
@@ -90,17 +95,27 @@ class WriteBatch : private Common::NonCopyable {
 
   private:
     friend class Store;
-    WriteBatch(std::unique_lock<std::mutex> lock, Engine& engine);
+    WriteBatch(std::unique_lock<std::mutex> lock, Store& store, Engine& engine);
 
     // Writes `object` under `id`, with `oldTypes` its type rows so far.
     void Write(const ObjectId& id, const Zaph::View::Unit& object,
                const std::vector<std::u16string>& oldTypes);
-    // Reads the stored object `id`: false when none; `old` is null when it does not read back.
+    // Reads the stored object `id` into before_: false when none; `old` is null when it does not
+    // read back.
     bool ReadStored(const ObjectId& id, Zaph::View::SharedUnitPtr& old);
     void Check() const;
+    // Logs a change of the object whose key unit is `key`.
+    void Log(ChangeKind kind, const ObjectId& id, const Zaph::View::Unit& key,
+             std::span<const uint8_t> before, std::span<const uint8_t> after,
+             const Zaph::View::Unit* diff);
 
     std::unique_lock<std::mutex> lock_;
+    Store& store_;
     Engine& engine_;
+    bool logged_ = false;
+    std::vector<uint8_t> before_;
+    std::vector<uint8_t> keyScratch_;
+    std::vector<uint8_t> diffScratch_;
     std::unique_ptr<WriteTransaction> transaction_;
     BatchCounts counts_;
     std::vector<uint8_t> scratch_;
@@ -130,8 +145,32 @@ class Store final : public Kivo::CustomizableStore {
     size_t Report(const Zaph::View::Unit& pattern, uint64_t limit, const ObjectSink& sink,
                   const std::atomic<bool>* canceled = nullptr);
 
+    /// The change log's retention (change_log.h); SetRetention writes it in a batch of its own
+    /// (kBadRetention out of bounds).
+    [[nodiscard]] Retention GetRetention();
+    void SetRetention(const Retention& retention);
+
+    // The change feed (feed_subscription.h) reads through these.
+
+    /// A connection of the feed's own; null for an in-memory store, whose feed reads through
+    /// the store's engine between batches.
+    [[nodiscard]] std::unique_ptr<Engine> OpenFeedReader();
+    /// Reports as Report does, through `reader` (or the store's engine when null), and returns
+    /// the log's last sequence number of the same committed state.
+    uint64_t Snapshot(Engine* reader, const Zaph::View::Unit& pattern, uint64_t limit,
+                      const ObjectSink& sink, const std::atomic<bool>* canceled);
+    /// Walks the log entries after `after` in one committed state, while `onChange` returns
+    /// true; kHistoryLost when the entry after `after` was pruned.
+    void ReadChanges(Engine* reader, uint64_t after,
+                     const std::function<bool(const ChangeCursor& change)>& onChange);
+    /// The wake-ups of this store's subscriptions in this process.
+    [[nodiscard]] std::shared_ptr<FeedWatch> Watch();
+
   private:
+    friend class WriteBatch;
     Store(std::u16string connection, std::unique_ptr<Engine> engine);
+    // Wakes the subscriptions after a batch that logged changes was committed.
+    void AfterCommit() noexcept;
 
     // A reader engine for one report: an idle one, or a new one (null: use the main engine).
     std::unique_ptr<Engine> TakeReader();
@@ -139,6 +178,9 @@ class Store final : public Kivo::CustomizableStore {
     void ReturnReader(std::unique_ptr<Engine> reader);
 
     const std::u16string connection_;
+    // The store file's -wal (empty in memory), and the name of its watch.
+    std::string walPath_;
+    std::string watchKey_;
     std::mutex mutex_;
     std::unique_ptr<Engine> engine_;
     // Readers of finished reports, kept with their page caches warm.

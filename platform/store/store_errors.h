@@ -14,7 +14,6 @@
 //   kNullPattern             a report or a delete by pattern without a pattern
 //   kObjectExists            a create of an object whose id is stored already
 //   kObjectNotFound          an update or delete of an object that is not stored
-//   kSubscribeNotSupported   subscriptions over a local store
 //   kStoreReadOnly           a write to a store opened read-only, or a read-write open of a store
 //                            whose file, -wal, -shm or folder this user may not write
 //   kStoreExists             creating a store where a file already is
@@ -22,6 +21,10 @@
 //   kObjectTooLarge          an object whose stored form exceeds kMaxObjectBytes
 //   kCorruptedObject         a stored object that does not read back (traced, then skipped)
 //   kBadOptions              report options that cannot be read ("LimitOptions" not a count)
+//   kHistoryLost             a subscription's next change was pruned from the change log
+//   kCorruptedChange         a change-log entry that does not read back: fails the subscription
+//                            that reads it (traced), never the writers or other subscriptions
+//   kBadRetention            a retention setting out of bounds, given or read from the store
 //
 // Objects without a primary key are refused with Kivo::kObjectIdentificationNotFound (0xFC000A).
 //
@@ -44,13 +47,15 @@ inline constexpr uint32_t kBadConnectionString = 0xFC0068;
 inline constexpr uint32_t kNullPattern = 0xFC0069;
 inline constexpr uint32_t kObjectExists = 0xFC006A;
 inline constexpr uint32_t kObjectNotFound = 0xFC006B;
-inline constexpr uint32_t kSubscribeNotSupported = 0xFC006C;
 inline constexpr uint32_t kStoreReadOnly = 0xFC006D;
 inline constexpr uint32_t kStoreExists = 0xFC006E;
 inline constexpr uint32_t kStoreUnusable = 0xFC006F;
 inline constexpr uint32_t kObjectTooLarge = 0xFC0070;
 inline constexpr uint32_t kCorruptedObject = 0xFC0071;
 inline constexpr uint32_t kBadOptions = 0xFC0072;
+inline constexpr uint32_t kHistoryLost = 0xFC0080;
+inline constexpr uint32_t kCorruptedChange = 0xFC0081;
+inline constexpr uint32_t kBadRetention = 0xFC0082;
 
 /// The largest stored form of one object, written or read back.
 inline constexpr size_t kMaxObjectBytes = 16u << 20;

@@ -131,9 +131,9 @@ TEST_F(PostOfficeTest, RefusalsCompleteAtOnce) {
 
     Async::Synchronizer done;
     std::unique_ptr<Kivo::Subscription> subscription;
-    postOffice_->Subscribe(Core::EntryPoint{}, Kivo::ViewSpec{TypePattern(u""), nullptr}, reader,
+    postOffice_->Subscribe(Core::EntryPoint{}, Kivo::ViewSpec{nullptr, nullptr}, reader,
                            subscription, done);
-    EXPECT_EQ(done.Wait().Code(), KivoStore::kSubscribeNotSupported);
+    EXPECT_EQ(done.Wait().Code(), KivoStore::kNullPattern);
     EXPECT_EQ(subscription, nullptr);
 }
 
