@@ -9,7 +9,6 @@
 
 #include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
-#include "enterprise/common/zaph/trace_unit.h"
 #include "platform/store/feed_subscription.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
@@ -21,6 +20,7 @@ using KivoStore::Operation;
 using KivoStore::OperationKind;
 using KivoStoreTest::GuidObject;
 using KivoStoreTest::MakeGuid;
+using KivoStoreTest::PropertyText;
 using KivoStoreTest::RawDatabase;
 using KivoStoreTest::TypePattern;
 using Zaph::View::SharedUnitPtr;
@@ -29,16 +29,6 @@ Common::Guid Numbered(uint32_t number) {
     char text[40];
     std::snprintf(text, sizeof text, "%08X-0000-0000-0000-00000000FEED", number);
     return MakeGuid(text);
-}
-
-// The printed value of a property, "" when absent.
-std::string PropertyText(const SharedUnitPtr& unit, const std::string& name) {
-    const std::string printout = Zaph::Util::TraceUnitToString(*unit, "", true);
-    const size_t at = printout.find(name + " (");
-    if (at == std::string::npos)
-        return "";
-    const size_t value = printout.find(" = ", at) + 3;
-    return printout.substr(value, printout.find('\n', value) - value);
 }
 
 // A disk named `name` whose Count is `count`.

@@ -1,4 +1,5 @@
-// A process killed in the middle of a large batch leaves the store as it was before the batch.
+// A process killed in the middle of a large batch leaves the store, and its change log, as they
+// were before the batch.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -32,6 +33,10 @@ Common::Guid NumberedGuid(uint32_t number) {
         for (int i = 0; i < kBatchSize; ++i) {
             batch->CreateObject(GuidObject(NumberedGuid(1000 + i), i % 2 ? u"Disk" : u"User",
                                            u"imported", static_cast<uint32_t>(i)));
+            if (i % 1000 == 0)  // updates and deletes of the objects from before log too
+                batch->StoreOrUpdate(GuidObject(NumberedGuid(1 + i / 1000 % 2), u"Disk", u"changed",
+                                                static_cast<uint32_t>(i)),
+                                     nullptr);
             if (i + 1 == announceAt && ::write(signal, "k", 1) != 1)
                 _exit(3);
         }
@@ -82,6 +87,12 @@ TEST(InterruptedWriteTest, KilledWriterLeavesTheStoreAsBefore) {
         KivoStoreTest::RawDatabase raw(folder.File("s.db"));
         EXPECT_EQ(raw.Column("PRAGMA integrity_check;"), std::vector<std::string>{"ok"});
         EXPECT_EQ(raw.Column("SELECT count(*) FROM object_types;"), std::vector<std::string>{"2"});
+        // No entry without its change, no change without its entry.
+        EXPECT_EQ(raw.Column("SELECT group_concat(seq || ':' || kind) FROM changes;"),
+                  std::vector<std::string>{"1:0,2:0"});
+        EXPECT_EQ(raw.Column("SELECT count(*) FROM objects o JOIN changes c ON c.id = o.id AND "
+                             "c.after = o.body;"),
+                  std::vector<std::string>{"2"});
     }
 }
 

@@ -10,6 +10,7 @@
 #include "enterprise/common/async/error/chain.h"
 #include "enterprise/common/async/job.h"
 #include "enterprise/common/async/waiting_handler.h"
+#include "enterprise/common/kivo/interfaces/get_object_key.h"
 #include "platform/async_service/platform_service.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/store_library.h"
@@ -110,6 +111,58 @@ TEST_F(PostOfficeTest, ReaderThatThrowsIsTracedAndDeliveryGoesOn) {
     EXPECT_EQ(reader->objects.size(), 2u);
     ASSERT_EQ(traces.errors.size(), 1u);
     EXPECT_EQ(traces.errors[0].Reason().Code(), 0x77u);
+}
+
+// Keeps the changes a subscription reads, as "<type>:<Name or key id>".
+class ChangeLog : public Kivo::SubscriptionReader {
+  public:
+    using Kivo::SubscriptionReader::OnCreated;
+    using Kivo::SubscriptionReader::OnDeleted;
+    using Kivo::SubscriptionReader::OnUpdated;
+    void OnCreated(const SharedUnitPtr& object) override {
+        seen.push_back("0:" + KivoStoreTest::PropertyText(object, "Name"));
+    }
+    void OnUpdated(const SharedUnitPtr&, const SharedUnitPtr& diff) override {
+        seen.push_back("1:" + KivoStoreTest::PropertyText(diff, "Name"));
+    }
+    void OnDeleted(const SharedUnitPtr& key) override {
+        seen.push_back("2:" + Common::ToUtf8(Kivo::GetKeyIdText(*key)));
+    }
+    std::vector<std::string> seen;
+};
+
+TEST_F(PostOfficeTest, SubscriptionDeliversSnapshotThenOneBatchPerRead) {
+    auto reader = std::make_shared<CollectingReader>();
+    Async::Synchronizer subscribed;
+    std::unique_ptr<Kivo::Subscription> subscription;
+    postOffice_->Subscribe(Core::EntryPoint{}, Kivo::ViewSpec{TypePattern(u"Disk"), Limit(2)},
+                           reader, subscription, subscribed);
+    ASSERT_TRUE(subscribed.Wait().IsEmpty());
+    ASSERT_NE(subscription, nullptr);
+    EXPECT_EQ(reader->objects.size(), 2u);  // the limit caps the snapshot only
+
+    auto store = KivoStore::Store::Open(folder_.WideFile("s.db"));
+    store->Apply({{KivoStore::OperationKind::UpdateObject,
+                   GuidObject(MakeGuid("00000005-0000-0000-0000-000000000000"), u"Disk", u"m")},
+                  {KivoStore::OperationKind::DeleteObject,
+                   GuidObject(MakeGuid("00000001-0000-0000-0000-000000000000"), u"Disk", u"")}});
+    ChangeLog changes;
+    Async::Synchronizer read;
+    subscription->Read(changes, read);
+    EXPECT_TRUE(read.Wait().IsEmpty());
+    EXPECT_EQ(changes.seen,
+              (std::vector<std::string>{"1:m", "2:00000001-0000-0000-0000-000000000000"}));
+
+    // A waiting read ends at once when canceled, and when the subscription goes.
+    Async::Synchronizer canceled;
+    std::shared_ptr<Async::Job> job = subscription->Read(changes, canceled);
+    job->Cancel();
+    EXPECT_TRUE(Async::IsCanceled(canceled.Wait()));
+    Async::Synchronizer orphaned;
+    subscription->Read(changes, orphaned);
+    subscription.reset();
+    EXPECT_TRUE(Async::IsCanceled(orphaned.Wait()));
+    EXPECT_EQ(changes.seen.size(), 2u);
 }
 
 TEST_F(PostOfficeTest, RefusalsCompleteAtOnce) {

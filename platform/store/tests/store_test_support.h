@@ -12,6 +12,7 @@
 
 #include "core/common/guid.h"
 #include "core/common/trace.h"
+#include "enterprise/common/zaph/trace_unit.h"
 #include "enterprise/common/zaph/unit_builder.h"
 #include "enterprise/common/zaph/view.h"
 
@@ -140,6 +141,16 @@ inline Zaph::View::SharedUnitPtr TypePattern(std::u16string_view type) {
     else
         builder.Composite().Trait("Is").String(type).End();
     return Zaph::View::SharedUnitPtr(builder.End().TakeResult());
+}
+
+/// The printed value of the first property `name` of `unit`, "" when there is none.
+inline std::string PropertyText(const Zaph::View::SharedUnitPtr& unit, const std::string& name) {
+    const std::string printout = Zaph::Util::TraceUnitToString(*unit, "", true);
+    const size_t at = printout.find(name + " (");
+    if (at == std::string::npos)
+        return "";
+    const size_t value = printout.find(" = ", at) + 3;
+    return printout.substr(value, printout.find('\n', value) - value);
 }
 
 /// Collects the errors traced while it lives (every level).
