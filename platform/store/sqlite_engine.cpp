@@ -166,7 +166,9 @@ class SqliteEngine final : public Engine {
                                 "KIVO: The store '" + target_.engineName + "' has layout " +
                                     std::to_string(version) + "; this program knows up to " +
                                     std::to_string(kSchemaVersion) + ".");
-        if (version < kSchemaVersion && target_.readOnly)
+        // Reports need layout 2; only the change feed needs layout 3, so a read-only open of
+        // layout 2 still reports, and its feed asks for the migration (RequireChangeLog).
+        if (version < kSchemaVersion && target_.readOnly && version < 2)
             throw Common::Error(
                 COMMON_PLACE("KivoStore::SqliteEngine::Attach"), kStoreNeedsMigration,
                 "KIVO: The store '" + target_.engineName + "' has the earlier layout " +
@@ -176,7 +178,8 @@ class SqliteEngine final : public Engine {
             Execute(COMMON_PLACE("KivoStore::SqliteEngine::Attach"), "PRAGMA journal_mode=WAL;");
         Execute(COMMON_PLACE("KivoStore::SqliteEngine::Attach"),
                 target_.readOnly ? kReaderPragmas : kWriterPragmas);
-        if (version < kSchemaVersion)
+        layout_ = target_.readOnly ? version : kSchemaVersion;
+        if (version < kSchemaVersion && !target_.readOnly)
             Migrate(version, typesOf);
         Prepare();
     }
@@ -264,10 +267,19 @@ class SqliteEngine final : public Engine {
 
     void AppendChange(const ChangeRecord& change) override { log_->Append(change, NowMs()); }
     void PruneChanges(int64_t nowMs) override { log_->Prune(nowMs); }
-    Retention ReadRetention() override { return log_->ReadRetention(); }
+    Retention ReadRetention() override {
+        RequireChangeLog();
+        return log_->ReadRetention();
+    }
     void WriteRetention(const Retention& retention) override { log_->WriteRetention(retention); }
-    FeedMarks ReadFeedMarks() override { return log_->ReadMarks(); }
-    std::unique_ptr<ChangeCursor> ScanChanges(uint64_t after) override { return log_->Scan(after); }
+    FeedMarks ReadFeedMarks() override {
+        RequireChangeLog();
+        return log_->ReadMarks();
+    }
+    std::unique_ptr<ChangeCursor> ScanChanges(uint64_t after) override {
+        RequireChangeLog();
+        return log_->Scan(after);
+    }
 
     void BeginRead() override {
         Execute(COMMON_PLACE("KivoStore::SqliteEngine::BeginRead"), "BEGIN;");
@@ -293,6 +305,7 @@ class SqliteEngine final : public Engine {
             return nullptr;
         ConnectionTarget readerTarget = target_;
         auto reader = std::make_unique<SqliteEngine>(readerTarget, options_);
+        reader->layout_ = layout_;
         reader->Connect(false);
         reader->Execute(COMMON_PLACE("KivoStore::SqliteEngine::OpenReader"), kReaderPragmas);
         reader->Prepare();
@@ -314,6 +327,16 @@ class SqliteEngine final : public Engine {
     }
 
   private:
+    void RequireChangeLog() const {
+        if (layout_ < 3)
+            throw Common::Error(COMMON_PLACE("KivoStore::SqliteEngine::RequireChangeLog"),
+                                kStoreNeedsMigration,
+                                "KIVO: The store '" + target_.engineName + "' has the layout " +
+                                    std::to_string(layout_) +
+                                    ", without the change log that subscriptions read; open it "
+                                    "read-write once (kivo_store) to migrate it.");
+    }
+
     struct Statements {
         Statement begin, commit, selectObject, writeObject, deleteObject, addType, removeType;
     };
@@ -450,6 +473,9 @@ class SqliteEngine final : public Engine {
     sqlite3* db_ = nullptr;
     std::unique_ptr<Statements> statements_;
     std::unique_ptr<SqliteChangeLog> log_;
+    // The layout of the store as this connection sees it (earlier than kSchemaVersion only
+    // when opened read-only).
+    int layout_ = kSchemaVersion;
 };
 
 bool SqliteCursor::Next() {

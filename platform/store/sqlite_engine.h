@@ -8,8 +8,9 @@
 //   changes(seq, ...)               the change log (sqlite_change_log.h)  [since version 3]
 // Version 1 kept the objects only; opening a version-1 store read-write adds the type table and
 // fills it from the objects (BodyTypes). Version 2 had no change log; migrating adds an empty one
-// with the default retention. A read-only open of it fails with kStoreNeedsMigration;
-// a store of a later version fails with kStoreTooNew.
+// with the default retention. A read-only open of a version-1 store fails with
+// kStoreNeedsMigration; one of a version-2 store reports, and its change feed fails with
+// kStoreNeedsMigration. A store of a later version fails with kStoreTooNew.
 //
 // The store runs in WAL mode with synchronous=NORMAL: a transaction is all or nothing even when
 // the process dies in the middle of it, readers never wait for the writer, and a writer waits

@@ -292,10 +292,20 @@ TEST(FeedMigrationTest, LayoutTwoGainsAnEmptyLogAndKeepsItsObjects) {
                   .Execute("DROP TABLE changes; DELETE FROM kivo_store WHERE name <> 'layout';"
                            "PRAGMA user_version=2;"),
               SQLITE_OK);
+    // Read-only, it still reports; only its feed needs the migration, and nothing is written.
     const std::string uri = "file:" + folder.File("old.db") + "?mode=ro";
-    EXPECT_EQ(
-        FailureOf([&] { (void)KivoStore::Store::Open(std::u16string(uri.begin(), uri.end())); }),
-        KivoStore::kStoreNeedsMigration);
+    auto readOnly = KivoStore::Store::Open(std::u16string(uri.begin(), uri.end()));
+    size_t reported = 0;
+    readOnly->Report(*TypePattern(u""), 0, [&](const SharedUnitPtr&) { ++reported; });
+    EXPECT_EQ(reported, 1u);
+    EXPECT_EQ(FailureOf([&] {
+                  (void)FeedSubscription::Start(readOnly, TypePattern(u""), 0,
+                                                [](const SharedUnitPtr&) {});
+              }),
+              KivoStore::kStoreNeedsMigration);
+    readOnly.reset();
+    EXPECT_EQ(RawDatabase(folder.File("old.db")).Column("PRAGMA user_version;"),
+              std::vector<std::string>{"2"});
 
     auto store = KivoStore::Store::Open(folder.WideFile("old.db"));
     EXPECT_EQ(RawDatabase(folder.File("old.db")).Column("PRAGMA user_version;"),
