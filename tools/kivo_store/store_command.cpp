@@ -17,13 +17,15 @@
 #include "enterprise/common/zaph/unit_factory.h"
 #include "platform/store/store.h"
 #include "platform/store/store_errors.h"
+#include "tools/kivo_store/retention_command.h"
 
 namespace KivoStoreTool {
 namespace {
 
 constexpr const char* kUsageText =
     "KIVO: usage: kivo_store <connection> create | put [--create] <object>... | update "
-    "<object>... | delete <object>... | import [--create] [<file>...]";
+    "<object>... | delete <object>... | import [--create] [<file>...] | retention "
+    "[age=<seconds>] [entries=<count>]";
 
 Common::Error Usage(const Common::SourceLocation& place) {
     return Common::Error(place, kUsage, kUsageText);
@@ -62,8 +64,9 @@ Command ParseCommand(int argc, char** argv) {
     }
     const bool known = command.verb == "create" || command.verb == "put" ||
                        command.verb == "update" || command.verb == "delete" ||
-                       command.verb == "import";
-    const bool takesObjects = command.verb != "create" && command.verb != "import";
+                       command.verb == "import" || command.verb == "retention";
+    const bool takesObjects =
+        command.verb != "create" && command.verb != "import" && command.verb != "retention";
     if (!known || (command.verb == "create" && (!command.arguments.empty() || command.create)) ||
         (takesObjects && command.arguments.empty()) ||
         (command.create && command.verb != "put" && command.verb != "import"))
@@ -177,6 +180,10 @@ void Execute(const Command& command, std::ostream& out) {
     if (command.verb == "create") {
         KivoStore::CreateStore(command.connection);
         WriteOut(out, "created the store " + Common::ToUtf8(command.connection) + "\n");
+        return;
+    }
+    if (command.verb == "retention") {
+        WriteOut(out, RunRetention(command.connection, command.arguments));
         return;
     }
     const std::vector<Input> inputs = ReadInputs(command);

@@ -5,6 +5,7 @@
 //   kivo_store <connection> update <object>...
 //   kivo_store <connection> delete <object or key>...
 //   kivo_store <connection> import [--create] [<file>...]
+//   kivo_store <connection> retention [age=<seconds>] [entries=<count>]   (retention_command.h)
 //
 // Objects are written in the unit construction text format, one per argument, or any number
 // in each file ("-" or no file at all: standard input). Every command applies all of its objects
