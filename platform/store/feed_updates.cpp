@@ -53,6 +53,9 @@ std::optional<Kivo::ViewManagement::ViewUpdate> DecideUpdate(const ChangeCursor&
     if (change.Id().size() != std::tuple_size_v<ObjectId>)
         throw Corrupted(COMMON_PLACE("KivoStore::DecideUpdate"), sequence, "its id is damaged");
     const auto changeKind = static_cast<ChangeKind>(kind);
+    // The delete of a stored object that did not read back: no view ever held it.
+    if (changeKind == ChangeKind::Deleted && change.Before().empty())
+        return std::nullopt;
     const Zaph::View::SharedUnitPtr before =
         changeKind == ChangeKind::Created ? nullptr
                                           : ReadLogged(sequence, change.Before(), "old body");

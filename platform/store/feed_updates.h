@@ -7,6 +7,8 @@
 //   in it before, not after (or deleted)  Type 2 (deleted): Key = Kivo::GetObjectKey of the old
 //                                         object, no PackedUpdate
 //   in it neither before nor after        nothing
+// A stored object that does not read back is in no view: writers log its replacement as a
+// creation and its delete without the old body, which delivers nothing.
 // So the keys of updates and deletes are the keys of the same object in reports and creations.
 // A log entry that does not read back (a kind out of range, a damaged id, a body or diff beyond
 // kMaxObjectBytes or not a unit, an update without its diff) throws kCorruptedChange naming the

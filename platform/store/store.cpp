@@ -175,7 +175,12 @@ Zaph::View::SharedUnitPtr WriteBatch::UpdateObject(const Zaph::View::SharedUnitP
         return nullptr;
     }
     Write(id, *object, TypesOrNone(old));
-    Log(ChangeKind::Updated, id, *Kivo::GetObjectKey(object), before_, scratch_, diff.get());
+    // Readers never saw a stored version that does not read back (reports skip it), so
+    // replacing it is to them a creation.
+    if (old != nullptr)
+        Log(ChangeKind::Updated, id, *Kivo::GetObjectKey(object), before_, scratch_, diff.get());
+    else
+        Log(ChangeKind::Created, id, *Kivo::GetObjectKey(object), {}, scratch_, nullptr);
     ++counts_.updated;
     return diff;
 }
@@ -206,9 +211,11 @@ void WriteBatch::DeleteObject(const Zaph::View::SharedUnitPtr& objectOrKey) {
     engine_.DeleteObject(id);
     for (const std::u16string& type : TypesOrNone(old))
         engine_.RemoveType(id, type);
-    // A stored version that does not read back is keyed as the caller named it.
-    Log(ChangeKind::Deleted, id, *Kivo::GetObjectKey(old != nullptr ? old : objectOrKey), before_,
-        {}, nullptr);
+    // A stored version that does not read back, which no reader saw, is logged without its
+    // body and keyed as the caller named it.
+    Log(ChangeKind::Deleted, id, *Kivo::GetObjectKey(old != nullptr ? old : objectOrKey),
+        old != nullptr ? std::span<const uint8_t>(before_) : std::span<const uint8_t>(), {},
+        nullptr);
     ++counts_.deleted;
 }
 

@@ -253,6 +253,24 @@ TEST_F(FeedTest, DamagedEntryFailsOnlyTheSubscriptionThatReadsIt) {
     }
 }
 
+TEST_F(FeedTest, StoredObjectThatDoesNotReadBackIsInNoView) {
+    store_->Apply({{OperationKind::CreateObject, Disk(1, u"a")},
+                   {OperationKind::CreateObject, Disk(2, u"b")}});
+    const char* damage = "UPDATE objects SET body = substr(body, 1, 20);";
+    ASSERT_EQ(RawDatabase(folder_.File("s.db")).Execute(damage), SQLITE_OK);
+    KivoStoreTest::TraceCollector traces;
+    std::vector<SharedUnitPtr> snapshot;
+    std::unique_ptr<FeedSubscription> subscription = Subscribe(TypePattern(u""), &snapshot);
+    EXPECT_TRUE(snapshot.empty());
+    // Mending one is its creation to the view; deleting the other delivers nothing.
+    store_->Apply({{OperationKind::StoreOrUpdate, Disk(1, u"mended")},
+                   {OperationKind::DeleteObject, Disk(2, u"")}});
+    const FeedSubscription::Updates updates = subscription->ReadPending();
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].Type, 0u);
+    EXPECT_EQ(PropertyText(updates[0].Key, "Name"), "mended");
+}
+
 TEST_F(FeedTest, WaitingReadEndsAtOnceWhenCanceled) {
     std::unique_ptr<FeedSubscription> subscription = Subscribe(TypePattern(u""));
     std::atomic<bool> canceled{false};
