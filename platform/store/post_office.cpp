@@ -2,13 +2,13 @@
 
 #include <atomic>
 #include <limits>
-#include <mutex>
 
 #include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/async/finished_job.h"
 #include "enterprise/common/async/work.h"
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
 #include "enterprise/common/zaph/value_access.h"
+#include "platform/store/cancelable_job.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/store_subscription.h"
 
@@ -103,34 +103,6 @@ class ReportWork final : public Async::Work {
     std::atomic<bool> canceled_{false};
 };
 
-// The job of a report: canceling it stops the work between objects, or before it starts.
-class ReportJob final : public Async::BaseJob {
-  public:
-    explicit ReportJob(std::shared_ptr<ReportWork> work) : work_(std::move(work)) {}
-
-    void Start(Async::ActionHandler& handler) {
-        std::shared_ptr<Async::Job> started = Async::ExecuteWork(work_, handler);
-        std::lock_guard<std::mutex> guard(mutex_);
-        started_ = std::move(started);
-    }
-
-    void Cancel() override {
-        work_->Cancel();
-        std::shared_ptr<Async::Job> started;
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            started = started_;
-        }
-        if (started != nullptr)
-            started->Cancel();
-    }
-
-  private:
-    const std::shared_ptr<ReportWork> work_;
-    std::mutex mutex_;
-    std::shared_ptr<Async::Job> started_;
-};
-
 class StorePostOffice final : public Kivo::PostOffice {
   public:
     explicit StorePostOffice(std::shared_ptr<Store> store) : store_(std::move(store)) {}
@@ -177,8 +149,9 @@ class StorePostOffice final : public Kivo::PostOffice {
         } catch (const Common::Error& error) {
             return Async::AlreadyFailedJob(handler, error);
         }
-        auto job = std::make_shared<ReportJob>(
-            std::make_shared<ReportWork>(store_, spec.Pattern, reader, limit));
+        // Canceling stops the work between objects, or before it starts.
+        auto work = std::make_shared<ReportWork>(store_, spec.Pattern, reader, limit);
+        auto job = std::make_shared<CancelableJob>(work, [work] { work->Cancel(); });
         job->Start(handler);
         return job;
     }

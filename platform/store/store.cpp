@@ -389,8 +389,7 @@ std::shared_ptr<FeedWatch> Store::Watch() {
     return FeedWatch::Acquire(watchKey_, walPath_, [this] { return engine_->OpenReader(); });
 }
 
-uint64_t Store::Snapshot(Engine* reader, const Zaph::View::Unit& pattern, uint64_t limit,
-                         const ObjectSink& sink, const std::atomic<bool>* canceled) {
+void Store::InReadTransaction(Engine* reader, const std::function<void(Engine&)>& body) {
     std::unique_lock<std::mutex> lock;
     if (reader == nullptr)
         lock = std::unique_lock<std::mutex>(mutex_);
@@ -400,41 +399,43 @@ uint64_t Store::Snapshot(Engine* reader, const Zaph::View::Unit& pattern, uint64
         Engine& engine;
         ~Ending() { engine.EndRead(); }
     } ending{engine};
-    uint64_t delivered = 0;
-    ForEachMatch(engine, pattern, canceled,
-                 [&](const ObjectId&, const Zaph::View::SharedUnitPtr& object) {
-                     sink(object);
-                     ++delivered;
-                     return limit != 0 && delivered >= limit;
-                 });
-    return engine.ReadFeedMarks().last;
+    body(engine);
+}
+
+uint64_t Store::Snapshot(Engine* reader, const Zaph::View::Unit& pattern, uint64_t limit,
+                         const ObjectSink& sink, const std::atomic<bool>* canceled) {
+    uint64_t last = 0;
+    InReadTransaction(reader, [&](Engine& engine) {
+        uint64_t delivered = 0;
+        ForEachMatch(engine, pattern, canceled,
+                     [&](const ObjectId&, const Zaph::View::SharedUnitPtr& object) {
+                         sink(object);
+                         ++delivered;
+                         return limit != 0 && delivered >= limit;
+                     });
+        last = engine.ReadFeedMarks().last;
+    });
+    return last;
 }
 
 void Store::ReadChanges(Engine* reader, uint64_t after,
                         const std::function<bool(const ChangeCursor& change)>& onChange) {
-    std::unique_lock<std::mutex> lock;
-    if (reader == nullptr)
-        lock = std::unique_lock<std::mutex>(mutex_);
-    Engine& engine = reader != nullptr ? *reader : *engine_;
-    engine.BeginRead();
-    struct Ending {
-        Engine& engine;
-        ~Ending() { engine.EndRead(); }
-    } ending{engine};
-    const FeedMarks marks = engine.ReadFeedMarks();
-    if (after + 1 < marks.prunedBelow)
-        throw Common::Error(COMMON_PLACE("KivoStore::Store::ReadChanges"), kHistoryLost,
-                            "KIVO: The changes after " + std::to_string(after) +
-                                " were pruned from the store's change log (it keeps from " +
-                                std::to_string(marks.prunedBelow) +
-                                "); subscribe again to start from the present state.");
-    if (after >= marks.last)
-        return;
-    std::unique_ptr<ChangeCursor> cursor = engine.ScanChanges(after);
-    while (cursor->Next()) {
-        if (!onChange(*cursor))
+    InReadTransaction(reader, [&](Engine& engine) {
+        const FeedMarks marks = engine.ReadFeedMarks();
+        if (after + 1 < marks.prunedBelow)
+            throw Common::Error(COMMON_PLACE("KivoStore::Store::ReadChanges"), kHistoryLost,
+                                "KIVO: The changes after " + std::to_string(after) +
+                                    " were pruned from the store's change log (it keeps from " +
+                                    std::to_string(marks.prunedBelow) +
+                                    "); subscribe again to start from the present state.");
+        if (after >= marks.last)
             return;
-    }
+        std::unique_ptr<ChangeCursor> cursor = engine.ScanChanges(after);
+        while (cursor->Next()) {
+            if (!onChange(*cursor))
+                return;
+        }
+    });
 }
 
 }  // namespace KivoStore

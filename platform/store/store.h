@@ -169,6 +169,9 @@ class Store final : public Kivo::CustomizableStore {
   private:
     friend class WriteBatch;
     Store(std::u16string connection, std::unique_ptr<Engine> engine);
+    // Runs `body` in one read transaction of `reader`, or of the store's engine (under its
+    // lock) when `reader` is null.
+    void InReadTransaction(Engine* reader, const std::function<void(Engine&)>& body);
     // Wakes the subscriptions after a batch that logged changes was committed.
     void AfterCommit() noexcept;
 

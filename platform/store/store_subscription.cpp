@@ -7,40 +7,11 @@
 #include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/async/work.h"
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
+#include "platform/store/cancelable_job.h"
 #include "platform/store/feed_subscription.h"
 
 namespace KivoStore {
 namespace {
-
-// Runs a Work as a job that can be canceled before and while it runs.
-class CancelableJob final : public Async::BaseJob {
-  public:
-    CancelableJob(std::shared_ptr<Async::Work> work, std::function<void()> cancel)
-        : work_(std::move(work)), cancel_(std::move(cancel)) {}
-
-    void Start(Async::ActionHandler& handler) {
-        std::shared_ptr<Async::Job> started = Async::ExecuteWork(work_, handler);
-        std::lock_guard<std::mutex> guard(mutex_);
-        started_ = std::move(started);
-    }
-
-    void Cancel() override {
-        cancel_();
-        std::shared_ptr<Async::Job> started;
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            started = started_;
-        }
-        if (started != nullptr)
-            started->Cancel();
-    }
-
-  private:
-    const std::shared_ptr<Async::Work> work_;
-    const std::function<void()> cancel_;
-    std::mutex mutex_;
-    std::shared_ptr<Async::Job> started_;
-};
 
 // What a subscription and its running read share.
 struct Shared {
