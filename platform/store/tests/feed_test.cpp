@@ -50,15 +50,7 @@ SharedUnitPtr HotDisks() {
                              .TakeResult());
 }
 
-template <class F>
-uint32_t FailureOf(F&& call) {
-    try {
-        call();
-    } catch (const Common::Error& error) {
-        return error.Code();
-    }
-    return 0;
-}
+using KivoStoreTest::FailureOf;
 
 class FeedTest : public ::testing::Test {
   protected:

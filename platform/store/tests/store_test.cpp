@@ -33,15 +33,7 @@ const Common::Guid kFirst = MakeGuid("0000000A-0000-0000-0000-000000000000");
 const Common::Guid kSecond = MakeGuid("000000B0-0000-0000-0000-000000000000");
 const Common::Guid kThird = MakeGuid("FFFFFFFF-0000-0000-0000-000000000001");
 
-template <class F>
-uint32_t FailureOf(F&& call) {
-    try {
-        call();
-    } catch (const Common::Error& error) {
-        return error.Code();
-    }
-    return 0;
-}
+using KivoStoreTest::FailureOf;
 
 class StoreTest : public ::testing::Test {
   protected:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/common/error/error.h"
 #include "core/common/guid.h"
 #include "core/common/trace.h"
 #include "enterprise/common/zaph/trace_unit.h"
@@ -178,5 +179,16 @@ class TraceCollector {
     Common::TraceErrorSink previousSink_ = nullptr;
     uint32_t previousLevel_ = 0;
 };
+
+/// The code of the Common::Error that `call` throws; 0 when it throws none.
+template <class F>
+uint32_t FailureOf(F&& call) {
+    try {
+        call();
+    } catch (const Common::Error& error) {
+        return error.Code();
+    }
+    return 0;
+}
 
 }  // namespace KivoStoreTest

@@ -2,31 +2,17 @@
 // errors and bad values the store's refusal, and neither changes the store.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
-#include "tools/kivo_store/store_command.h"
+#include "tools/kivo_store/tests/tool_runner_support.h"
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string output;
-};
-
-Outcome RunTool(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "kivo_store");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    std::ostringstream out;
-    const int status =
-        KivoStoreTool::Run(static_cast<int>(argv.size()), argv.data(), {out, out, false});
-    return {status, out.str()};
-}
+using KivoStoreToolTest::Outcome;
+using KivoStoreToolTest::RunTool;
 
 TEST(RetentionCommandTest, ShowsChangesAndRefuses) {
     KivoStoreTest::ScratchFolder folder;

@@ -1,9 +1,6 @@
-#include "tools/kivo_store/store_command.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,25 +8,12 @@
 #include "platform/store/store.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
+#include "tools/kivo_store/tests/tool_runner_support.h"
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string output;
-};
-
-Outcome RunTool(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "kivo_store");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    // Errors go to the same stream as the counts, as they reach a terminal.
-    std::ostringstream out;
-    const int status =
-        KivoStoreTool::Run(static_cast<int>(argv.size()), argv.data(), {out, out, false});
-    return {status, out.str()};
-}
+using KivoStoreToolTest::Outcome;
+using KivoStoreToolTest::RunTool;
 
 size_t CountObjects(const std::u16string& connection) {
     size_t count = 0;
