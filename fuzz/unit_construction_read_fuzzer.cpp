@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/error/error.h"
@@ -17,20 +18,10 @@
 
 namespace {
 
-class BytesReader final : public Utils::DataReader {
-  public:
-    BytesReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    void ReadData(std::vector<uint8_t>& bytes) override { bytes.assign(data_, data_ + size_); }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-};
-
 // The written texts of the units that ReadEach delivers, and the error that ended it.
 std::vector<std::u16string> ReadEach(const uint8_t* data, size_t size, Utils::ReadMode mode,
                                      Common::Error& error) {
-    BytesReader reader(data, size);
+    Utils::BytesReader reader(std::string_view(reinterpret_cast<const char*>(data), size));
     std::vector<Zaph::Construction::UnitPtr> units;
     try {
         Utils::UnitConstructionFormat::ReadEach(
@@ -69,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::ostringstream trace;
     Utils::UnitConstructionFormat format(trace);
-    BytesReader reader(data, size);
+    Utils::BytesReader reader(std::string_view(reinterpret_cast<const char*>(data), size));
     Zaph::Construction::UnitPtr unit;
     try {
         unit = format.Read(reader, Zaph::Construction::DefaultUnitFactory());

@@ -82,16 +82,6 @@ struct Input {
     std::vector<uint8_t> bytes;
 };
 
-// A data reader over bytes already read.
-class BytesReader final : public Utils::DataReader {
-  public:
-    explicit BytesReader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-    void ReadData(std::vector<uint8_t>& bytes) override { bytes = bytes_; }
-
-  private:
-    const std::vector<uint8_t>& bytes_;
-};
-
 // The bytes of the file `name` ("-": standard input). A name that is not UTF-8 is refused: the
 // file layer would open another name.
 std::vector<uint8_t> ReadFile(const std::string& name) {
@@ -136,7 +126,8 @@ std::vector<Input> ReadInputs(const Command& command) {
 // error of the text is raised inside one of the same code that names the input, so the exit
 // status is the text format's; errors of the store pass as they are.
 size_t ApplyUnits(const Input& input, const std::string& verb, KivoStore::WriteBatch& batch) {
-    BytesReader reader(input.bytes);
+    Utils::BytesReader reader(
+        std::string_view(reinterpret_cast<const char*>(input.bytes.data()), input.bytes.size()));
     bool applying = false;
     try {
         return Utils::UnitConstructionFormat::ReadEach(

@@ -3,6 +3,8 @@
 //   DataReader          the interface
 //   InMemoryDataReader  a text held in memory (pattern and options given on the command line),
 //                       handed over as UTF-8
+//   BytesReader         bytes already in memory (an input read earlier, a fuzzer's data),
+//                       handed over as they are
 //   FileReader          a whole file (file_io.h)
 //
 // A reader decides the bytes; it decodes nothing. The format interprets them.
@@ -12,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/noncopyable.h"
@@ -37,6 +40,20 @@ class InMemoryDataReader final : public DataReader {
 
   private:
     const std::u16string text_;
+};
+
+/// A reader over bytes held elsewhere, which must outlive it: hands them over unchanged. Never
+/// fails.
+class BytesReader final : public DataReader {
+  public:
+    explicit BytesReader(std::string_view bytes) : bytes_(bytes) {}
+
+    void ReadData(std::vector<uint8_t>& bytes) override {
+        bytes.assign(bytes_.begin(), bytes_.end());
+    }
+
+  private:
+    const std::string_view bytes_;
 };
 
 }  // namespace Utils

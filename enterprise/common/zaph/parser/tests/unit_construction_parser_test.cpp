@@ -16,17 +16,7 @@
 
 namespace {
 
-// Hands over fixed bytes, which may be any bytes at all.
-class BytesReader final : public Utils::DataReader {
-  public:
-    explicit BytesReader(std::string_view bytes) : bytes_(bytes) {}
-    void ReadData(std::vector<uint8_t>& bytes) override {
-        bytes.assign(bytes_.begin(), bytes_.end());
-    }
-
-  private:
-    std::string bytes_;
-};
+using Utils::BytesReader;
 
 struct Outcome {
     std::string unit;  // the unit's printout; "none" for no unit, "error" after an error

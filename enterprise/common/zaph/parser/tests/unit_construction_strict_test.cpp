@@ -20,16 +20,7 @@ namespace {
 
 using Utils::ReadMode;
 
-class BytesReader final : public Utils::DataReader {
-  public:
-    explicit BytesReader(std::string_view bytes) : bytes_(bytes) {}
-    void ReadData(std::vector<uint8_t>& bytes) override {
-        bytes.assign(bytes_.begin(), bytes_.end());
-    }
-
-  private:
-    std::string bytes_;
-};
+using Utils::BytesReader;
 
 struct Outcome {
     std::vector<std::string> units;  // printouts of the units delivered
