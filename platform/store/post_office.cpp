@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <limits>
+#include <string>
 
 #include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/async/finished_job.h"
@@ -103,6 +104,21 @@ class ReportWork final : public Async::Work {
     std::atomic<bool> canceled_{false};
 };
 
+// The "LimitOptions" count of a `what` ("report", "subscription") of `spec` for `reader`; raises
+// why it cannot start: no pattern, no reader, or a limit that is not a count.
+uint64_t CheckedLimit(const char* what, const Kivo::ViewSpec& spec,
+                      const std::shared_ptr<Kivo::ReportReader>& reader) {
+    if (spec.Pattern == nullptr)
+        throw Common::Error(COMMON_PLACE("KivoStore::CheckedLimit"), kNullPattern,
+                            std::string("KIVO: A ") + what +
+                                " needs a pattern; a Nil pattern without traits (.Nil().End()) "
+                                "selects every object.");
+    if (reader == nullptr)
+        throw Common::Error(COMMON_PLACE("KivoStore::CheckedLimit"), kBadOptions,
+                            std::string("KIVO: A ") + what + " needs a reader.");
+    return ReportLimit(spec.Options);
+}
+
 class StorePostOffice final : public Kivo::PostOffice {
   public:
     explicit StorePostOffice(std::shared_ptr<Store> store) : store_(std::move(store)) {}
@@ -111,19 +127,9 @@ class StorePostOffice final : public Kivo::PostOffice {
                                           const std::shared_ptr<Kivo::ReportReader>& reader,
                                           std::unique_ptr<Kivo::Subscription>& subscription,
                                           Async::ActionHandler& handler) override {
-        if (spec.Pattern == nullptr)
-            return Async::AlreadyFailedJob(
-                handler,
-                Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Subscribe"), kNullPattern,
-                              "KIVO: A subscription needs a pattern; a Nil pattern without "
-                              "traits (.Nil().End()) selects every object."));
-        if (reader == nullptr)
-            return Async::AlreadyFailedJob(
-                handler, Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Subscribe"),
-                                       kBadOptions, "KIVO: A subscription needs a reader."));
         uint64_t limit = 0;
         try {
-            limit = ReportLimit(spec.Options);
+            limit = CheckedLimit("subscription", spec, reader);
         } catch (const Common::Error& error) {
             return Async::AlreadyFailedJob(handler, error);
         }
@@ -133,19 +139,9 @@ class StorePostOffice final : public Kivo::PostOffice {
     std::shared_ptr<Async::Job> Report(const Core::EntryPoint&, const Kivo::ViewSpec& spec,
                                        const std::shared_ptr<Kivo::ReportReader>& reader,
                                        Async::ActionHandler& handler) override {
-        if (spec.Pattern == nullptr)
-            return Async::AlreadyFailedJob(
-                handler,
-                Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Report"), kNullPattern,
-                              "KIVO: A report needs a pattern; a Nil pattern without "
-                              "traits (.Nil().End()) selects every object."));
-        if (reader == nullptr)
-            return Async::AlreadyFailedJob(
-                handler, Common::Error(COMMON_PLACE("KivoStore::StorePostOffice::Report"),
-                                       kBadOptions, "KIVO: A report needs a reader."));
         uint64_t limit = 0;
         try {
-            limit = ReportLimit(spec.Options);
+            limit = CheckedLimit("report", spec, reader);
         } catch (const Common::Error& error) {
             return Async::AlreadyFailedJob(handler, error);
         }
