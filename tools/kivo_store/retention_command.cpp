@@ -15,8 +15,8 @@ namespace {
 Common::Error RetentionUsage(const Common::SourceLocation& place, const std::string& why) {
     return Common::Error(place, kUsage,
                          "KIVO: " + why +
-                             "; usage: kivo_store <connection> retention [age=<seconds>] "
-                             "[entries=<count>]");
+                             "; usage: kivo_store <connection> create | retention "
+                             "[age=<seconds>] [entries=<count>]");
 }
 
 // The decimal number `text`, digits only; nothing for anything else or past 2^64 - 1.
@@ -37,8 +37,8 @@ std::optional<uint64_t> Decimal(std::string_view text) {
 
 }  // namespace
 
-std::string RunRetention(const std::u16string& connection,
-                         const std::vector<std::string>& arguments) {
+KivoStore::Retention ApplyRetentionWords(KivoStore::Retention retention,
+                                         const std::vector<std::string>& arguments) {
     std::optional<uint64_t> age;
     std::optional<uint64_t> entries;
     for (const std::string& argument : arguments) {
@@ -59,16 +59,23 @@ std::string RunRetention(const std::u16string& connection,
                 COMMON_PLACE("KivoStoreTool::RunRetention"),
                 "'" + argument.substr(equals + 1) + "' is not a decimal number below 2^64");
     }
+    // Past the store's bound every age is refused alike, so a huge one is cut to fit.
+    if (age.has_value())
+        retention.age =
+            std::chrono::seconds(static_cast<int64_t>(std::min<uint64_t>(*age, LLONG_MAX / 1000)));
+    if (entries.has_value())
+        retention.entries = *entries;
+    return retention;
+}
+
+std::string RunRetention(const std::u16string& connection,
+                         const std::vector<std::string>& arguments) {
+    // The words are checked before the store is opened.
+    (void)ApplyRetentionWords({}, arguments);
     std::shared_ptr<KivoStore::Store> store = KivoStore::Store::Open(connection);
     KivoStore::Retention retention = store->GetRetention();
-    if (age.has_value() || entries.has_value()) {
-        // Past the store's bound every age is refused alike, so a huge one is cut to fit.
-        if (age.has_value())
-            retention.age = std::chrono::seconds(
-                static_cast<int64_t>(std::min<uint64_t>(*age, LLONG_MAX / 1000)));
-        if (entries.has_value())
-            retention.entries = *entries;
-        store->SetRetention(retention);
+    if (!arguments.empty()) {
+        store->SetRetention(ApplyRetentionWords(retention, arguments));
         retention = store->GetRetention();
     }
     return "retention: age " + std::to_string(retention.age.count()) + " s, entries " +

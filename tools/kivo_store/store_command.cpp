@@ -23,9 +23,9 @@ namespace KivoStoreTool {
 namespace {
 
 constexpr const char* kUsageText =
-    "KIVO: usage: kivo_store <connection> create | put [--create] <object>... | update "
-    "<object>... | delete <object>... | import [--create] [<file>...] | retention "
-    "[age=<seconds>] [entries=<count>]";
+    "KIVO: usage: kivo_store <connection> create [age=<seconds>] [entries=<count>] | put "
+    "[--create] <object>... | update <object>... | delete <object>... | import [--create] "
+    "[<file>...] | retention [age=<seconds>] [entries=<count>]";
 
 Common::Error Usage(const Common::SourceLocation& place) {
     return Common::Error(place, kUsage, kUsageText);
@@ -67,7 +67,7 @@ Command ParseCommand(int argc, char** argv) {
                        command.verb == "import" || command.verb == "retention";
     const bool takesObjects =
         command.verb != "create" && command.verb != "import" && command.verb != "retention";
-    if (!known || (command.verb == "create" && (!command.arguments.empty() || command.create)) ||
+    if (!known || (command.verb == "create" && command.create) ||
         (takesObjects && command.arguments.empty()) ||
         (command.create && command.verb != "put" && command.verb != "import"))
         throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"));
@@ -169,7 +169,7 @@ void WriteOut(std::ostream& out, const std::string& text) {
 
 void Execute(const Command& command, std::ostream& out) {
     if (command.verb == "create") {
-        KivoStore::CreateStore(command.connection);
+        KivoStore::CreateStore(command.connection, ApplyRetentionWords({}, command.arguments));
         WriteOut(out, "created the store " + Common::ToUtf8(command.connection) + "\n");
         return;
     }

@@ -54,4 +54,15 @@ TEST(RetentionCommandTest, ShowsChangesAndRefuses) {
     EXPECT_NE(RunTool({folder.File("missing.db"), "retention"}).status, 0);
 }
 
+TEST(RetentionCommandTest, CreateTakesTheSameWordsAndMakesNothingWhenRefused) {
+    KivoStoreTest::ScratchFolder folder;
+    const std::string db = folder.File("s.db");
+    for (const char* bad : {"age=x", "entries=0"}) {
+        EXPECT_NE(RunTool({db, "create", bad}).status, 0) << bad;
+        EXPECT_TRUE(folder.Names().empty()) << bad;
+    }
+    ASSERT_EQ(RunTool({db, "create", "entries=3", "age=120"}).status, 0);
+    EXPECT_EQ(RunTool({db, "retention"}).output, "retention: age 120 s, entries 3\n");
+}
+
 }  // namespace
