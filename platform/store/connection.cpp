@@ -134,6 +134,15 @@ ConnectionTarget ParseConnectionString(const std::u16string& connection) {
     return target;
 }
 
+std::u16string DecodeConnectionString(std::string_view text) {
+    std::u16string connection;
+    if (!Common::Utf8ToUtf16(text, connection))
+        throw Common::Error(COMMON_PLACE("KivoStore::DecodeConnectionString"), kBadConnectionString,
+                            "KIVO: The connection string is not valid UTF-8, so it cannot name a "
+                            "store.");
+    return connection;
+}
+
 std::unique_ptr<Engine> OpenEngine(const std::u16string& connection, const OpenOptions& options,
                                    const BodyTypes& typesOf) {
     ConnectionTarget target = ParseConnectionString(connection);

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/store/engine.h"
 
@@ -49,6 +50,10 @@ struct ConnectionTarget {
 /// Reads a connection string; kBadConnectionString for one that names nothing this library
 /// opens (empty, an authority other than localhost, "mode=rwc", an in-memory store read-only).
 ConnectionTarget ParseConnectionString(const std::u16string& connection);
+
+/// A connection string given as narrow text (a command line) in UTF-16. Bytes that are not UTF-8
+/// would reach the store as U+FFFD and so name another file: kBadConnectionString instead.
+[[nodiscard]] std::u16string DecodeConnectionString(std::string_view text);
 
 /// Opens the store `connection` names; see store_errors.h and store_files.h for what can go
 /// wrong. A store of an earlier layout opened read-write is brought up to date first, with

@@ -7,16 +7,13 @@
 #include <string_view>
 #include <vector>
 
-#include "core/common/catalog.h"
 #include "core/common/error/error.h"
 #include "core/common/exit_status.h"
-#include "core/common/message_format.h"
 #include "core/common/text.h"
 #include "enterprise/common/zaph/parser/file_io.h"
 #include "enterprise/common/zaph/parser/unit_construction_format.h"
 #include "enterprise/common/zaph/unit_factory.h"
 #include "platform/store/store.h"
-#include "platform/store/store_errors.h"
 #include "tools/kivo_store/retention_command.h"
 
 namespace KivoStoreTool {
@@ -38,19 +35,6 @@ struct Command {
     std::vector<std::string> arguments;
 };
 
-// The connection string as UTF-16. Bytes that are not UTF-8 would reach the store as U+FFFD and
-// so name another file: such a name is refused.
-std::u16string DecodeConnection(std::string_view text) {
-    std::u16string connection;
-    if (!Common::Utf8ToUtf16(text, connection)) {
-        throw Common::Error(COMMON_PLACE("KivoStoreTool::ParseCommand"),
-                            KivoStore::kBadConnectionString,
-                            "KIVO: The connection string is not valid UTF-8, so it cannot name a "
-                            "store.");
-    }
-    return connection;
-}
-
 Command ParseCommand(int argc, char** argv) {
     if (argc < 3)
         throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"));
@@ -71,7 +55,7 @@ Command ParseCommand(int argc, char** argv) {
         (takesObjects && command.arguments.empty()) ||
         (command.create && command.verb != "put" && command.verb != "import"))
         throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"));
-    command.connection = DecodeConnection(argv[1]);
+    command.connection = KivoStore::DecodeConnectionString(argv[1]);
     return command;
 }
 
@@ -90,15 +74,7 @@ std::vector<uint8_t> ReadFile(const std::string& name) {
         Utils::StandardInputReader().ReadData(bytes);
         return bytes;
     }
-    std::u16string wide;
-    if (!Common::Utf8ToUtf16(name, wide)) {
-        throw Common::Error(COMMON_PLACE("KivoStoreTool::ReadInputs"), Utils::kCannotReadFile,
-                            Common::FormatCatalogMessage(
-                                Common::GetCatalogMessage(Common::kMsgCannotReadFile), {wide}))
-            .Add(Common::Error(COMMON_PLACE("KivoStoreTool::ReadInputs"), Utils::kCannotReadFile,
-                               "The file name is not valid UTF-8."));
-    }
-    Utils::FileReader(wide).ReadData(bytes);
+    Utils::FileReader(Utils::FileNameFromUtf8(name)).ReadData(bytes);
     return bytes;
 }
 

@@ -14,6 +14,7 @@
 #include "core/common/error/error.h"
 #include "core/common/message_format.h"
 #include "core/common/text.h"
+#include "enterprise/common/zaph/parser/unit_construction_parser.h"
 
 namespace Utils {
 namespace {
@@ -200,6 +201,16 @@ Common::Error CannotRead(const Common::SourceLocation& place, std::u16string_vie
 }
 
 }  // namespace
+
+std::u16string FileNameFromUtf8(std::string_view name) {
+    std::u16string wide;
+    if (Common::Utf8ToUtf16(name, wide))
+        return wide;
+    throw CannotRead(COMMON_PLACE("Utils::FileNameFromUtf8"),
+                     UnitConstructionParser::DecodeText(name),
+                     Common::Error(COMMON_PLACE("Utils::FileNameFromUtf8"), kCannotReadFile,
+                                   "The file name is not valid UTF-8."));
+}
 
 void FileReader::ReadData(std::vector<uint8_t>& bytes) {
     try {

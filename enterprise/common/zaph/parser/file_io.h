@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/noncopyable.h"
@@ -75,6 +76,11 @@ class InputFile : private Common::NonCopyable {
   private:
     int descriptor_;
 };
+
+/// A file name given as narrow text (a command line) in UTF-16, for FileReader. A name that is not
+/// UTF-8 could not reach its file through the file layer (which encodes names as UTF-8 again), so
+/// it raises kCannotReadFile ("The file name is not valid UTF-8.") rather than naming another file.
+[[nodiscard]] std::u16string FileNameFromUtf8(std::string_view name);
 
 /// A data reader over the file of the given name.
 class FileReader final : public DataReader {

@@ -6,8 +6,6 @@
 
 #include "core/common/catalog.h"
 #include "core/common/error/error.h"
-#include "core/common/message_format.h"
-#include "core/common/text.h"
 #include "enterprise/common/zaph/parser/file_io.h"
 #include "enterprise/common/zaph/parser/unit_construction_format.h"
 #include "enterprise/common/zaph/parser/unit_construction_parser.h"
@@ -73,20 +71,9 @@ std::u16string SourceOf(const std::string& text, const Utils::InMemoryDataReader
     return DecodeText(text);
 }
 
-// A file name is decoded from UTF-8. A name that is not UTF-8 could not reach its file through
-// the file layer (which encodes names as UTF-8 again), so it is refused as a file that cannot
-// be read rather than opened under another name.
+// A file name is decoded from UTF-8; one that is not UTF-8 is refused.
 std::u16string SourceOf(const std::string& name, const Utils::FileReader*) {
-    std::u16string wide;
-    if (Common::Utf8ToUtf16(name, wide)) {
-        return wide;
-    }
-    throw Common::Error(
-        COMMON_PLACE("MakeViewSpec"), Utils::kCannotReadFile,
-        Common::FormatCatalogMessage(Common::GetCatalogMessage(Common::kMsgCannotReadFile),
-                                     {DecodeText(name)}))
-        .Add(Common::Error(COMMON_PLACE("MakeViewSpec"), Utils::kCannotReadFile,
-                           "The file name is not valid UTF-8."));
+    return Utils::FileNameFromUtf8(name);
 }
 
 // Reads the options (when there are any) and then the pattern, refusing either without a unit.
