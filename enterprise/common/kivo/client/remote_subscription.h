@@ -1,0 +1,98 @@
+// The subscriptions of the remote post offices (remoting.h), and the dispatcher that feeds the
+// channels of a shared remote subscriber.
+//
+//   StandaloneRemoteSubscription  one dynamic view of a version-1 view manager: each Read is one
+//                                 AcquireUpdates exchange; a read that fails closes the view
+//   RemoteSubscriptionDispatcher  one remote subscriber of a connection: it subscribes once,
+//                                 pulls ReadSubscription in a production cycle without pause,
+//                                 splits each reply by "ChannelID" into runs and hands each run
+//                                 to its interest's update cache (update_cache.h)
+//   RemoteChannel                 one interest of that subscriber: a Read checks its cache out; a
+//                                 read that fails removes the interest
+//
+// The service marks every Key it sends with the trait "ChannelID" (DWord), the interest the
+// update belongs to; the channels' readers see the Key without it. A Key that also carries the
+// trait "ChannelCreation", "ChannelRemoval" or "ChannelError" (Nil) is a marker: creation is
+// ignored; removal and error end the interest with the error that is the Key's value (value kind
+// Error), or with kInterestEndedWithoutReason when the value is not an error.
+//
+// Thread-safety: Read of a subscription may be called from any thread, one read at a time per
+// subscription. The dispatcher's operations may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/ipc_client_api/access_point.h"
+#include "enterprise/common/ipc/view_manager/records.h"
+#include "enterprise/common/kivo/client/update_cache.h"
+#include "enterprise/common/kivo/interfaces/subscription.h"
+
+namespace Kivo::Client {
+
+/// The service ended an interest with a marker whose value is not an error.
+inline constexpr uint32_t kInterestEndedWithoutReason = 0xFC0019;
+/// The service answered with identifier 0 (a view, subscriber or interest that names nothing).
+inline constexpr uint32_t kZeroIdentifier = 0xFC001A;
+
+/// The common base of the remote subscriptions.
+class RemoteSubscriptionBase : public Kivo::Subscription {};
+
+/// See the file comment.
+class StandaloneRemoteSubscription final : public RemoteSubscriptionBase {
+  public:
+    StandaloneRemoteSubscription(std::shared_ptr<Binding::AccessPoint> accessPoint,
+                                 uint32_t viewId);
+
+    std::shared_ptr<Async::Job> Read(SubscriptionReader& reader,
+                                     Async::ActionHandler& handler) override;
+
+  private:
+    const std::shared_ptr<Binding::AccessPoint> accessPoint_;
+    const uint32_t viewId_;
+};
+
+/// See the file comment.
+class RemoteChannel final : public RemoteSubscriptionBase {
+  public:
+    RemoteChannel(std::shared_ptr<Binding::AccessPoint> accessPoint,
+                  const ViewManagement::TopicID& topic,
+                  std::shared_ptr<InMemoryUpdateCache> cache);
+
+    std::shared_ptr<Async::Job> Read(SubscriptionReader& reader,
+                                     Async::ActionHandler& handler) override;
+
+  private:
+    const std::shared_ptr<Binding::AccessPoint> accessPoint_;
+    const ViewManagement::TopicID topic_;
+    const std::shared_ptr<InMemoryUpdateCache> cache_;
+};
+
+/// See the file comment. Made by the channeled post office, held by shared pointer.
+class RemoteSubscriptionDispatcher final : public Consumer {
+  public:
+    explicit RemoteSubscriptionDispatcher(std::shared_ptr<Binding::AccessPoint> accessPoint);
+    /// Stops the production cycle, fails every channel with 0xFC000B and unsubscribes.
+    ~RemoteSubscriptionDispatcher() override;
+
+    /// Subscribes (once) and starts the production cycle. The stored failure once the
+    /// dispatcher has failed; the error of Subscribe when it fails (nothing is stored, a later
+    /// call tries again).
+    [[nodiscard]] Common::Error EnsureSubscriber();
+    /// The subscriber identifier; 0 until subscribed.
+    [[nodiscard]] uint32_t GetSubscriberId() const;
+    /// The channel of `interest`, with the updates that arrived for it before.
+    [[nodiscard]] std::unique_ptr<RemoteChannel> MakeChannel(uint32_t interest);
+
+    /// One ReadSubscription reply, split into runs per channel.
+    void Consume(std::vector<ViewManagement::ViewUpdate> updates) override;
+    /// The subscriber failed: every channel hears `error`, and EnsureSubscriber returns it.
+    void Fail(const Common::Error& error) override;
+
+  private:
+    struct State;
+    const std::unique_ptr<State> state_;
+};
+
+}  // namespace Kivo::Client
