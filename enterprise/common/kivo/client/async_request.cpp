@@ -136,9 +136,10 @@ void SmartRequestRunner::StartRequest() {
 void SmartRequestRunner::Completed(const Common::Error& error) {
     // Keeps this runner alive to the end of the call even when the caller's handler drops it.
     const std::shared_ptr<SmartRequestRunner> self = std::move(inFlight_);
-    if (error.IsEmpty())
-        CallTraced(u"OnReplied", [this] { OnReplied(); });
-    CallTraced(u"Completed", [&] { handler_.Completed(error); });
+    Common::Error outcome = error;
+    if (outcome.IsEmpty())
+        CallTraced(u"OnReplied", [&] { outcome = OnReplied(); });
+    CallTraced(u"Completed", [&] { handler_.Completed(outcome); });
 }
 
 }  // namespace Kivo

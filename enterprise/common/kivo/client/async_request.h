@@ -36,6 +36,10 @@
 // a Start that fails is recorded as the call's failure. The client sets no time limit and repeats
 // nothing.
 //
+// A SmartRequestRunner's OnReplied may refuse a reply that arrived: the error it returns (a
+// reply that names nothing, say) becomes the outcome its caller hears, so a runner checks the
+// reply before it gives anything on.
+//
 // Thread-safety: Start once, from one thread; Cancel from any thread, any number of times; the
 // handler slots run on the library's threads. A runner's OnReplied and its caller's handler run
 // on the library's threads too; what they throw is traced at level 1 and changes nothing.
@@ -117,8 +121,10 @@ class SmartRequestRunner : public RequestRunner,
     void StartRequest() override;
 
   protected:
-    /// Reads the results of a call that succeeded; none by default. May throw Common::Error.
-    virtual void OnReplied() {}
+    /// Reads the results of a call that succeeded and gives them on; none by default. A non-empty
+    /// result refuses the reply: it is the outcome the caller hears. What it throws is traced and
+    /// changes nothing.
+    [[nodiscard]] virtual Common::Error OnReplied() { return Common::Error(); }
     /// The request to send. May throw Common::Error.
     virtual std::unique_ptr<Binding::Request> CreateRequest() = 0;
 

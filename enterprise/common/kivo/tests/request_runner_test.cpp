@@ -67,6 +67,8 @@ class NumberRunner final : public Kivo::SmartRequestRunner {
     int output = 0;
     bool throwOnReplied = false;
     bool noRequest = false;
+    // What OnReplied answers.
+    Common::Error refusal;
 
   protected:
     std::unique_ptr<Binding::Request> CreateRequest() override {
@@ -74,10 +76,11 @@ class NumberRunner final : public Kivo::SmartRequestRunner {
             return nullptr;
         return IpcClientTest::MakeRequest(method_, input_, output);
     }
-    void OnReplied() override {
+    Common::Error OnReplied() override {
         ++replies;
         if (throwOnReplied)
             throw Common::Error(COMMON_PLACE("KivoTest::OnReplied"), 0x66, "cannot read");
+        return refusal;
     }
 
   private:
@@ -149,6 +152,21 @@ TEST_F(RequestRunnerTest, WhatRepliedOrTheHandlerThrowsIsTracedAndChangesNothing
     }
     EXPECT_EQ(reasons, (std::vector<uint32_t>{0x66, 0x67}));
     EXPECT_EQ(handler_.Calls(), 1);
+}
+
+TEST_F(RequestRunnerTest, AReplyThatOnRepliedRefusesIsTheOutcomeHeardOnce) {
+    KivoTest::TraceRecorder traces;
+    auto runner = Runner(kEcho, 4);
+    runner->refusal = Common::Error(COMMON_PLACE("KivoTest::Refusal"), 0x68, "names nothing");
+    runner->StartRequest();
+    EXPECT_EQ(handler_.Wait().Code(), 0x68u);
+    EXPECT_EQ(runner->replies, 1);
+    EXPECT_EQ(runner->output, 5);
+    runner->Cancel();
+    library_.Deinit();
+    EXPECT_EQ(handler_.Calls(), 1);
+    // A refusal is an outcome, not a callback's failure: nothing is traced.
+    EXPECT_TRUE(traces.Errors().empty());
 }
 
 // The library's access point, with call jobs that refuse to start.
