@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "core/common/assert_policy.h"
@@ -259,72 +260,134 @@ std::vector<uint8_t> LoopbackAccessPoint::Exchange(uint32_t componentId, uint32_
     return reply;
 }
 
+size_t RecordingViewManager::Calls(uint32_t method) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return method < calls_.size() ? calls_[method] : 0;
+}
+
+std::vector<Kivo::ViewSpec> RecordingViewManager::ReceivedSpecs() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return specs_;
+}
+
+void RecordingViewManager::QueueOutcome(uint32_t method, const Common::Error& result) {
+    std::lock_guard<std::mutex> hold(lock_);
+    outcomes_[method].push_back(result);
+}
+
+void RecordingViewManager::QueueTopic(const Kivo::ViewManagement::Topic& answer) {
+    std::lock_guard<std::mutex> hold(lock_);
+    topics_.push_back(answer);
+}
+
+void RecordingViewManager::QueueContent(const Kivo::ViewManagement::SubscriptionContent& answer) {
+    std::lock_guard<std::mutex> hold(lock_);
+    contents_.push_back(answer);
+}
+
+void RecordingViewManager::HoldReads() {
+    std::lock_guard<std::mutex> hold(lock_);
+    holdReads_ = true;
+}
+
+void RecordingViewManager::ReleaseReads() {
+    std::lock_guard<std::mutex> hold(lock_);
+    holdReads_ = false;
+    released_.notify_all();
+}
+
+Common::Error RecordingViewManager::Answer(uint32_t method) {
+    lastMethod = method;
+    ++calls_[method];
+    std::deque<Common::Error>& queued = outcomes_[method];
+    if (queued.empty()) {
+        return outcome;
+    }
+    const Common::Error result = queued.front();
+    queued.pop_front();
+    return result;
+}
+
 Common::Error RecordingViewManager::OpenDynamicView(const Kivo::ViewSpec& viewSpec,
                                                     uint32_t& viewIDOut,
                                                     Kivo::ViewManagement::UnitVector& snapshotOut) {
-    lastMethod = 1;
+    std::lock_guard<std::mutex> hold(lock_);
     receivedSpec = viewSpec;
+    specs_.push_back(viewSpec);
     viewIDOut = viewID;
     snapshotOut = snapshot;
-    return outcome;
+    return Answer(1);
 }
 
 Common::Error RecordingViewManager::OpenStaticView(const Kivo::ViewSpec& viewSpec,
                                                    Kivo::ViewManagement::UnitVector& snapshotOut) {
-    lastMethod = 2;
+    std::lock_guard<std::mutex> hold(lock_);
     receivedSpec = viewSpec;
+    specs_.push_back(viewSpec);
     snapshotOut = snapshot;
-    return outcome;
+    return Answer(2);
 }
 
 Common::Error RecordingViewManager::AcquireUpdates(
     uint32_t viewIDIn, std::vector<Kivo::ViewManagement::ViewUpdate>& updatesOut) {
-    lastMethod = 3;
+    std::lock_guard<std::mutex> hold(lock_);
     receivedId = viewIDIn;
     updatesOut = updates;
-    return outcome;
+    return Answer(3);
 }
 
 Common::Error RecordingViewManager::CloseView(uint32_t viewIDIn) {
-    lastMethod = 4;
+    std::lock_guard<std::mutex> hold(lock_);
     receivedId = viewIDIn;
-    return outcome;
+    return Answer(4);
 }
 
 Common::Error RecordingViewManager::Subscribe(const Kivo::ViewManagement::SubscriptionSpec& spec,
                                               Kivo::ViewManagement::Subscription& subscriptionOut) {
-    lastMethod = 5;
+    std::lock_guard<std::mutex> hold(lock_);
     receivedSubscriptionSpec = spec;
     subscriptionOut = subscription;
-    return outcome;
+    return Answer(5);
 }
 
 Common::Error RecordingViewManager::AddInterest(const Kivo::ViewManagement::TopicSpec& spec,
                                                 Kivo::ViewManagement::Topic& topicOut) {
-    lastMethod = 6;
+    std::lock_guard<std::mutex> hold(lock_);
     receivedTopicSpec = spec;
+    specs_.push_back(spec.Interest);
     topicOut = topic;
-    return outcome;
+    if (!topics_.empty()) {
+        topicOut = topics_.front();
+        topics_.pop_front();
+    }
+    return Answer(6);
 }
 
 Common::Error RecordingViewManager::ReadSubscription(
     uint32_t subscriber, Kivo::ViewManagement::SubscriptionContent& updatesOut) {
-    lastMethod = 7;
+    std::unique_lock<std::mutex> hold(lock_);
     receivedId = subscriber;
-    updatesOut = content;
-    return outcome;
+    const Common::Error result = Answer(7);
+    if (contents_.empty()) {
+        released_.wait_for(hold, std::chrono::seconds(30), [this] { return !holdReads_; });
+        updatesOut = content;
+    } else {
+        updatesOut = contents_.front();
+        contents_.pop_front();
+    }
+    return result;
 }
 
 Common::Error RecordingViewManager::RemoveInterest(const Kivo::ViewManagement::TopicID& topicIn) {
-    lastMethod = 8;
+    std::lock_guard<std::mutex> hold(lock_);
     receivedTopic = topicIn;
-    return outcome;
+    return Answer(8);
 }
 
 Common::Error RecordingViewManager::Unsubscribe(uint32_t subscriber) {
-    lastMethod = 9;
+    std::lock_guard<std::mutex> hold(lock_);
     receivedId = subscriber;
-    return outcome;
+    return Answer(9);
 }
 
 Loopback::Loopback()

@@ -3,8 +3,12 @@
 // units to send, packet text helpers and a recorder of assertions and traced errors.
 #pragma once
 
+#include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -93,9 +97,25 @@ class LoopbackAccessPoint final : public Binding::AccessPoint {
 };
 
 /// A view manager that records the inputs of its last call and answers with the outputs and the
-/// outcome set in it.
+/// outcome set in it. Set those fields before the calls; the methods may then run on several
+/// threads at once, and the counters and queued answers below may be used at any time.
 class RecordingViewManager final : public Kivo::ViewManagement::ViewManager {
   public:
+    /// Calls of method `method` (1 to 9) so far.
+    size_t Calls(uint32_t method) const;
+    /// The specifications that OpenDynamicView, OpenStaticView and AddInterest received, in order.
+    std::vector<Kivo::ViewSpec> ReceivedSpecs() const;
+    /// The next call of `method` answers `result` in place of `outcome`; answers queue up.
+    void QueueOutcome(uint32_t method, const Common::Error& result);
+    /// The next AddInterest answers `answer` in place of `topic`; answers queue up.
+    void QueueTopic(const Kivo::ViewManagement::Topic& answer);
+    /// The next ReadSubscription answers `answer` in place of `content`; answers queue up.
+    void QueueContent(const Kivo::ViewManagement::SubscriptionContent& answer);
+    /// From now on a ReadSubscription with no queued answer waits (at most 30 s) until
+    /// ReleaseReads, as a subscriber with nothing to read does.
+    void HoldReads();
+    void ReleaseReads();
+
     // What the last call received.
     uint32_t lastMethod = 0;
     Kivo::ViewSpec receivedSpec;
@@ -128,6 +148,19 @@ class RecordingViewManager final : public Kivo::ViewManagement::ViewManager {
                                    Kivo::ViewManagement::SubscriptionContent& updates) override;
     Common::Error RemoveInterest(const Kivo::ViewManagement::TopicID& topic) override;
     Common::Error Unsubscribe(uint32_t subscriber) override;
+
+  private:
+    // Counts a call of `method` and takes its outcome; called under the lock.
+    Common::Error Answer(uint32_t method);
+
+    mutable std::mutex lock_;
+    std::condition_variable released_;
+    bool holdReads_ = false;
+    std::array<size_t, 10> calls_{};
+    std::vector<Kivo::ViewSpec> specs_;
+    std::map<uint32_t, std::deque<Common::Error>> outcomes_;
+    std::deque<Kivo::ViewManagement::Topic> topics_;
+    std::deque<Kivo::ViewManagement::SubscriptionContent> contents_;
 };
 
 /// A recording view manager served through a stub and a loopback access point, with a proxy.
