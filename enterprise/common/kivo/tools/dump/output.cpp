@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "core/common/catalog.h"
 #include "core/common/text.h"
@@ -15,6 +16,8 @@ namespace {
 bool outputFailed = false;
 // The system's error of that failure; 0 when the stream gave none.
 int outputFailure = 0;
+// Hears that failure; see SetOutputFailureListener. Under the stream's lock as well.
+std::function<void()> failureListener;
 
 // Writes `bytes` and flushes, unless an earlier write failed; the caller holds the lock.
 void WriteLocked(std::string_view bytes, bool lineEnd) {
@@ -31,6 +34,9 @@ void WriteLocked(std::string_view bytes, bool lineEnd) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         outputFailed = true;
         outputFailure = errno;
+        if (failureListener) {
+            failureListener();
+        }
     }
 }
 
@@ -50,6 +56,15 @@ void WriteLines(std::string_view lines) {
 
 void WriteLine(std::u16string_view text) {
     WriteLine(Common::ToUtf8(text));
+}
+
+void SetOutputFailureListener(std::function<void()> listener) {
+    flockfile(stdout);
+    failureListener = std::move(listener);
+    if (outputFailed && failureListener) {
+        failureListener();
+    }
+    funlockfile(stdout);
 }
 
 Common::Error CheckStandardOutput() {

@@ -5,12 +5,15 @@
 // The first write that fails (a closed pipe, a full disk) is remembered with its system error,
 // and nothing is written after it; CheckStandardOutput then reports it, and the run ends with
 // kOutputFailed. SIGPIPE is ignored by the program (core/common/standard_streams.h), so a closed
-// pipe is such a failure (EPIPE) rather than the end of the process.
+// pipe is such a failure (EPIPE) rather than the end of the process. Whoever must stop at once
+// when that happens (listening, which would otherwise go on reading changes nobody sees) sets an
+// output failure listener.
 //
 // Thread-safety: lines and records from different threads do not interleave.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "core/common/error/error.h"
@@ -29,6 +32,12 @@ void WriteLines(std::string_view lines);
 
 /// A tool error code: standard output could not be written (a full disk, a closed pipe).
 inline constexpr uint32_t kOutputFailed = 11;
+
+/// Sets the one listener that hears the first failed write, replacing the previous one (an empty
+/// function: none). It is called once, on the thread of that write, or at once by this call when
+/// a write has already failed. It runs under the stream's lock: it must not write to standard
+/// output, and should only signal. Once this call returns, the previous listener runs no more.
+void SetOutputFailureListener(std::function<void()> listener);
 
 /// Flushes standard output; kOutputFailed, with the system's error of the first failed write as
 /// reason, when anything written to it so far was lost. Empty otherwise.

@@ -1,28 +1,22 @@
 #include "enterprise/common/kivo/tools/dump/report.h"
 
-#include <sstream>
-
 #include "core/common/catalog.h"
 #include "core/common/text.h"
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
 #include "enterprise/common/kivo/synchronous_data_store.h"
 #include "enterprise/common/kivo/tools/dump/output.h"
-#include "enterprise/common/zaph/trace_unit.h"
+#include "enterprise/common/kivo/tools/dump/record_text.h"
 
 namespace KivoDump {
 
 std::string FormatObjectRecord(const Zaph::View::SharedUnitPtr& object) {
     // The id first: an object that cannot be identified leaves no trace on the output.
     const std::string id = Common::ToUtf8(Kivo::GetObjectIdText(object));
-    // One stream per thread, emptied for each record: making a stream costs more than most
-    // records take to print.
-    thread_local std::ostringstream record;
-    record.str(std::string());
-    record.clear();
+    RecordText record;
     record << "<object id=\"" << id << "\">\n";
-    Zaph::Util::TraceUnit(*object, "  ", record, true);
+    record.Body(*object, "  ");
     record << "</object>\n\n";
-    return record.str();
+    return record.Text();
 }
 
 void ReportReader::OnObject(const Zaph::View::SharedUnitPtr& object) {

@@ -13,6 +13,8 @@
 #include "enterprise/common/ipc/view_manager/component_descriptors.h"
 #include "enterprise/common/kivo/tools/dump/arguments.h"
 #include "enterprise/common/kivo/tools/dump/connection.h"
+#include "enterprise/common/kivo/tools/dump/listen.h"
+#include "enterprise/common/kivo/tools/dump/listening_end.h"
 #include "enterprise/common/kivo/tools/dump/output.h"
 #include "enterprise/common/kivo/tools/dump/report.h"
 #include "enterprise/common/kivo/tools/dump/view_spec_builder.h"
@@ -27,15 +29,18 @@ namespace {
 // The level at which an error that ends the run goes to the diagnostic log.
 constexpr uint32_t kRunFailedTraceLevel = 4;
 
-// Steps 3 to 6 of a run, inside the IPC client scope: the query, the post office, the report.
-// Shutdown runs the other way: the post office goes first, then the query.
+// Steps 3 to 6 of a run, inside the IPC client scope: the query, the post office, then listening,
+// or the report when it was asked for ("DB" never listens). Shutdown runs the other way: the
+// post office goes first, then the query.
 int RunQuery(const Arguments& arguments) {
     try {
         const Kivo::ViewSpec viewSpec = MakeViewSpec(arguments);
         std::unique_ptr<Kivo::PostOffice> postOffice = CreatePostOffice(arguments);
-        // Listening needs a remote service, which CreatePostOffice does not reach yet; "DB"
-        // never listens.
-        Report(*postOffice, viewSpec);
+        if (arguments.report.empty() && arguments.service != "DB") {
+            Listen(*postOffice, viewSpec);
+        } else {
+            Report(*postOffice, viewSpec);
+        }
         postOffice.reset();
         return 0;
     } catch (const Common::Error& error) {
@@ -48,6 +53,12 @@ int RunQuery(const Arguments& arguments) {
 }  // namespace
 
 int Run(int argc, char** argv) {
+    return Run(argc, argv, RunCompanion());
+}
+
+int Run(int argc, char** argv, const RunCompanion& companion) {
+    // Before anything is opened: no file of the program may pass for standard input.
+    ReserveStandardInput();
     // Before any text is looked up or any error can be traced.
     ResourceApi::InstallMessageCatalog();
     Common::InstallStandardErrorTraceSink();
@@ -70,7 +81,11 @@ int Run(int argc, char** argv) {
         WriteLine(ipcClient.InitError().ToText());
         return Common::ExitStatusOf(ipcClient.InitError().Code());
     }
-    const int status = RunQuery(arguments);
+    int status = 0;
+    {
+        const std::shared_ptr<void> companionObject = companion ? companion() : nullptr;
+        status = RunQuery(arguments);
+    }
     // A report that did not reach its reader is no success: say so where it can still be read.
     const Common::Error outputFailure = CheckStandardOutput();
     if (!outputFailure.IsEmpty()) {

@@ -49,11 +49,37 @@ TEST(Program, TheQueryIsBuiltAndTracedBeforeAnyConnection) {
     const Outcome built = RunProgram(
         "h u p QOR pattern '.Composite().Trait(\"Is\").String(\"Machine\").End().End()'");
     EXPECT_EQ(built.output.rfind("Interpret trace: .Composite().Trait(\"Is\").String(\"Machine\")"
-                                 ".End().End()\nError 0xa: ",
+                                 ".End().End()\nError 0x3: Failed to bind to host.\n",
                                  0),
               0u)
         << built.output;
-    EXPECT_EQ(built.status, 10);
+    EXPECT_EQ(built.status, 3);
+}
+
+// No service runs anywhere: each way to one fails with code 3 and the library's error as reason.
+TEST(Program, WithoutAServiceTheConnectionFailsWithCodeThree) {
+    const struct {
+        const char* arguments;
+        const char* text;
+        const char* reason;
+    } cases[] = {
+        {"localhost u p QOR Machine", "Failed to create local connection with QOR", "0xae0003"},
+        {"far.example u p kivo Machine", "Failed to create local connection with KIVO", "0xae0003"},
+        {"somehost u p QOR Machine report", "Failed to bind to host.", "0xae0005"},
+        {"somehost 'caf\xE9' p YEB Machine",
+         "The user name or the password is not valid UTF-8, so it cannot be sent.", nullptr},
+    };
+    for (const auto& entry : cases) {
+        const Outcome outcome = RunProgram(std::string(entry.arguments) + " 2>/dev/null");
+        EXPECT_EQ(outcome.output.rfind("Error 0x3: " + std::string(entry.text) + "\n", 0), 0u)
+            << outcome.output;
+        if (entry.reason != nullptr) {
+            EXPECT_NE(outcome.output.find("| error " + std::string(entry.reason) + ": "),
+                      std::string::npos)
+                << outcome.output;
+        }
+        EXPECT_EQ(outcome.status, 3);
+    }
 }
 
 TEST(Program, AnErrorWhileBuildingTheQueryEndsTheRunWithItsCode) {
@@ -80,7 +106,7 @@ TEST(Program, AnErrorWhileBuildingTheQueryEndsTheRunWithItsCode) {
 TEST(Program, APatternReadFromAPipeIsUsed) {
     const Outcome piped =
         RunProgram("h u p QOR pattern_file /dev/stdin 2>/dev/null", "Nil().End()");
-    EXPECT_EQ(piped.output.rfind("Interpret trace: .Nil().End()\nError 0xa: ", 0), 0u)
+    EXPECT_EQ(piped.output.rfind("Interpret trace: .Nil().End()\nError 0x3: ", 0), 0u)
         << piped.output;
 }
 

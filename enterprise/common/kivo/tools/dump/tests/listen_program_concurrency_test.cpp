@@ -1,0 +1,146 @@
+// Runs kivo_dump's listening over the IPC client library, against a scripted view manager served
+// in the test program's own process (in_process_dump_main.cpp), for both interface versions:
+// records printed by the library's threads while the main thread waits, and each way that
+// listening ends.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "core/common/text.h"
+#include "core/common/time/time_format.h"
+#include "enterprise/common/kivo/tools/dump/object_reader.h"
+#include "enterprise/common/kivo/tools/dump/report.h"
+#include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
+#include "enterprise/common/kivo/tools/dump/tests/scripted_service_support.h"
+
+namespace {
+
+using KivoDumpTest::ChildProgram;
+using KivoDumpTest::MachineKey;
+using KivoDumpTest::MachineObject;
+
+constexpr std::chrono::seconds kBound{30};
+
+std::vector<std::string> Listener(const std::string& scenario, const std::string& version) {
+    return {
+        KIVO_DUMP_IN_PROCESS_PROGRAM, scenario, version, "localhost", "u", "p", "QOR", "Machine"};
+}
+
+// The records of `output`, each with its empty line; a rest that is no whole record comes last.
+std::vector<std::string> Records(const std::string& output) {
+    std::vector<std::string> records;
+    for (size_t begin = 0; begin < output.size();) {
+        const size_t end = output.find("\n\n", begin);
+        records.push_back(output.substr(begin, end == std::string::npos ? end : end + 2 - begin));
+        begin = end == std::string::npos ? output.size() : end + 2;
+    }
+    return records;
+}
+
+auto HasRecords(size_t count) {
+    return [count](const std::string& output) { return Records(output).size() >= count; };
+}
+
+std::string TimeOf(const std::string& record) {
+    std::smatch found;
+    return std::regex_search(record, found, std::regex(" time=\"([^\"]*)\">\n")) ? found[1].str()
+                                                                                 : "";
+}
+
+class ListenProgram : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ListenProgram, MatchingObjectsPrintAsCreatedAndEveryWayOfEndingExitsWithZero) {
+    const std::vector<std::pair<const char*, std::function<void(ChildProgram&)>>> endings = {
+        {"Enter", [](ChildProgram& program) { program.Write("\n"); }},
+        {"end of input", [](ChildProgram& program) { program.CloseInput(); }},
+        {"SIGINT", [](ChildProgram& program) { program.Signal(SIGINT); }},
+        {"SIGTERM", [](ChildProgram& program) { program.Signal(SIGTERM); }},
+    };
+    for (const auto& [name, end] : endings) {
+        ChildProgram program(Listener("matching", GetParam()));
+        ASSERT_TRUE(program.ReadUntil(HasRecords(3), kBound)) << name << program.Output();
+        end(program);
+        EXPECT_EQ(program.Finish(kBound), 0) << name << program.Output();
+        const std::vector<std::string> records = Records(program.Output());
+        ASSERT_EQ(records.size(), 3u) << name << program.Output();
+        for (uint32_t n = 1; n <= 3; ++n) {
+            const std::string& record = records[n - 1];
+            EXPECT_EQ(record, KivoDump::FormatCreatedRecord(MachineObject(n), TimeOf(record)));
+        }
+    }
+}
+
+TEST_P(ListenProgram, ChangesPrintTheirRecordsWithTheLocalTimeOfTheEnvironmentsLocale) {
+    const Common::DateTime before = Common::DateTime::Now(Common::DateTimeKind::Local);
+    ChildProgram program(Listener("changes", GetParam()), {"LC_ALL=de_DE.UTF-8"});
+    ASSERT_TRUE(program.ReadUntil(HasRecords(3), kBound)) << program.Output();
+    program.Write("x");
+    EXPECT_EQ(program.Finish(kBound), 0) << program.Output();
+    const std::vector<std::string> records = Records(program.Output());
+    ASSERT_EQ(records.size(), 3u) << program.Output();
+    EXPECT_EQ(records[0], KivoDump::FormatCreatedRecord(MachineObject(4), TimeOf(records[0])));
+    EXPECT_EQ(records[1], KivoDump::FormatUpdatedRecord(MachineKey(1), KivoDumpTest::MachineDiff(1),
+                                                        TimeOf(records[1])));
+    EXPECT_EQ(records[2], KivoDump::FormatDeletedRecord(MachineKey(2), TimeOf(records[2])));
+
+    const Common::TimeFormatWin german(Common::TimeFormatWin::kShortDate,
+                                       Common::TimeFormatWin::kDateAndTime, "de_DE.UTF-8");
+    for (const std::string& record : records) {
+        Common::DateTime time = Common::DateTime::Invalid(Common::DateTimeKind::Local);
+        ASSERT_TRUE(german.Parse(Common::ToUtf16(TimeOf(record)), time)) << record;
+        EXPECT_GE(time.seconds, before.seconds - 1);
+        EXPECT_LE(time.seconds, Common::DateTime::Now(Common::DateTimeKind::Local).seconds);
+    }
+}
+
+// With standard input held open, a service that fails its reads (even with a cancel that the tool
+// did not ask for) ends listening by itself; records printed stay printed.
+TEST_P(ListenProgram, AServiceThatFailsItsReadsEndsListeningWithCodeSeven) {
+    for (const auto& [scenario, records, reason] :
+         {std::tuple{"failing", 1u, "error 0x9c0777: "}, {"canceled", 0u, "error 0xf90002: "}}) {
+        ChildProgram program(Listener(scenario, GetParam()));
+        EXPECT_EQ(program.Finish(kBound), 7) << scenario << program.Output();
+        const std::string& output = program.Output();
+        EXPECT_EQ(Records(output).size(), records + 1) << output;
+        EXPECT_NE(output.find("Error 0x7: Subscription has ended with error.\n"), std::string::npos)
+            << output;
+        EXPECT_NE(output.find(reason), std::string::npos) << output;
+    }
+}
+
+TEST_P(ListenProgram, StandardOutputThatCannotBeWrittenEndsListeningWithCodeEleven) {
+    ChildProgram program(Listener("matching", GetParam()));
+    program.CloseOutput();
+    EXPECT_EQ(program.Finish(kBound), 11) << program.Errors();
+    EXPECT_NE(program.Errors().find("Standard output could not be written"), std::string::npos)
+        << program.Errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(InterfaceVersions, ListenProgram, ::testing::Values("1", "2"));
+
+TEST(ListenProgram, AClosedStandardInputEndsListeningAtOnce) {
+    const KivoDumpTest::Outcome closed =
+        KivoDumpTest::RunCommand("timeout -s KILL 30 " + std::string(KIVO_DUMP_IN_PROCESS_PROGRAM) +
+                                 " matching 2 localhost u p QOR Machine <&- 2>/dev/null");
+    EXPECT_EQ(closed.status, 0) << closed.output;
+    EXPECT_EQ(Records(closed.output).size(), 3u) << closed.output;
+}
+
+TEST(ListenProgram, TheReportWordReportsOverTheService) {
+    const KivoDumpTest::Outcome report = KivoDumpTest::RunCommand(
+        "timeout -s KILL 30 " + std::string(KIVO_DUMP_IN_PROCESS_PROGRAM) +
+        " matching 2 localhost u p QOR Machine report </dev/null 2>/dev/null");
+    EXPECT_EQ(report.status, 0);
+    EXPECT_EQ(report.output, KivoDump::FormatObjectRecord(MachineObject(1)) +
+                                 KivoDump::FormatObjectRecord(MachineObject(2)) +
+                                 KivoDump::FormatObjectRecord(MachineObject(3)));
+}
+
+}  // namespace
