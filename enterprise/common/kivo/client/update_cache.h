@@ -16,7 +16,11 @@
 //     |--Consume/Fail: the job's handler is taken; the pending updates go to its reader, then
 //     |  the handler hears the given error ------------------------------------> IDLE
 //     |--Cancel of the job: the handler is taken and hears 0xF90002; pending updates stay
+//     |  ---------------------------------------------------------------------> IDLE
 //     '--CheckOut: already-failed job, 0xFC000C, "KIVO: The operation is already running."
+//
+// A canceled checkout may stay in its slot until the next put or CheckOut: a checkout whose
+// handler has been taken counts as gone.
 //
 // Invariants:
 //   - Every Consume and Fail replaces the stored failure by its own error (Consume's is empty):
@@ -28,6 +32,7 @@
 // Thread-safety: every operation may be called from any thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -39,6 +44,9 @@
 #include "enterprise/common/kivo/interfaces/readers.h"
 
 namespace Kivo::Client {
+
+/// A second checkout while one is outstanding: "KIVO: The operation is already running."
+inline constexpr uint32_t kOperationAlreadyRunning = 0xFC000C;
 
 /// Takes the updates of a source, or hears that the source failed.
 class Consumer : private Common::NonCopyable {
@@ -62,12 +70,20 @@ class InMemoryUpdateCache final : public Consumer {
     /// Gives the pending updates to `reader`, or waits for the next put; see the file comment.
     /// Never throws: a refusal is an already-failed job. `reader` and `handler` must live until
     /// `handler` has been called.
+    std::shared_ptr<Async::Job> CheckOut(SubscriptionReader& reader, Async::ActionHandler& handler);
+    /// The same with a handler that the checkout keeps alive until it has been called (not
+    /// null): for a caller that wraps the reader's handler in one of its own.
     std::shared_ptr<Async::Job> CheckOut(SubscriptionReader& reader,
-                                         Async::ActionHandler& handler);
+                                         std::shared_ptr<Async::ActionHandler> handler);
 
+    /// The job of a checkout that waits for the next put.
     class CheckoutJob;
 
   private:
+    // Replaces the stored failure by `error`, appends `updates`, and completes the outstanding
+    // checkout with them.
+    void Put(std::vector<ViewManagement::ViewUpdate> updates, const Common::Error& error);
+
     struct State;
     const std::unique_ptr<State> state_;
 };
