@@ -20,6 +20,7 @@
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
 #include "enterprise/common/kivo/tests/trace_recorder.h"
 #include "enterprise/common/zaph/compare.h"
+#include "enterprise/common/zaph/errors.h"
 #include "enterprise/common/zaph/trace_unit.h"
 #include "enterprise/common/zaph/unit_builder.h"
 #include "enterprise/common/zaph/unit_utilities.h"
@@ -242,6 +243,24 @@ TEST(RemotePostOfficeTest, TheQueryIsSentWithItsLimitOr2000AndTheCallersEntryPoi
         // The caller's options are left as they were.
         EXPECT_EQ(c.options ? Zaph::Util::TraceUnitToString(*c.options, "", true) : "", before);
     }
+}
+
+TEST(RemotePostOfficeTest, OptionsThatCannotBeCopiedEndTheJobBeforeAnythingIsSent) {
+    Zaph::Construction::InMemoryUnitFactory factory;
+    Zaph::Construction::UnitPtr options = factory.CreateComposite();
+    for (uint32_t depth = 0; depth < Zaph::kMaxUnitDepth; ++depth) {
+        Zaph::Construction::UnitPtr outer = factory.CreateComposite();
+        Zaph::Util::AddProperty(*outer, factory.CreateProperty("Inner", std::move(options)));
+        options = std::move(outer);
+    }
+    InProcessService service(1);
+    std::unique_ptr<Kivo::Subscription> holder;
+    EXPECT_EQ(service
+                  .Run(Operation::kReport, std::make_shared<Objects>(), holder,
+                       Kivo::ViewSpec{Named(u"pattern"), SharedUnitPtr(std::move(options))})
+                  .Code(),
+              Zaph::Errors::kUnitTooDeep);
+    EXPECT_EQ(service.views->Calls(2), 0u);
 }
 
 TEST(RemotePostOfficeTest, EveryQueryCarriesTheEntryPointAndVersion1SeesNoSubscriberMethod) {
