@@ -1,4 +1,4 @@
-// The change records, the time they carry, and a subscription that cannot be made.
+// The change records, and a subscription that cannot be made.
 
 #include "enterprise/common/kivo/tools/dump/object_reader.h"
 
@@ -7,7 +7,6 @@
 #include <functional>
 
 #include "core/common/text.h"
-#include "core/common/time/time_format.h"
 #include "enterprise/common/async/error/chain.h"
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
 #include "enterprise/common/kivo/tests/fake_post_office.h"
@@ -69,18 +68,6 @@ TEST(ChangeRecord, AChangeWithoutIdentityIsRefusedWhole) {
     };
     for (const auto& format : refused)
         EXPECT_EQ(ZaphTest::ErrorCodeOf(format), Kivo::kObjectIdentificationNotFound);
-}
-
-TEST(ChangeRecord, TheTimeIsTheLocalTimeNowInTheEnvironmentsLocale) {
-    const Common::DateTime before = Common::DateTime::Now(Common::DateTimeKind::Local);
-    const std::string text = KivoDump::ChangeTime();
-    Common::DateTime time = Common::DateTime::Invalid(Common::DateTimeKind::Local);
-    ASSERT_TRUE(Common::TimeFormatWin(Common::TimeFormatWin::kShortDate,
-                                      Common::TimeFormatWin::kDateAndTime)
-                    .Parse(Common::ToUtf16(text), time))
-        << text;
-    EXPECT_GE(time.seconds, before.seconds - 1);
-    EXPECT_LE(time.seconds, Common::DateTime::Now(Common::DateTimeKind::Local).seconds);
 }
 
 TEST(Listen, ASubscriptionThatFailsIsCodeSixWithTheFailureAsReason) {

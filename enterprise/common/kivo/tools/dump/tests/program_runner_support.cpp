@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,8 +47,8 @@ ChildProgram::ChildProgram(const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment) {
     // A write to a program that has ended must fail, not end the test.
     std::signal(SIGPIPE, SIG_IGN);
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "no pipes";
         return;
     }
@@ -54,7 +56,6 @@ ChildProgram::ChildProgram(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
@@ -63,75 +64,50 @@ ChildProgram::ChildProgram(const std::vector<std::string>& arguments,
         sigaddset(&defaults, signal);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<char*> argv;
+    std::vector<char*> argv, envp;
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
     for (char** entry = environ; *entry != nullptr; ++entry)
         envp.push_back(*entry);
     for (const std::string& entry : environment)
         envp.push_back(const_cast<char*>(entry.c_str()));
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
-    const int spawned =
-        posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data());
-    EXPECT_EQ(spawned, 0) << arguments[0];
-    if (spawned != 0)
-        pid_ = -1;
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(in[0]);
     ::close(out[1]);
-    ::close(err[1]);
     input_ = in[1];
-    outputPipe_ = out[0];
-    errorPipe_ = err[0];
+    output_fd_ = out[0];
 }
 
 ChildProgram::~ChildProgram() {
-    Kill();
+    Finish(std::chrono::milliseconds(0));
     CloseDescriptor(input_);
-    CloseDescriptor(outputPipe_);
-    CloseDescriptor(errorPipe_);
-}
-
-bool ChildProgram::ReadSome(std::chrono::steady_clock::time_point deadline) {
-    pollfd streams[] = {{outputPipe_, POLLIN, 0}, {errorPipe_, POLLIN, 0}};
-    if (outputPipe_ < 0 && errorPipe_ < 0)
-        return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || poll(streams, 2, static_cast<int>(left.count())) <= 0)
-        return false;
-    int* descriptors[] = {&outputPipe_, &errorPipe_};
-    std::string* texts[] = {&output_, &errors_};
-    for (int i = 0; i < 2; ++i) {
-        if (streams[i].revents == 0)
-            continue;
-        char chunk[4096];
-        const ssize_t read = ::read(*descriptors[i], chunk, sizeof chunk);
-        if (read > 0)
-            texts[i]->append(chunk, static_cast<size_t>(read));
-        else
-            CloseDescriptor(*descriptors[i]);
-    }
-    return true;
 }
 
 bool ChildProgram::ReadUntil(const std::function<bool(const std::string&)>& done,
                              std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done(output_)) {
-        if (!ReadSome(deadline))
-            return done(output_);
+    while (!done(output_) && output_fd_ >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd stream{output_fd_, POLLIN, 0};
+        if (left.count() <= 0 || poll(&stream, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char chunk[4096];
+        const ssize_t read = ::read(output_fd_, chunk, sizeof chunk);
+        if (read <= 0)
+            CloseDescriptor(output_fd_);
+        else
+            output_.append(chunk, static_cast<size_t>(read));
     }
-    return true;
+    return done(output_);
 }
 
-bool ChildProgram::Write(const std::string& text) {
-    return input_ >= 0 &&
-           ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+void ChildProgram::Write(const std::string& text) {
+    EXPECT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
 }
 
 void ChildProgram::CloseInput() {
@@ -139,37 +115,32 @@ void ChildProgram::CloseInput() {
 }
 
 void ChildProgram::CloseOutput() {
-    CloseDescriptor(outputPipe_);
+    CloseDescriptor(output_fd_);
 }
 
 void ChildProgram::Signal(int signal) {
-    if (pid_ > 0)
-        ::kill(pid_, signal);
+    ::kill(pid_, signal);
 }
 
 int ChildProgram::Finish(std::chrono::milliseconds timeout) {
     if (pid_ <= 0)
         return -1;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (ReadSome(deadline)) {
-    }
-    // Both streams end when the program does; one still open in time means it is still running.
-    if (outputPipe_ >= 0 || errorPipe_ >= 0) {
-        Kill();
-        return -1;
-    }
+    ReadUntil([](const std::string&) { return false; }, timeout);
+    // The program may end after its output did: wait for the process itself.
+    const int process = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    pollfd ended{process, POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (process < 0 || poll(&ended, 1, static_cast<int>(std::max<int64_t>(0, left.count()))) <= 0)
+        ::kill(pid_, SIGKILL);
     int raw = 0;
-    const pid_t reaped = waitpid(pid_, &raw, 0);
+    waitpid(pid_, &raw, 0);
+    CloseDescriptor(output_fd_);
+    if (process >= 0)
+        ::close(process);
     pid_ = -1;
-    return reaped > 0 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
-void ChildProgram::Kill() {
-    if (pid_ <= 0)
-        return;
-    ::kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 TemporaryFolder::TemporaryFolder(const std::string& prefix) {

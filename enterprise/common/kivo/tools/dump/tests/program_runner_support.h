@@ -1,6 +1,5 @@
 // Runs the built programs for the program tests: a shell command line run to its end, or a child
-// that the test talks to while it runs (standard input held open by the test, standard output
-// and standard error read as they come).
+// that the test talks to while it runs.
 #pragma once
 
 #include <sys/types.h>
@@ -21,51 +20,40 @@ struct Outcome {
 /// Runs `command` through the shell and collects its standard output.
 Outcome RunCommand(const std::string& command);
 
-/// A program running beside the test, with a pipe on each of its standard streams. Every wait is
-/// bounded; a child still running when the object goes is killed and reaped.
+/// A program running beside the test, its standard input held by the test and its standard
+/// output read by it. Every wait is bounded; a child still running at the end is killed.
 class ChildProgram {
   public:
     /// Starts `arguments` (the program's path first) with the test's environment plus the
     /// NAME=VALUE entries of `environment`, SIGINT, SIGTERM and SIGPIPE at their defaults.
-    /// Running() is false when it could not start.
     explicit ChildProgram(const std::vector<std::string>& arguments,
                           const std::vector<std::string>& environment = {});
     ~ChildProgram();
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
 
-    [[nodiscard]] bool Running() const { return pid_ > 0; }
-
-    /// Reads standard output and standard error until `done` holds for the output read so far,
-    /// the output ends, or `timeout` passes; returns whether `done` held.
+    /// Reads standard output until `done` holds for what was read, the output ends, or `timeout`
+    /// passes; returns whether `done` held.
     bool ReadUntil(const std::function<bool(const std::string&)>& done,
                    std::chrono::milliseconds timeout);
-    /// Writes `text` to standard input; false when it could not.
-    bool Write(const std::string& text);
-    /// Closes standard input (the end of input).
+    /// Writes `text` to standard input.
+    void Write(const std::string& text);
+    /// Closes standard input: its end.
     void CloseInput();
     /// Stops reading standard output: the program's next write to it fails.
     void CloseOutput();
-    /// Sends `signal` to the program.
     void Signal(int signal);
-    /// Reads both streams to their end and reaps the program, within `timeout`: its exit status,
-    /// or -1 when it did not exit by itself in time (it is then killed) or ended by a signal.
+    /// Reads the output to its end and reaps the program within `timeout`: its exit status, or -1
+    /// when it ended by a signal or had not ended in time (it is then killed).
     int Finish(std::chrono::milliseconds timeout);
 
     const std::string& Output() const { return output_; }
-    const std::string& Errors() const { return errors_; }
 
   private:
-    // Reads what is there within `deadline`; false once both streams ended or time is up.
-    bool ReadSome(std::chrono::steady_clock::time_point deadline);
-    void Kill();
-
     pid_t pid_ = -1;
     int input_ = -1;
-    int outputPipe_ = -1;
-    int errorPipe_ = -1;
+    int output_fd_ = -1;
     std::string output_;
-    std::string errors_;
 };
 
 /// A new folder under /tmp, removed with everything in it when the object goes.

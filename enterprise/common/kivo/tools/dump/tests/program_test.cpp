@@ -66,6 +66,8 @@ TEST(Program, WithoutAServiceTheConnectionFailsWithCodeThree) {
         {"localhost u p QOR Machine", "Failed to create local connection with QOR", "0xae0003"},
         {"far.example u p kivo Machine", "Failed to create local connection with KIVO", "0xae0003"},
         {"somehost u p QOR Machine report", "Failed to bind to host.", "0xae0005"},
+        {"LOCALHOST u p QOR Machine", "Failed to bind to host.", "0xae0005"},
+        {"'' u p TUK Machine", "Failed to bind to host.", "0xae0005"},
         {"somehost 'caf\xE9' p YEB Machine",
          "The user name or the password is not valid UTF-8, so it cannot be sent.", nullptr},
     };
