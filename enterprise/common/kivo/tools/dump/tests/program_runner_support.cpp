@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
-
-extern char** environ;
 
 namespace KivoDumpTest {
 
@@ -43,39 +39,23 @@ void CloseDescriptor(int& descriptor) {
 
 }  // namespace
 
-ChildProgram::ChildProgram(const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& environment) {
+ChildProgram::ChildProgram(const std::string& command) {
     // A write to a program that has ended must fail, not end the test.
     std::signal(SIGPIPE, SIG_IGN);
+    const std::string execCommand = "exec " + command;
     int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "no pipes";
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || (pid_ = fork()) < 0) {
+        ADD_FAILURE() << "cannot start " << command;
         return;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal : {SIGINT, SIGTERM, SIGPIPE})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    std::vector<char*> argv, envp;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    for (char** entry = environ; *entry != nullptr; ++entry)
-        envp.push_back(*entry);
-    for (const std::string& entry : environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    if (pid_ == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        for (int signal : {SIGINT, SIGTERM, SIGPIPE})
+            std::signal(signal, SIG_DFL);
+        execl("/bin/sh", "sh", "-c", execCommand.c_str(), nullptr);
+        _exit(127);
+    }
     ::close(in[0]);
     ::close(out[1]);
     input_ = in[1];

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <functional>
 #include <string>
-#include <vector>
 
 namespace KivoDumpTest {
 
@@ -24,10 +23,9 @@ Outcome RunCommand(const std::string& command);
 /// output read by it. Every wait is bounded; a child still running at the end is killed.
 class ChildProgram {
   public:
-    /// Starts `arguments` (the program's path first) with the test's environment plus the
-    /// NAME=VALUE entries of `environment`, SIGINT, SIGTERM and SIGPIPE at their defaults.
-    explicit ChildProgram(const std::vector<std::string>& arguments,
-                          const std::vector<std::string>& environment = {});
+    /// Starts the shell command line `command` (one program, which replaces the shell), with
+    /// SIGINT, SIGTERM and SIGPIPE at their defaults.
+    explicit ChildProgram(const std::string& command);
     ~ChildProgram();
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
