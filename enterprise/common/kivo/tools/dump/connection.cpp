@@ -15,16 +15,13 @@
 namespace KivoDump {
 namespace {
 
-// A kConnectionFailed error at `place`: the catalogue text `message`, followed by `service` when
-// it is not empty, with `reason` as reason when there is one.
+// A kConnectionFailed error at `place`: the catalogue text `message` followed by `service`, with
+// `reason` as reason (an empty one adds nothing).
 Common::Error ConnectionFailed(const Common::SourceLocation& place, uint32_t message,
                                std::string_view service, const Common::Error& reason) {
     Common::Error failed(place, kConnectionFailed,
                          Common::GetCatalogMessage(message) + Common::ToUtf16(service));
-    if (!reason.IsEmpty()) {
-        failed.Add(reason);
-    }
-    return failed;
+    return failed.Add(reason);
 }
 
 // The parameters of Bind: the host unchanged, user and password decoded from UTF-8. Throws

@@ -60,10 +60,8 @@ void Listen(Kivo::PostOffice& postOffice, const Kivo::ViewSpec& spec) {
             Common::Error failed(
                 COMMON_PLACE("KivoDump::Listen"), kSubscribeWithoutReportFailed,
                 Common::GetCatalogMessage(Common::kMsgSubscribeWithoutReportFailed));
-            if (!result.IsEmpty()) {
-                failed.Add(result);
-            }
-            throw failed;
+            // An empty result adds nothing.
+            throw failed.Add(result);
         }
     }
 
@@ -86,10 +84,7 @@ void Listen(Kivo::PostOffice& postOffice, const Kivo::ViewSpec& spec) {
     if (endedByItself || !(result.IsEmpty() || Async::IsCanceled(result))) {
         Common::Error failed(COMMON_PLACE("KivoDump::Listen"), kSubscriptionEndedWithError,
                              Common::GetCatalogMessage(Common::kMsgSubscriptionEndedWithError));
-        if (!result.IsEmpty()) {
-            failed.Add(result);
-        }
-        throw failed;
+        throw failed.Add(result);
     }
 }
 

@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -48,10 +47,14 @@ bool ThreeRecords(const std::string& output) {
     return Records(output).size() >= 3 && output.ends_with("\n\n");
 }
 
+// The time attribute of a record's header.
 std::string TimeOf(const std::string& record) {
-    std::smatch found;
-    return std::regex_search(record, found, std::regex(" time=\"([^\"]*)\">\n")) ? found[1].str()
-                                                                                 : "";
+    const std::string attribute = " time=\"";
+    const size_t begin = record.find(attribute);
+    const size_t end = record.find("\">\n", begin);
+    return end == std::string::npos
+               ? ""
+               : record.substr(begin + attribute.size(), end - begin - attribute.size());
 }
 
 class ListenProgram : public ::testing::TestWithParam<const char*> {};
@@ -124,9 +127,11 @@ INSTANTIATE_TEST_SUITE_P(InterfaceVersions, ListenProgram, ::testing::Values("1"
 
 // Standard input closed (no descriptor 0 at all) ends listening at once; "report" reports instead.
 TEST(ListenProgram, AClosedStandardInputEndsListeningAtOnceAndReportReportsInstead) {
+#if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer's runtime takes descriptor 0 before main.
     ChildProgram closed(Listener("matching", "2") + " <&-");
     EXPECT_EQ(closed.Finish(kBound), 0);
     EXPECT_EQ(Records(closed.Output()).size(), 3u) << closed.Output();
+#endif
 
     ChildProgram report(Listener("matching", "2") + " report");
     EXPECT_EQ(report.Finish(kBound), 0);
