@@ -53,25 +53,6 @@ void OnStopSignal(int) {
     errno = savedErrno;
 }
 
-[[noreturn]] void ThrowNotStarted(int systemError) {
-    Common::Error failure(COMMON_PLACE("KivoDump::ListeningEnd::ListeningEnd"),
-                          kListeningNotStarted,
-                          Common::GetCatalogMessage(Common::kMsgListeningCannotWait));
-    failure.AddWindowsError(static_cast<uint32_t>(systemError));
-    throw failure;
-}
-
-int MakeWakeDescriptor() {
-    if (TheSelfPipe().failure != 0) {
-        ThrowNotStarted(TheSelfPipe().failure);
-    }
-    const int descriptor = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (descriptor < 0) {
-        ThrowNotStarted(errno);
-    }
-    return descriptor;
-}
-
 // Catches `signal` with the stop handler; `previous` receives what was there. A signal found
 // ignored is left ignored.
 void Catch(int signal, struct sigaction& previous) {
@@ -87,7 +68,19 @@ void Catch(int signal, struct sigaction& previous) {
 
 }  // namespace
 
-ListeningEnd::ListeningEnd() : wakeDescriptor_(MakeWakeDescriptor()) {}
+ListeningEnd::ListeningEnd() : wakeDescriptor_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    const int eventfdFailure = wakeDescriptor_ < 0 ? errno : 0;
+    const int failure = eventfdFailure != 0 ? eventfdFailure : TheSelfPipe().failure;
+    if (failure != 0) {
+        if (wakeDescriptor_ >= 0) {
+            ::close(wakeDescriptor_);
+        }
+        Common::Error notStarted(COMMON_PLACE("KivoDump::ListeningEnd::ListeningEnd"),
+                                 kListeningNotStarted,
+                                 Common::GetCatalogMessage(Common::kMsgListeningCannotWait));
+        throw notStarted.AddWindowsError(static_cast<uint32_t>(failure));
+    }
+}
 
 ListeningEnd::~ListeningEnd() {
     Disarm();
