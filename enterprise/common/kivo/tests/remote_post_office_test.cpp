@@ -1,107 +1,25 @@
 // The remote post offices over the in-process IPC client library, against a recording view
 // manager that announces interface version 1 (views only) or 2 (subscribers too).
 
-#include "enterprise/common/kivo/client/remoting.h"
-
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <condition_variable>
-#include <optional>
 
 #include "core/common/catalog.h"
 #include "core/common/message_format.h"
-#include "core/ipc_client_api/local_components.h"
-#include "enterprise/common/ipc/client/lib/client.h"
-#include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
-#include "enterprise/common/ipc/tests/ipc_test_support.h"
-#include "enterprise/common/ipc/view_manager/view_manager_stub.h"
 #include "enterprise/common/kivo/client/remote_subscription.h"
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
+#include "enterprise/common/kivo/tests/remote_post_office_support.h"
 #include "enterprise/common/kivo/tests/trace_recorder.h"
 #include "enterprise/common/zaph/compare.h"
 #include "enterprise/common/zaph/errors.h"
 #include "enterprise/common/zaph/trace_unit.h"
-#include "enterprise/common/zaph/unit_builder.h"
 #include "enterprise/common/zaph/unit_utilities.h"
 #include "enterprise/common/zaph/value_access.h"
-#include "platform/async_service/platform_service.h"
-#include "platform/ipc_client/platform_library.h"
 
 namespace {
 
+using namespace PostOfficeTest;
 using IpcTest::SameUnit;
-using Kivo::ViewManagement::Topic;
 using Kivo::ViewManagement::ViewUpdate;
-using Zaph::Util::FluentUnitBuilder;
-using Zaph::View::SharedUnitPtr;
-
-constexpr uint32_t kService = 47;
-const Core::EntryPoint kCaller{0x0123456789ABCDEF, "tools/dump/caller.cpp", 4242, 7};
-
-Common::Error Fault(uint32_t code) {
-    return Common::Error(COMMON_PLACE("KivoTest::Fault"), code, "test fault");
-}
-
-// An object named `name`; with `channel`, marked as the service marks the keys it sends.
-SharedUnitPtr Named(const std::u16string& name, std::optional<uint32_t> channel = std::nullopt) {
-    FluentUnitBuilder builder(Zaph::Construction::DefaultUnitFactory());
-    builder.Composite().Property("Name").String(name).End();
-    if (channel)
-        builder.Trait("ChannelID").DWord(*channel).End();
-    return builder.End().TakeResult();
-}
-
-// Hears the end of one operation.
-class Ending final : public Async::ActionHandler {
-  public:
-    void Completed(const Common::Error& error) override {
-        std::lock_guard<std::mutex> hold(lock_);
-        heard_.push_back(error);
-        changed_.notify_all();
-    }
-    // The end, waited for at most 30 s.
-    Common::Error Wait() {
-        std::unique_lock<std::mutex> hold(lock_);
-        if (!changed_.wait_for(hold, std::chrono::seconds(30), [this] { return !heard_.empty(); }))
-            return Fault(0xDEAD);
-        EXPECT_EQ(heard_.size(), 1u);
-        return heard_.front();
-    }
-    bool Heard() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return !heard_.empty();
-    }
-
-  private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<Common::Error> heard_;
-};
-
-// Keeps the objects and creations it hears; throws after the first when asked to.
-class Objects final : public Kivo::ReportReader, public Kivo::SubscriptionReader {
-  public:
-    using Kivo::ReportReader::OnObject;
-    using Kivo::SubscriptionReader::OnCreated;
-    using Kivo::SubscriptionReader::OnDeleted;
-    using Kivo::SubscriptionReader::OnUpdated;
-
-    void OnObject(const SharedUnitPtr& object) override { Keep(object); }
-    void OnCreated(const SharedUnitPtr& object) override { Keep(object); }
-    void OnUpdated(const SharedUnitPtr&, const SharedUnitPtr&) override { ADD_FAILURE(); }
-    void OnDeleted(const SharedUnitPtr&) override { ADD_FAILURE(); }
-
-    bool throwFirst = false;
-    std::vector<SharedUnitPtr> heard;
-
-  private:
-    void Keep(const SharedUnitPtr& object) {
-        heard.push_back(object);
-        if (throwFirst && heard.size() == 1)
-            throw Fault(0x77);
-    }
-};
 
 // What the holder held before the operation.
 class Sentinel final : public Kivo::Subscription {
@@ -109,50 +27,6 @@ class Sentinel final : public Kivo::Subscription {
     std::shared_ptr<Async::Job> Read(Kivo::SubscriptionReader&, Async::ActionHandler&) override {
         return nullptr;
     }
-};
-
-enum class Operation { kReport, kOpenDynamicView, kAddInterest };
-
-// A recording view manager of interface `version`, served in-process, and the post office over
-// it. The subscriber of a version-2 view manager has nothing to read until the end.
-struct InProcessService {
-    explicit InProcessService(uint32_t version)
-        : registration(kService,
-                       std::make_shared<Kivo::ViewManagement::ViewManager_Stub>(views, version)) {
-        views->HoldReads();
-        views->viewID = 41;
-        views->subscription.ID = 17;
-        views->topic = Topic{{17, 3}, {}};
-        std::unique_ptr<Binding::AccessPoint> connected;
-        EXPECT_TRUE(Binding::Detail::ConnectLocalImpl(kService, 0, connected).IsEmpty());
-        accessPoint = std::move(connected);
-        postOffice = Kivo::CreateRemoteViewProvider(accessPoint);
-    }
-    ~InProcessService() {
-        postOffice.reset();
-        views->ReleaseReads();
-    }
-
-    // Runs `operation` and waits for its end.
-    Common::Error Run(Operation operation, const std::shared_ptr<Objects>& reader,
-                      std::unique_ptr<Kivo::Subscription>& holder,
-                      const Kivo::ViewSpec& spec = Kivo::ViewSpec{Named(u"pattern"), nullptr}) {
-        Ending end;
-        const std::shared_ptr<Async::Job> job =
-            operation == Operation::kReport
-                ? postOffice->Report(kCaller, spec, reader, end)
-                : postOffice->Subscribe(kCaller, spec, reader, holder, end);
-        return end.Wait();
-    }
-
-    AsyncService::ScopedAsyncService async{AsyncService::ServiceOptions{2, 4}};
-    IPCClient::ScopedPlatformLibrary library;
-    const std::shared_ptr<IpcTest::RecordingViewManager> views =
-        std::make_shared<IpcTest::RecordingViewManager>();
-    Binding::ScopedLocalComponent registration;
-    Binding::ScopedIPCClient client;
-    std::shared_ptr<Binding::AccessPoint> accessPoint;
-    std::unique_ptr<Kivo::PostOffice> postOffice;
 };
 
 // An access point that cannot tell the version of any component.
