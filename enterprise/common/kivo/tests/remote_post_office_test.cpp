@@ -21,14 +21,6 @@ using namespace PostOfficeTest;
 using IpcTest::SameUnit;
 using Kivo::ViewManagement::ViewUpdate;
 
-// What the holder held before the operation.
-class Sentinel final : public Kivo::Subscription {
-  public:
-    std::shared_ptr<Async::Job> Read(Kivo::SubscriptionReader&, Async::ActionHandler&) override {
-        return nullptr;
-    }
-};
-
 // An access point that cannot tell the version of any component.
 class UnversionedAccessPoint final : public Binding::AccessPoint {
   public:
@@ -172,78 +164,60 @@ TEST(RemotePostOfficeTest, EveryQueryCarriesTheEntryPointAndVersion1SeesNoSubscr
 // Whatever the outcome, the reader hears objects only on success, and the holder changes only
 // then; what the reader throws is traced and the next object still arrives.
 TEST(RemotePostOfficeTest, OnlyASuccessfulReplyReachesTheReaderAndTheHolder) {
+    enum Answer { kObjects, kNothing, kObjectsThrown, kFailure, kIdentifier0 };
     struct Case {
-        const char* name;
         Operation operation;
-        void (*answer)(IpcTest::RecordingViewManager&);
+        Answer answer;
         uint32_t code;
         size_t heard;
-        bool throwFirst = false;
     };
-    using Views = IpcTest::RecordingViewManager;
-    const auto twoObjects = [](Views& v) {
-        v.snapshot = {Named(u"a"), Named(u"b")};
-        v.topic.Content = v.snapshot;
-    };
+    constexpr uint32_t kFailed = 0xE1E2;
+    constexpr uint32_t kZero = Kivo::Client::kZeroIdentifier;
     const Case cases[] = {
-        {"report", Operation::kReport, twoObjects, 0, 2},
-        {"dynamic view", Operation::kOpenDynamicView, twoObjects, 0, 2},
-        {"interest", Operation::kAddInterest, twoObjects, 0, 2},
-        {"empty report", Operation::kReport, [](Views&) {}, 0, 0},
-        {"empty view", Operation::kOpenDynamicView, [](Views&) {}, 0, 0},
-        {"empty interest", Operation::kAddInterest, [](Views&) {}, 0, 0},
-        {"reader throws", Operation::kReport, twoObjects, 0, 2, true},
-        {"interest reader throws", Operation::kAddInterest, twoObjects, 0, 2, true},
-        {"report fails", Operation::kReport,
-         [](Views& v) {
-             v.snapshot = {Named(u"a")};
-             v.QueueOutcome(2, Fault(0xE1E2));
-         },
-         0xE1E2, 0},
-        {"view fails", Operation::kOpenDynamicView,
-         [](Views& v) {
-             v.snapshot = {Named(u"a")};
-             v.QueueOutcome(1, Fault(0xE1E2));
-         },
-         0xE1E2, 0},
-        {"interest fails", Operation::kAddInterest,
-         [](Views& v) {
-             v.topic.Content = {Named(u"a")};
-             v.QueueOutcome(6, Fault(0xE1E2));
-         },
-         0xE1E2, 0},
-        {"view 0", Operation::kOpenDynamicView,
-         [](Views& v) {
-             v.snapshot = {Named(u"a")};
-             v.viewID = 0;
-         },
-         Kivo::Client::kZeroIdentifier, 0},
-        {"interest 0", Operation::kAddInterest,
-         [](Views& v) {
-             v.topic = Topic{{17, 0}, {Named(u"a")}};
-         },
-         Kivo::Client::kZeroIdentifier, 0},
+        {Operation::kReport, kObjects, 0, 2},
+        {Operation::kOpenDynamicView, kObjects, 0, 2},
+        {Operation::kAddInterest, kObjects, 0, 2},
+        {Operation::kReport, kNothing, 0, 0},
+        {Operation::kOpenDynamicView, kNothing, 0, 0},
+        {Operation::kAddInterest, kNothing, 0, 0},
+        {Operation::kReport, kObjectsThrown, 0, 2},
+        {Operation::kAddInterest, kObjectsThrown, 0, 2},
+        {Operation::kReport, kFailure, kFailed, 0},
+        {Operation::kOpenDynamicView, kFailure, kFailed, 0},
+        {Operation::kAddInterest, kFailure, kFailed, 0},
+        {Operation::kOpenDynamicView, kIdentifier0, kZero, 0},
+        {Operation::kAddInterest, kIdentifier0, kZero, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(testing::Message()
+                     << "operation " << static_cast<int>(c.operation) << ", answer " << c.answer);
         KivoTest::TraceRecorder traces;
-        InProcessService service(c.operation == Operation::kAddInterest ? 2 : 1);
-        c.answer(*service.views);
+        const bool subscriber = c.operation == Operation::kAddInterest;
+        InProcessService service(subscriber ? 2 : 1);
+        IpcTest::RecordingViewManager& views = *service.views;
+        if (c.answer != kNothing)
+            views.snapshot = views.topic.Content = {Named(u"a"), Named(u"b")};
+        if (c.answer == kFailure)
+            views.QueueOutcome(subscriber                          ? 6
+                               : c.operation == Operation::kReport ? 2
+                                                                   : 1,
+                               Fault(kFailed));
+        if (c.answer == kIdentifier0)
+            views.viewID = views.topic.ID.Interest = 0;
         const auto reader = std::make_shared<Objects>();
-        reader->throwFirst = c.throwFirst;
-        std::unique_ptr<Kivo::Subscription> holder = std::make_unique<Sentinel>();
+        reader->throwFirst = c.answer == kObjectsThrown;
+        std::unique_ptr<Kivo::Subscription> holder =
+            std::make_unique<Kivo::Client::StandaloneRemoteSubscription>(nullptr, 99);
         const Kivo::Subscription* const before = holder.get();
 
         const Common::Error end = service.Run(c.operation, reader, holder);
         EXPECT_EQ(end.Code(), c.code);
         EXPECT_EQ(reader->heard.size(), c.heard);
         EXPECT_EQ(holder.get() == before, c.code != 0 || c.operation == Operation::kReport);
-        if (c.code == Kivo::Client::kZeroIdentifier) {
-            const char16_t* method =
-                c.operation == Operation::kAddInterest ? u"AddInterest" : u"OpenDynamicView";
-            EXPECT_EQ(end.Message(),
-                      Common::FormatCatalogMessage(
-                          Common::GetCatalogMessage(Common::kMsgKivoZeroIdentifier), {method}));
+        if (c.code == kZero) {
+            EXPECT_EQ(end.Message(), Common::FormatCatalogMessage(
+                                         Common::GetCatalogMessage(Common::kMsgKivoZeroIdentifier),
+                                         {subscriber ? u"AddInterest" : u"OpenDynamicView"}));
         }
         size_t callbackErrors = 0;
         for (const auto& [level, error] : traces.Errors()) {
@@ -251,7 +225,7 @@ TEST(RemotePostOfficeTest, OnlyASuccessfulReplyReachesTheReaderAndTheHolder) {
                 error.Reason().Code() == 0x77)
                 ++callbackErrors;
         }
-        EXPECT_EQ(callbackErrors, c.throwFirst ? 1u : 0u);
+        EXPECT_EQ(callbackErrors, c.answer == kObjectsThrown ? 1u : 0u);
     }
 }
 
