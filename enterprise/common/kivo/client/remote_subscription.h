@@ -33,7 +33,7 @@
 //     '--Fail--> FAILED
 //   SUBSCRIBED (the production cycle pulls ReadSubscription) --Fail (a pull failed)--> FAILED
 //   FAILED: every channel alive heard the error, EnsureSubscriber returns it, and a channel made
-//           from now on fails with it at its first read.
+//           from now on reads the updates that waited for it, then the error.
 //   any --destructor--> the cycle is stopped, every channel fails with kViewBeingClosed, and a
 //                       subscriber is unsubscribed (synchronously, outcome ignored).
 //

@@ -1,3 +1,5 @@
+#include "enterprise/common/kivo/client/remote_subscription.h"
+
 #include <map>
 #include <mutex>
 #include <string>
@@ -9,7 +11,6 @@
 #include "core/common/trace.h"
 #include "enterprise/common/ipc/view_manager/view_manager.h"
 #include "enterprise/common/kivo/client/production_cycle.h"
-#include "enterprise/common/kivo/client/remote_subscription.h"
 #include "enterprise/common/zaph/decorators.h"
 #include "enterprise/common/zaph/unit_utilities.h"
 #include "enterprise/common/zaph/value_access.h"
