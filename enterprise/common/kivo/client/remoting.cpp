@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "core/common/catalog.h"
-#include "core/common/message_format.h"
 #include "core/common/text.h"
 #include "enterprise/common/async/finished_job.h"
 #include "enterprise/common/ipc/view_manager/methods.h"
@@ -18,14 +17,6 @@
 namespace Kivo {
 namespace Client {
 namespace {
-
-// The refusal of a reply in which `method` names what it made with identifier 0.
-Common::Error ZeroIdentifier(const Common::SourceLocation& place, const char* method) {
-    const std::u16string name = Common::WidenBytes(method);
-    return Common::Error(place, kZeroIdentifier,
-                         Common::FormatCatalogMessage(
-                             Common::GetCatalogMessage(Common::kMsgKivoZeroIdentifier), {name}));
-}
 
 // Sends a query; the objects of the reply go to the reader (a null reader hears nothing).
 class ReportCommandBase : public SmartRequestRunner {
@@ -132,9 +123,9 @@ class OpenDynamicViewCommand final : public SubscriptionCommandBase {
     std::unique_ptr<Subscription> CreateSubscription(
         const std::shared_ptr<Binding::AccessPoint>& accessPoint) override {
         if (viewId_ == 0) {
-            throw ZeroIdentifier(
+            throw ZeroIdentifierError(
                 COMMON_PLACE("Kivo::Client::OpenDynamicViewCommand::CreateSubscription"),
-                ViewManagement::Methods::OpenDynamicView::kName);
+                Common::WidenBytes(ViewManagement::Methods::OpenDynamicView::kName));
         }
         return std::make_unique<StandaloneRemoteSubscription>(accessPoint, viewId_);
     }
@@ -165,9 +156,9 @@ class AddChannelCommand final : public SubscriptionCommandBase {
     std::unique_ptr<Subscription> CreateSubscription(
         const std::shared_ptr<Binding::AccessPoint>&) override {
         if (topic_.ID.Interest == 0) {
-            throw ZeroIdentifier(
+            throw ZeroIdentifierError(
                 COMMON_PLACE("Kivo::Client::AddChannelCommand::CreateSubscription"),
-                ViewManagement::Methods::AddInterest::kName);
+                Common::WidenBytes(ViewManagement::Methods::AddInterest::kName));
         }
         return dispatcher_->MakeChannel(topic_.ID.Interest);
     }
