@@ -21,8 +21,8 @@
 //   - A running cycle keeps itself alive: its owner may drop it at any time, and it ends on its
 //     own (its job control is never destroyed during a run).
 //   - Stop(true) returns once the cycle has ended: from then on the consumer is not called.
-//   Stop(false) only asks for the end, for a caller on the
-//     thread of a pull's delivery, which would otherwise wait for itself.
+//     Stop(false) only asks for the end, for a caller on the thread of a pull's delivery, which
+//     would otherwise wait for itself.
 //
 // Thread-safety: Start once; Stop from any thread, any number of times. Pulls complete and the
 // consumer is called on the IPC client library's threads.
