@@ -260,51 +260,13 @@ std::vector<uint8_t> LoopbackAccessPoint::Exchange(uint32_t componentId, uint32_
     return reply;
 }
 
-size_t RecordingViewManager::Calls(uint32_t method) const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return method < calls_.size() ? calls_[method] : 0;
-}
-
-std::vector<Kivo::ViewSpec> RecordingViewManager::ReceivedSpecs() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return specs_;
-}
-
-void RecordingViewManager::QueueOutcome(uint32_t method, const Common::Error& result) {
-    std::lock_guard<std::mutex> hold(lock_);
-    outcomes_[method].push_back(result);
-}
-
-void RecordingViewManager::QueueTopic(const Kivo::ViewManagement::Topic& answer) {
-    std::lock_guard<std::mutex> hold(lock_);
-    topics_.push_back(answer);
-}
-
-void RecordingViewManager::QueueContent(const Kivo::ViewManagement::SubscriptionContent& answer) {
-    std::lock_guard<std::mutex> hold(lock_);
-    contents_.push_back(answer);
-}
-
-void RecordingViewManager::HoldReads() {
-    std::lock_guard<std::mutex> hold(lock_);
-    holdReads_ = true;
-}
-
-void RecordingViewManager::ReleaseReads() {
-    std::lock_guard<std::mutex> hold(lock_);
-    holdReads_ = false;
-    released_.notify_all();
-}
-
 Common::Error RecordingViewManager::Answer(uint32_t method) {
     lastMethod = method;
-    ++calls_[method];
-    std::deque<Common::Error>& queued = outcomes_[method];
-    if (queued.empty()) {
-        return outcome;
-    }
-    const Common::Error result = queued.front();
-    queued.pop_front();
+    ++calls_.at(method);
+    std::deque<Common::Error>& queued = outcomes[method];
+    const Common::Error result = queued.empty() ? outcome : queued.front();
+    if (!queued.empty())
+        queued.pop_front();
     return result;
 }
 
@@ -313,7 +275,6 @@ Common::Error RecordingViewManager::OpenDynamicView(const Kivo::ViewSpec& viewSp
                                                     Kivo::ViewManagement::UnitVector& snapshotOut) {
     std::lock_guard<std::mutex> hold(lock_);
     receivedSpec = viewSpec;
-    specs_.push_back(viewSpec);
     viewIDOut = viewID;
     snapshotOut = snapshot;
     return Answer(1);
@@ -323,7 +284,6 @@ Common::Error RecordingViewManager::OpenStaticView(const Kivo::ViewSpec& viewSpe
                                                    Kivo::ViewManagement::UnitVector& snapshotOut) {
     std::lock_guard<std::mutex> hold(lock_);
     receivedSpec = viewSpec;
-    specs_.push_back(viewSpec);
     snapshotOut = snapshot;
     return Answer(2);
 }
@@ -354,12 +314,8 @@ Common::Error RecordingViewManager::AddInterest(const Kivo::ViewManagement::Topi
                                                 Kivo::ViewManagement::Topic& topicOut) {
     std::lock_guard<std::mutex> hold(lock_);
     receivedTopicSpec = spec;
-    specs_.push_back(spec.Interest);
+    receivedSpec = spec.Interest;
     topicOut = topic;
-    if (!topics_.empty()) {
-        topicOut = topics_.front();
-        topics_.pop_front();
-    }
     return Answer(6);
 }
 
@@ -368,13 +324,15 @@ Common::Error RecordingViewManager::ReadSubscription(
     std::unique_lock<std::mutex> hold(lock_);
     receivedId = subscriber;
     const Common::Error result = Answer(7);
-    if (contents_.empty()) {
-        released_.wait_for(hold, std::chrono::seconds(30), [this] { return !holdReads_; });
-        updatesOut = content;
-    } else {
-        updatesOut = contents_.front();
-        contents_.pop_front();
+    if (!contents.empty()) {
+        updatesOut = contents.front();
+        contents.pop_front();
+        return result;
     }
+    heldReads_ = true;
+    changed_.notify_all();
+    changed_.wait_for(hold, std::chrono::seconds(30), [this] { return !holdReads_; });
+    updatesOut = content;
     return result;
 }
 

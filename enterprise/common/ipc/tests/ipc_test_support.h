@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -98,23 +100,23 @@ class LoopbackAccessPoint final : public Binding::AccessPoint {
 
 /// A view manager that records the inputs of its last call and answers with the outputs and the
 /// outcome set in it. Set those fields before the calls; the methods may then run on several
-/// threads at once, and the counters and queued answers below may be used at any time.
+/// threads at once, and Calls, HoldReads and WaitHeldRead may be used at any time.
 class RecordingViewManager final : public Kivo::ViewManagement::ViewManager {
   public:
+    /// While held, a ReadSubscription with nothing queued waits (at most 30 s) until released.
+    void HoldReads(bool hold) {
+        std::lock_guard<std::mutex> locked(lock_);
+        holdReads_ = hold;
+        changed_.notify_all();
+    }
+    /// Waits (at most 30 s) until a ReadSubscription has been held; false if none was.
+    bool WaitHeldRead() {
+        std::unique_lock<std::mutex> locked(lock_);
+        return changed_.wait_for(locked, std::chrono::seconds(30), [this] { return heldReads_; });
+    }
+
     /// Calls of method `method` (1 to 9) so far.
-    size_t Calls(uint32_t method) const;
-    /// The specifications that OpenDynamicView, OpenStaticView and AddInterest received, in order.
-    std::vector<Kivo::ViewSpec> ReceivedSpecs() const;
-    /// The next call of `method` answers `result` in place of `outcome`; answers queue up.
-    void QueueOutcome(uint32_t method, const Common::Error& result);
-    /// The next AddInterest answers `answer` in place of `topic`; answers queue up.
-    void QueueTopic(const Kivo::ViewManagement::Topic& answer);
-    /// The next ReadSubscription answers `answer` in place of `content`; answers queue up.
-    void QueueContent(const Kivo::ViewManagement::SubscriptionContent& answer);
-    /// From now on a ReadSubscription with no queued answer waits (at most 30 s) until
-    /// ReleaseReads, as a subscriber with nothing to read does.
-    void HoldReads();
-    void ReleaseReads();
+    size_t Calls(uint32_t method) const { return calls_.at(method); }
 
     // What the last call received.
     uint32_t lastMethod = 0;
@@ -132,6 +134,9 @@ class RecordingViewManager final : public Kivo::ViewManagement::ViewManager {
     Kivo::ViewManagement::Subscription subscription;
     Kivo::ViewManagement::Topic topic;
     Kivo::ViewManagement::SubscriptionContent content;
+    // Answered first, in order: the outcomes of each method, the updates of ReadSubscription.
+    std::map<uint32_t, std::deque<Common::Error>> outcomes;
+    std::deque<Kivo::ViewManagement::SubscriptionContent> contents;
 
     Common::Error OpenDynamicView(const Kivo::ViewSpec& viewSpec, uint32_t& viewID,
                                   Kivo::ViewManagement::UnitVector& snapshot) override;
@@ -153,14 +158,11 @@ class RecordingViewManager final : public Kivo::ViewManagement::ViewManager {
     // Counts a call of `method` and takes its outcome; called under the lock.
     Common::Error Answer(uint32_t method);
 
-    mutable std::mutex lock_;
-    std::condition_variable released_;
+    std::mutex lock_;
+    std::condition_variable changed_;
     bool holdReads_ = false;
-    std::array<size_t, 10> calls_{};
-    std::vector<Kivo::ViewSpec> specs_;
-    std::map<uint32_t, std::deque<Common::Error>> outcomes_;
-    std::deque<Kivo::ViewManagement::Topic> topics_;
-    std::deque<Kivo::ViewManagement::SubscriptionContent> contents_;
+    bool heldReads_ = false;
+    std::array<std::atomic<size_t>, 10> calls_{};
 };
 
 /// A recording view manager served through a stub and a loopback access point, with a proxy.

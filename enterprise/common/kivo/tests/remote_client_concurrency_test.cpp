@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <latch>
 #include <thread>
 
 #include "core/common/win/event.h"
 #include "enterprise/common/kivo/client/remote_subscription.h"
-#include "enterprise/common/kivo/tests/remote_subscription_support.h"
+#include "enterprise/common/kivo/tests/remote_client_support.h"
 
 namespace {
 
@@ -17,45 +17,37 @@ using Kivo::Client::RemoteSubscriptionDispatcher;
 TEST(RemoteSubscriptionConcurrencyTest, PutsRacingCancelsCompleteEachCheckoutOnce) {
     Kivo::Client::InMemoryUpdateCache cache;
     Reading reading;
-    std::string heard, expected;
-    const auto keep = [&](const std::string& told) {
-        const std::string part = told.substr(0, told.rfind(": "));
-        heard += (heard.empty() || part.empty() ? "" : ", ") + part;
-    };
+    std::string expected;
     for (uint32_t round = 0; round < 300; ++round) {
         const std::shared_ptr<Async::Job> checkout = cache.CheckOut(reading, reading);
-        std::atomic<bool> ready{false};
+        std::latch start(2);
         std::thread canceler([&] {
-            ready = true;
+            start.arrive_and_wait();
             checkout->Cancel();
         });
-        while (!ready)
-            std::this_thread::yield();
+        start.arrive_and_wait();
         cache.Consume({Change(round)});
         canceler.join();
-        const std::string told = reading.Ended();
-        ASSERT_TRUE(told.ends_with(": 0") || told.ends_with(": f90002")) << told;
-        keep(told);
+        const std::string end = reading.End();
+        ASSERT_TRUE(end == "0" || end == "f90002") << end;
         expected += (round == 0 ? "created " : ", created ") + std::to_string(round);
     }
     cache.CheckOut(reading, reading);
     cache.Consume({});
-    keep(reading.Ended());
-    EXPECT_EQ(heard, expected);
+    EXPECT_EQ(reading.Ended(), expected + ": 0");
 }
 
 // Channels read on threads of their own while the cycle feeds them; the dispatcher then goes
 // while its next ReadSubscription waits in the service.
 TEST(RemoteSubscriptionConcurrencyTest, TheCycleFeedsChannelsReadConcurrentlyUntilTheEnd) {
-    constexpr uint32_t kChannels = 3;
-    constexpr uint32_t kReplies = 40;
+    constexpr uint32_t kChannels = 3, kReplies = 40;
     InProcessService service(2);
     std::string expected;
     for (uint32_t reply = 0; reply < kReplies; ++reply) {
         std::vector<ViewUpdate> updates;
         for (uint32_t channel = 1; channel <= kChannels; ++channel)
             updates.push_back(ChannelChange((channel + reply) % kChannels + 1, reply));
-        service.views->QueueContent({updates});
+        service.views->contents.push_back({updates});
         expected += (reply == 0 ? "created " : ", created ") + std::to_string(reply);
     }
     auto dispatcher = std::make_unique<RemoteSubscriptionDispatcher>(service.accessPoint);
@@ -69,7 +61,8 @@ TEST(RemoteSubscriptionConcurrencyTest, TheCycleFeedsChannelsReadConcurrentlyUnt
             endings[channel] = Reading().ToTheEnd(*read);
         });
     }
-    ASSERT_TRUE(WaitCalls(*service.views, 7, kReplies + 1));
+    // Once the next read waits in the service, every reply has been handed over.
+    ASSERT_TRUE(service.views->WaitHeldRead());
     dispatcher.reset();
     for (std::thread& thread : readers)
         thread.join();
@@ -83,7 +76,7 @@ TEST(RemoteSubscriptionConcurrencyTest, TheCycleFeedsChannelsReadConcurrentlyUnt
 // library thread: the dispatcher goes there, not waiting for its own cycle, which then stops.
 TEST(RemoteSubscriptionConcurrencyTest, TheDispatcherMayGoInsideItsOwnDelivery) {
     InProcessService service(2);
-    service.views->QueueContent({{ChannelChange(1, 1)}});
+    service.views->contents = {{{ChannelChange(1, 1)}}};
     auto dispatcher = std::make_shared<RemoteSubscriptionDispatcher>(service.accessPoint);
     auto channel = dispatcher->MakeChannel(1);
     Reading reading;
@@ -104,6 +97,22 @@ TEST(RemoteSubscriptionConcurrencyTest, TheDispatcherMayGoInsideItsOwnDelivery) 
     EXPECT_EQ(reading.Read(*channel), ": fc000b");
     EXPECT_EQ(service.views->Calls(9), 1u);
     EXPECT_EQ(service.views->Calls(7), 1u);
+}
+
+// Threads that subscribe at the same moment share the connection's one subscriber.
+TEST(RemoteSubscriptionConcurrencyTest, SubscriptionsAtOnceShareOneSubscriber) {
+    InProcessService service(2);
+    service.views->topic.Content = {DWord(1)};
+    std::vector<std::unique_ptr<Kivo::Subscription>> holders(4);
+    std::vector<std::string> told(holders.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < holders.size(); ++i)
+        threads.emplace_back([&, i] { told[i] = service.Run(&holders[i]); });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(told, std::vector<std::string>(holders.size(), "1: 0"));
+    EXPECT_EQ(service.views->Calls(5), 1u);
+    EXPECT_EQ(service.views->Calls(6), holders.size());
 }
 
 }  // namespace
