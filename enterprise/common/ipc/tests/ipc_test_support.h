@@ -114,7 +114,6 @@ class RecordingViewManager final : public Kivo::ViewManagement::ViewManager {
         std::unique_lock<std::mutex> locked(lock_);
         return changed_.wait_for(locked, std::chrono::seconds(30), [this] { return heldReads_; });
     }
-
     /// Calls of method `method` (1 to 9) so far.
     size_t Calls(uint32_t method) const { return calls_.at(method); }
 

@@ -167,6 +167,7 @@ TEST(UpdateCacheTest, ASecondCheckoutIsRefusedAndACanceledOneIsHeardOnceLeavingT
     const std::weak_ptr<Reading> watched = owned;
     cache->Consume({});
     auto job = cache->CheckOut(reading, std::move(owned));
+    ASSERT_FALSE(watched.expired());
     cache->Fail(Fault(0x54));
     EXPECT_EQ(watched.lock()->Ended(), ": 54");
     job.reset();
