@@ -1,143 +1,125 @@
 // Runs kivo_dump's listening over the IPC client library, against the scripted view manager
-// served in the test program's own process (in_process_dump_main.cpp), for both interface
-// versions: records printed by the library's threads while the main thread waits, and each way
-// that listening ends.
+// served in the test program's own process (in_process_dump_main.cpp): records printed by the
+// library's threads while the main thread waits, each way that listening ends, and a host that
+// refuses the service.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <csignal>
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/common/text.h"
 #include "core/common/time/time_format.h"
-#include "enterprise/common/kivo/tools/dump/object_reader.h"
-#include "enterprise/common/kivo/tools/dump/report.h"
+#include "enterprise/common/kivo/interfaces/get_object_key.h"
 #include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
 #include "enterprise/common/kivo/tools/dump/tests/scripted_service_support.h"
 
 namespace {
 
-using KivoDumpTest::ChildProgram;
-using KivoDumpTest::MachineKey;
-using KivoDumpTest::MachineObject;
+using KivoDumpTest::Action;
 
-constexpr std::chrono::seconds kBound{30};
-
-// The test program listening to `scenario` of the view manager of interface `version`.
-std::string Listener(const std::string& scenario, const std::string& version) {
-    return std::string(KIVO_DUMP_IN_PROCESS_PROGRAM) + " " + scenario + " " + version +
-           " localhost u p QOR Machine";
-}
-
-// The records of `output`, each with its empty line; a rest that is no whole record comes last.
-std::vector<std::string> Records(const std::string& output) {
-    std::vector<std::string> records;
-    for (size_t begin = 0, end; begin < output.size(); begin = end) {
-        end = output.find("\n\n", begin);
-        end = end == std::string::npos ? output.size() : end + 2;
-        records.push_back(output.substr(begin, end - begin));
-    }
-    return records;
-}
-
-// Holds once three records were read whole.
-bool ThreeRecords(const std::string& output) {
-    return Records(output).size() >= 3 && output.ends_with("\n\n");
-}
-
-// The time attribute of a record's header.
-std::string TimeOf(const std::string& record) {
-    const std::string attribute = " time=\"";
-    const size_t begin = record.find(attribute);
-    const size_t end = record.find("\">\n", begin);
-    return end == std::string::npos
-               ? ""
-               : record.substr(begin + attribute.size(), end - begin - attribute.size());
-}
-
-class ListenProgram : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(ListenProgram, MatchingObjectsPrintAsCreatedAndEveryWayOfEndingExitsWithZero) {
-    const std::function<void(ChildProgram&)> endings[] = {
-        [](ChildProgram& program) { program.Write("\n"); },
-        [](ChildProgram& program) { program.CloseInput(); },
-        [](ChildProgram& program) { program.Signal(SIGINT); },
-        [](ChildProgram& program) { program.Signal(SIGTERM); },
+// The records of the scripted service, each with the time "T": the machines that matched (1 to
+// 3), then the changes: machine 4 created, 1 updated (its port), 2 deleted.
+std::string TheServicesRecords() {
+    const auto id = [](uint32_t n) {
+        return Common::ToUtf8(Kivo::GetKeyIdText(*KivoDumpTest::MachineKey(n)));
     };
-    for (const auto& end : endings) {
-        ChildProgram program(Listener("matching", GetParam()));
-        ASSERT_TRUE(program.ReadUntil(ThreeRecords, kBound)) << program.Output();
-        end(program);
-        EXPECT_EQ(program.Finish(kBound), 0) << program.Output();
-        const std::vector<std::string> records = Records(program.Output());
-        ASSERT_EQ(records.size(), 3u) << program.Output();
-        for (uint32_t n = 1; n <= 3; ++n)
-            EXPECT_EQ(records[n - 1],
-                      KivoDump::FormatCreatedRecord(MachineObject(n), TimeOf(records[n - 1])));
-    }
+    std::string records;
+    for (uint32_t n = 1; n <= 4; ++n)
+        records += "<created id=\"" + id(n) +
+                   "\" time=\"T\">\n"
+                   "  Root (Composite)\n"
+                   "    [Is (Common::String) = Machine]\n"
+                   "    Key (Composite)\n"
+                   "      [PrimaryKey (NIL)]\n"
+                   "      Name (Common::String) = machine-" +
+                   std::to_string(n) + "\n</created>\n\n";
+    return records + "<updated id=\"" + id(1) +
+           "\" time=\"T\">\n"
+           "  <key>\n"
+           "    Root (Composite)\n"
+           "      [PrimaryKey (NIL)]\n"
+           "      Name (Common::String) = machine-1\n"
+           "  </key>\n"
+           "  <diff>\n"
+           "    Root (Composite)\n"
+           "      Port (unsigned long) = 8001\n"
+           "  </diff>\n"
+           "</updated>\n\n"
+           "<deleted id=\"" +
+           id(2) +
+           "\" time=\"T\">\n"
+           "  Root (Composite)\n"
+           "    [PrimaryKey (NIL)]\n"
+           "    Name (Common::String) = machine-2\n"
+           "</deleted>\n\n";
 }
 
-TEST_P(ListenProgram, ChangesPrintTheirRecordsWithTheLocalTimeOfTheEnvironmentsLocale) {
-    const Common::DateTime before = Common::DateTime::Now(Common::DateTimeKind::Local);
-    ChildProgram program("env LC_ALL=de_DE.UTF-8 " + Listener("changes", GetParam()));
-    ASSERT_TRUE(program.ReadUntil(ThreeRecords, kBound)) << program.Output();
-    program.Write("x");
-    EXPECT_EQ(program.Finish(kBound), 0) << program.Output();
-    const std::vector<std::string> records = Records(program.Output());
-    ASSERT_EQ(records.size(), 3u) << program.Output();
-    EXPECT_EQ(records[0], KivoDump::FormatCreatedRecord(MachineObject(4), TimeOf(records[0])));
-    EXPECT_EQ(records[1], KivoDump::FormatUpdatedRecord(MachineKey(1), KivoDumpTest::MachineDiff(1),
-                                                        TimeOf(records[1])));
-    EXPECT_EQ(records[2], KivoDump::FormatDeletedRecord(MachineKey(2), TimeOf(records[2])));
+// `output` with the time attribute of every record written "T"; the times go to `times`.
+std::string WithoutTimes(std::string output, std::vector<std::string>& times) {
+    for (size_t begin = 0; (begin = output.find(" time=\"", begin)) != std::string::npos;) {
+        begin += 7;
+        const size_t end = output.find('"', begin);
+        times.push_back(output.substr(begin, end - begin));
+        output.replace(begin, end - begin, "T");
+    }
+    return output;
+}
 
+// Runs in the German locale, standard input held open. Enter, the end of input, SIGINT and SIGTERM
+// after the last record end listening with 0; a service whose reads fail (even with a cancel that
+// the tool did not ask for) ends it by itself with 7 after the records, one that refuses the
+// subscription with 6; a full standard output with 11; a closed standard input at once. "report"
+// reports instead; a host that refuses the service is code 3, the credentials sent as given.
+TEST(ListenProgram, EachRunPrintsWholeRecordsAndEndsWithItsStatus) {
+    const Action enter = [](pid_t, int& input) { EXPECT_EQ(::write(input, "\n", 1), 1); };
+    const Action endOfInput = [](pid_t, int& input) { ::close(std::exchange(input, -1)); };
+    const Action interrupt = [](pid_t program, int&) { ::kill(program, SIGINT); };
+    const Action terminate = [](pid_t program, int&) { ::kill(program, SIGTERM); };
+    const std::string records = TheServicesRecords();
+    const std::string ended = records + "Error 0x7: Subscription has ended with error.\n";
+    const std::string qor = " localhost u p QOR Machine";
+    const std::string elsewhere = "elsewhere 2 far u 'p\xC3\xBC' YEB Machine";
+    const struct {
+        std::string arguments;  // the service, the interface version, the tool's own
+        Action act;             // once the last change was printed; none: wait for the end
+        int status;
+        std::string begin;   // of the output, times written "T"
+        const char* reason;  // found in the output
+    } cases[] = {
+        {"works 1" + qor, enter, 0, records, ""},
+        {"works 2" + qor, endOfInput, 0, records, ""},
+        {"works 2" + qor, interrupt, 0, records, ""},
+        {"works 2" + qor, terminate, 0, records, ""},
+        {"stops 2" + qor, {}, 7, ended, "error 0x9c0777: "},
+        {"cancels 2" + qor, {}, 7, ended, "error 0xf90002: "},
+        {"refuses 1" + qor, {}, 6, "Error 0x6: SubscribeWithoutReport has failed.\n", "0x9c0777"},
+        {"works 2" + qor + " >/dev/full 2>/dev/null", {}, 11, "", ""},
+        {"works 2" + qor + " report", {}, 0, "<object id=", ""},
+        {elsewhere, {}, 3, "Error 0x3: Failed to connect to YEB\n", "far|u|p\xC3\xBC|34\n"},
+#if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer's runtime takes descriptor 0 before main.
+        {"works 2" + qor + " <&-", {}, 0, "<created id=", ""},
+#endif
+    };
     const Common::TimeFormatWin german(Common::TimeFormatWin::kShortDate,
                                        Common::TimeFormatWin::kDateAndTime, "de_DE.UTF-8");
-    for (const std::string& record : records) {
+    for (const auto& run : cases) {
+        const KivoDumpTest::Outcome outcome = KivoDumpTest::RunWithInputHeld(
+            "env LC_ALL=de_DE.UTF-8 " + std::string(KIVO_DUMP_IN_PROCESS_PROGRAM) + " " +
+                run.arguments,
+            run.act ? "</deleted>\n\n" : "", run.act, std::chrono::seconds(30));
+        std::vector<std::string> times;
+        const std::string output = WithoutTimes(outcome.output, times);
+        EXPECT_EQ(outcome.status, run.status) << run.arguments << "\n" << output;
+        EXPECT_EQ(run.act ? output : output.substr(0, run.begin.size()), run.begin);
+        EXPECT_NE(output.find(run.reason), std::string::npos) << output;
         Common::DateTime time = Common::DateTime::Invalid(Common::DateTimeKind::Local);
-        ASSERT_TRUE(german.Parse(Common::ToUtf16(TimeOf(record)), time)) << record;
-        EXPECT_GE(time.seconds, before.seconds - 1);
-        EXPECT_LE(time.seconds, Common::DateTime::Now(Common::DateTimeKind::Local).seconds);
+        for (const std::string& text : times)
+            EXPECT_TRUE(german.Parse(Common::ToUtf16(text), time)) << text;
     }
-}
-
-// With standard input held open, a service that fails its reads (even with a cancel that the tool
-// did not ask for) ends listening by itself; records printed stay printed.
-TEST_P(ListenProgram, AServiceThatFailsItsReadsEndsListeningWithCodeSeven) {
-    for (const auto& [scenario, records, reason] :
-         {std::tuple{"failing", 1u, "error 0x9c0777: "}, {"canceled", 0u, "error 0xf90002: "}}) {
-        ChildProgram program(Listener(scenario, GetParam()));
-        EXPECT_EQ(program.Finish(kBound), 7) << scenario << program.Output();
-        const std::string& output = program.Output();
-        EXPECT_EQ(Records(output).size(), records + 1) << output;
-        EXPECT_NE(output.find("Error 0x7: Subscription has ended with error.\n"), std::string::npos)
-            << output;
-        EXPECT_NE(output.find(reason), std::string::npos) << output;
-    }
-}
-
-TEST_P(ListenProgram, StandardOutputThatCannotBeWrittenEndsListeningWithCodeEleven) {
-    ChildProgram program(Listener("matching", GetParam()) + " 2>/dev/null");
-    program.CloseOutput();
-    EXPECT_EQ(program.Finish(kBound), 11);
-}
-
-INSTANTIATE_TEST_SUITE_P(InterfaceVersions, ListenProgram, ::testing::Values("1", "2"));
-
-// Standard input closed (no descriptor 0 at all) ends listening at once; "report" reports instead.
-TEST(ListenProgram, AClosedStandardInputEndsListeningAtOnceAndReportReportsInstead) {
-#if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer's runtime takes descriptor 0 before main.
-    ChildProgram closed(Listener("matching", "2") + " <&-");
-    EXPECT_EQ(closed.Finish(kBound), 0);
-    EXPECT_EQ(Records(closed.Output()).size(), 3u) << closed.Output();
-#endif
-
-    ChildProgram report(Listener("matching", "2") + " report");
-    EXPECT_EQ(report.Finish(kBound), 0);
-    EXPECT_EQ(report.Output(), KivoDump::FormatObjectRecord(MachineObject(1)) +
-                                   KivoDump::FormatObjectRecord(MachineObject(2)) +
-                                   KivoDump::FormatObjectRecord(MachineObject(3)));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace KivoDumpTest {
 
@@ -31,24 +32,29 @@ Outcome RunCommand(const std::string& command) {
 
 namespace {
 
-void CloseDescriptor(int& descriptor) {
-    if (descriptor >= 0)
-        ::close(descriptor);
-    descriptor = -1;
+// The milliseconds left until `deadline`; 0 once it has passed.
+int Left(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<int64_t>(0, left.count()));
 }
 
 }  // namespace
 
-ChildProgram::ChildProgram(const std::string& command) {
+Outcome RunWithInputHeld(const std::string& command, std::string_view cue, const Action& act,
+                         std::chrono::milliseconds timeout) {
     // A write to a program that has ended must fail, not end the test.
     std::signal(SIGPIPE, SIG_IGN);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     const std::string execCommand = "exec " + command;
+    Outcome outcome{{}, -1};
     int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || (pid_ = fork()) < 0) {
+    pid_t program = -1;
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || (program = fork()) < 0) {
         ADD_FAILURE() << "cannot start " << command;
-        return;
+        return outcome;
     }
-    if (pid_ == 0) {
+    if (program == 0) {
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         for (int signal : {SIGINT, SIGTERM, SIGPIPE})
@@ -58,69 +64,31 @@ ChildProgram::ChildProgram(const std::string& command) {
     }
     ::close(in[0]);
     ::close(out[1]);
-    input_ = in[1];
-    output_fd_ = out[0];
-}
-
-ChildProgram::~ChildProgram() {
-    Finish(std::chrono::milliseconds(0));
-    CloseDescriptor(input_);
-}
-
-bool ChildProgram::ReadUntil(const std::function<bool(const std::string&)>& done,
-                             std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done(output_) && output_fd_ >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd stream{output_fd_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&stream, 1, static_cast<int>(left.count())) <= 0)
-            break;
+    int input = in[1];
+    pollfd stream{out[0], POLLIN, 0};
+    for (Action pending = act;;) {
+        // The action runs once, when the output first ends with the cue.
+        if (pending && outcome.output.ends_with(cue))
+            std::exchange(pending, nullptr)(program, input);
         char chunk[4096];
-        const ssize_t read = ::read(output_fd_, chunk, sizeof chunk);
+        if (Left(deadline) == 0 || poll(&stream, 1, Left(deadline)) <= 0)
+            break;
+        const ssize_t read = ::read(out[0], chunk, sizeof chunk);
         if (read <= 0)
-            CloseDescriptor(output_fd_);
-        else
-            output_.append(chunk, static_cast<size_t>(read));
+            break;
+        outcome.output.append(chunk, static_cast<size_t>(read));
     }
-    return done(output_);
-}
-
-void ChildProgram::Write(const std::string& text) {
-    EXPECT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-}
-
-void ChildProgram::CloseInput() {
-    CloseDescriptor(input_);
-}
-
-void ChildProgram::CloseOutput() {
-    CloseDescriptor(output_fd_);
-}
-
-void ChildProgram::Signal(int signal) {
-    ::kill(pid_, signal);
-}
-
-int ChildProgram::Finish(std::chrono::milliseconds timeout) {
-    if (pid_ <= 0)
-        return -1;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    ReadUntil([](const std::string&) { return false; }, timeout);
     // The program may end after its output did: wait for the process itself.
-    const int process = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-    pollfd ended{process, POLLIN, 0};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (process < 0 || poll(&ended, 1, static_cast<int>(std::max<int64_t>(0, left.count()))) <= 0)
-        ::kill(pid_, SIGKILL);
+    pollfd ended{static_cast<int>(syscall(SYS_pidfd_open, program, 0)), POLLIN, 0};
+    if (ended.fd < 0 || poll(&ended, 1, Left(deadline)) <= 0)
+        ::kill(program, SIGKILL);
     int raw = 0;
-    waitpid(pid_, &raw, 0);
-    CloseDescriptor(output_fd_);
-    if (process >= 0)
-        ::close(process);
-    pid_ = -1;
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    waitpid(program, &raw, 0);
+    for (int descriptor : {ended.fd, input, out[0]})
+        if (descriptor >= 0)
+            ::close(descriptor);
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return outcome;
 }
 
 TemporaryFolder::TemporaryFolder(const std::string& prefix) {

@@ -1,5 +1,5 @@
-// Runs the built programs for the program tests: a shell command line run to its end, or a child
-// that the test talks to while it runs.
+// Runs the built programs for the program tests: a shell command line run to its end, or one
+// that the test acts on while it runs.
 #pragma once
 
 #include <sys/types.h>
@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace KivoDumpTest {
 
@@ -19,40 +20,16 @@ struct Outcome {
 /// Runs `command` through the shell and collects its standard output.
 Outcome RunCommand(const std::string& command);
 
-/// A program running beside the test, its standard input held by the test and its standard
-/// output read by it. Every wait is bounded; a child still running at the end is killed.
-class ChildProgram {
-  public:
-    /// Starts the shell command line `command` (one program, which replaces the shell), with
-    /// SIGINT, SIGTERM and SIGPIPE at their defaults.
-    explicit ChildProgram(const std::string& command);
-    ~ChildProgram();
-    ChildProgram(const ChildProgram&) = delete;
-    ChildProgram& operator=(const ChildProgram&) = delete;
+/// What a test does to a program that it runs: `program` is its process, `input` the test's end of
+/// its standard input, which the action may close (setting it to -1).
+using Action = std::function<void(pid_t program, int& input)>;
 
-    /// Reads standard output until `done` holds for what was read, the output ends, or `timeout`
-    /// passes; returns whether `done` held.
-    bool ReadUntil(const std::function<bool(const std::string&)>& done,
-                   std::chrono::milliseconds timeout);
-    /// Writes `text` to standard input.
-    void Write(const std::string& text);
-    /// Closes standard input: its end.
-    void CloseInput();
-    /// Stops reading standard output: the program's next write to it fails.
-    void CloseOutput();
-    void Signal(int signal);
-    /// Reads the output to its end and reaps the program within `timeout`: its exit status, or -1
-    /// when it ended by a signal or had not ended in time (it is then killed).
-    int Finish(std::chrono::milliseconds timeout);
-
-    const std::string& Output() const { return output_; }
-
-  private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_fd_ = -1;
-    std::string output_;
-};
+/// Runs the shell command line `command` (one program, which replaces the shell, with SIGINT,
+/// SIGTERM and SIGPIPE at their defaults) with standard input held open, and collects its standard
+/// output; once that ends with `cue` (at once for an empty one), calls `act` when it is set. The
+/// program has `timeout` to end, and is killed after that (status -1).
+Outcome RunWithInputHeld(const std::string& command, std::string_view cue, const Action& act,
+                         std::chrono::milliseconds timeout);
 
 /// A new folder under /tmp, removed with everything in it when the object goes.
 class TemporaryFolder {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
 
@@ -41,10 +42,6 @@ TEST(Program, AFailedRunPrintsTheErrorAndExitsWithItsCode) {
     EXPECT_NE(outcome.status, 0);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(Program, TheQueryIsBuiltAndTracedBeforeAnyConnection) {
     const Outcome built = RunProgram(
         "h u p QOR pattern '.Composite().Trait(\"Is\").String(\"Machine\").End().End()'");
@@ -58,28 +55,22 @@ TEST(Program, TheQueryIsBuiltAndTracedBeforeAnyConnection) {
 
 // No service runs anywhere: each way to one fails with code 3 and the library's error as reason.
 TEST(Program, WithoutAServiceTheConnectionFailsWithCodeThree) {
-    const struct {
-        const char* arguments;
-        const char* text;
-        const char* reason;
-    } cases[] = {
-        {"localhost u p QOR Machine", "Failed to create local connection with QOR", "0xae0003"},
-        {"far.example u p kivo Machine", "Failed to create local connection with KIVO", "0xae0003"},
-        {"somehost u p QOR Machine report", "Failed to bind to host.", "0xae0005"},
-        {"LOCALHOST u p QOR Machine", "Failed to bind to host.", "0xae0005"},
-        {"'' u p TUK Machine", "Failed to bind to host.", "0xae0005"},
+    const char* const kNotBound = "| error 0xae0005: ";
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"localhost u p QOR Machine", "Failed to create local connection with QOR", "service 33 "},
+        {"localhost u p TUK Machine", "Failed to create local connection with TUK", "service 35 "},
+        {"far u p kivo Machine", "Failed to create local connection with KIVO", "service 46 "},
+        {"somehost u p QOR Machine report", "Failed to bind to host.", kNotBound},
+        {"LOCALHOST u p QOR Machine", "Failed to bind to host.", kNotBound},
+        {"'' u p YEB Machine", "Failed to bind to host.", kNotBound},
         {"somehost 'caf\xE9' p YEB Machine",
-         "The user name or the password is not valid UTF-8, so it cannot be sent.", nullptr},
+         "The user name or the password is not valid UTF-8, so it cannot be sent.", ""},
     };
-    for (const auto& entry : cases) {
-        const Outcome outcome = RunProgram(std::string(entry.arguments) + " 2>/dev/null");
-        EXPECT_EQ(outcome.output.rfind("Error 0x3: " + std::string(entry.text) + "\n", 0), 0u)
+    for (const auto& [arguments, text, reason] : cases) {
+        const Outcome outcome = RunProgram(std::string(arguments) + " 2>/dev/null");
+        EXPECT_EQ(outcome.output.rfind("Error 0x3: " + std::string(text) + "\n", 0), 0u)
             << outcome.output;
-        if (entry.reason != nullptr) {
-            EXPECT_NE(outcome.output.find("| error " + std::string(entry.reason) + ": "),
-                      std::string::npos)
-                << outcome.output;
-        }
+        EXPECT_NE(outcome.output.find(reason), std::string::npos) << outcome.output;
         EXPECT_EQ(outcome.status, 3);
     }
 }
