@@ -58,6 +58,8 @@ inline constexpr uint32_t kIpcClientUnexpectedException = 0xAE0009;
 inline constexpr uint32_t kIpcClientNoRequest = 0xAE000A;
 /// IPCClient_Deinit was called on a thread of the library, which it would have to join.
 inline constexpr uint32_t kIpcClientDeinitOnLibraryThread = 0xAE000B;
+/// A call over a connection that has already been closed.
+inline constexpr uint32_t kIpcClientConnectionClosed = 0xAE000C;
 
 /// Where and as whom a binder connects. Only the first three members are filled by our programs.
 struct ConnectionParameters {

@@ -76,6 +76,17 @@ std::shared_ptr<ServerComponent> FindLocalComponent(uint32_t serviceId, uint32_t
     return found == registry.components.end() ? nullptr : found->second;
 }
 
+std::vector<std::shared_ptr<ServerComponent>> FindLocalComponents(uint32_t serviceId) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> hold(registry.lock);
+    std::vector<std::shared_ptr<ServerComponent>> found;
+    for (auto entry = registry.components.lower_bound(Key(serviceId, 0));
+         entry != registry.components.end() && entry->first.first == serviceId; ++entry) {
+        found.push_back(entry->second);
+    }
+    return found;
+}
+
 bool HasLocalService(uint32_t serviceId) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> hold(registry.lock);

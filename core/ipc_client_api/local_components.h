@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "core/common/error/error.h"
 #include "core/common/noncopyable.h"
@@ -31,6 +32,9 @@ void UnregisterLocalComponent(uint32_t serviceId, uint32_t componentId) noexcept
 
 /// The component registered under `serviceId` and `componentId`; null when there is none.
 std::shared_ptr<ServerComponent> FindLocalComponent(uint32_t serviceId, uint32_t componentId);
+
+/// Every component registered under `serviceId`.
+std::vector<std::shared_ptr<ServerComponent>> FindLocalComponents(uint32_t serviceId);
 
 /// True when at least one component of `serviceId` is registered.
 bool HasLocalService(uint32_t serviceId);

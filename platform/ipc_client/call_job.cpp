@@ -33,9 +33,12 @@ void CallSlot(Slot&& slot) noexcept {
 
 }  // namespace
 
-CallState::CallState(std::shared_ptr<LibraryCore> core, uint32_t serviceId,
+CallState::CallState(std::shared_ptr<LibraryCore> core, uint32_t serviceId, uint32_t connectionId,
                      std::unique_ptr<Binding::Request> request)
-    : core_(std::move(core)), serviceId_(serviceId), request_(std::move(request)) {
+    : core_(std::move(core)),
+      serviceId_(serviceId),
+      connectionId_(connectionId),
+      request_(std::move(request)) {
     COMMON_ASSERT(request_ != nullptr);
     if (request_ != nullptr) {
         componentId_ = request_->GetComponentID();
@@ -132,7 +135,7 @@ Common::Error CallState::Send(JobManagement::JobHandler* handler) {
     }
     if (error.IsEmpty()) {
         error = core_->GetTransport().Send(
-            serviceId_, componentId_, methodId_, std::move(packet),
+            serviceId_, connectionId_, componentId_, methodId_, std::move(packet),
             [self](const Common::Error& failure, std::vector<uint8_t> reply) {
                 self->OnReply(failure, std::move(reply));
             });

@@ -23,6 +23,10 @@ class PlatformAccessPoint final : public Binding::AccessPoint {
   public:
     PlatformAccessPoint(std::shared_ptr<LibraryCore> core, uint32_t serviceId)
         : core_(std::move(core)), serviceId_(serviceId), connectionId_(NextConnectionId()) {}
+    // The service releases what it kept for this connection and answers its waiting calls.
+    ~PlatformAccessPoint() override {
+        core_->GetTransport().CloseConnection(serviceId_, connectionId_);
+    }
 
     Common::Error Call(std::unique_ptr<Binding::Request> request,
                        std::unique_ptr<Binding::CallJob>& job) override {
@@ -34,7 +38,7 @@ class PlatformAccessPoint final : public Binding::AccessPoint {
                                  Common::GetCatalogMessage(Common::kMsgRequestNotBuilt));
         }
         job = std::make_unique<PlatformCallJob>(
-            std::make_shared<CallState>(core_, serviceId_, std::move(request)));
+            std::make_shared<CallState>(core_, serviceId_, connectionId_, std::move(request)));
         return Common::Error();
     }
 

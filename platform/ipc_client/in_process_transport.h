@@ -1,13 +1,23 @@
 // IPCClient::InProcessTransport: calls to the server components registered in this process
 // (core/ipc_client_api/local_components.h).
 //
-// Each exchange runs on a thread of the library's worker pool: the component is looked up when
-// the exchange begins, is handed the method id and the request packet, and its reply packet goes
-// to the callback on the same thread. A component that throws Common::Error (an unknown method)
-// fails the exchange with that error; a missing component fails it with kIpcClientNoComponent.
+// Each exchange begins on a thread of the library's worker pool: the component is looked up, is
+// handed the connection, the method id and the request packet, and its reply goes to the
+// callback, on the same thread when the component answers at once, else through the pool. A
+// component that fails the reply (an unknown method) fails the exchange with that error; a
+// missing component fails it with kIpcClientNoComponent.
+//
+// Connections: CloseConnection tells every component of the service that the connection ended,
+// once no exchange of that connection is queued or inside a component any more (the last one to
+// leave tells them), so that a component never hears of a connection after its end. An exchange
+// sent after the close fails with kIpcClientConnectionClosed.
 //
 // Thread-safety: see transport.h; exchanges run concurrently on as many threads as the pool has.
 #pragma once
+
+#include <map>
+#include <mutex>
+#include <utility>
 
 #include "platform/ipc_client/transport.h"
 #include "platform/ipc_client/worker_pool.h"
@@ -23,11 +33,28 @@ class InProcessTransport final : public Transport {
     Common::Error OpenService(uint32_t serviceId) override;
     Common::Error GetComponentVersion(uint32_t serviceId, uint32_t componentId,
                                       uint32_t& version) override;
-    Common::Error Send(uint32_t serviceId, uint32_t componentId, uint32_t methodId,
-                       std::vector<uint8_t> request, ReplyCallback done) override;
+    Common::Error Send(uint32_t serviceId, uint32_t connectionId, uint32_t componentId,
+                       uint32_t methodId, std::vector<uint8_t> request,
+                       ReplyCallback done) override;
+    void CloseConnection(uint32_t serviceId, uint32_t connectionId) noexcept override;
 
   private:
+    using ConnectionKey = std::pair<uint32_t, uint32_t>;  // service, connection
+    struct Connection {
+        size_t exchanges = 0;  // queued or inside a component
+        bool closed = false;
+    };
+
+    // One exchange, on a pool thread.
+    void Exchange(uint32_t serviceId, uint32_t connectionId, uint32_t componentId,
+                  uint32_t methodId, const std::vector<uint8_t>& request, ReplyCallback done);
+    // An exchange of `key` has left the component; tells the components of a closed connection
+    // once it was the last.
+    void Leave(const ConnectionKey& key) noexcept;
+
     WorkerPool& pool_;
+    std::mutex lock_;
+    std::map<ConnectionKey, Connection> connections_;
 };
 
 }  // namespace IPCClient

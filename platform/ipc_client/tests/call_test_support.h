@@ -46,7 +46,7 @@ std::unique_ptr<Binding::Request> MakeRequest(uint32_t method, int input, int& o
 
 /// The component answering MakeRequest's requests. When held, each call waits inside HandleCall
 /// until Release.
-class TestComponent final : public Binding::ServerComponent {
+class TestComponent final : public Binding::SynchronousServerComponent {
   public:
     explicit TestComponent(bool hold = false) : hold_(hold) {}
 

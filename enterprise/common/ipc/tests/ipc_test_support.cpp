@@ -190,7 +190,8 @@ std::vector<uint32_t> TraceRecorder::ErrorCodes(uint32_t level) const {
     return codes;
 }
 
-LoopbackAccessPoint::LoopbackAccessPoint(std::shared_ptr<Binding::ServerComponent> component)
+LoopbackAccessPoint::LoopbackAccessPoint(
+    std::shared_ptr<Binding::SynchronousServerComponent> component)
     : component_(std::move(component)) {}
 
 Common::Error LoopbackAccessPoint::Call(std::unique_ptr<Binding::Request> request,

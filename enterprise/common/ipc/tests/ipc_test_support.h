@@ -68,7 +68,7 @@ class TraceRecorder {
 /// the reply. Start is not offered. Records every request and reply packet.
 class LoopbackAccessPoint final : public Binding::AccessPoint {
   public:
-    explicit LoopbackAccessPoint(std::shared_ptr<Binding::ServerComponent> component);
+    explicit LoopbackAccessPoint(std::shared_ptr<Binding::SynchronousServerComponent> component);
 
     Common::Error Call(std::unique_ptr<Binding::Request> request,
                        std::unique_ptr<Binding::CallJob>& job) override;
@@ -89,7 +89,7 @@ class LoopbackAccessPoint final : public Binding::AccessPoint {
                                   const std::vector<uint8_t>& request);
 
   private:
-    const std::shared_ptr<Binding::ServerComponent> component_;
+    const std::shared_ptr<Binding::SynchronousServerComponent> component_;
     mutable std::mutex lock_;
     Common::Error callFailure_;
     std::function<std::vector<uint8_t>(std::vector<uint8_t>)> editReply_;

@@ -25,7 +25,7 @@
 namespace Kivo::ViewManagement {
 
 /// See the file comment.
-class ViewManager_Stub final : public Binding::ServerComponent {
+class ViewManager_Stub final : public Binding::SynchronousServerComponent {
   public:
     /// Serves `target` (not null), announcing `interfaceVersion` (1: methods 1 to 4; 2: all).
     ViewManager_Stub(std::shared_ptr<ViewManager> target, uint32_t interfaceVersion);
