@@ -61,11 +61,20 @@ void FeedSubscription::Interrupt() noexcept {
 }
 
 FeedSubscription::Updates FeedSubscription::ReadPending() {
+    std::vector<SequencedUpdate> sequenced = ReadPendingSequenced();
+    Updates updates;
+    updates.reserve(sequenced.size());
+    for (SequencedUpdate& entry : sequenced)
+        updates.push_back(std::move(entry.update));
+    return updates;
+}
+
+std::vector<SequencedUpdate> FeedSubscription::ReadPendingSequenced() {
     if (failure_ != nullptr)
         throw *failure_;
     uint64_t count = 0;
     [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &count, sizeof count);
-    Updates updates;
+    std::vector<SequencedUpdate> updates;
     size_t bytes = 0;
     bool cut = false;
     uint64_t position = position_.load();
@@ -80,7 +89,7 @@ FeedSubscription::Updates FeedSubscription::ReadPending() {
                     cut = true;
                     return false;
                 }
-                updates.push_back(std::move(*update));
+                updates.push_back(SequencedUpdate{change.Sequence(), size, std::move(*update)});
                 bytes += size;
             }
             position = change.Sequence();

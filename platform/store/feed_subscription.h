@@ -45,6 +45,14 @@ namespace KivoStore {
 inline constexpr size_t kMaxBatchUpdates = 1000;
 inline constexpr size_t kMaxBatchBytes = 8u << 20;
 
+/// One update of a batch with the log entry it came from and the size of the bodies it carries,
+/// for readers that merge several subscriptions in commit order.
+struct SequencedUpdate {
+    uint64_t sequence = 0;
+    size_t bytes = 0;
+    Kivo::ViewManagement::ViewUpdate update;
+};
+
 /// See the file comment.
 class FeedSubscription : private Common::NonCopyable {
   public:
@@ -64,6 +72,9 @@ class FeedSubscription : private Common::NonCopyable {
 
     /// The next batch, empty when nothing is pending; never waits.
     [[nodiscard]] Updates ReadPending();
+    /// ReadPending, each update with its sequence number and size. Position() is then the last
+    /// entry the batch covered: every change up to it is in this batch or an earlier one.
+    [[nodiscard]] std::vector<SequencedUpdate> ReadPendingSequenced();
     /// The next batch, waiting for one when nothing is pending. Ends with the canceled error
     /// when `canceled` is set and Interrupt was called.
     [[nodiscard]] Updates Read(const std::atomic<bool>& canceled);
