@@ -11,7 +11,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
+#include <string>
+#include <vector>
 
 namespace KivoDumpTest {
 
@@ -43,6 +44,12 @@ int Left(std::chrono::steady_clock::time_point deadline) {
 
 Outcome RunWithInputHeld(const std::string& command, std::string_view cue, const Action& act,
                          std::chrono::milliseconds timeout) {
+    return RunWithInputHeld(command, act ? std::vector<Step>{{cue, act}} : std::vector<Step>{},
+                            timeout);
+}
+
+Outcome RunWithInputHeld(const std::string& command, const std::vector<Step>& steps,
+                         std::chrono::milliseconds timeout) {
     // A write to a program that has ended must fail, not end the test.
     std::signal(SIGPIPE, SIG_IGN);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -66,10 +73,10 @@ Outcome RunWithInputHeld(const std::string& command, std::string_view cue, const
     ::close(out[1]);
     int input = in[1];
     pollfd stream{out[0], POLLIN, 0};
-    for (Action pending = act;;) {
-        // The action runs once, when the output first ends with the cue.
-        if (pending && outcome.output.ends_with(cue))
-            std::exchange(pending, nullptr)(program, input);
+    for (size_t next = 0;;) {
+        // Each action runs once, when the output ends with its cue.
+        while (next < steps.size() && outcome.output.ends_with(steps[next].cue))
+            steps[next++].act(program, input);
         char chunk[4096];
         if (Left(deadline) == 0 || poll(&stream, 1, Left(deadline)) <= 0)
             break;
@@ -89,6 +96,16 @@ Outcome RunWithInputHeld(const std::string& command, std::string_view cue, const
             ::close(descriptor);
     outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return outcome;
+}
+
+std::string WithoutTimes(std::string output, std::vector<std::string>& times) {
+    for (size_t begin = 0; (begin = output.find(" time=\"", begin)) != std::string::npos;) {
+        begin += 7;
+        const size_t end = output.find('"', begin);
+        times.push_back(output.substr(begin, end - begin));
+        output.replace(begin, end - begin, "T");
+    }
+    return output;
 }
 
 TemporaryFolder::TemporaryFolder(const std::string& prefix) {

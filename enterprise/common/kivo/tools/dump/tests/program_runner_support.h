@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace KivoDumpTest {
 
@@ -30,6 +31,21 @@ using Action = std::function<void(pid_t program, int& input)>;
 /// program has `timeout` to end, and is killed after that (status -1).
 Outcome RunWithInputHeld(const std::string& command, std::string_view cue, const Action& act,
                          std::chrono::milliseconds timeout);
+
+/// One step of a run that the test acts on more than once: `act` runs once the output ends with
+/// `cue`.
+struct Step {
+    std::string_view cue;
+    Action act;
+};
+
+/// RunWithInputHeld with `steps` taken in order: each action runs once, when the output ends with
+/// its cue after the step before it ran (at once when it still does).
+Outcome RunWithInputHeld(const std::string& command, const std::vector<Step>& steps,
+                         std::chrono::milliseconds timeout);
+
+/// `output` with the time attribute of every change record written "T"; the times go to `times`.
+std::string WithoutTimes(std::string output, std::vector<std::string>& times);
 
 /// A new folder under /tmp, removed with everything in it when the object goes.
 class TemporaryFolder {
