@@ -28,8 +28,7 @@ inline constexpr const char* kChannelRemoval = "ChannelRemoval";
 
 /// The update that ends interest `interest` with `error`; `marker` is kChannelError or
 /// kChannelRemoval.
-[[nodiscard]] Kivo::ViewManagement::ViewUpdate ChannelMarker(uint32_t interest,
-                                                             const char* marker,
+[[nodiscard]] Kivo::ViewManagement::ViewUpdate ChannelMarker(uint32_t interest, const char* marker,
                                                              const Common::Error& error);
 
 }  // namespace KivoService

@@ -16,9 +16,9 @@ namespace KivoService {
 namespace {
 
 Common::Error LoopFailure(const Common::SourceLocation& place, const char* what) {
-    return Common::Error(place, kServiceFailure,
-                         std::string("KIVO: The service cannot ") + what + ": " +
-                             std::strerror(errno));
+    return Common::Error(
+        place, kServiceFailure,
+        std::string("KIVO: The service cannot ") + what + ": " + std::strerror(errno));
 }
 
 void CloseIfOpen(int fd) noexcept {

@@ -19,6 +19,24 @@ std::unique_ptr<ParkedPoll> PollTarget::TakeParked() {
     return std::move(parked_);
 }
 
+Updates PollTarget::ReadPending() {
+    if (!open_.has_value())
+        throw closedWith_;
+    return ReadFeeds();
+}
+
+Updates PollTarget::Close(const Common::Error& reason) {
+    closedWith_ = reason;
+    open_.reset();
+    return ReleaseFeeds(reason);
+}
+
+std::vector<int> DynamicView::WakeDescriptors() const {
+    if (feed_ == nullptr)
+        return {};
+    return {feed_->WakeDescriptor()};
+}
+
 uint32_t Subscriber::AddInterest(std::unique_ptr<KivoStore::FeedSubscription> feed) {
     const uint32_t number = nextInterest_++;
     interests_.try_emplace(number, counts_, std::move(feed));
@@ -29,10 +47,10 @@ bool Subscriber::RemoveInterest(uint32_t number) {
     return interests_.erase(number) > 0;
 }
 
-Updates Subscriber::EndInterests(const Common::Error& error) {
+Updates Subscriber::ReleaseFeeds(const Common::Error& reason) {
     Updates markers;
     for (const auto& [number, interest] : interests_)
-        markers.push_back(ChannelMarker(number, kChannelRemoval, error));
+        markers.push_back(ChannelMarker(number, kChannelRemoval, reason));
     interests_.clear();
     return markers;
 }
@@ -66,7 +84,7 @@ void Subscriber::Refill(Updates& out) {
     }
 }
 
-Updates Subscriber::ReadPending() {
+Updates Subscriber::ReadFeeds() {
     Updates out;
     Refill(out);
     // Every interest has read the log up to its position; nothing at or below the lowest of

@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "core/ipc_client_api/server_component.h"
@@ -71,11 +72,15 @@ struct ParkedPoll {
 /// The common part of a view and a subscriber; see the file comment.
 class PollTarget : public std::enable_shared_from_this<PollTarget> {
   public:
-    explicit PollTarget(LiveCounts& counts) : counts_(counts) {}
+    /// Counts itself in `open` until closed.
+    PollTarget(LiveCounts& counts, std::atomic<size_t>& open) : counts_(counts) {
+        open_.emplace(open);
+    }
     virtual ~PollTarget() = default;
 
-    /// The next changes, empty when none are pending. Throws the view's feed failure.
-    [[nodiscard]] virtual Updates ReadPending() = 0;
+    /// The next changes, empty when none are pending. Throws the failure of a feed, or the
+    /// error the target was closed with.
+    [[nodiscard]] Updates ReadPending();
     /// The descriptors that turn readable when ReadPending may find changes.
     [[nodiscard]] virtual std::vector<int> WakeDescriptors() const = 0;
 
@@ -83,13 +88,22 @@ class PollTarget : public std::enable_shared_from_this<PollTarget> {
     void Park(std::unique_ptr<ParkedPoll> poll);
     /// Takes the parked call out, if any.
     [[nodiscard]] std::unique_ptr<ParkedPoll> TakeParked();
+    /// Releases the feeds at once (a task that still holds the target holds nothing more); later
+    /// reads fail with `reason`. Take the parked call out first. Returns the "ChannelRemoval"
+    /// marker, holding `reason`, of every interest it ended.
+    [[nodiscard]] Updates Close(const Common::Error& reason);
 
     std::mutex lock;
 
   protected:
+    [[nodiscard]] virtual Updates ReadFeeds() = 0;
+    virtual Updates ReleaseFeeds(const Common::Error& reason) = 0;
+
     LiveCounts& counts_;
 
   private:
+    std::optional<Counted> open_;
+    Common::Error closedWith_;
     std::unique_ptr<ParkedPoll> parked_;
 };
 
@@ -97,32 +111,36 @@ class PollTarget : public std::enable_shared_from_this<PollTarget> {
 class DynamicView final : public PollTarget {
   public:
     DynamicView(LiveCounts& counts, std::unique_ptr<KivoStore::FeedSubscription> feed)
-        : PollTarget(counts), counted_(counts.views), feed_(std::move(feed)) {}
+        : PollTarget(counts, counts.views), feed_(std::move(feed)) {}
 
-    Updates ReadPending() override { return feed_->ReadPending(); }
-    std::vector<int> WakeDescriptors() const override { return {feed_->WakeDescriptor()}; }
+    std::vector<int> WakeDescriptors() const override;
 
   private:
-    Counted counted_;
-    const std::unique_ptr<KivoStore::FeedSubscription> feed_;
+    Updates ReadFeeds() override { return feed_->ReadPending(); }
+    Updates ReleaseFeeds(const Common::Error&) override {
+        feed_.reset();
+        return {};
+    }
+
+    std::unique_ptr<KivoStore::FeedSubscription> feed_;
 };
 
 /// A subscriber and its interests.
 class Subscriber final : public PollTarget {
   public:
-    explicit Subscriber(LiveCounts& counts) : PollTarget(counts), counted_(counts.subscribers) {}
+    explicit Subscriber(LiveCounts& counts) : PollTarget(counts, counts.subscribers) {}
 
     /// Adds an interest over `feed`; its number (from 1).
     [[nodiscard]] uint32_t AddInterest(std::unique_ptr<KivoStore::FeedSubscription> feed);
     /// Removes interest `number`; false when the subscriber does not hold it.
     bool RemoveInterest(uint32_t number);
-    /// The removal marker of every interest, each ended with `error`; the interests are dropped.
-    [[nodiscard]] Updates EndInterests(const Common::Error& error);
 
-    Updates ReadPending() override;
     std::vector<int> WakeDescriptors() const override;
 
   private:
+    Updates ReadFeeds() override;
+    Updates ReleaseFeeds(const Common::Error& reason) override;
+
     struct Interest {
         Interest(LiveCounts& counts, std::unique_ptr<KivoStore::FeedSubscription> subscription)
             : counted(counts.interests), feed(std::move(subscription)) {}
@@ -135,7 +153,6 @@ class Subscriber final : public PollTarget {
     // out their buffer and marker into `out` and are dropped.
     void Refill(Updates& out);
 
-    Counted counted_;
     uint32_t nextInterest_ = 1;
     std::map<uint32_t, Interest> interests_;
 };

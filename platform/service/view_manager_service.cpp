@@ -241,16 +241,21 @@ struct ViewManagerService::State {
             Finish(std::move(poll), std::move(updates), failure);
     }
 
-    // Takes the parked call of `target` out and answers it with `result`.
-    void Release(PollTarget& target, const Common::Error& result) {
+    // Closes `target` with `result` and answers its parked call: with the removal markers of
+    // its interests when `markInterests`, else with `result`.
+    void Release(PollTarget& target, const Common::Error& result, bool markInterests) {
         std::unique_ptr<ParkedPoll> poll;
+        Updates markers;
         {
             std::lock_guard<std::mutex> hold(target.lock);
             poll = target.TakeParked();
             if (poll != nullptr)
                 Disarm(*poll);
+            markers = target.Close(result);
         }
-        if (poll != nullptr)
+        if (poll != nullptr && markInterests && !markers.empty())
+            Finish(std::move(poll), std::move(markers), Common::Error());
+        else if (poll != nullptr)
             Finish(std::move(poll), {}, result);
     }
 
@@ -344,8 +349,9 @@ struct ViewManagerService::State {
             target = std::move(found->second);
             held.erase(found);
         }
-        Release(*target, Unknown(COMMON_PLACE("KivoService::ViewManagerService::Close"), code,
-                                 what, id));
+        Release(*target,
+                Unknown(COMMON_PLACE("KivoService::ViewManagerService::Close"), code, what, id),
+                false);
         return Common::Error();
     }
 
@@ -364,8 +370,8 @@ struct ViewManagerService::State {
         topic = Topic{};
         std::unique_ptr<KivoStore::FeedSubscription> feed = Subscribe(spec.Interest, topic.Content);
         topic.ID.Subscriber = spec.Subscription;
-        topic.ID.Interest = ChangeInterests(
-            *subscriber, [&] { return subscriber->AddInterest(std::move(feed)); });
+        topic.ID.Interest =
+            ChangeInterests(*subscriber, [&] { return subscriber->AddInterest(std::move(feed)); });
         return Common::Error();
     }
 
@@ -379,8 +385,9 @@ struct ViewManagerService::State {
         return Common::Error();
     }
 
-    // Releases everything `connection` holds and answers its parked calls with `result`.
-    void Release(Connection& connection, const Common::Error& result) {
+    // Releases everything `connection` holds and answers its parked calls with `result`; with
+    // `markInterests` a subscriber's read is answered instead with the removal of its interests.
+    void Release(Connection& connection, const Common::Error& result, bool markInterests) {
         std::map<uint32_t, std::shared_ptr<DynamicView>> views;
         std::map<uint32_t, std::shared_ptr<Subscriber>> subscribers;
         {
@@ -389,20 +396,9 @@ struct ViewManagerService::State {
             subscribers.swap(connection.subscribers);
         }
         for (const auto& [id, view] : views)
-            Release(*view, result);
-        for (const auto& [id, subscriber] : subscribers) {
-            std::unique_ptr<ParkedPoll> poll;
-            Updates markers;
-            {
-                std::lock_guard<std::mutex> hold(subscriber->lock);
-                poll = subscriber->TakeParked();
-                if (poll != nullptr)
-                    Disarm(*poll);
-                markers = subscriber->EndInterests(result);
-            }
-            if (poll != nullptr)
-                Finish(std::move(poll), std::move(markers), Common::Error());
-        }
+            Release(*view, result, markInterests);
+        for (const auto& [id, subscriber] : subscribers)
+            Release(*subscriber, result, markInterests);
     }
 };
 
@@ -410,12 +406,12 @@ std::shared_ptr<ViewManagerService> ViewManagerService::Start(
     std::shared_ptr<KivoStore::Store> store, const ServiceOptions& options) {
     COMMON_ASSERT(store != nullptr);
     if (store == nullptr)
-        throw Common::Error(COMMON_PLACE("KivoService::ViewManagerService::Start"),
-                            kServiceFailure, "KIVO: The service was given no store.");
+        throw Common::Error(COMMON_PLACE("KivoService::ViewManagerService::Start"), kServiceFailure,
+                            "KIVO: The service was given no store.");
     auto state = std::make_unique<State>(std::move(store), options);
     state->loop = EventLoop::Start();
-    state->pool = std::make_unique<AsyncService::ThreadPool>(std::max<uint32_t>(options.workers, 1),
-                                                             0);
+    state->pool =
+        std::make_unique<AsyncService::ThreadPool>(std::max<uint32_t>(options.workers, 1), 0);
     return std::shared_ptr<ViewManagerService>(new ViewManagerService(std::move(state)));
 }
 
@@ -440,7 +436,7 @@ void ViewManagerService::Stop() noexcept {
     state.pool->Stop();
     const Common::Error stopping = Stopping(COMMON_PLACE("KivoService::ViewManagerService::Stop"));
     for (const auto& [id, connection] : connections)
-        state.Release(*connection, stopping);
+        state.Release(*connection, stopping, true);
 }
 
 ServiceCounts ViewManagerService::Counts() const {
@@ -521,12 +517,12 @@ void ViewManagerService::StartCall(uint64_t connection, uint32_t methodId,
                     return state.AddInterest(*held(), spec, topic);
                 });
         case Methods::ReadSubscription::kId:
-            return state.StartPoll<Methods::ReadSubscription>(
-                connection, request, std::move(reply), kUnknownSubscriber, "Subscriber");
+            return state.StartPoll<Methods::ReadSubscription>(connection, request, std::move(reply),
+                                                              kUnknownSubscriber, "Subscriber");
         case Methods::RemoveInterest::kId:
-            return state.Answer<Methods::RemoveInterest>(
-                request, reply,
-                [&](const TopicID& topic) { return state.RemoveInterest(*held(), topic); });
+            return state.Answer<Methods::RemoveInterest>(request, reply, [&](const TopicID& topic) {
+                return state.RemoveInterest(*held(), topic);
+            });
         case Methods::Unsubscribe::kId:
             return state.Answer<Methods::Unsubscribe>(request, reply, [&](uint32_t id) {
                 const std::shared_ptr<Connection> owner = held();
@@ -549,10 +545,11 @@ void ViewManagerService::ConnectionClosed(uint64_t connection) noexcept {
         closed = std::move(found->second);
         state_->connections.erase(found);
     }
-    state_->Release(*closed, Common::Error(COMMON_PLACE(
-                                               "KivoService::ViewManagerService::ConnectionClosed"),
-                                           Binding::kIpcClientConnectionClosed,
-                                           "KIVO: The connection has been closed."));
+    state_->Release(
+        *closed,
+        Common::Error(COMMON_PLACE("KivoService::ViewManagerService::ConnectionClosed"),
+                      Binding::kIpcClientConnectionClosed, "KIVO: The connection has been closed."),
+        false);
 }
 
 }  // namespace KivoService

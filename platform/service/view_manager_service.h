@@ -70,6 +70,7 @@ struct ServiceCounts {
     size_t subscribers = 0;
     size_t interests = 0;
     size_t parkedPolls = 0;
+    friend bool operator==(const ServiceCounts&, const ServiceCounts&) = default;
 };
 
 /// See the file comment.
