@@ -28,15 +28,16 @@ std::string DiskId(unsigned n) {
     return id;
 }
 
-// Disk `n` named `name`, in the unit construction text format.
-std::string Disk(unsigned n, const std::string& name) {
-    return ".Composite().Trait(\"Is\").String(\"Disk\").End().Trait(\"PrimaryKey\").Guid(" +
+// Disk `n` named `name` (an object of another `type` when given), in the unit construction text
+// format.
+std::string Disk(unsigned n, const std::string& name, const std::string& type = "Disk") {
+    return ".Composite().Trait(\"Is\").String(\"" + type + "\").End().Trait(\"PrimaryKey\").Guid(" +
            DiskId(n) + ").End().Property(\"Name\").String(\"" + name + "\").End().End()";
 }
 
 // The same as a command line argument, after a blank.
-std::string Argument(unsigned n, const std::string& name) {
-    return " '" + Disk(n, name) + "'";
+std::string Argument(unsigned n, const std::string& name, const std::string& type = "Disk") {
+    return " '" + Disk(n, name, type) + "'";
 }
 
 // The change records of disks, their times written "T".
@@ -132,13 +133,16 @@ TEST_F(ServiceProgramTest, ReportsWhatDbModeReadsFromTheSameStore) {
 }
 
 // Listening over either interface version prints the snapshot, then what kivo_store writes from
-// another process, until input is closed. A write that prunes the listener's next change from
-// the change log ends the run by itself with code 7, the history lost as its reason.
+// another process, until input is closed; a tape beside the disks never shows. A write that prunes
+// the listener's next change from the change log ends the run by itself with code 7, the history
+// lost as its reason.
 TEST_F(ServiceProgramTest, ListensToWhatAnotherProcessWrites) {
     const std::string snapshot = Created(1, "a") + Created(2, "b");
     const std::string changes = Created(3, "c") + Updated(1, "a2") + Deleted(2);
+    const std::string tape = Argument(9, "t", "Tape");
     const std::vector<std::string> changing = {
-        "put" + Argument(3, "c"), "update" + Argument(1, "a2"), "delete" + Argument(2, "b")};
+        "put" + Argument(3, "c"), "update" + Argument(1, "a2") + Argument(9, "u", "Tape"),
+        "delete" + tape + Argument(2, "b")};
     const std::vector<std::string> pruning = {"put" + Argument(3, "c") + Argument(4, "d") +
                                               Argument(5, "e")};
     const std::string ended = "Error 0x7: Subscription has ended with error.\n";
@@ -158,7 +162,7 @@ TEST_F(ServiceProgramTest, ListensToWhatAnotherProcessWrites) {
     for (const auto& run : cases) {
         store_ = folder_.Path() + "/" + std::to_string(&run - cases) + ".db";
         ASSERT_TRUE(Store(std::string("create") + run.retention));
-        ASSERT_TRUE(Store("put" + Argument(1, "a") + Argument(2, "b")));
+        ASSERT_TRUE(Store("put" + Argument(1, "a") + tape + Argument(2, "b")));
         const KivoDumpTest::Action write = [&](pid_t, int&) {
             for (const std::string& command : run.writes)
                 EXPECT_TRUE(Store(command)) << command;
