@@ -80,14 +80,12 @@ Common::Error EventLoop::WatchOnce(int fd, Callback callback) {
     epoll_event event{};
     event.events = EPOLLIN | EPOLLONESHOT;
     event.data.fd = fd;
-    const bool known = watched_.count(fd) > 0;
     // A descriptor that fired stays in the set, disarmed; MOD re-arms it.
     if (::epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &event) != 0 &&
         (errno != ENOENT || ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event) != 0)) {
         return LoopFailure(COMMON_PLACE("KivoService::EventLoop::WatchOnce"),
                            "wait on a subscription");
     }
-    (void)known;
     watched_[fd] = std::move(callback);
     return Common::Error();
 }

@@ -46,6 +46,12 @@ Common::Error Unknown(const Common::SourceLocation& place, uint32_t code, std::s
                              "released, or belongs to another connection.");
 }
 
+// A failure that is not a Common::Error (memory exhausted, a thread refused), as an outcome.
+Common::Error Unexpected(const Common::SourceLocation& place, const std::exception& exception) {
+    return Common::Error(place, Binding::kIpcClientUnexpectedException,
+                         std::string_view(exception.what()));
+}
+
 // A pool task that runs a function.
 class FunctionTask final : public AsyncService::Task {
   public:
@@ -123,6 +129,8 @@ struct ViewManagerService::State {
             result = std::apply(body, call->GetArguments());
         } catch (const Common::Error& error) {
             result = error;  // the method's outcome, in the reply
+        } catch (const std::exception& exception) {
+            result = Unexpected(COMMON_PLACE("KivoService::ViewManagerService::Answer"), exception);
         }
         Send(reply, [&] { return call->WriteReply(result); });
     }
@@ -137,9 +145,7 @@ struct ViewManagerService::State {
         } catch (const Common::Error& error) {
             failure = error;
         } catch (const std::exception& exception) {
-            failure = Common::Error(COMMON_PLACE("KivoService::ViewManagerService::Send"),
-                                    Binding::kIpcClientUnexpectedException,
-                                    std::string_view(exception.what()));
+            failure = Unexpected(COMMON_PLACE("KivoService::ViewManagerService::Send"), exception);
         }
         reply(failure, std::move(packet));
     }
@@ -197,6 +203,10 @@ struct ViewManagerService::State {
             updates = target.ReadPending();
         } catch (const Common::Error& error) {
             failure = error;
+            return;
+        } catch (const std::exception& exception) {
+            failure =
+                Unexpected(COMMON_PLACE("KivoService::ViewManagerService::ReadOrPark"), exception);
             return;
         }
         if (!updates.empty() || EventLoop::Clock::now() >= poll->deadline)
@@ -295,6 +305,11 @@ struct ViewManagerService::State {
             else
                 target = Find(*held, held->subscribers, id, code, what);
         } catch (const Common::Error& error) {
+            Send(reply, [&] { return call->WriteReply(error); });
+            return;
+        } catch (const std::exception& exception) {
+            const Common::Error error =
+                Unexpected(COMMON_PLACE("KivoService::ViewManagerService::StartPoll"), exception);
             Send(reply, [&] { return call->WriteReply(error); });
             return;
         }
