@@ -75,8 +75,7 @@ void EventLoop::Stop() noexcept {
 Common::Error EventLoop::WatchOnce(int fd, Callback callback) {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopped_)
-        return Common::Error(COMMON_PLACE("KivoService::EventLoop::WatchOnce"), kServiceStopping,
-                             "KIVO: The service is stopping.");
+        return ServiceStopping(COMMON_PLACE("KivoService::EventLoop::WatchOnce"));
     epoll_event event{};
     event.events = EPOLLIN | EPOLLONESHOT;
     event.data.fd = fd;
@@ -101,16 +100,16 @@ void EventLoop::Unwatch(int fd) noexcept {
     ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
 }
 
-EventLoop::TimerId EventLoop::At(Clock::time_point deadline, Callback callback) {
+Common::Error EventLoop::At(Clock::time_point deadline, Callback callback, TimerId& timer) {
     std::lock_guard<std::mutex> hold(lock_);
-    const TimerId id(deadline, ++nextTimer_);
     if (stopped_)
-        return id;
+        return ServiceStopping(COMMON_PLACE("KivoService::EventLoop::At"));
+    timer = TimerId(deadline, ++nextTimer_);
     const bool earliest = timers_.empty() || deadline < timers_.begin()->first.first;
-    timers_.emplace(id, std::move(callback));
+    timers_.emplace(timer, std::move(callback));
     if (earliest)
         ArmTimer();
-    return id;
+    return Common::Error();
 }
 
 void EventLoop::CancelTimer(const TimerId& timer) noexcept {

@@ -50,8 +50,9 @@ class EventLoop : private Common::NonCopyable {
     [[nodiscard]] Common::Error WatchOnce(int fd, Callback callback);
     /// Withdraws the registration of `fd`, if any.
     void Unwatch(int fd) noexcept;
-    /// Runs `callback` once `deadline` has passed (never, once stopped).
-    [[nodiscard]] TimerId At(Clock::time_point deadline, Callback callback);
+    /// Runs `callback` once `deadline` has passed; `timer` names the registration.
+    /// kServiceStopping once stopped.
+    [[nodiscard]] Common::Error At(Clock::time_point deadline, Callback callback, TimerId& timer);
     /// Withdraws a deadline registration, if it has not run.
     void CancelTimer(const TimerId& timer) noexcept;
 

@@ -1,9 +1,11 @@
 // The errors of the service's view manager (0xFC009x, beside the store's).
 //
-// Thread-safety: constants only.
+// Thread-safety: constants and a pure function.
 #pragma once
 
 #include <cstdint>
+
+#include "core/common/error/error.h"
 
 namespace KivoService {
 
@@ -22,5 +24,8 @@ inline constexpr uint32_t kServiceStopping = 0xFC0095;
 
 /// The service cannot make a descriptor or a thread it needs.
 inline constexpr uint32_t kServiceFailure = 0xFC0096;
+
+/// kServiceStopping, raised at `place`.
+[[nodiscard]] Common::Error ServiceStopping(const Common::SourceLocation& place);
 
 }  // namespace KivoService

@@ -34,10 +34,6 @@ std::shared_ptr<Call<Method>> MakeCall() {
                                           Methods::ParametersOf<Method>());
 }
 
-Common::Error Stopping(const Common::SourceLocation& place) {
-    return Common::Error(place, kServiceStopping, "KIVO: The service is stopping.");
-}
-
 Common::Error Unknown(const Common::SourceLocation& place, uint32_t code, std::string_view what,
                       uint32_t id) {
     return Common::Error(place, code,
@@ -111,7 +107,7 @@ struct ViewManagerService::State {
     std::shared_ptr<Connection> ConnectionOf(uint64_t id) {
         std::lock_guard<std::mutex> hold(lock);
         if (stopped)
-            throw Stopping(COMMON_PLACE("KivoService::ViewManagerService::StartCall"));
+            throw ServiceStopping(COMMON_PLACE("KivoService::ViewManagerService::StartCall"));
         std::shared_ptr<Connection>& connection = connections[id];
         if (connection == nullptr)
             connection = std::make_shared<Connection>();
@@ -184,8 +180,10 @@ struct ViewManagerService::State {
                 return error;
             }
         }
-        poll.timer = loop->At(poll.deadline, wake);
-        return Common::Error();
+        const Common::Error error = loop->At(poll.deadline, wake, poll.timer);
+        if (!error.IsEmpty())
+            Disarm(poll);
+        return error;
     }
 
     void Disarm(ParkedPoll& poll) noexcept {
@@ -449,7 +447,8 @@ void ViewManagerService::Stop() noexcept {
     // Nothing wakes a parked call any more; then each is answered here.
     state.loop->Stop();
     state.pool->Stop();
-    const Common::Error stopping = Stopping(COMMON_PLACE("KivoService::ViewManagerService::Stop"));
+    const Common::Error stopping =
+        ServiceStopping(COMMON_PLACE("KivoService::ViewManagerService::Stop"));
     for (const auto& [id, connection] : connections)
         state.Release(*connection, stopping, true);
 }
