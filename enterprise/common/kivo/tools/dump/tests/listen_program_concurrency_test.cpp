@@ -20,6 +20,7 @@
 namespace {
 
 using KivoDumpTest::Action;
+using KivoDumpTest::WithoutTimes;
 
 // The records of the scripted service, each with the time "T": the machines that matched (1 to
 // 3), then the changes: machine 4 created, 1 updated (its port), 2 deleted.
@@ -56,17 +57,6 @@ std::string TheServicesRecords() {
            "    [PrimaryKey (NIL)]\n"
            "    Name (Common::String) = machine-2\n"
            "</deleted>\n\n";
-}
-
-// `output` with the time attribute of every record written "T"; the times go to `times`.
-std::string WithoutTimes(std::string output, std::vector<std::string>& times) {
-    for (size_t begin = 0; (begin = output.find(" time=\"", begin)) != std::string::npos;) {
-        begin += 7;
-        const size_t end = output.find('"', begin);
-        times.push_back(output.substr(begin, end - begin));
-        output.replace(begin, end - begin, "T");
-    }
-    return output;
 }
 
 // Runs in the German locale, standard input held open. Enter, the end of input, SIGINT and SIGTERM
