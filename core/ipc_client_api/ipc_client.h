@@ -60,6 +60,14 @@ inline constexpr uint32_t kIpcClientNoRequest = 0xAE000A;
 inline constexpr uint32_t kIpcClientDeinitOnLibraryThread = 0xAE000B;
 /// A call over a connection that has already been closed.
 inline constexpr uint32_t kIpcClientConnectionClosed = 0xAE000C;
+/// The connection to a service program failed (it closed, broke the protocol or fell silent):
+/// every call in flight over it ends with this error, and so does every later call.
+inline constexpr uint32_t kIpcClientConnectionLost = 0xAE000D;
+/// A service program sent nothing for longer than the client waits (the reason of a lost or
+/// refused connection).
+inline constexpr uint32_t kIpcClientServiceSilent = 0xAE000E;
+/// A service program closed the connection, or sent a frame that has no place where it came.
+inline constexpr uint32_t kIpcClientServiceHungUp = 0xAE000F;
 
 /// Where and as whom a binder connects. Only the first three members are filled by our programs.
 struct ConnectionParameters {

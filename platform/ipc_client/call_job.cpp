@@ -33,12 +33,9 @@ void CallSlot(Slot&& slot) noexcept {
 
 }  // namespace
 
-CallState::CallState(std::shared_ptr<LibraryCore> core, uint32_t serviceId, uint32_t connectionId,
+CallState::CallState(std::shared_ptr<LibraryCore> core, uint32_t connectionId,
                      std::unique_ptr<Binding::Request> request)
-    : core_(std::move(core)),
-      serviceId_(serviceId),
-      connectionId_(connectionId),
-      request_(std::move(request)) {
+    : core_(std::move(core)), connectionId_(connectionId), request_(std::move(request)) {
     COMMON_ASSERT(request_ != nullptr);
     if (request_ != nullptr) {
         componentId_ = request_->GetComponentID();
@@ -135,7 +132,7 @@ Common::Error CallState::Send(JobManagement::JobHandler* handler) {
     }
     if (error.IsEmpty()) {
         error = core_->GetTransport().Send(
-            serviceId_, connectionId_, componentId_, methodId_, std::move(packet),
+            connectionId_, componentId_, methodId_, std::move(packet),
             [self](const Common::Error& failure, std::vector<uint8_t> reply) {
                 self->OnReply(failure, std::move(reply));
             });

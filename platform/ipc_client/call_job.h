@@ -32,8 +32,8 @@ namespace IPCClient {
 /// The shared state of one call; see the file comment.
 class CallState : public std::enable_shared_from_this<CallState> {
   public:
-    /// One call over connection `connectionId` (the access point's) to `serviceId`.
-    CallState(std::shared_ptr<LibraryCore> core, uint32_t serviceId, uint32_t connectionId,
+    /// One call over connection `connectionId` (the access point's).
+    CallState(std::shared_ptr<LibraryCore> core, uint32_t connectionId,
               std::unique_ptr<Binding::Request> request);
 
     Common::Error Run();
@@ -53,7 +53,6 @@ class CallState : public std::enable_shared_from_this<CallState> {
     void Finish(JobManagement::JobHandler& handler, const Common::Error& outcome) noexcept;
 
     const std::shared_ptr<LibraryCore> core_;
-    const uint32_t serviceId_;
     const uint32_t connectionId_;
     std::unique_ptr<Binding::Request> request_;
     uint32_t componentId_ = 0;

@@ -1,6 +1,5 @@
 #include "platform/ipc_client/connections.h"
 
-#include <atomic>
 #include <string>
 #include <utility>
 
@@ -14,19 +13,13 @@
 namespace IPCClient {
 namespace {
 
-uint32_t NextConnectionId() noexcept {
-    static std::atomic<uint32_t> last{0};
-    return last.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
 class PlatformAccessPoint final : public Binding::AccessPoint {
   public:
-    PlatformAccessPoint(std::shared_ptr<LibraryCore> core, uint32_t serviceId)
-        : core_(std::move(core)), serviceId_(serviceId), connectionId_(NextConnectionId()) {}
+    // Takes the connection `connectionId` that the transport opened.
+    PlatformAccessPoint(std::shared_ptr<LibraryCore> core, uint32_t connectionId)
+        : core_(std::move(core)), connectionId_(connectionId) {}
     // The service releases what it kept for this connection and answers its waiting calls.
-    ~PlatformAccessPoint() override {
-        core_->GetTransport().CloseConnection(serviceId_, connectionId_);
-    }
+    ~PlatformAccessPoint() override { core_->GetTransport().CloseConnection(connectionId_); }
 
     Common::Error Call(std::unique_ptr<Binding::Request> request,
                        std::unique_ptr<Binding::CallJob>& job) override {
@@ -38,19 +31,18 @@ class PlatformAccessPoint final : public Binding::AccessPoint {
                                  Common::GetCatalogMessage(Common::kMsgRequestNotBuilt));
         }
         job = std::make_unique<PlatformCallJob>(
-            std::make_shared<CallState>(core_, serviceId_, connectionId_, std::move(request)));
+            std::make_shared<CallState>(core_, connectionId_, std::move(request)));
         return Common::Error();
     }
 
     uint32_t GetConnectionID() const override { return connectionId_; }
 
     Common::Error GetComponentVersion(uint32_t componentId, uint32_t& version) override {
-        return core_->GetTransport().GetComponentVersion(serviceId_, componentId, version);
+        return core_->GetTransport().GetComponentVersion(connectionId_, componentId, version);
     }
 
   private:
     const std::shared_ptr<LibraryCore> core_;
-    const uint32_t serviceId_;
     const uint32_t connectionId_;
 };
 
@@ -64,9 +56,10 @@ class LocalBrowser final : public Binding::ServiceBrowser {
         if (core_->IsShutDown()) {
             return NotInitialized(COMMON_PLACE("IPCClient::ServiceBrowser::Connect"));
         }
-        const Common::Error error = core_->GetTransport().OpenService(serviceId);
+        uint32_t connectionId = 0;
+        const Common::Error error = core_->GetTransport().Connect(serviceId, connectionId);
         if (error.IsEmpty()) {
-            accessPoint = std::make_unique<PlatformAccessPoint>(core_, serviceId);
+            accessPoint = std::make_unique<PlatformAccessPoint>(core_, connectionId);
         }
         return error;
     }

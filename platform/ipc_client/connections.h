@@ -4,8 +4,10 @@
 // kIpcClientNotInitialized once that core has shut down.
 //
 // Until a transport to other hosts exists, a binder cannot reach any host: Bind fails with
-// kIpcClientNoRemoteHosts. Local services are those whose components are registered in this
-// process (core/ipc_client_api/local_components.h).
+// kIpcClientNoRemoteHosts. The local browser reaches a service whose components are registered
+// in this process (core/ipc_client_api/local_components.h), or else the service program behind
+// the service's Unix socket (composite_transport.h); each access point holds one connection of
+// the library's transport and closes it when it is destroyed.
 //
 // Thread-safety: every operation may be called from any thread.
 #pragma once

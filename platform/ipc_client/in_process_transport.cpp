@@ -1,49 +1,28 @@
 #include "platform/ipc_client/in_process_transport.h"
 
 #include <memory>
-#include <string>
 #include <utility>
 
-#include "core/common/catalog.h"
-#include "core/common/message_format.h"
-#include "core/common/text.h"
-#include "core/ipc_client_api/ipc_client.h"
 #include "core/ipc_client_api/local_components.h"
+#include "platform/ipc_client/library_errors.h"
 
 namespace IPCClient {
-namespace {
-
-Common::Error NoComponent(const Common::SourceLocation& place, uint32_t componentId) {
-    const std::u16string component = Common::ToUtf16(std::to_string(componentId));
-    return Common::Error(
-        place, Binding::kIpcClientNoComponent,
-        Common::FormatCatalogMessage(Common::GetCatalogMessage(Common::kMsgIpcClientNoComponent),
-                                     {component}));
-}
-
-Common::Error ConnectionClosedError(const Common::SourceLocation& place) {
-    return Common::Error(place, Binding::kIpcClientConnectionClosed,
-                         Common::GetCatalogMessage(Common::kMsgIpcClientConnectionClosed));
-}
-
-}  // namespace
 
 void InProcessTransport::Exchange(uint32_t serviceId, uint32_t connectionId, uint32_t componentId,
                                   uint32_t methodId, const std::vector<uint8_t>& request,
                                   ReplyCallback done) {
-    const ConnectionKey key(serviceId, connectionId);
     bool closed = false;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        closed = connections_[key].closed;
+        closed = connections_[connectionId].closed;
     }
     const std::shared_ptr<Binding::ServerComponent> component =
         Binding::FindLocalComponent(serviceId, componentId);
     if (closed || component == nullptr) {
-        done(closed ? ConnectionClosedError(COMMON_PLACE("IPCClient::InProcessTransport::Send"))
+        done(closed ? ConnectionClosed(COMMON_PLACE("IPCClient::InProcessTransport::Send"))
                     : NoComponent(COMMON_PLACE("IPCClient::InProcessTransport::Send"), componentId),
              {});
-        Leave(key);
+        Leave(connectionId);
         return;
     }
     // A reply given later, on a thread of the component, reaches the caller through the pool:
@@ -64,36 +43,51 @@ void InProcessTransport::Exchange(uint32_t serviceId, uint32_t connectionId, uin
                 done(failure, std::move(*shared));
             }
         });
-    Leave(key);
+    Leave(connectionId);
 }
 
-void InProcessTransport::Leave(const ConnectionKey& key) noexcept {
+void InProcessTransport::Leave(uint32_t connectionId) noexcept {
+    uint32_t serviceId = 0;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        const auto found = connections_.find(key);
+        const auto found = connections_.find(connectionId);
         if (found == connections_.end() || --found->second.exchanges > 0 || !found->second.closed) {
             return;
         }
+        serviceId = found->second.serviceId;
         connections_.erase(found);
     }
-    for (const auto& component : Binding::FindLocalComponents(key.first)) {
-        component->ConnectionClosed(key.second);
+    TellClosed(serviceId, connectionId);
+}
+
+void InProcessTransport::TellClosed(uint32_t serviceId, uint32_t connectionId) noexcept {
+    for (const auto& component : Binding::FindLocalComponents(serviceId)) {
+        component->ConnectionClosed(connectionId);
     }
 }
 
-Common::Error InProcessTransport::OpenService(uint32_t serviceId) {
-    if (Binding::HasLocalService(serviceId)) {
-        return Common::Error();
+Common::Error InProcessTransport::Connect(uint32_t serviceId, uint32_t& connectionId) {
+    if (!Binding::HasLocalService(serviceId)) {
+        return NoService(COMMON_PLACE("IPCClient::InProcessTransport::Connect"), serviceId);
     }
-    const std::u16string service = Common::ToUtf16(std::to_string(serviceId));
-    return Common::Error(COMMON_PLACE("IPCClient::InProcessTransport::OpenService"),
-                         Binding::kIpcClientNoService,
-                         Common::FormatCatalogMessage(
-                             Common::GetCatalogMessage(Common::kMsgIpcClientNoService), {service}));
+    connectionId = NewConnectionId();
+    std::lock_guard<std::mutex> hold(lock_);
+    connections_[connectionId].serviceId = serviceId;
+    return Common::Error();
 }
 
-Common::Error InProcessTransport::GetComponentVersion(uint32_t serviceId, uint32_t componentId,
+Common::Error InProcessTransport::GetComponentVersion(uint32_t connectionId, uint32_t componentId,
                                                       uint32_t& version) {
+    uint32_t serviceId = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        const auto found = connections_.find(connectionId);
+        if (found == connections_.end() || found->second.closed) {
+            return ConnectionClosed(
+                COMMON_PLACE("IPCClient::InProcessTransport::GetComponentVersion"));
+        }
+        serviceId = found->second.serviceId;
+    }
     const std::shared_ptr<Binding::ServerComponent> component =
         Binding::FindLocalComponent(serviceId, componentId);
     if (component == nullptr) {
@@ -104,17 +98,19 @@ Common::Error InProcessTransport::GetComponentVersion(uint32_t serviceId, uint32
     return Common::Error();
 }
 
-Common::Error InProcessTransport::Send(uint32_t serviceId, uint32_t connectionId,
-                                       uint32_t componentId, uint32_t methodId,
-                                       std::vector<uint8_t> request, ReplyCallback done) {
-    const ConnectionKey key(serviceId, connectionId);
+Common::Error InProcessTransport::Send(uint32_t connectionId, uint32_t componentId,
+                                       uint32_t methodId, std::vector<uint8_t> request,
+                                       ReplyCallback done) {
+    uint32_t serviceId = 0;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        Connection& connection = connections_[key];
-        if (connection.closed) {
-            return ConnectionClosedError(COMMON_PLACE("IPCClient::InProcessTransport::Send"));
+        const auto found = connections_.find(connectionId);
+        if (found == connections_.end() || found->second.closed) {
+            return ConnectionClosed(COMMON_PLACE("IPCClient::InProcessTransport::Send"));
         }
-        ++connection.exchanges;
+        serviceId = found->second.serviceId;
+        found->second.called = true;
+        ++found->second.exchanges;
     }
     const Common::Error queued =
         pool_.Submit([this, serviceId, connectionId, componentId, methodId,
@@ -122,27 +118,31 @@ Common::Error InProcessTransport::Send(uint32_t serviceId, uint32_t connectionId
             Exchange(serviceId, connectionId, componentId, methodId, request, std::move(done));
         });
     if (!queued.IsEmpty()) {
-        Leave(key);
+        Leave(connectionId);
     }
     return queued;
 }
 
-void InProcessTransport::CloseConnection(uint32_t serviceId, uint32_t connectionId) noexcept {
+void InProcessTransport::CloseConnection(uint32_t connectionId) noexcept {
+    uint32_t serviceId = 0;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        const auto found = connections_.find(ConnectionKey(serviceId, connectionId));
+        const auto found = connections_.find(connectionId);
         if (found == connections_.end()) {
-            return;  // it made no calls
+            return;
         }
         found->second.closed = true;
         if (found->second.exchanges > 0) {
             return;  // the last exchange to leave tells the components
         }
+        const bool called = found->second.called;
+        serviceId = found->second.serviceId;
         connections_.erase(found);
+        if (!called) {
+            return;  // the components never heard of it
+        }
     }
-    for (const auto& component : Binding::FindLocalComponents(serviceId)) {
-        component->ConnectionClosed(connectionId);
-    }
+    TellClosed(serviceId, connectionId);
 }
 
 }  // namespace IPCClient

@@ -1,9 +1,12 @@
 // IPCClient::LibraryCore: what one initialisation of the library owns: its worker pool, its
 // transport and the calls in flight.
 //
-// Access points, browsers and call jobs share the core. Shutdown (the last IPCClient_Deinit)
-// refuses new calls, cancels every call in flight, runs the handlers that this queues and joins
-// every thread; the objects that still share the core then fail with kIpcClientNotInitialized.
+// Access points, browsers and call jobs share the core. The transport is the composite one
+// (composite_transport.h): services registered in this process, else service programs over
+// Unix sockets. Shutdown (the last IPCClient_Deinit) refuses new calls, cancels every call in
+// flight, ends the transport's connections and its I/O thread, runs the handlers that this
+// queues and joins every thread; the objects that still share the core then fail with
+// kIpcClientNotInitialized.
 //
 // Thread-safety: every operation may be called from any thread; Shutdown not from a thread of
 // the library.

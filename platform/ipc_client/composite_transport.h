@@ -1,0 +1,44 @@
+// IPCClient::CompositeTransport: the library's transport, choosing one per service.
+//
+// A service that has a component registered in this process (Binding::HasLocalService, asked
+// at each Connect) is served by the in-process transport; every other service identifier goes
+// to the socket transport, which reaches the service program over its Unix socket. Each
+// connection stays with the transport that opened it; the numbers are the ones those
+// transports gave (unique in the process), so the composite only remembers which is whose.
+//
+// Thread-safety: see transport.h.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/ipc_client/transport.h"
+
+namespace IPCClient {
+
+/// See the file comment.
+class CompositeTransport final : public Transport {
+  public:
+    CompositeTransport(std::unique_ptr<Transport> inProcess, std::unique_ptr<Transport> sockets)
+        : inProcess_(std::move(inProcess)), sockets_(std::move(sockets)) {}
+
+    [[nodiscard]] Common::Error Connect(uint32_t serviceId, uint32_t& connectionId) override;
+    [[nodiscard]] Common::Error GetComponentVersion(uint32_t connectionId, uint32_t componentId,
+                                                    uint32_t& version) override;
+    [[nodiscard]] Common::Error Send(uint32_t connectionId, uint32_t componentId, uint32_t methodId,
+                                     std::vector<uint8_t> request, ReplyCallback done) override;
+    void CloseConnection(uint32_t connectionId) noexcept override;
+    void Shutdown() noexcept override;
+
+  private:
+    // The transport of an open connection; null for an unknown number.
+    Transport* Owner(uint32_t connectionId);
+
+    const std::unique_ptr<Transport> inProcess_;
+    const std::unique_ptr<Transport> sockets_;
+    std::mutex lock_;
+    std::unordered_map<uint32_t, Transport*> owners_;
+};
+
+}  // namespace IPCClient
