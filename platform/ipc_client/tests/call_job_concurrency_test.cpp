@@ -16,24 +16,6 @@
 namespace {
 
 using namespace IpcClientTest;
-using Slots = std::vector<std::string>;
-
-const Slots kSucceeded{"succeeded", "finished"};
-const Slots kFailed{"failed", "finished"};
-
-struct StartedCall {
-    int output = -1;
-    RecordingHandler handler;
-    std::unique_ptr<Binding::CallJob> job;
-};
-
-void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t method, int input,
-           std::shared_ptr<ReadCounter> reads = nullptr) {
-    ASSERT_TRUE(
-        accessPoint.Call(MakeRequest(method, input, call.output, std::move(reads)), call.job)
-            .IsEmpty());
-    ASSERT_TRUE(call.job->Start(call.handler).IsEmpty());
-}
 
 TEST(CallJobContract, StartedCallsEndOnceOnLibraryThreadsWithTheReplysOutcome) {
     Library library;
@@ -110,7 +92,7 @@ TEST(CallJobContract, CancelsRacingTheReplyGiveExactlyOneEnding) {
         for (int i = 0; i < 3; ++i) {
             cancelers.emplace_back([&] { call.job->Cancel(); });
         }
-        const Slots slots = call.handler.WaitFinished();
+        const std::vector<std::string> slots = call.handler.WaitFinished();
         for (std::thread& canceler : cancelers) {
             canceler.join();
         }

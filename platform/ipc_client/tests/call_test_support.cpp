@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string_view>
 
@@ -136,7 +137,9 @@ void RecordingHandler::OnFinished() {
 
 std::vector<std::string> RecordingHandler::WaitFinished() {
     std::unique_lock<std::mutex> hold(lock_);
-    finished_.wait(hold, [this] { return done_; });
+    if (!finished_.wait_for(hold, std::chrono::minutes(1), [this] { return done_; })) {
+        return {};
+    }
     return slots_;
 }
 
@@ -159,6 +162,14 @@ void RecordingHandler::Record(const std::string& slot) {
     std::lock_guard<std::mutex> hold(lock_);
     slots_.push_back(slot);
     threads_.push_back(std::this_thread::get_id());
+}
+
+void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t method, int input,
+           std::shared_ptr<ReadCounter> reads) {
+    ASSERT_TRUE(
+        accessPoint.Call(MakeRequest(method, input, call.output, std::move(reads)), call.job)
+            .IsEmpty());
+    ASSERT_TRUE(call.job->Start(call.handler).IsEmpty());
 }
 
 Library::Library(std::shared_ptr<TestComponent> testComponent)

@@ -82,7 +82,8 @@ class RecordingHandler final : public JobManagement::JobHandler {
     void OnFailed(const Common::Error& error) override;
     void OnFinished() override;
 
-    /// Waits for OnFinished and returns the slots heard: "succeeded", "failed", "finished".
+    /// Waits for OnFinished (a minute at most) and returns the slots heard: "succeeded",
+    /// "failed", "finished"; none when it did not come.
     std::vector<std::string> WaitFinished();
     Common::Error Failure();
     /// True when every slot ran on a thread other than `thread`.
@@ -98,6 +99,21 @@ class RecordingHandler final : public JobManagement::JobHandler {
     std::vector<std::thread::id> threads_;
     Common::Error failure_;
 };
+
+/// The slots that a call job's handler hears for each ending.
+inline const std::vector<std::string> kSucceeded{"succeeded", "finished"};
+inline const std::vector<std::string> kFailed{"failed", "finished"};
+
+/// A call started with a RecordingHandler.
+struct StartedCall {
+    int output = -1;
+    RecordingHandler handler;
+    std::unique_ptr<Binding::CallJob> job;
+};
+
+/// Makes the call of MakeRequest(method, input, ...) over `accessPoint` and starts it.
+void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t method, int input,
+           std::shared_ptr<ReadCounter> reads = nullptr);
 
 /// Installs the platform library, initialises it and registers a component under kService for
 /// its lifetime; Deinit is called at the end unless the test did it.

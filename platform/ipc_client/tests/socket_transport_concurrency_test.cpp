@@ -1,6 +1,7 @@
 // The library against a scripted service program on a Unix socket: openings that fail clearly,
 // the Welcome's versions, replies out of order, the bound on calls in flight, the service's
-// Pings, and connections that fail (silence, hang-up, garbage) ending every call at once.
+// Pings, connections that fail (silence, hang-up, garbage) ending every call at once, and calls
+// in flight when their access point or the library ends.
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -21,6 +22,7 @@
 #include <thread>
 
 #include "core/common/text.h"
+#include "platform/ipc_client/library_errors.h"
 #include "platform/ipc_client/socket_transport.h"
 #include "platform/ipc_client/tests/call_test_support.h"
 #include "platform/wire/framed_socket.h"
@@ -203,17 +205,6 @@ std::unique_ptr<Binding::AccessPoint> ConnectQor(Common::Error& error) {
     return accessPoint;
 }
 
-struct StartedCall {
-    int output = -1;
-    RecordingHandler handler;
-    std::unique_ptr<Binding::CallJob> job;
-};
-
-void Start(Binding::AccessPoint& accessPoint, StartedCall& call, int input) {
-    ASSERT_TRUE(accessPoint.Call(MakeRequest(kEcho, input, call.output), call.job).IsEmpty());
-    ASSERT_TRUE(call.job->Start(call.handler).IsEmpty());
-}
-
 TEST(SocketTransport, OpeningsThatFailNameThePathAndTheReason) {
     const std::string tooLong = "/tmp/" + std::string(110, 'd');
     const struct {
@@ -268,7 +259,7 @@ TEST(SocketTransport, WelcomeVersionsRepliesOutOfOrderAndThePingsOfTheService) {
     // 65 calls: 64 go out, the 65th waits until one of them ends.
     std::vector<StartedCall> calls(kMaxCallsInFlight + 1);
     for (size_t i = 0; i < calls.size(); ++i) {
-        Start(*accessPoint, calls[i], static_cast<int>(i) * 10);
+        Start(*accessPoint, calls[i], kEcho, static_cast<int>(i) * 10);
     }
     ASSERT_TRUE(service.RoundTrip(6));  // every call sent so far has been read
     const std::vector<uint64_t> sent = service.CallIds();
@@ -283,8 +274,7 @@ TEST(SocketTransport, WelcomeVersionsRepliesOutOfOrderAndThePingsOfTheService) {
         }
     }
     for (size_t i = 0; i < calls.size(); ++i) {
-        EXPECT_EQ(calls[i].handler.WaitFinished(),
-                  (std::vector<std::string>{"succeeded", "finished"}));
+        EXPECT_EQ(calls[i].handler.WaitFinished(), kSucceeded);
         EXPECT_EQ(calls[i].output, static_cast<int>(i) * 10 + 1) << i;
     }
 }
@@ -302,7 +292,7 @@ TEST(SocketTransport, AFailedConnectionEndsEveryCallAtOnceAndLaterCallsFail) {
          KivoWire::kBadFrame},
     };
     setenv(IPCClient::kPingIntervalVariable, "50", 1);
-    setenv(IPCClient::kDeadIntervalVariable, "1500", 1);
+    setenv(IPCClient::kDeadIntervalVariable, "2500", 1);
     for (const auto& test : cases) {
         ScriptedService service(ScriptedService::Mode::Hold);
         Library library;
@@ -311,12 +301,11 @@ TEST(SocketTransport, AFailedConnectionEndsEveryCallAtOnceAndLaterCallsFail) {
         ASSERT_TRUE(error.IsEmpty()) << Common::ToUtf8(error.ToText());
         std::vector<StartedCall> calls(kMaxCallsInFlight + 2);  // two of them queued
         for (StartedCall& call : calls) {
-            Start(*accessPoint, call, 1);
+            Start(*accessPoint, call, kEcho, 1);
         }
         test.end(service);
         for (StartedCall& call : calls) {
-            EXPECT_EQ(call.handler.WaitFinished(),
-                      (std::vector<std::string>{"failed", "finished"}));
+            EXPECT_EQ(call.handler.WaitFinished(), kFailed);
             EXPECT_EQ(call.handler.Failure().Code(), Binding::kIpcClientConnectionLost)
                 << test.name;
             EXPECT_EQ(call.handler.Failure().Reason().Code(), test.reason) << test.name;
@@ -331,6 +320,26 @@ TEST(SocketTransport, AFailedConnectionEndsEveryCallAtOnceAndLaterCallsFail) {
     }
     unsetenv(IPCClient::kPingIntervalVariable);
     unsetenv(IPCClient::kDeadIntervalVariable);
+}
+
+TEST(SocketTransport, ClosingTheAccessPointOrTheLibraryEndsItsCallsInFlight) {
+    for (const bool wholeLibrary : {false, true}) {
+        ScriptedService service(ScriptedService::Mode::Hold);
+        Library library;
+        Common::Error error;
+        std::unique_ptr<Binding::AccessPoint> accessPoint = ConnectQor(error);
+        ASSERT_TRUE(error.IsEmpty()) << Common::ToUtf8(error.ToText());
+        StartedCall call;
+        Start(*accessPoint, call, kEcho, 1);
+        if (wholeLibrary) {
+            ASSERT_TRUE(library.Deinit().IsEmpty());  // joins the I/O thread
+        } else {
+            accessPoint.reset();
+        }
+        EXPECT_EQ(call.handler.WaitFinished(), kFailed);
+        EXPECT_EQ(call.handler.Failure().Code(),
+                  wholeLibrary ? IPCClient::kCanceled : Binding::kIpcClientConnectionClosed);
+    }
 }
 
 }  // namespace
