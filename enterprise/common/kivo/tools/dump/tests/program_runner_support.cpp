@@ -86,16 +86,22 @@ Outcome RunWithInputHeld(const std::string& command, const std::vector<Step>& st
         outcome.output.append(chunk, static_cast<size_t>(read));
     }
     // The program may end after its output did: wait for the process itself.
-    pollfd ended{static_cast<int>(syscall(SYS_pidfd_open, program, 0)), POLLIN, 0};
-    if (ended.fd < 0 || poll(&ended, 1, Left(deadline)) <= 0)
-        ::kill(program, SIGKILL);
-    int raw = 0;
-    waitpid(program, &raw, 0);
-    for (int descriptor : {ended.fd, input, out[0]})
+    outcome.status = AwaitEnd(program, std::chrono::milliseconds(Left(deadline)));
+    for (int descriptor : {input, out[0]})
         if (descriptor >= 0)
             ::close(descriptor);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return outcome;
+}
+
+int AwaitEnd(pid_t program, std::chrono::milliseconds bound) {
+    pollfd ended{static_cast<int>(syscall(SYS_pidfd_open, program, 0)), POLLIN, 0};
+    if (ended.fd < 0 || poll(&ended, 1, static_cast<int>(bound.count())) <= 0)
+        ::kill(program, SIGKILL);
+    if (ended.fd >= 0)
+        ::close(ended.fd);
+    int raw = 0;
+    waitpid(program, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 std::string WithoutTimes(std::string output, std::vector<std::string>& times) {
@@ -106,6 +112,48 @@ std::string WithoutTimes(std::string output, std::vector<std::string>& times) {
         output.replace(begin, end - begin, "T");
     }
     return output;
+}
+
+std::string DiskId(unsigned n) {
+    char id[40];
+    std::snprintf(id, sizeof id, "%08X-D15C-0000-0000-000000000000", n);
+    return id;
+}
+
+std::string Disk(unsigned n, const std::string& name, const std::string& type) {
+    return ".Composite().Trait(\"Is\").String(\"" + type + "\").End().Trait(\"PrimaryKey\").Guid(" +
+           DiskId(n) + ").End().Property(\"Name\").String(\"" + name + "\").End().End()";
+}
+
+std::string DiskArgument(unsigned n, const std::string& name, const std::string& type) {
+    return " '" + Disk(n, name, type) + "'";
+}
+
+namespace {
+
+// The first line of a change record of disk `n`.
+std::string Header(const char* tag, unsigned n) {
+    return std::string("<") + tag + " id=\"" + DiskId(n) + "\" time=\"T\">\n";
+}
+
+}  // namespace
+
+std::string CreatedDisk(unsigned n, const std::string& name) {
+    return Header("created", n) +
+           "  Root (Composite)\n"
+           "    [Is (Common::String) = Disk]\n"
+           "    [PrimaryKey (Common::Guid) = " +
+           DiskId(n) + "]\n    Name (Common::String) = " + name + "\n</created>\n\n";
+}
+
+std::string UpdatedDisk(unsigned n, const std::string& name) {
+    return Header("updated", n) + "  <key>\n    Root (Common::Guid) = " + DiskId(n) +
+           "\n  </key>\n  <diff>\n    Root (Composite)\n      Name (Common::String) = " + name +
+           "\n  </diff>\n</updated>\n\n";
+}
+
+std::string DeletedDisk(unsigned n) {
+    return Header("deleted", n) + "  Root (Common::Guid) = " + DiskId(n) + "\n</deleted>\n\n";
 }
 
 TemporaryFolder::TemporaryFolder(const std::string& prefix) {

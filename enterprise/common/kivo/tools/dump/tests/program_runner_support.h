@@ -1,5 +1,5 @@
 // Runs the built programs for the program tests: a shell command line run to its end, or one
-// that the test acts on while it runs.
+// that the test acts on while it runs; and the disks that the tests store and read back.
 #pragma once
 
 #include <sys/types.h>
@@ -44,8 +44,25 @@ struct Step {
 Outcome RunWithInputHeld(const std::string& command, const std::vector<Step>& steps,
                          std::chrono::milliseconds timeout);
 
+/// Waits up to `bound` for the child process `program` to end, and kills it (SIGKILL) after that;
+/// its exit status, -1 when it did not exit.
+int AwaitEnd(pid_t program, std::chrono::milliseconds bound);
+
 /// `output` with the time attribute of every change record written "T"; the times go to `times`.
 std::string WithoutTimes(std::string output, std::vector<std::string>& times);
+
+/// The GUID text of disk `n`.
+std::string DiskId(unsigned n);
+/// Disk `n` named `name` (an object of another `type` when given), in the unit construction text
+/// format.
+std::string Disk(unsigned n, const std::string& name, const std::string& type = "Disk");
+/// The same quoted as a shell argument, after a blank.
+std::string DiskArgument(unsigned n, const std::string& name, const std::string& type = "Disk");
+/// The change records that kivo_dump prints for disk `n`, their times written "T": created
+/// named `name`, updated to `name`, deleted.
+std::string CreatedDisk(unsigned n, const std::string& name);
+std::string UpdatedDisk(unsigned n, const std::string& name);
+std::string DeletedDisk(unsigned n);
 
 /// A new folder under /tmp, removed with everything in it when the object goes.
 class TemporaryFolder {

@@ -1,0 +1,338 @@
+// Runs kivo_dump against kivod, the service program, over its Unix sockets. Each test starts its
+// own kivod on a store that kivo_store made and fills, in a socket folder of its own: reports over
+// every local service equal to DB mode on the same store, listening over both interface versions to
+// what kivo_store writes until the user ends it, a service killed or stopped under a listener, a
+// service restarted on the same store, and no service to connect to.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
+
+namespace {
+
+using KivoDumpTest::Action;
+using KivoDumpTest::CreatedDisk;
+using KivoDumpTest::DiskArgument;
+using KivoDumpTest::Outcome;
+using KivoDumpTest::RunCommand;
+
+// The client's liveness intervals in the runs whose service goes away (kivod gets the same as
+// flags): short, so that a listener notices soon even on a busy machine under a sanitizer.
+constexpr const char* kShortIntervals = "KIVO_PING_MS=100 KIVO_DEAD_MS=500 ";
+
+// The last line of the snapshot of disks 1 "a" and 2 "b".
+constexpr const char* kSnapshotPrinted = "= b\n</created>\n\n";
+
+// One kivod serving `store` in the folder `sockets`, with `flags` of its own, its standard error
+// appended to `log`. It is stopped when the object goes, however the test ends.
+class Kivod {
+  public:
+    Kivod(const std::string& store, const std::string& sockets, const std::string& log,
+          const std::vector<std::string>& flags) {
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "no pipe for kivod's ready descriptor";
+            return;
+        }
+        ready_ = ready[0];
+        std::vector<std::string> arguments = {KIVOD_PROGRAM, "--store",    store, "--socket-dir",
+                                              sockets,       "--ready-fd", "3"};
+        arguments.insert(arguments.end(), flags.begin(), flags.end());
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (::posix_spawn(&pid_, KIVOD_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) {
+            ADD_FAILURE() << "cannot start " << KIVOD_PROGRAM;
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(ready[1]);
+    }
+    ~Kivod() {
+        (void)Stop();
+        if (ready_ >= 0)
+            ::close(ready_);
+    }
+    Kivod(const Kivod&) = delete;
+    Kivod& operator=(const Kivod&) = delete;
+
+    // Waits (each read at most 30 s) until kivod closes its ready descriptor; true when it named
+    // its listeners and then said "ready".
+    [[nodiscard]] bool Ready() const {
+        std::string text;
+        char chunk[256];
+        for (pollfd wanted{ready_, POLLIN, 0}; ::poll(&wanted, 1, 30000) == 1;) {
+            const ssize_t got = ::read(ready_, chunk, sizeof chunk);
+            if (got <= 0)
+                break;
+            text.append(chunk, static_cast<size_t>(got));
+        }
+        return text.starts_with("unix ") && text.ends_with("\nready\n");
+    }
+    void Signal(int signal) const {
+        if (pid_ > 0)
+            ::kill(pid_, signal);
+    }
+    // Ends kivod: SIGTERM (continuing a stopped one), SIGKILL when it has not ended within 10 s.
+    // Its exit status, -1 when it did not exit.
+    int Stop() {
+        if (pid_ <= 0)
+            return -1;
+        Signal(SIGTERM);
+        Signal(SIGCONT);
+        return KivoDumpTest::AwaitEnd(std::exchange(pid_, -1), std::chrono::seconds(10));
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int ready_ = -1;
+};
+
+class KivodProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_FALSE(folder_.Path().empty()); }
+
+    // Runs kivo_store on the store; true when it succeeded.
+    bool Store(const std::string& arguments) const {
+        return RunCommand(std::string(KIVO_STORE_PROGRAM) + " '" + store_ + "' " + arguments +
+                          " >/dev/null 2>&1")
+                   .status == 0;
+    }
+    // The command line of kivo_dump with `arguments`, finding services in the socket folder, in
+    // the environment `variables` ("NAME=value " each).
+    std::string Dump(const std::string& arguments, const char* variables = "") const {
+        return std::string("env ") + variables + "KIVO_SOCKET_DIR='" + sockets_ + "' " +
+               KIVO_DUMP_PROGRAM + " " + arguments + " 2>/dev/null";
+    }
+    // The report of `query` in DB mode on the store.
+    Outcome DbReport(const std::string& query) const {
+        return RunCommand(std::string(KIVO_DUMP_PROGRAM) + " '" + store_ + "' u p DB " + query +
+                          " report </dev/null 2>/dev/null");
+    }
+    // Everything that the test's kivods wrote on standard error.
+    std::string Log() const {
+        std::stringstream log;
+        log << std::ifstream(log_).rdbuf();
+        return "kivod's log:\n" + log.str();
+    }
+
+    KivoDumpTest::TemporaryFolder folder_{"kivod_program_"};
+    std::string store_ = folder_.Path() + "/store.db";
+    std::string sockets_ = folder_.Path() + "/sockets";
+    const std::string log_ = folder_.Path() + "/kivod.log";
+};
+
+// The number of objects in a report.
+size_t Objects(const std::string& report) {
+    size_t objects = 0;
+    for (size_t at = 0; (at = report.find("<object id=", at)) != std::string::npos; ++at)
+        ++objects;
+    return objects;
+}
+
+// Whether the service's report is byte for byte DB mode's, saying where they part when not.
+::testing::AssertionResult SameReport(const std::string& db, const std::string& service) {
+    if (db == service)
+        return ::testing::AssertionSuccess();
+    const auto differ = std::mismatch(db.begin(), db.end(), service.begin(), service.end());
+    return ::testing::AssertionFailure()
+           << "from byte " << differ.first - db.begin() << ": DB\n"
+           << std::string(differ.first, db.end()).substr(0, 400) << "\nservice\n"
+           << std::string(differ.second, service.end()).substr(0, 400);
+}
+
+// The sample's 6 objects and 1994 disks (2000 objects), over each local service and interface
+// version, KIVO from any host, with and without a limit of the query's own.
+TEST_F(KivodProgramTest, ReportsWhatDbModeReadsFromTheSameStore) {
+    const char* source = std::getenv("KIVO_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const std::string disks = folder_.Path() + "/disks.txt";
+    std::ofstream file(disks);
+    for (unsigned n = 1; n <= 1994; ++n)
+        file << KivoDumpTest::Disk(n, "disk-" + std::to_string(n)) << "\n";
+    file.close();
+    ASSERT_TRUE(Store(std::string("import --create '") + source +
+                      "/tools/kivo_store/sample/objects.txt' '" + disks + "'"));
+    const std::string limit =
+        " options '.Composite().Trait(\"LimitOptions\").DWord(5).End().End()'";
+    const struct {
+        const char* version;  // kivod's interface version
+        const char* where;    // host, user, password and service
+        std::string query;
+        size_t objects;
+    } cases[] = {
+        {"2", "localhost u p QOR", "pattern '.Nil().End()'", 2000},
+        {"2", "localhost u p YEB", "Disk", 1996},
+        {"1", "localhost u p TUK", "Machine", 2},
+        {"2", "anyhost u p KIVO", "pattern '.Nil().End()'" + limit, 5},
+        {"1", "far.away u p KIVO",
+         "pattern '.Composite().Property(\"Name\").String(\"beta\").End().End()'" + limit, 1},
+        {"2", "localhost u p QOR", "Printer", 0},
+    };
+    for (const auto& run : cases) {
+        const Kivod kivod(store_, sockets_, log_, {"--interface-version", run.version});
+        ASSERT_TRUE(kivod.Ready()) << Log();
+        const Outcome db = DbReport(run.query);
+        const Outcome served =
+            RunCommand(Dump(std::string(run.where) + " " + run.query + " report </dev/null"));
+        EXPECT_EQ(db.status, 0) << run.query;
+        EXPECT_EQ(served.status, 0) << run.where << "\n" << served.output.substr(0, 2000) << Log();
+        EXPECT_EQ(Objects(db.output), run.objects) << run.query;
+        EXPECT_TRUE(SameReport(db.output, served.output)) << run.where << " " << run.query;
+    }
+}
+
+// Listening prints the snapshot, then what kivo_store writes from other processes (a tape beside
+// the disks never shows), until Enter, the end of input or SIGINT ends it with 0.
+TEST_F(KivodProgramTest, ListensToWhatKivoStoreWritesUntilTheUserEndsIt) {
+    const Action enter = [](pid_t, int& input) { EXPECT_EQ(::write(input, "\n", 1), 1); };
+    const Action endOfInput = [](pid_t, int& input) { ::close(std::exchange(input, -1)); };
+    const Action interrupt = [](pid_t program, int&) { ::kill(program, SIGINT); };
+    const std::string tape = DiskArgument(9, "t", "Tape");
+    const std::vector<std::string> writes = {
+        "put" + DiskArgument(3, "c"),
+        "update" + DiskArgument(1, "a2") + DiskArgument(9, "u", "Tape"),
+        "delete" + tape + DiskArgument(2, "b")};
+    const std::string expected = CreatedDisk(1, "a") + CreatedDisk(2, "b") + CreatedDisk(3, "c") +
+                                 KivoDumpTest::UpdatedDisk(1, "a2") + KivoDumpTest::DeletedDisk(2);
+    const struct {
+        const char* version;  // kivod's interface version
+        const char* where;    // host, user, password and service
+        const Action& end;    // once the last change printed
+    } cases[] = {
+        {"2", "localhost u p QOR", enter},      {"2", "anyhost u p KIVO", endOfInput},
+        {"2", "localhost u p TUK", interrupt},  {"1", "localhost u p YEB", enter},
+        {"1", "localhost u p QOR", endOfInput}, {"1", "elsewhere u p KIVO", interrupt},
+    };
+    for (const auto& run : cases) {
+        store_ = folder_.Path() + "/" + std::to_string(&run - cases) + ".db";
+        ASSERT_TRUE(Store("create"));
+        ASSERT_TRUE(Store("put" + DiskArgument(1, "a") + tape + DiskArgument(2, "b")));
+        const Kivod kivod(store_, sockets_, log_, {"--interface-version", run.version});
+        ASSERT_TRUE(kivod.Ready()) << Log();
+        const Action write = [&](pid_t, int&) {
+            for (const std::string& command : writes)
+                EXPECT_TRUE(Store(command)) << command;
+        };
+        const Outcome outcome = KivoDumpTest::RunWithInputHeld(
+            Dump(std::string(run.where) + " Disk"),
+            {{kSnapshotPrinted, write}, {"</deleted>\n\n", run.end}}, std::chrono::seconds(60));
+        std::vector<std::string> times;
+        EXPECT_EQ(KivoDumpTest::WithoutTimes(outcome.output, times), expected) << run.where;
+        EXPECT_EQ(outcome.status, 0) << run.version << " " << run.where << "\n" << Log();
+    }
+}
+
+// A service that dies (its sockets reset) or hangs (only the dead interval tells) under a
+// listener ends the run with code 7, the lost connection as its reason.
+TEST_F(KivodProgramTest, AListenerEndsWithCode7WhenTheServiceIsKilledOrStopped) {
+    ASSERT_TRUE(Store("create"));
+    ASSERT_TRUE(Store("put" + DiskArgument(1, "a") + DiskArgument(2, "b")));
+    const std::string begin = CreatedDisk(1, "a") + CreatedDisk(2, "b") +
+                              "Error 0x7: Subscription has ended with error.\n";
+    for (const int signal : {SIGKILL, SIGSTOP}) {
+        const Kivod kivod(store_, sockets_, log_, {"--ping-ms", "100", "--dead-ms", "500"});
+        ASSERT_TRUE(kivod.Ready()) << Log();
+        const Action lose = [&](pid_t, int&) { kivod.Signal(signal); };
+        const Outcome outcome =
+            KivoDumpTest::RunWithInputHeld(Dump("localhost u p QOR Disk", kShortIntervals),
+                                           kSnapshotPrinted, lose, std::chrono::seconds(30));
+        std::vector<std::string> times;
+        const std::string output = KivoDumpTest::WithoutTimes(outcome.output, times);
+        EXPECT_EQ(outcome.status, 7) << strsignal(signal) << "\n" << output;
+        EXPECT_EQ(output.substr(0, begin.size()), begin) << strsignal(signal);
+        EXPECT_NE(output.find("error 0xae000d: The connection to the service was lost.\n"),
+                  std::string::npos)
+            << output;
+    }
+}
+
+// What was committed while a service ran, and while none did, is served by the next kivod on
+// the same store, whether the one before ended cleanly or was killed (its sockets left behind).
+TEST_F(KivodProgramTest, ARestartedServiceServesEverythingCommittedBefore) {
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        store_ = folder_.Path() + "/" + std::to_string(signal) + ".db";
+        ASSERT_TRUE(Store("create"));
+        ASSERT_TRUE(Store("put" + DiskArgument(1, "a") + DiskArgument(2, "b")));
+        {
+            Kivod first(store_, sockets_, log_, {});
+            ASSERT_TRUE(first.Ready()) << Log();
+            ASSERT_TRUE(Store("put" + DiskArgument(3, "c")));
+            ASSERT_TRUE(Store("update" + DiskArgument(1, "a2")));
+            EXPECT_EQ(RunCommand(Dump("localhost u p QOR Disk report </dev/null")).status, 0);
+            ASSERT_TRUE(Store("delete" + DiskArgument(2, "b")));
+            first.Signal(signal);
+            EXPECT_EQ(first.Stop(), signal == SIGTERM ? 0 : -1) << Log();
+        }
+        ASSERT_TRUE(Store("put" + DiskArgument(4, "d")));
+        const Kivod second(store_, sockets_, log_, {});
+        ASSERT_TRUE(second.Ready()) << Log();
+        const Outcome served = RunCommand(Dump("localhost u p QOR Disk report </dev/null"));
+        EXPECT_EQ(served.status, 0) << strsignal(signal) << "\n" << Log();
+        EXPECT_EQ(Objects(served.output), 3u) << served.output;
+        EXPECT_NE(served.output.find("= a2\n"), std::string::npos) << served.output;
+        EXPECT_TRUE(SameReport(DbReport("Disk").output, served.output)) << strsignal(signal);
+    }
+}
+
+// No socket folder, an empty one, a kivod that serves other services, and the sockets that a
+// killed kivod left behind: the tool cannot connect, code 3.
+TEST_F(KivodProgramTest, WithoutTheServiceTheToolCannotConnect) {
+    ASSERT_TRUE(Store("create"));
+    const struct {
+        const char* services;  // kivod's; "" for none in an empty folder; null: no folder
+        int signal;            // sent to kivod before the run, 0 for none
+        const char* where;     // host, user, password and service
+        const char* service;   // as the failure names it
+    } cases[] = {
+        {nullptr, 0, "anyhost u p KIVO", "KIVO"},
+        {"", 0, "localhost u p QOR", "QOR"},
+        {"KIVO,TUK", 0, "localhost u p QOR", "QOR"},
+        {"YEB", SIGKILL, "localhost u p YEB", "YEB"},
+    };
+    for (const auto& run : cases) {
+        sockets_ = folder_.Path() + "/sockets-" + std::to_string(&run - cases);
+        std::optional<Kivod> kivod;
+        if (run.services != nullptr && *run.services == '\0') {
+            ASSERT_EQ(::mkdir(sockets_.c_str(), 0700), 0);
+        } else if (run.services != nullptr) {
+            kivod.emplace(store_, sockets_, log_,
+                          std::vector<std::string>{"--services", run.services});
+            ASSERT_TRUE(kivod->Ready()) << Log();
+        }
+        if (kivod && run.signal != 0) {
+            kivod->Signal(run.signal);
+            (void)kivod->Stop();
+        }
+        const Outcome outcome = RunCommand(Dump(std::string(run.where) + " Disk </dev/null"));
+        EXPECT_EQ(outcome.status, 3) << run.where << "\n" << outcome.output;
+        const std::string failed =
+            std::string("Error 0x3: Failed to create local connection with ") + run.service + "\n";
+        EXPECT_EQ(outcome.output.substr(0, failed.size()), failed);
+        EXPECT_NE(outcome.output.find("error 0xae0003: "), std::string::npos) << outcome.output;
+    }
+}
+
+}  // namespace
