@@ -1,6 +1,6 @@
 // The frames of the service protocol: headers that break it, frames cut at every byte, payload
-// memory that grows only with what arrives, malformed first frames, socket paths that do not
-// fit, and a framed socket whose peer has gone.
+// memory that grows only with what arrives, malformed first frames, and a framed socket whose
+// peer has gone.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,7 +9,6 @@
 #include <string>
 
 #include "platform/wire/framed_socket.h"
-#include "platform/wire/socket_paths.h"
 
 namespace {
 
@@ -82,15 +81,6 @@ TEST(WireTest, MalformedFirstFramesAndErrorsRoundTrip) {
     const Common::Error refused(COMMON_PLACE("WireTest"), 0xAE0004, "no component 9");
     EXPECT_EQ(u"no component 9", ReadError(ErrorPayload(refused)).Message());
     EXPECT_NE(0u, ReadError(Bytes("junk")).Code());
-}
-
-TEST(WireTest, SocketPathsThatDoNotFitAreRefused) {
-    sockaddr_un address;
-    std::string path;
-    EXPECT_TRUE(SocketAddress("/run/kivo", 46, address, path).IsEmpty());
-    EXPECT_EQ("/run/kivo/kivo.sock", std::string(address.sun_path));
-    EXPECT_EQ(kSocketPathTooLong, SocketAddress(std::string(100, 'd'), 33, address, path).Code());
-    EXPECT_EQ(kNoSocketForService, SocketAddress("/run/kivo", 47, address, path).Code());
 }
 
 TEST(WireTest, AFramedSocketSeesItsPeerGoWithoutASignal) {
