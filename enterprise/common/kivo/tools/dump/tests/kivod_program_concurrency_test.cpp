@@ -4,10 +4,7 @@
 // what kivo_store writes until the user ends it, a service killed or stopped under a listener, a
 // service restarted on the same store, and no service to connect to.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +25,7 @@ namespace {
 using KivoDumpTest::Action;
 using KivoDumpTest::CreatedDisk;
 using KivoDumpTest::DiskArgument;
+using KivoDumpTest::Kivod;
 using KivoDumpTest::Outcome;
 using KivoDumpTest::RunCommand;
 
@@ -38,81 +36,15 @@ constexpr const char* kShortIntervals = "KIVO_PING_MS=100 KIVO_DEAD_MS=500 ";
 // The last line of the snapshot of disks 1 "a" and 2 "b".
 constexpr const char* kSnapshotPrinted = "= b\n</created>\n\n";
 
-// One kivod serving `store` in the folder `sockets`, with `flags` of its own, its standard error
-// appended to `log`. It is stopped when the object goes, however the test ends.
-class Kivod {
-  public:
-    Kivod(const std::string& store, const std::string& sockets, const std::string& log,
-          const std::vector<std::string>& flags) {
-        int ready[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "no pipe for kivod's ready descriptor";
-            return;
-        }
-        ready_ = ready[0];
-        std::vector<std::string> arguments = {KIVOD_PROGRAM, "--store",    store, "--socket-dir",
-                                              sockets,       "--ready-fd", "3"};
-        arguments.insert(arguments.end(), flags.begin(), flags.end());
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (::posix_spawn(&pid_, KIVOD_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) {
-            ADD_FAILURE() << "cannot start " << KIVOD_PROGRAM;
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(ready[1]);
-    }
-    ~Kivod() {
-        (void)Stop();
-        if (ready_ >= 0)
-            ::close(ready_);
-    }
-    Kivod(const Kivod&) = delete;
-    Kivod& operator=(const Kivod&) = delete;
-
-    // Waits (each read at most 30 s) until kivod closes its ready descriptor; true when it named
-    // its listeners and then said "ready".
-    [[nodiscard]] bool Ready() const {
-        std::string text;
-        char chunk[256];
-        for (pollfd wanted{ready_, POLLIN, 0}; ::poll(&wanted, 1, 30000) == 1;) {
-            const ssize_t got = ::read(ready_, chunk, sizeof chunk);
-            if (got <= 0)
-                break;
-            text.append(chunk, static_cast<size_t>(got));
-        }
-        return text.starts_with("unix ") && text.ends_with("\nready\n");
-    }
-    void Signal(int signal) const {
-        if (pid_ > 0)
-            ::kill(pid_, signal);
-    }
-    // Ends kivod: SIGTERM (continuing a stopped one), SIGKILL when it has not ended within 10 s.
-    // Its exit status, -1 when it did not exit.
-    int Stop() {
-        if (pid_ <= 0)
-            return -1;
-        Signal(SIGTERM);
-        Signal(SIGCONT);
-        return KivoDumpTest::AwaitEnd(std::exchange(pid_, -1), std::chrono::seconds(10));
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int ready_ = -1;
-};
-
 class KivodProgramTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_FALSE(folder_.Path().empty()); }
+    // A sanitizer's report from any of the test's kivods fails it.
+    void TearDown() override {
+        const std::string log = Log();
+        EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+        EXPECT_EQ(log.find("runtime error:"), std::string::npos) << log;
+    }
 
     // Runs kivo_store on the store; true when it succeeded.
     bool Store(const std::string& arguments) const {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace KivoDumpTest {
@@ -154,6 +156,66 @@ std::string UpdatedDisk(unsigned n, const std::string& name) {
 
 std::string DeletedDisk(unsigned n) {
     return Header("deleted", n) + "  Root (Common::Guid) = " + DiskId(n) + "\n</deleted>\n\n";
+}
+
+Kivod::Kivod(const std::string& store, const std::string& sockets, const std::string& log,
+             const std::vector<std::string>& flags) {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "no pipe for kivod's ready descriptor";
+        return;
+    }
+    ready_ = ready[0];
+    std::vector<std::string> arguments = {KIVOD_PROGRAM, "--store",    store, "--socket-dir",
+                                          sockets,       "--ready-fd", "3"};
+    arguments.insert(arguments.end(), flags.begin(), flags.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (::posix_spawn(&pid_, KIVOD_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) {
+        ADD_FAILURE() << "cannot start " << KIVOD_PROGRAM;
+        pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ready[1]);
+}
+
+Kivod::~Kivod() {
+    (void)Stop();
+    if (ready_ >= 0)
+        ::close(ready_);
+}
+
+bool Kivod::Ready() const {
+    std::string text;
+    char chunk[256];
+    for (pollfd wanted{ready_, POLLIN, 0}; ::poll(&wanted, 1, 30000) == 1;) {
+        const ssize_t got = ::read(ready_, chunk, sizeof chunk);
+        if (got <= 0)
+            break;
+        text.append(chunk, static_cast<size_t>(got));
+    }
+    return text.starts_with("unix ") && text.ends_with("\nready\n");
+}
+
+void Kivod::Signal(int signal) const {
+    if (pid_ > 0)
+        ::kill(pid_, signal);
+}
+
+int Kivod::Stop() {
+    if (pid_ <= 0)
+        return -1;
+    Signal(SIGTERM);
+    Signal(SIGCONT);
+    return AwaitEnd(std::exchange(pid_, -1), std::chrono::seconds(10));
 }
 
 TemporaryFolder::TemporaryFolder(const std::string& prefix) {

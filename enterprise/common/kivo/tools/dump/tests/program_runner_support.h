@@ -1,5 +1,6 @@
-// Runs the built programs for the program tests: a shell command line run to its end, or one
-// that the test acts on while it runs; and the disks that the tests store and read back.
+// Runs the built programs for the program tests: a shell command line run to its end, one that
+// the test acts on while it runs, and the service program kivod beside them; and the disks that
+// the tests store and read back.
 #pragma once
 
 #include <sys/types.h>
@@ -63,6 +64,31 @@ std::string DiskArgument(unsigned n, const std::string& name, const std::string&
 std::string CreatedDisk(unsigned n, const std::string& name);
 std::string UpdatedDisk(unsigned n, const std::string& name);
 std::string DeletedDisk(unsigned n);
+
+/// One kivod serving `store` in the folder `sockets`, with `flags` of its own, its standard error
+/// appended to `log`; stopped when the object goes, however the test ends.
+class Kivod {
+  public:
+    /// Starts it; a failure to start fails the test.
+    Kivod(const std::string& store, const std::string& sockets, const std::string& log,
+          const std::vector<std::string>& flags);
+    ~Kivod();
+    Kivod(const Kivod&) = delete;
+    Kivod& operator=(const Kivod&) = delete;
+
+    /// Waits (each read at most 30 s) until kivod closes its ready descriptor; true when it named
+    /// its listeners and then said "ready".
+    [[nodiscard]] bool Ready() const;
+    /// Sends `signal` to it while it runs.
+    void Signal(int signal) const;
+    /// Ends it: SIGTERM (continuing a stopped one), SIGKILL when it has not ended within 10 s.
+    /// Its exit status, -1 when it did not exit.
+    int Stop();
+
+  private:
+    pid_t pid_ = -1;
+    int ready_ = -1;
+};
 
 /// A new folder under /tmp, removed with everything in it when the object goes.
 class TemporaryFolder {
