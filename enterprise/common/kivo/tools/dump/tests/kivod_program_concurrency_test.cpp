@@ -267,4 +267,26 @@ TEST_F(KivodProgramTest, WithoutTheServiceTheToolCannotConnect) {
     }
 }
 
+// A user other than kivod's (and not root) is refused by the service itself, even when the
+// socket's permissions let it connect; the tool names the refusal.
+TEST_F(KivodProgramTest, APeerOfAnotherUserIsRefused) {
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    if (::geteuid() != 0 ||
+        RunCommand(asNobody + KIVO_DUMP_PROGRAM + " 2>&1").output.find("Usage") ==
+            std::string::npos)
+        GTEST_SKIP() << "needs root, setpriv, and a build that user 65534 may run";
+    ASSERT_TRUE(Store("create"));
+    const Kivod kivod(store_, sockets_, log_, {"--services", "QOR"});
+    ASSERT_TRUE(kivod.Ready()) << Log();
+    for (const std::string& path : {folder_.Path(), sockets_, sockets_ + "/qor.sock"})
+        ASSERT_EQ(::chmod(path.c_str(), path == folder_.Path() || path == sockets_ ? 0755 : 0666),
+                  0);
+    const Outcome outcome = RunCommand("env KIVO_SOCKET_DIR='" + sockets_ + "' " + asNobody +
+                                       KIVO_DUMP_PROGRAM + " localhost u p QOR Disk </dev/null");
+    EXPECT_EQ(outcome.status, 3) << outcome.output;
+    EXPECT_NE(outcome.output.find("Failed to create local connection with QOR"), std::string::npos);
+    EXPECT_NE(outcome.output.find("error 0xfc00a3: "), std::string::npos) << outcome.output;
+    EXPECT_NE(Log().find("refused"), std::string::npos) << Log();
+}
+
 }  // namespace
