@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -21,44 +20,10 @@ namespace {
 
 using KivoDumpTest::Outcome;
 
-// The GUID text of disk `n`.
-std::string DiskId(unsigned n) {
-    char id[40];
-    std::snprintf(id, sizeof id, "%08X-D15C-0000-0000-000000000000", n);
-    return id;
-}
-
-// Disk `n` named `name` (an object of another `type` when given), in the unit construction text
-// format.
-std::string Disk(unsigned n, const std::string& name, const std::string& type = "Disk") {
-    return ".Composite().Trait(\"Is\").String(\"" + type + "\").End().Trait(\"PrimaryKey\").Guid(" +
-           DiskId(n) + ").End().Property(\"Name\").String(\"" + name + "\").End().End()";
-}
-
-// The same as a command line argument, after a blank.
-std::string Argument(unsigned n, const std::string& name, const std::string& type = "Disk") {
-    return " '" + Disk(n, name, type) + "'";
-}
-
-// The change records of disks, their times written "T".
-std::string Header(const char* tag, unsigned n) {
-    return std::string("<") + tag + " id=\"" + DiskId(n) + "\" time=\"T\">\n";
-}
-std::string Created(unsigned n, const std::string& name) {
-    return Header("created", n) +
-           "  Root (Composite)\n"
-           "    [Is (Common::String) = Disk]\n"
-           "    [PrimaryKey (Common::Guid) = " +
-           DiskId(n) + "]\n    Name (Common::String) = " + name + "\n</created>\n\n";
-}
-std::string Updated(unsigned n, const std::string& name) {
-    return Header("updated", n) + "  <key>\n    Root (Common::Guid) = " + DiskId(n) +
-           "\n  </key>\n  <diff>\n    Root (Composite)\n      Name (Common::String) = " + name +
-           "\n  </diff>\n</updated>\n\n";
-}
-std::string Deleted(unsigned n) {
-    return Header("deleted", n) + "  Root (Common::Guid) = " + DiskId(n) + "\n</deleted>\n\n";
-}
+using KivoDumpTest::CreatedDisk;
+using KivoDumpTest::DeletedDisk;
+using KivoDumpTest::Disk;
+using KivoDumpTest::UpdatedDisk;
 
 class ServiceProgramTest : public ::testing::Test {
   protected:
@@ -137,14 +102,16 @@ TEST_F(ServiceProgramTest, ReportsWhatDbModeReadsFromTheSameStore) {
 // the listener's next change from the change log ends the run by itself with code 7, the history
 // lost as its reason.
 TEST_F(ServiceProgramTest, ListensToWhatAnotherProcessWrites) {
-    const std::string snapshot = Created(1, "a") + Created(2, "b");
-    const std::string changes = Created(3, "c") + Updated(1, "a2") + Deleted(2);
-    const std::string tape = Argument(9, "t", "Tape");
+    const std::string snapshot = CreatedDisk(1, "a") + CreatedDisk(2, "b");
+    const std::string changes = CreatedDisk(3, "c") + UpdatedDisk(1, "a2") + DeletedDisk(2);
+    const std::string tape = KivoDumpTest::DiskArgument(9, "t", "Tape");
     const std::vector<std::string> changing = {
-        "put" + Argument(3, "c"), "update" + Argument(1, "a2") + Argument(9, "u", "Tape"),
-        "delete" + tape + Argument(2, "b")};
-    const std::vector<std::string> pruning = {"put" + Argument(3, "c") + Argument(4, "d") +
-                                              Argument(5, "e")};
+        "put" + KivoDumpTest::DiskArgument(3, "c"),
+        "update" + KivoDumpTest::DiskArgument(1, "a2") + KivoDumpTest::DiskArgument(9, "u", "Tape"),
+        "delete" + tape + KivoDumpTest::DiskArgument(2, "b")};
+    const std::vector<std::string> pruning = {"put" + KivoDumpTest::DiskArgument(3, "c") +
+                                              KivoDumpTest::DiskArgument(4, "d") +
+                                              KivoDumpTest::DiskArgument(5, "e")};
     const std::string ended = "Error 0x7: Subscription has ended with error.\n";
     const struct {
         int version;
@@ -162,7 +129,8 @@ TEST_F(ServiceProgramTest, ListensToWhatAnotherProcessWrites) {
     for (const auto& run : cases) {
         store_ = folder_.Path() + "/" + std::to_string(&run - cases) + ".db";
         ASSERT_TRUE(Store(std::string("create") + run.retention));
-        ASSERT_TRUE(Store("put" + Argument(1, "a") + tape + Argument(2, "b")));
+        ASSERT_TRUE(Store("put" + KivoDumpTest::DiskArgument(1, "a") + tape +
+                          KivoDumpTest::DiskArgument(2, "b")));
         const KivoDumpTest::Action write = [&](pid_t, int&) {
             for (const std::string& command : run.writes)
                 EXPECT_TRUE(Store(command)) << command;
