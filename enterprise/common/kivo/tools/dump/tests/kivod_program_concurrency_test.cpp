@@ -201,48 +201,43 @@ TEST_F(KivodProgramTest, AListenerEndsWithCode7WhenTheServiceIsKilledOrStopped) 
     }
 }
 
-// What was committed while a service ran, and while none did, is served by the next kivod on
-// the same store, whether the one before ended cleanly or was killed (its sockets left behind).
+// What was committed while a service ran, and while none did (the sockets of a killed kivod left
+// behind: code 3), is served by the next kivod on the same store.
 TEST_F(KivodProgramTest, ARestartedServiceServesEverythingCommittedBefore) {
-    for (const int signal : {SIGTERM, SIGKILL}) {
-        store_ = folder_.Path() + "/" + std::to_string(signal) + ".db";
-        ASSERT_TRUE(Store("create"));
-        ASSERT_TRUE(Store("put" + DiskArgument(1, "a") + DiskArgument(2, "b")));
-        {
-            Kivod first(store_, sockets_, log_, {});
-            ASSERT_TRUE(first.Ready()) << Log();
-            ASSERT_TRUE(Store("put" + DiskArgument(3, "c")));
-            ASSERT_TRUE(Store("update" + DiskArgument(1, "a2")));
-            EXPECT_EQ(RunCommand(Dump("localhost u p QOR Disk report </dev/null")).status, 0);
-            ASSERT_TRUE(Store("delete" + DiskArgument(2, "b")));
-            first.Signal(signal);
-            EXPECT_EQ(first.Stop(), signal == SIGTERM ? 0 : -1) << Log();
-        }
-        ASSERT_TRUE(Store("put" + DiskArgument(4, "d")));
-        const Kivod second(store_, sockets_, log_, {});
-        ASSERT_TRUE(second.Ready()) << Log();
-        const Outcome served = RunCommand(Dump("localhost u p QOR Disk report </dev/null"));
-        EXPECT_EQ(served.status, 0) << strsignal(signal) << "\n" << Log();
-        EXPECT_EQ(Objects(served.output), 3u) << served.output;
-        EXPECT_NE(served.output.find("= a2\n"), std::string::npos) << served.output;
-        EXPECT_TRUE(SameReport(DbReport("Disk").output, served.output)) << strsignal(signal);
+    ASSERT_TRUE(Store("create"));
+    ASSERT_TRUE(Store("put" + DiskArgument(1, "a") + DiskArgument(2, "b")));
+    {
+        Kivod first(store_, sockets_, log_, {});
+        ASSERT_TRUE(first.Ready()) << Log();
+        ASSERT_TRUE(Store("put" + DiskArgument(3, "c")));
+        ASSERT_TRUE(Store("update" + DiskArgument(1, "a2")));
+        first.Signal(SIGKILL);
+        EXPECT_EQ(first.Stop(), -1) << Log();
     }
+    ASSERT_TRUE(Store("delete" + DiskArgument(2, "b")) && Store("put" + DiskArgument(4, "d")));
+    const Outcome gone = RunCommand(Dump("localhost u p QOR Disk </dev/null"));
+    EXPECT_EQ(gone.status, 3) << gone.output;
+    const Kivod second(store_, sockets_, log_, {});
+    ASSERT_TRUE(second.Ready()) << Log();
+    const Outcome served = RunCommand(Dump("localhost u p QOR Disk report </dev/null"));
+    EXPECT_EQ(served.status, 0) << Log();
+    EXPECT_EQ(Objects(served.output), 3u) << served.output;
+    EXPECT_NE(served.output.find("= a2\n"), std::string::npos) << served.output;
+    EXPECT_TRUE(SameReport(DbReport("Disk").output, served.output));
 }
 
-// No socket folder, an empty one, a kivod that serves other services, and the sockets that a
-// killed kivod left behind: the tool cannot connect, code 3.
+// No socket folder, an empty one, and a kivod that serves other services: the tool cannot
+// connect, code 3.
 TEST_F(KivodProgramTest, WithoutTheServiceTheToolCannotConnect) {
     ASSERT_TRUE(Store("create"));
     const struct {
         const char* services;  // kivod's; "" for none in an empty folder; null: no folder
-        int signal;            // sent to kivod before the run, 0 for none
         const char* where;     // host, user, password and service
         const char* service;   // as the failure names it
     } cases[] = {
-        {nullptr, 0, "anyhost u p KIVO", "KIVO"},
-        {"", 0, "localhost u p QOR", "QOR"},
-        {"KIVO,TUK", 0, "localhost u p QOR", "QOR"},
-        {"YEB", SIGKILL, "localhost u p YEB", "YEB"},
+        {nullptr, "anyhost u p KIVO", "KIVO"},
+        {"", "localhost u p QOR", "QOR"},
+        {"KIVO,TUK", "localhost u p QOR", "QOR"},
     };
     for (const auto& run : cases) {
         sockets_ = folder_.Path() + "/sockets-" + std::to_string(&run - cases);
@@ -253,10 +248,6 @@ TEST_F(KivodProgramTest, WithoutTheServiceTheToolCannotConnect) {
             kivod.emplace(store_, sockets_, log_,
                           std::vector<std::string>{"--services", run.services});
             ASSERT_TRUE(kivod->Ready()) << Log();
-        }
-        if (kivod && run.signal != 0) {
-            kivod->Signal(run.signal);
-            (void)kivod->Stop();
         }
         const Outcome outcome = RunCommand(Dump(std::string(run.where) + " Disk </dev/null"));
         EXPECT_EQ(outcome.status, 3) << run.where << "\n" << outcome.output;
