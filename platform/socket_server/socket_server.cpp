@@ -235,11 +235,18 @@ struct SocketServer::State {
             Close(connection, Line(failure));
             return;
         }
+        const bool answeredPing = connection.pinged && !frames.empty();
         for (KivoWire::Frame& frame : frames) {
             connection.heard = Clock::now();
             connection.pinged = false;
             if (!Handle(connection, frame))
                 return;  // closed
+        }
+        if (answeredPing) {
+            // Its check waits for the dead interval of the ping; a live peer is pinged again
+            // after the ping interval instead.
+            checks.erase({connection.check, connection.id});
+            Schedule(connection, connection.heard + options.pingAfter);
         }
         if (status == KivoWire::FramedSocket::Status::Closed)
             Close(connection, connection.socket->InsideFrame() ? "the peer ended inside a frame"
