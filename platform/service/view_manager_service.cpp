@@ -3,6 +3,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -274,19 +275,30 @@ struct ViewManagerService::State {
     auto ChangeInterests(Subscriber& subscriber, Change&& change) {
         std::unique_ptr<ParkedPoll> poll;
         Common::Error failure;
-        std::lock_guard<std::mutex> hold(subscriber.lock);
-        poll = subscriber.TakeParked();
-        if (poll != nullptr)
-            Disarm(*poll);
-        auto outcome = change();
-        if (poll != nullptr) {
-            failure = Arm(subscriber, *poll);
-            if (failure.IsEmpty())
-                subscriber.Park(std::move(poll));
-            else
-                Finish(std::move(poll), {}, failure);
+        std::optional<decltype(change())> outcome;
+        std::exception_ptr thrown;
+        {
+            std::lock_guard<std::mutex> hold(subscriber.lock);
+            poll = subscriber.TakeParked();
+            if (poll != nullptr)
+                Disarm(*poll);
+            try {
+                outcome.emplace(change());
+            } catch (...) {
+                thrown = std::current_exception();  // the parked call is put back first
+            }
+            if (poll != nullptr) {
+                failure = Arm(subscriber, *poll);
+                if (failure.IsEmpty())
+                    subscriber.Park(std::move(poll));
+            }
         }
-        return outcome;
+        // Answered outside the lock: the caller's handler may call the service again.
+        if (poll != nullptr)
+            Finish(std::move(poll), {}, failure);
+        if (thrown)
+            std::rethrow_exception(thrown);
+        return *outcome;
     }
 
     template <class Method>
