@@ -12,11 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
+#include "bench/bench_disks.h"
 #include "enterprise/common/zaph/unit_builder.h"
 #include "platform/store/feed_subscription.h"
 
@@ -26,26 +26,6 @@ using Clock = std::chrono::steady_clock;
 using Zaph::View::SharedUnitPtr;
 
 constexpr int kCommits = 1000;
-
-SharedUnitPtr Object(uint32_t number, uint32_t count) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%08X-0000-0000-0000-00000000BE4C", number);
-    Common::Guid guid;
-    Common::GuidFromString(text, guid);
-    return SharedUnitPtr(Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
-                             .Composite()
-                             .Trait("PrimaryKey")
-                             .Guid(guid)
-                             .End()
-                             .Trait("Is")
-                             .String(u"Disk")
-                             .End()
-                             .Property("Count")
-                             .DWord(count)
-                             .End()
-                             .End()
-                             .TakeResult());
-}
 
 SharedUnitPtr AllObjects() {
     return SharedUnitPtr(Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
@@ -79,7 +59,7 @@ void CommitOnRequest(const std::u16string& connection, int go, int times) {
     char byte = 0;
     for (uint32_t i = 0; ::read(go, &byte, 1) == 1; ++i) {
         std::unique_ptr<KivoStore::WriteBatch> batch = store->BeginBatch();
-        batch->StoreOrUpdate(Object(1, i), nullptr);
+        batch->StoreOrUpdate(Bench::Disk(1, i), nullptr);
         const int64_t before = Clock::now().time_since_epoch().count();
         batch->Commit();
         if (::write(times, &before, sizeof before) != sizeof before)
@@ -167,7 +147,7 @@ void BM_SubscriptionKeepsUpWithWriter(benchmark::State& state) {
         {
             std::vector<KivoStore::Operation> creates;
             for (uint32_t i = 0; i < 1000; ++i)
-                creates.push_back({KivoStore::OperationKind::CreateObject, Object(i, 0)});
+                creates.push_back({KivoStore::OperationKind::CreateObject, Bench::Disk(i, 0)});
             store->Apply(creates);
         }
         auto subscription =
@@ -193,7 +173,7 @@ void BM_SubscriptionKeepsUpWithWriter(benchmark::State& state) {
                 std::vector<KivoStore::Operation> updates;
                 for (uint32_t i = 0; i < kBatch; ++i)
                     updates.push_back({KivoStore::OperationKind::UpdateObject,
-                                       Object((b * kBatch + i) % 1000, count++)});
+                                       Bench::Disk((b * kBatch + i) % 1000, count++)});
                 own->Apply(updates);
                 written += kBatch;
             }

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_disks.h"
 #include "enterprise/common/zaph/unit_builder.h"
 #include "platform/store/store.h"
 
@@ -50,26 +51,7 @@ double Millis(Clock::duration duration) {
 
 // The disk `number` with its `count`.
 SharedUnitPtr Disk(uint32_t number, uint32_t count) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%08X-0000-0000-0000-00000000BE4C", number);
-    Common::Guid guid;
-    Common::GuidFromString(text, guid);
-    return SharedUnitPtr(Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
-                             .Composite()
-                             .Trait("Is")
-                             .String(u"Disk")
-                             .End()
-                             .Trait("PrimaryKey")
-                             .Guid(guid)
-                             .End()
-                             .Property("Name")
-                             .String(u"disk of the benchmark")
-                             .End()
-                             .Property("Count")
-                             .DWord(count)
-                             .End()
-                             .End()
-                             .TakeResult());
+    return Bench::Disk(number, count, u"disk of the benchmark");
 }
 
 // A store of `disks` disks and a socket folder in a temporary folder, removed at the end.

@@ -15,18 +15,15 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
-#include "core/common/guid.h"
+#include "bench/bench_disks.h"
 #include "enterprise/common/ipc/view_manager/methods.h"
 #include "enterprise/common/ipc/view_manager/requests.h"
-#include "enterprise/common/zaph/unit_builder.h"
 #include "platform/service/view_manager_service.h"
 #include "platform/store/feed_subscription.h"
 
@@ -40,20 +37,6 @@ constexpr uint32_t kPolls = 1000;
 constexpr int kWakes = 10;
 // Far beyond a wake; a wait this long means the replies are lost.
 constexpr auto kLostAfter = std::chrono::seconds(30);
-
-// The disk `number`, or with no number the pattern of every disk.
-SharedUnitPtr Disk(std::optional<uint32_t> number = std::nullopt) {
-    Zaph::Util::FluentUnitBuilder builder(Zaph::Construction::DefaultUnitFactory());
-    builder.Composite();
-    if (number) {
-        char text[40];
-        std::snprintf(text, sizeof text, "%08X-0000-0000-0000-0000000051EE", *number);
-        Common::Guid guid;
-        Common::GuidFromString(text, guid);
-        builder.Trait("PrimaryKey").Guid(guid).End();
-    }
-    return SharedUnitPtr(builder.Trait("Is").String(u"Disk").End().End().TakeResult());
-}
 
 // A store in a folder of its own, removed at the end.
 struct ScratchStore {
@@ -106,7 +89,7 @@ Footprint Measure() {
 // Creates the disk `number` in a batch of its own; the time just before its Commit.
 Clock::time_point CommitOneDisk(KivoStore::Store& store, uint32_t number) {
     std::unique_ptr<KivoStore::WriteBatch> batch = store.BeginBatch();
-    batch->CreateObject(Disk(number));
+    batch->CreateObject(Bench::Disk(number));
     const Clock::time_point before = Clock::now();
     batch->Commit();
     return before;
@@ -189,7 +172,7 @@ void BM_ServiceLongPolls(benchmark::State& state) {
     for (uint32_t c = 0; c < kPolls; ++c) {
         Vm::UnitVector snapshot;
         const auto request =
-            Vm::CreateOpenDynamicViewRequest({Disk(), nullptr}, views[c], snapshot);
+            Vm::CreateOpenDynamicViewRequest({Bench::DiskPattern(), nullptr}, views[c], snapshot);
         const auto replies = std::make_shared<Replies>(1);
         Call(*service, c + 1, request, replies, 0);
         if (!Read(*replies, 0, request))
@@ -227,7 +210,7 @@ void BM_FeedSubscriptionsFloor(benchmark::State& state) {
     const Footprint baseline = Measure();
     std::vector<std::unique_ptr<KivoStore::FeedSubscription>> feeds;
     for (uint32_t i = 0; i < kPolls; ++i) {
-        feeds.push_back(KivoStore::FeedSubscription::Start(scratch.store, Disk(), 0,
+        feeds.push_back(KivoStore::FeedSubscription::Start(scratch.store, Bench::DiskPattern(), 0,
                                                            [](const SharedUnitPtr&) {}));
         epoll_event event{EPOLLIN, {.u32 = i}};
         ::epoll_ctl(ready, EPOLL_CTL_ADD, feeds.back()->WakeDescriptor(), &event);
