@@ -8,9 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -26,8 +24,10 @@ using KivoDumpTest::Action;
 using KivoDumpTest::CreatedDisk;
 using KivoDumpTest::DiskArgument;
 using KivoDumpTest::Kivod;
+using KivoDumpTest::Objects;
 using KivoDumpTest::Outcome;
 using KivoDumpTest::RunCommand;
+using KivoDumpTest::SameReport;
 
 // The client's liveness intervals in the runs whose service goes away (kivod gets the same as
 // flags): short, so that a listener notices soon even on a busy machine under a sanitizer.
@@ -76,39 +76,11 @@ class KivodProgramTest : public ::testing::Test {
     const std::string log_ = folder_.Path() + "/kivod.log";
 };
 
-// The number of objects in a report.
-size_t Objects(const std::string& report) {
-    size_t objects = 0;
-    for (size_t at = 0; (at = report.find("<object id=", at)) != std::string::npos; ++at)
-        ++objects;
-    return objects;
-}
-
-// Whether the service's report is byte for byte DB mode's, saying where they part when not.
-::testing::AssertionResult SameReport(const std::string& db, const std::string& service) {
-    if (db == service)
-        return ::testing::AssertionSuccess();
-    const auto differ = std::mismatch(db.begin(), db.end(), service.begin(), service.end());
-    return ::testing::AssertionFailure()
-           << "from byte " << differ.first - db.begin() << ": DB\n"
-           << std::string(differ.first, db.end()).substr(0, 400) << "\nservice\n"
-           << std::string(differ.second, service.end()).substr(0, 400);
-}
-
 // The sample's 6 objects and 1994 disks (2000 objects), over each local service and interface
 // version, KIVO from any host, with and without a limit of the query's own.
 TEST_F(KivodProgramTest, ReportsWhatDbModeReadsFromTheSameStore) {
-    const char* source = std::getenv("KIVO_SOURCE_DIR");
-    ASSERT_NE(source, nullptr);
-    const std::string disks = folder_.Path() + "/disks.txt";
-    std::ofstream file(disks);
-    for (unsigned n = 1; n <= 1994; ++n)
-        file << KivoDumpTest::Disk(n, "disk-" + std::to_string(n)) << "\n";
-    file.close();
-    ASSERT_TRUE(Store(std::string("import --create '") + source +
-                      "/tools/kivo_store/sample/objects.txt' '" + disks + "'"));
-    const std::string limit =
-        " options '.Composite().Trait(\"LimitOptions\").DWord(5).End().End()'";
+    ASSERT_TRUE(Store(KivoDumpTest::SampleAndDisksImport(folder_.Path())));
+    const std::string limit = KivoDumpTest::kLimitFive;
     const struct {
         const char* version;  // kivod's interface version
         const char* where;    // host, user, password and service

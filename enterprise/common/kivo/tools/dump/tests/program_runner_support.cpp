@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,6 +115,34 @@ std::string WithoutTimes(std::string output, std::vector<std::string>& times) {
         output.replace(begin, end - begin, "T");
     }
     return output;
+}
+
+std::string SampleAndDisksImport(const std::string& folder) {
+    const char* source = std::getenv("KIVO_SOURCE_DIR");
+    EXPECT_NE(source, nullptr);
+    const std::string disks = folder + "/disks.txt";
+    std::ofstream file(disks);
+    for (unsigned n = 1; n <= 1994; ++n)
+        file << Disk(n, "disk-" + std::to_string(n)) << "\n";
+    return std::string("import --create '") + (source != nullptr ? source : "") +
+           "/tools/kivo_store/sample/objects.txt' '" + disks + "'";
+}
+
+size_t Objects(const std::string& report) {
+    size_t objects = 0;
+    for (size_t at = 0; (at = report.find("<object id=", at)) != std::string::npos; ++at)
+        ++objects;
+    return objects;
+}
+
+::testing::AssertionResult SameReport(const std::string& db, const std::string& other) {
+    if (db == other)
+        return ::testing::AssertionSuccess();
+    const auto differ = std::mismatch(db.begin(), db.end(), other.begin(), other.end());
+    return ::testing::AssertionFailure()
+           << "from byte " << differ.first - db.begin() << ": DB\n"
+           << std::string(differ.first, db.end()).substr(0, 400) << "\nother\n"
+           << std::string(differ.second, other.end()).substr(0, 400);
 }
 
 std::string DiskId(unsigned n) {

@@ -3,6 +3,7 @@
 // the tests store and read back.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -51,6 +52,17 @@ int AwaitEnd(pid_t program, std::chrono::milliseconds bound);
 
 /// `output` with the time attribute of every change record written "T"; the times go to `times`.
 std::string WithoutTimes(std::string output, std::vector<std::string>& times);
+
+/// Writes 1994 disks into `folder`/disks.txt and returns the kivo_store arguments that import
+/// them with the sample's 6 objects: 2000 objects, what a remote query asks for without a limit.
+std::string SampleAndDisksImport(const std::string& folder);
+/// Query options asking for at most 5 objects, after a blank.
+inline constexpr const char* kLimitFive =
+    " options '.Composite().Trait(\"LimitOptions\").DWord(5).End().End()'";
+/// The number of objects in a report.
+size_t Objects(const std::string& report);
+/// Whether `other` is byte for byte the DB report `db`, saying where they part when not.
+::testing::AssertionResult SameReport(const std::string& db, const std::string& other);
 
 /// The GUID text of disk `n`.
 std::string DiskId(unsigned n);

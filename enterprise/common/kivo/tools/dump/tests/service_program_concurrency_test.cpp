@@ -7,9 +7,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,18 +47,8 @@ class ServiceProgramTest : public ::testing::Test {
 // sets no limit, a limit of its own, and nothing, over both interface versions: the service's
 // report is byte for byte what DB mode reads from the same store.
 TEST_F(ServiceProgramTest, ReportsWhatDbModeReadsFromTheSameStore) {
-    const char* source = std::getenv("KIVO_SOURCE_DIR");
-    ASSERT_NE(source, nullptr);
-    // The sample's 6 objects and 1994 disks: 2000 objects in all.
-    const std::string disks = folder_.Path() + "/disks.txt";
-    std::ofstream file(disks);
-    for (unsigned n = 1; n <= 1994; ++n)
-        file << Disk(n, "disk-" + std::to_string(n)) << "\n";
-    file.close();
-    ASSERT_TRUE(Store(std::string("import --create '") + source +
-                      "/tools/kivo_store/sample/objects.txt' '" + disks + "'"));
-    const std::string limit =
-        " options '.Composite().Trait(\"LimitOptions\").DWord(5).End().End()'";
+    ASSERT_TRUE(Store(KivoDumpTest::SampleAndDisksImport(folder_.Path())));
+    const std::string limit = KivoDumpTest::kLimitFive;
     const struct {
         int version;
         const char* service;
@@ -84,16 +71,8 @@ TEST_F(ServiceProgramTest, ReportsWhatDbModeReadsFromTheSameStore) {
             KivoDumpTest::RunCommand(WithService(run.version, run.service + run.query + " report"));
         EXPECT_EQ(db.status, 0) << run.query;
         EXPECT_EQ(service.status, 0) << run.query << "\n" << service.output.substr(0, 2000);
-        size_t objects = 0;
-        for (size_t at = 0; (at = db.output.find("<object id=", at)) != std::string::npos; ++at)
-            ++objects;
-        EXPECT_EQ(objects, run.objects) << run.query;
-        const auto differ = std::mismatch(db.output.begin(), db.output.end(),
-                                          service.output.begin(), service.output.end());
-        EXPECT_TRUE(db.output == service.output)
-            << run.query << ", from byte " << differ.first - db.output.begin() << ": DB\n"
-            << std::string(differ.first, db.output.end()).substr(0, 400) << "\nservice\n"
-            << std::string(differ.second, service.output.end()).substr(0, 400);
+        EXPECT_EQ(KivoDumpTest::Objects(db.output), run.objects) << run.query;
+        EXPECT_TRUE(KivoDumpTest::SameReport(db.output, service.output)) << run.query;
     }
 }
 
