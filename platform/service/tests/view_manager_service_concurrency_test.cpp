@@ -86,6 +86,19 @@ class ServiceTest : public ::testing::Test {
             ("00000000-0000-0000-0000-0000000000" + std::to_string(10 + n)).c_str());
     }
     ServiceCounts Counts() { return service_->Counts(); }
+    // Opens a view of the machines and subscriber 1 with `interests` over `connection`; the view.
+    uint32_t OpenViewAndSubscriber(uint64_t connection,
+                                   std::initializer_list<const ViewSpec*> interests) {
+        uint32_t view = 0;
+        UnitVector units;
+        Subscription subscriber;
+        Topic topic;
+        EXPECT_EQ(0u, Call(connection, CreateOpenDynamicViewRequest(machines_, view, units)));
+        EXPECT_EQ(0u, Call(connection, CreateSubscribeRequest({}, subscriber)));
+        for (const ViewSpec* interest : interests)
+            EXPECT_EQ(0u, Call(connection, CreateAddInterestRequest({1, *interest}, topic)));
+        return view;
+    }
 
     KivoStoreTest::ScratchFolder folder_;
     std::shared_ptr<KivoStore::Store> store_;
@@ -155,14 +168,7 @@ TEST_F(ServiceTest, IdentifiersBelongToTheirConnectionAndReadsEndAtTheirBound) {
 
 TEST_F(ServiceTest, ReadsWaitForACommitAndMergeInterestsInCommitOrder) {
     Open({});
-    uint32_t view = 0;
-    UnitVector units;
-    Subscription subscriber;
-    Topic topic;
-    ASSERT_EQ(0u, Call(1, CreateOpenDynamicViewRequest(machines_, view, units)));
-    ASSERT_EQ(0u, Call(1, CreateSubscribeRequest({}, subscriber)));
-    ASSERT_EQ(0u, Call(1, CreateAddInterestRequest({1, machines_}, topic)));
-    ASSERT_EQ(0u, Call(1, CreateAddInterestRequest({1, users_}, topic)));
+    const uint32_t view = OpenViewAndSubscriber(1, {&machines_, &users_});
     std::vector<ViewUpdate> updates;
     const auto parked = Start(1, CreateAcquireUpdatesRequest(view, updates));
     EXPECT_FALSE(parked->Done());
@@ -179,13 +185,7 @@ TEST_F(ServiceTest, ReadsWaitForACommitAndMergeInterestsInCommitOrder) {
 
 TEST_F(ServiceTest, AClosedConnectionLeavesNothingBehind) {
     Open({});
-    uint32_t view = 0;
-    UnitVector units;
-    Subscription subscriber;
-    Topic topic;
-    ASSERT_EQ(0u, Call(2, CreateOpenDynamicViewRequest(machines_, view, units)));
-    ASSERT_EQ(0u, Call(2, CreateSubscribeRequest({}, subscriber)));
-    ASSERT_EQ(0u, Call(2, CreateAddInterestRequest({1, machines_}, topic)));
+    const uint32_t view = OpenViewAndSubscriber(2, {&machines_});
     std::vector<ViewUpdate> updates;
     SubscriptionContent content;
     const auto reads = {Start(2, CreateAcquireUpdatesRequest(view, updates)),
