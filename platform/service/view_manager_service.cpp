@@ -152,8 +152,9 @@ struct ViewManagerService::State {
         Send(poll->reply, [&] { return poll->write(std::move(updates), result); });
     }
 
-    // The units that match `spec`, bounded by its "LimitOptions" and by the reply's limit.
-    std::unique_ptr<KivoStore::FeedSubscription> Subscribe(const Kivo::ViewSpec& spec,
+    // A feed subscription of `spec`; its snapshot, bounded by the spec's "LimitOptions" and by
+    // the reply's limit, goes to `snapshot`.
+    std::unique_ptr<KivoStore::FeedSubscription> StartFeed(const Kivo::ViewSpec& spec,
                                                            UnitVector& snapshot) {
         snapshot.clear();
         BoundedUnits units(snapshot, options.replyLimit);
@@ -354,7 +355,7 @@ struct ViewManagerService::State {
 
     Common::Error OpenDynamicView(Connection& connection, const Kivo::ViewSpec& spec,
                                   uint32_t& viewId, UnitVector& snapshot) {
-        auto view = std::make_shared<DynamicView>(counts, Subscribe(spec, snapshot));
+        auto view = std::make_shared<DynamicView>(counts, StartFeed(spec, snapshot));
         std::lock_guard<std::mutex> hold(connection.lock);
         viewId = NextNumber(connection.nextView, connection.views);
         connection.views.emplace(viewId, std::move(view));
@@ -393,7 +394,7 @@ struct ViewManagerService::State {
             Find(connection, connection.subscribers, spec.Subscription, kUnknownSubscriber,
                  "Subscriber");
         topic = Topic{};
-        std::unique_ptr<KivoStore::FeedSubscription> feed = Subscribe(spec.Interest, topic.Content);
+        std::unique_ptr<KivoStore::FeedSubscription> feed = StartFeed(spec.Interest, topic.Content);
         topic.ID.Subscriber = spec.Subscription;
         topic.ID.Interest =
             ChangeInterests(*subscriber, [&] { return subscriber->AddInterest(std::move(feed)); });
