@@ -68,6 +68,18 @@ inline constexpr uint32_t kIpcClientConnectionLost = 0xAE000D;
 inline constexpr uint32_t kIpcClientServiceSilent = 0xAE000E;
 /// A service program closed the connection, or sent a frame that has no place where it came.
 inline constexpr uint32_t kIpcClientServiceHungUp = 0xAE000F;
+/// A host argument that is not a host name or address with an optional port.
+inline constexpr uint32_t kIpcClientBadHost = 0xAE0014;
+/// The host's name cannot be resolved, or nothing answers at its port (the system's error or the
+/// resolver's text is the reason).
+inline constexpr uint32_t kIpcClientHostUnreachable = 0xAE0015;
+/// The TLS handshake with the host failed: its certificate is not trusted or not made out to the
+/// host, or it does not speak TLS 1.3 (the security library's error is the reason).
+inline constexpr uint32_t kIpcClientNoSecureConnection = 0xAE0016;
+/// The host refused the user name and password.
+inline constexpr uint32_t kIpcClientAuthenticationFailed = 0xAE0017;
+/// The host answered, over TLS, with something the service protocol does not allow.
+inline constexpr uint32_t kIpcClientProtocolError = 0xAE0018;
 
 /// Where and as whom a binder connects. Only the first three members are filled by our programs.
 struct ConnectionParameters {

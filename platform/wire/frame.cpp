@@ -56,7 +56,7 @@ Common::Error DecodeHeader(std::span<const uint8_t, kHeaderBytes> bytes, FrameHe
                             std::to_string(kProtocolVersion) + ")");
     const uint64_t kind = Get(bytes, 6, 2);
     if (kind < static_cast<uint16_t>(FrameKind::Hello) ||
-        kind > static_cast<uint16_t>(FrameKind::Pong))
+        kind > static_cast<uint16_t>(FrameKind::Accepted))
         return BadFrame(COMMON_PLACE("KivoWire::DecodeHeader"),
                         "a frame of unknown kind " + std::to_string(kind));
     const uint64_t length = Get(bytes, 8, 4);
@@ -110,6 +110,44 @@ Common::Error ReadWelcome(std::span<const uint8_t> payload,
     for (size_t i = 0; i < count; ++i)
         components.push_back(ComponentVersion{static_cast<uint32_t>(Get(payload, 4 + 8 * i, 4)),
                                               static_cast<uint32_t>(Get(payload, 8 + 8 * i, 4))});
+    return Common::Error();
+}
+
+Common::Error CredentialsPayload(std::string_view user, std::string_view password,
+                                 std::vector<uint8_t>& payload) {
+    if (user.empty() || user.size() > kMaxUserBytes || password.empty() ||
+        password.size() > kMaxPasswordBytes)
+        return BadFrame(COMMON_PLACE("KivoWire::CredentialsPayload"),
+                        "a user name of 1 to " + std::to_string(kMaxUserBytes) +
+                            " bytes and a password of 1 to " + std::to_string(kMaxPasswordBytes) +
+                            " bytes are needed");
+    payload.assign(4 + user.size() + password.size(), 0);
+    PutAt(payload.data(), user.size(), 2);
+    std::memcpy(payload.data() + 2, user.data(), user.size());
+    PutAt(payload.data() + 2 + user.size(), password.size(), 2);
+    std::memcpy(payload.data() + 4 + user.size(), password.data(), password.size());
+    return Common::Error();
+}
+
+Common::Error ReadCredentials(std::span<const uint8_t> payload, std::string& user,
+                              std::string& password) {
+    const auto part = [&payload](size_t at, size_t most, std::string& into) -> size_t {
+        if (payload.size() < at + 2)
+            return 0;
+        const size_t length = Get(payload, at, 2);
+        if (length == 0 || length > most || payload.size() < at + 2 + length)
+            return 0;
+        into.assign(reinterpret_cast<const char*>(payload.data()) + at + 2, length);
+        return 2 + length;
+    };
+    const size_t userBytes = part(0, kMaxUserBytes, user);
+    const size_t passwordBytes = userBytes == 0 ? 0 : part(userBytes, kMaxPasswordBytes, password);
+    if (passwordBytes == 0 || userBytes + passwordBytes != payload.size()) {
+        user.clear();
+        password.clear();
+        return BadFrame(COMMON_PLACE("KivoWire::ReadCredentials"),
+                        "credentials that are not a user name and a password within their bounds");
+    }
     return Common::Error();
 }
 

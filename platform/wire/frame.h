@@ -22,6 +22,12 @@
 // no reply packet). Either side may send a Ping at any time; the other answers with a Pong of the
 // same call id at once.
 //
+// Over TCP (always inside TLS) the client first proves who it is: it sends Credentials (payload:
+// a u16 length and the user name in UTF-8, then a u16 length and the password in UTF-8; 1 to
+// kMaxUserBytes and 1 to kMaxPasswordBytes bytes) and the service answers Accepted (no payload)
+// or a Refusal, after which it closes. Before it is accepted a connection may send nothing else,
+// and at most kMaxLoginBytes bytes in all. Hello and Welcome follow as above.
+//
 // Bounds: a header whose magic, version or kind is unknown, whose reserved field is not 0, or
 // whose length passes kMaxPayloadBytes, is refused before anything is allocated for it; the peer
 // that sent it is then closed.
@@ -32,6 +38,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/error/error.h"
@@ -47,6 +55,12 @@ inline constexpr size_t kMaxPayloadBytes = size_t{64} << 20;
 /// The most components a Welcome may list.
 inline constexpr uint32_t kMaxComponents = 64;
 
+/// The most bytes a connection may send before its credentials are accepted.
+inline constexpr size_t kMaxLoginBytes = 4096;
+/// The longest user name and password, in UTF-8 bytes.
+inline constexpr size_t kMaxUserBytes = 256;
+inline constexpr size_t kMaxPasswordBytes = 1024;
+
 /// A frame that breaks the protocol (bad magic, version, kind, length or payload).
 inline constexpr uint32_t kBadFrame = 0xAE0010;
 
@@ -60,6 +74,8 @@ enum class FrameKind : uint16_t {
     Failure = 6,
     Ping = 7,
     Pong = 8,
+    Credentials = 9,
+    Accepted = 10,
 };
 
 /// One frame's header fields.
@@ -97,6 +113,12 @@ struct ComponentVersion {
 [[nodiscard]] std::vector<uint8_t> WelcomePayload(std::span<const ComponentVersion> components);
 [[nodiscard]] Common::Error ReadWelcome(std::span<const uint8_t> payload,
                                         std::vector<ComponentVersion>& components);
+/// The payload of a Credentials frame; kBadFrame when a part is empty or too long.
+[[nodiscard]] Common::Error CredentialsPayload(std::string_view user, std::string_view password,
+                                               std::vector<uint8_t>& payload);
+/// The user name and password of a Credentials payload; kBadFrame when it breaks the bounds.
+[[nodiscard]] Common::Error ReadCredentials(std::span<const uint8_t> payload, std::string& user,
+                                            std::string& password);
 /// An error's byte form, for Refusal and Failure frames.
 [[nodiscard]] std::vector<uint8_t> ErrorPayload(const Common::Error& error);
 /// The error of a Refusal or Failure payload; a malformed one gives the error-bytes code.

@@ -23,7 +23,7 @@ TEST(WireTest, HeadersThatBreakTheProtocolAreRefusedBeforeTheirPayload) {
     const struct {
         size_t offset;
         uint8_t value;
-    } faults[] = {{0, 'k'}, {4, 2}, {6, 0}, {6, 9}, {11, 0x04}, {11, 0xFF}, {20, 1}};
+    } faults[] = {{0, 'k'}, {4, 2}, {6, 0}, {6, 11}, {11, 0x04}, {11, 0xFF}, {20, 1}};
     for (const auto& [offset, value] : faults) {
         std::vector<uint8_t> frame = good;
         frame[offset] = value;
