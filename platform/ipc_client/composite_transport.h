@@ -4,14 +4,15 @@
 // at each Connect) is served by the in-process transport; every other service identifier goes
 // to the socket transport, which reaches the service program over its Unix socket. Each
 // connection stays with the transport that opened it; the numbers are the ones those
-// transports gave (unique in the process), so the composite only remembers which is whose.
+// transports gave (unique in the process), so the composite only remembers the in-process ones:
+// every other number belongs to the socket transport, which also holds the connections that it
+// adopted from remote browsers, and which fails the numbers it does not know as closed.
 //
 // Thread-safety: see transport.h.
 #pragma once
 
-#include <memory>
 #include <mutex>
-#include <unordered_map>
+#include <unordered_set>
 
 #include "platform/ipc_client/transport.h"
 
@@ -20,8 +21,9 @@ namespace IPCClient {
 /// See the file comment.
 class CompositeTransport final : public Transport {
   public:
-    CompositeTransport(std::unique_ptr<Transport> inProcess, std::unique_ptr<Transport> sockets)
-        : inProcess_(std::move(inProcess)), sockets_(std::move(sockets)) {}
+    /// Over the two transports, which must outlive it.
+    CompositeTransport(Transport& inProcess, Transport& sockets)
+        : inProcess_(inProcess), sockets_(sockets) {}
 
     [[nodiscard]] Common::Error Connect(uint32_t serviceId, uint32_t& connectionId) override;
     [[nodiscard]] Common::Error GetComponentVersion(uint32_t connectionId, uint32_t componentId,
@@ -32,13 +34,13 @@ class CompositeTransport final : public Transport {
     void Shutdown() noexcept override;
 
   private:
-    // The transport of an open connection; null for an unknown number.
-    Transport* Owner(uint32_t connectionId);
+    // The transport of connection `connectionId`.
+    Transport& Owner(uint32_t connectionId);
 
-    const std::unique_ptr<Transport> inProcess_;
-    const std::unique_ptr<Transport> sockets_;
+    Transport& inProcess_;
+    Transport& sockets_;
     std::mutex lock_;
-    std::unordered_map<uint32_t, Transport*> owners_;
+    std::unordered_set<uint32_t> inProcessConnections_;
 };
 
 }  // namespace IPCClient

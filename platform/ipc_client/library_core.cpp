@@ -4,18 +4,16 @@
 #include <vector>
 
 #include "platform/ipc_client/call_job.h"
-#include "platform/ipc_client/composite_transport.h"
 #include "platform/ipc_client/in_process_transport.h"
 #include "platform/ipc_client/library_errors.h"
-#include "platform/ipc_client/socket_transport.h"
 
 namespace IPCClient {
 
 LibraryCore::LibraryCore()
     : pool_(kMaxThreads),
-      transport_(std::make_unique<CompositeTransport>(
-          std::make_unique<InProcessTransport>(pool_),
-          std::make_unique<SocketTransport>(pool_, SocketTransport::IntervalsFromEnvironment()))) {}
+      inProcess_(std::make_unique<InProcessTransport>(pool_)),
+      sockets_(std::make_unique<SocketTransport>(pool_, SocketTransport::IntervalsFromEnvironment())),
+      transport_(*inProcess_, *sockets_) {}
 
 LibraryCore::~LibraryCore() {
     Shutdown();
@@ -59,7 +57,7 @@ void LibraryCore::Shutdown() noexcept {
     inFlight.clear();
     // The transport's threads go before the pool's: what the transport still ends is handed to
     // the pool, which runs it before it stops.
-    transport_->Shutdown();
+    transport_.Shutdown();
     pool_.Stop();
 }
 

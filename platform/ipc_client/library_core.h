@@ -3,7 +3,8 @@
 //
 // Access points, browsers and call jobs share the core. The transport is the composite one
 // (composite_transport.h): services registered in this process, else service programs over
-// Unix sockets. Shutdown (the last IPCClient_Deinit) refuses new calls, cancels every call in
+// Unix sockets; the browsers of remote hosts hand their connections to the socket transport
+// (Sockets) themselves. Shutdown (the last IPCClient_Deinit) refuses new calls, cancels every call in
 // flight, ends the transport's connections and its I/O thread, runs the handlers that this
 // queues and joins every thread; the objects that still share the core then fail with
 // kIpcClientNotInitialized.
@@ -18,6 +19,8 @@
 
 #include "core/common/error/error.h"
 #include "core/common/noncopyable.h"
+#include "platform/ipc_client/composite_transport.h"
+#include "platform/ipc_client/socket_transport.h"
 #include "platform/ipc_client/transport.h"
 #include "platform/ipc_client/worker_pool.h"
 
@@ -34,7 +37,9 @@ class LibraryCore : private Common::NonCopyable {
     LibraryCore();
     ~LibraryCore();
 
-    Transport& GetTransport() noexcept { return *transport_; }
+    Transport& GetTransport() noexcept { return transport_; }
+    /// The socket transport under the composite one, which adopts remote connections.
+    SocketTransport& Sockets() noexcept { return *sockets_; }
     WorkerPool& Pool() noexcept { return pool_; }
 
     /// Counts `call` as in flight, so that Shutdown cancels it; kIpcClientNotInitialized once
@@ -51,7 +56,9 @@ class LibraryCore : private Common::NonCopyable {
 
   private:
     WorkerPool pool_;
-    const std::unique_ptr<Transport> transport_;
+    const std::unique_ptr<Transport> inProcess_;
+    const std::unique_ptr<SocketTransport> sockets_;
+    CompositeTransport transport_;
     std::mutex lock_;
     bool stopped_ = false;
     std::unordered_map<const CallState*, std::weak_ptr<CallState>> calls_;

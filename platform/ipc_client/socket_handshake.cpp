@@ -6,7 +6,9 @@
 #include <sys/time.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 #include <utility>
 
@@ -20,24 +22,10 @@
 namespace IPCClient {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The opening of service `serviceId` at `path` failed because of `reason`.
-Common::Error Unreachable(uint32_t serviceId, const std::string& path,
-                          const Common::Error& reason) {
-    Common::Error error(COMMON_PLACE("IPCClient::OpenServiceSocket"), Binding::kIpcClientNoService,
-                        Common::FormatCatalogMessage(
-                            Common::GetCatalogMessage(Common::kMsgIpcClientServiceUnreachable),
-                            {Common::ToUtf16(std::to_string(serviceId)), Common::ToUtf16(path)}));
-    if (!reason.IsEmpty()) {
-        error.Add(reason);
-    }
-    return error;
-}
-
-// The same for the system error `code`.
+// The opening of service `serviceId` at `path` failed with the system error `code`.
 Common::Error Unreachable(uint32_t serviceId, const std::string& path, int code) {
-    Common::Error error = Unreachable(serviceId, path, Common::Error());
+    Common::Error error = ServiceUnreachable(COMMON_PLACE("IPCClient::OpenServiceSocket"),
+                                             serviceId, path, Common::Error());
     return error.AddWindowsError(static_cast<uint32_t>(code));
 }
 
@@ -63,46 +51,102 @@ int ConnectWithin(int fd, const sockaddr_un& address, std::chrono::milliseconds 
     return 0;
 }
 
-// Sends what `socket` holds and reads until a frame came, the peer ended or `deadline` passed.
-Common::Error AwaitFirstFrames(KivoWire::FramedSocket& socket, Clock::time_point deadline,
-                               std::chrono::milliseconds bound,
-                               std::vector<KivoWire::Frame>& frames) {
+// Answers the Pings and drops the Pongs at the front of `frames`.
+void AnswerPings(KivoWire::FramedSocket& socket, std::vector<KivoWire::Frame>& frames) {
+    auto first = frames.begin();
+    for (; first != frames.end(); ++first) {
+        if (first->header.kind == KivoWire::FrameKind::Ping) {
+            socket.Queue(
+                KivoWire::EncodeFrame(KivoWire::FrameKind::Pong, 0, 0, first->header.callId, {}));
+        } else if (first->header.kind != KivoWire::FrameKind::Pong) {
+            break;
+        }
+    }
+    frames.erase(frames.begin(), first);
+}
+
+}  // namespace
+
+long long Deadline::Left() const {
+    return std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+        .count();
+}
+
+Common::Error AwaitFrame(KivoWire::FramedSocket& socket, const Deadline& deadline,
+                         std::vector<KivoWire::Frame>& frames,
+                         const std::function<bool()>& settled) {
+    KivoWire::FramedSocket::Status status = KivoWire::FramedSocket::Status::Open;
+    Common::Error failure;
     for (;;) {
-        Common::Error failure;
-        if (socket.Flush(failure) == KivoWire::FramedSocket::Status::Failed) {
-            return failure;
-        }
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return ServiceSilent(COMMON_PLACE("IPCClient::OpenServiceSocket"), bound);
-        }
-        pollfd watched{socket.Descriptor(), POLLIN, 0};
-        if (socket.Pending() > 0) {
-            watched.events |= POLLOUT;
-        }
-        const int ready = ::poll(&watched, 1, static_cast<int>(left));
-        if (ready < 0 && errno != EINTR) {
-            return Common::LastSystemError(COMMON_PLACE("IPCClient::OpenServiceSocket"),
-                                           Binding::kIpcClientServiceHungUp);
-        }
-        if (ready <= 0 || (watched.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
-            continue;
-        }
-        const KivoWire::FramedSocket::Status status = socket.ReadAvailable(frames, failure);
-        if (!frames.empty()) {
+        AnswerPings(socket, frames);
+        if (!frames.empty() || (settled && settled())) {
             return Common::Error();
         }
         if (status == KivoWire::FramedSocket::Status::Failed) {
             return failure;
         }
         if (status == KivoWire::FramedSocket::Status::Closed) {
-            return ServiceHungUp(COMMON_PLACE("IPCClient::OpenServiceSocket"));
+            return ServiceHungUp(COMMON_PLACE("IPCClient::AwaitFrame"));
+        }
+        if (socket.Flush(failure) == KivoWire::FramedSocket::Status::Failed) {
+            return failure;
+        }
+        const long long left = deadline.Left();
+        if (left <= 0) {
+            return ServiceSilent(COMMON_PLACE("IPCClient::AwaitFrame"), deadline.bound);
+        }
+        pollfd watched{socket.Descriptor(), POLLIN, 0};
+        if (socket.WantsWritable()) {
+            watched.events |= POLLOUT;
+        }
+        const int ready = ::poll(&watched, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        if (ready < 0 && errno != EINTR) {
+            return Common::LastSystemError(COMMON_PLACE("IPCClient::AwaitFrame"),
+                                           Binding::kIpcClientServiceHungUp);
+        }
+        if (ready > 0 && (watched.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            status = socket.ReadAvailable(frames, failure);
         }
     }
 }
 
-}  // namespace
+Common::Error GreetService(uint32_t serviceId, const Deadline& deadline, OpenedSocket& opened) {
+    opened.socket->Queue(KivoWire::EncodeFrame(KivoWire::FrameKind::Hello, 0, 0, 0,
+                                               KivoWire::HelloPayload(serviceId)));
+    std::vector<KivoWire::Frame> frames = std::move(opened.early);
+    opened.early.clear();
+    if (Common::Error failure = AwaitFrame(*opened.socket, deadline, frames); !failure.IsEmpty()) {
+        return failure;
+    }
+    const KivoWire::Frame& first = frames.front();
+    switch (first.header.kind) {
+        case KivoWire::FrameKind::Welcome:
+            if (Common::Error bad = KivoWire::ReadWelcome(first.payload, opened.components);
+                !bad.IsEmpty()) {
+                return bad;
+            }
+            break;
+        case KivoWire::FrameKind::Refusal:
+            return KivoWire::ReadError(first.payload);
+        default:
+            return UnexpectedFrame(COMMON_PLACE("IPCClient::GreetService"), first.header.kind);
+    }
+    opened.early.assign(std::make_move_iterator(frames.begin() + 1),
+                        std::make_move_iterator(frames.end()));
+    return Common::Error();
+}
+
+Common::Error ServiceUnreachable(const Common::SourceLocation& place, uint32_t serviceId,
+                                 const std::string& where, const Common::Error& reason) {
+    Common::Error error(place, Binding::kIpcClientNoService,
+                        Common::FormatCatalogMessage(
+                            Common::GetCatalogMessage(Common::kMsgIpcClientServiceUnreachable),
+                            {Common::ToUtf16(std::to_string(serviceId)), Common::ToUtf16(where)}));
+    if (!reason.IsEmpty()) {
+        error.Add(reason);
+    }
+    return error;
+}
 
 Common::Error ServiceSilent(const Common::SourceLocation& place,
                             std::chrono::milliseconds interval) {
@@ -127,7 +171,7 @@ Common::Error UnexpectedFrame(const Common::SourceLocation& place, KivoWire::Fra
 
 Common::Error OpenServiceSocket(uint32_t serviceId, std::chrono::milliseconds bound,
                                 OpenedSocket& opened) {
-    const Clock::time_point deadline = Clock::now() + bound;
+    const Deadline deadline = Deadline::After(bound);
     sockaddr_un address{};
     std::string path;
     const Common::Error placed =
@@ -136,41 +180,23 @@ Common::Error OpenServiceSocket(uint32_t serviceId, std::chrono::milliseconds bo
         return NoService(COMMON_PLACE("IPCClient::OpenServiceSocket"), serviceId);
     }
     if (!placed.IsEmpty()) {
-        return Unreachable(serviceId, path, placed);
+        return ServiceUnreachable(COMMON_PLACE("IPCClient::OpenServiceSocket"), serviceId, path,
+                                  placed);
     }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return Unreachable(serviceId, path, errno);
     }
-    auto socket = std::make_unique<KivoWire::FramedSocket>(fd);  // closes it on every path
+    OpenedSocket greeted;
+    greeted.socket = std::make_unique<KivoWire::FramedSocket>(fd);  // closes it on every path
     if (const int failed = ConnectWithin(fd, address, bound); failed != 0) {
         return Unreachable(serviceId, path, failed);
     }
-    socket->Queue(KivoWire::EncodeFrame(KivoWire::FrameKind::Hello, 0, 0, 0,
-                                        KivoWire::HelloPayload(serviceId)));
-    std::vector<KivoWire::Frame> frames;
-    if (Common::Error failure = AwaitFirstFrames(*socket, deadline, bound, frames);
-        !failure.IsEmpty()) {
-        return Unreachable(serviceId, path, failure);
+    if (Common::Error failure = GreetService(serviceId, deadline, greeted); !failure.IsEmpty()) {
+        return ServiceUnreachable(COMMON_PLACE("IPCClient::OpenServiceSocket"), serviceId, path,
+                                  failure);
     }
-    const KivoWire::Frame& first = frames.front();
-    switch (first.header.kind) {
-        case KivoWire::FrameKind::Welcome:
-            if (Common::Error bad = KivoWire::ReadWelcome(first.payload, opened.components);
-                !bad.IsEmpty()) {
-                return Unreachable(serviceId, path, bad);
-            }
-            break;
-        case KivoWire::FrameKind::Refusal:
-            return Unreachable(serviceId, path, KivoWire::ReadError(first.payload));
-        default:
-            return Unreachable(
-                serviceId, path,
-                UnexpectedFrame(COMMON_PLACE("IPCClient::OpenServiceSocket"), first.header.kind));
-    }
-    opened.socket = std::move(socket);
-    opened.early.assign(std::make_move_iterator(frames.begin() + 1),
-                        std::make_move_iterator(frames.end()));
+    opened = std::move(greeted);
     return Common::Error();
 }
 

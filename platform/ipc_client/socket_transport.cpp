@@ -78,6 +78,7 @@ SocketTransport::Intervals SocketTransport::IntervalsFromEnvironment() {
     Intervals intervals;
     intervals.ping = IntervalVariable(kPingIntervalVariable, intervals.ping);
     intervals.dead = IntervalVariable(kDeadIntervalVariable, intervals.dead);
+    intervals.login = IntervalVariable(kLoginIntervalVariable, intervals.login);
     return intervals;
 }
 
@@ -95,13 +96,13 @@ Common::Error SocketTransport::StartLocked() {
     Common::Error error;
     if (epoll_ < 0 || wake_ < 0 || timer_ < 0 || !AddToSet(epoll_, wake_, kWakeKey) ||
         !AddToSet(epoll_, timer_, kTimerKey)) {
-        error = Common::LastSystemError(COMMON_PLACE("IPCClient::SocketTransport::Connect"),
+        error = Common::LastSystemError(COMMON_PLACE("IPCClient::SocketTransport::StartLocked"),
                                         Binding::kIpcClientThreadStartFailed);
     } else {
         try {
             thread_ = std::thread([this] { Loop(); });
         } catch (const std::system_error& failure) {
-            error = Common::Error(COMMON_PLACE("IPCClient::SocketTransport::Connect"),
+            error = Common::Error(COMMON_PLACE("IPCClient::SocketTransport::StartLocked"),
                                   Binding::kIpcClientThreadStartFailed,
                                   Common::GetCatalogMessage(Common::kMsgIpcClientThreadStartFailed))
                         .AddWindowsError(static_cast<uint32_t>(failure.code().value()));
@@ -124,6 +125,10 @@ Common::Error SocketTransport::Connect(uint32_t serviceId, uint32_t& connectionI
         !failed.IsEmpty()) {
         return failed;
     }
+    return Adopt(std::move(opened), connectionId);
+}
+
+Common::Error SocketTransport::Adopt(OpenedSocket opened, uint32_t& connectionId) {
     auto connection = std::make_unique<Connection>();
     connection->id = NewConnectionId();
     connection->socket = std::move(opened.socket);
@@ -131,7 +136,7 @@ Common::Error SocketTransport::Connect(uint32_t serviceId, uint32_t& connectionI
     Endings endings;
     std::lock_guard<std::mutex> hold(lock_);
     if (stopped_) {
-        return NotInitialized(COMMON_PLACE("IPCClient::SocketTransport::Connect"));
+        return NotInitialized(COMMON_PLACE("IPCClient::SocketTransport::Adopt"));
     }
     if (!thread_.joinable()) {
         if (Common::Error failed = StartLocked(); !failed.IsEmpty()) {
@@ -139,7 +144,7 @@ Common::Error SocketTransport::Connect(uint32_t serviceId, uint32_t& connectionI
         }
     }
     if (!AddToSet(epoll_, connection->socket->Descriptor(), connection->id)) {
-        return Common::LastSystemError(COMMON_PLACE("IPCClient::SocketTransport::Connect"),
+        return Common::LastSystemError(COMMON_PLACE("IPCClient::SocketTransport::Adopt"),
                                        Binding::kIpcClientNoService);
     }
     connection->lastHeard = connection->lastPing = Clock::now();

@@ -2,8 +2,9 @@
 // frames of platform/wire/frame.h.
 //
 // Connect opens the service's socket and waits for its Welcome on the caller's thread
-// (socket_handshake.h); the Welcome's component versions answer GetComponentVersion without a
-// round trip. From then on ONE I/O thread (epoll over every connection's socket, an eventfd that
+// (socket_handshake.h), then adopts it; Adopt also takes the connections to remote hosts, which
+// their browsers open over TLS (remote_host.h). The Welcome's component versions answer
+// GetComponentVersion without a round trip. From then on ONE I/O thread (epoll over every connection's socket, an eventfd that
 // wakes it, a timerfd for the liveness deadlines) reads and writes every connection of the
 // library. It runs no handler, component or reply reader: a Reply or Failure frame ends its call
 // through the worker pool (the `done` callback runs there). It answers a service's Ping with a
@@ -17,7 +18,9 @@
 // Liveness: a connection from which nothing came for the ping interval is sent a Ping (again
 // each ping interval while it stays silent); one from which nothing came for the dead interval
 // fails. Intervals: KIVO_PING_MS (default 1000) and KIVO_DEAD_MS (default 3000), read when the
-// library initialises; values that are not positive decimal numbers are ignored.
+// library initialises; values that are not positive decimal numbers are ignored. The opening of
+// a remote connection (resolving, TLS, login and greeting) has KIVO_LOGIN_MS (default 20000):
+// a host answers a refused login only after a delay that grows to 8 s.
 //
 // A connection goes through these states:
 //
@@ -50,6 +53,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/ipc_client/socket_handshake.h"
 #include "platform/ipc_client/transport.h"
 #include "platform/ipc_client/worker_pool.h"
 #include "platform/wire/frame.h"
@@ -61,16 +65,18 @@ inline constexpr size_t kMaxCallsInFlight = 64;
 /// The environment variables of the liveness intervals, in milliseconds.
 inline constexpr const char* kPingIntervalVariable = "KIVO_PING_MS";
 inline constexpr const char* kDeadIntervalVariable = "KIVO_DEAD_MS";
+inline constexpr const char* kLoginIntervalVariable = "KIVO_LOGIN_MS";
 
 /// See the file comment.
 class SocketTransport final : public Transport {
   public:
     using Clock = std::chrono::steady_clock;
 
-    /// The liveness intervals.
+    /// The liveness intervals, and the bound of a remote opening.
     struct Intervals {
         std::chrono::milliseconds ping{1000};
         std::chrono::milliseconds dead{3000};
+        std::chrono::milliseconds login{20000};
     };
     /// The intervals that the environment asks for.
     [[nodiscard]] static Intervals IntervalsFromEnvironment();
@@ -81,6 +87,11 @@ class SocketTransport final : public Transport {
     ~SocketTransport() override;
 
     [[nodiscard]] Common::Error Connect(uint32_t serviceId, uint32_t& connectionId) override;
+    /// Takes over `opened`, a connection that its service has welcomed, as a new connection
+    /// (`connectionId`). On failure the socket is closed.
+    [[nodiscard]] Common::Error Adopt(OpenedSocket opened, uint32_t& connectionId);
+    /// The intervals the transport was made with.
+    [[nodiscard]] const Intervals& GetIntervals() const noexcept { return intervals_; }
     [[nodiscard]] Common::Error GetComponentVersion(uint32_t connectionId, uint32_t componentId,
                                                     uint32_t& version) override;
     [[nodiscard]] Common::Error Send(uint32_t connectionId, uint32_t componentId, uint32_t methodId,
