@@ -39,6 +39,8 @@ inline constexpr uint32_t kHostNameMismatch = 0x2740015;
 inline constexpr uint32_t kHandshakeFailed = 0x2740016;
 /// A key or users file that group or others may read or write.
 inline constexpr uint32_t kFileTooOpen = 0x2740017;
+/// The TLS stream broke after the handshake (a record that does not authenticate, an alert).
+inline constexpr uint32_t kTlsStreamFailed = 0x274001B;
 
 /// The environment variable that names the clients' CA file.
 inline constexpr const char* kCaFileVariable = "KIVO_CA_FILE";
@@ -48,7 +50,8 @@ class TlsContext;
 
 /// The clients' context of this process, made at the first call and kept: TLS 1.3 only, peer
 /// verification on, the CA file of KIVO_CA_FILE (kCaFileUnreadable, kCaFileEmpty) or else the
-/// system's default store. A failure is not kept: the next call tries again.
+/// system's default store. A failure is not kept: the next call tries again; nor is a context
+/// kept once KIVO_CA_FILE names another file (or none): the next call makes one for it.
 [[nodiscard]] Common::Error ClientContext(std::shared_ptr<const TlsContext>& context);
 
 /// A server context presenting the PEM certificate chain of `certificateFile` with the private
@@ -65,16 +68,18 @@ class TlsLink : public KivoWire::Link {
     [[nodiscard]] virtual bool Established() const noexcept = 0;
 };
 
-/// A client link over `fd` (connected, non-blocking, taken) to `host` (a DNS name or an IP
-/// address literal, without port or brackets), which the server's certificate must name. The
-/// handshake starts with the first Send. Receive fails with kCertificateNotTrusted,
-/// kHostNameMismatch or kHandshakeFailed when the handshake does.
+/// A client link over `fd` (connected, non-blocking, taken: closed here on failure) to `host`
+/// (a DNS name or an IP address literal, without port or brackets, not empty), which the
+/// server's certificate must name. The handshake starts with the first Send. Receive fails with
+/// kCertificateNotTrusted, kHostNameMismatch or kHandshakeFailed when the handshake does (also
+/// when the server closes during it), and with kTlsStreamFailed when the stream breaks after it.
+/// The end of the stream (close_notify, or the socket's end after the handshake) is Closed.
 [[nodiscard]] Common::Error MakeClientLink(std::shared_ptr<const TlsContext> context, int fd,
                                            const std::string& host, std::unique_ptr<TlsLink>& link);
 
-/// A server link over `fd` (accepted, non-blocking, taken); the handshake runs as the client's
-/// bytes come. Receive fails with kHandshakeFailed when the client does not complete it (a
-/// client that speaks plain frames, say).
+/// A server link over `fd` (accepted, non-blocking, taken: closed here on failure); the
+/// handshake runs as the client's bytes come. Receive fails with kHandshakeFailed when the client
+/// does not complete it (a client that speaks plain frames, or closes during the handshake).
 [[nodiscard]] Common::Error MakeServerLink(std::shared_ptr<const TlsContext> context, int fd,
                                            std::unique_ptr<TlsLink>& link);
 

@@ -14,7 +14,9 @@
 //
 // WriteUsersFile replaces the file atomically: a temporary file in the same directory (mode
 // 0600), written, fsync'ed, renamed over the old one, and the directory fsync'ed; a crash leaves
-// the old file or the new one, never a mix.
+// the old file or the new one, never a mix. UpdateUsersFile reads, changes and writes the file
+// under an exclusive flock of "<file>.lock", so that two programs changing it at once (two runs
+// of `kivod passwd`) both keep their change.
 //
 // Thread-safety: the functions are safe from any thread; a PasswordVerifier may be shared.
 #pragma once
@@ -35,6 +37,11 @@ namespace KivoSecurity {
 /// A users file that cannot be read, breaks the format or passes the bounds.
 inline constexpr uint32_t kUsersFileBad = 0x2740019;
 
+/// Bounds of a users file.
+inline constexpr size_t kMaxUsersFileBytes = size_t{1} << 20;
+inline constexpr size_t kMaxUsers = 10000;
+inline constexpr size_t kMaxUserNameBytes = 256;
+
 /// The records of the text of a users file.
 [[nodiscard]] Common::Error ParseUsers(std::string_view text, std::vector<PasswordRecord>& records);
 /// The text of `records`.
@@ -43,9 +50,18 @@ inline constexpr uint32_t kUsersFileBad = 0x2740019;
 /// Reads the users file at `path` (see the file comment for its checks).
 [[nodiscard]] Common::Error ReadUsersFile(const std::string& path,
                                           std::vector<PasswordRecord>& records);
-/// Replaces the users file at `path` with `records` (see the file comment).
+/// Replaces the users file at `path` with `records` (see the file comment). Records that the
+/// file could not hold (a bad name, a name twice, parameters out of bounds, too many) are refused
+/// with kUsersFileBad before anything is written.
 [[nodiscard]] Common::Error WriteUsersFile(const std::string& path,
                                            const std::vector<PasswordRecord>& records);
+
+/// Under the lock of the file comment: reads the users file at `path` (a file that does not
+/// exist yet holds no records), hands the records to `change`, and writes them back unless
+/// `change` fails, whose error is then the result.
+[[nodiscard]] Common::Error UpdateUsersFile(
+    const std::string& path,
+    const std::function<Common::Error(std::vector<PasswordRecord>&)>& change);
 
 /// Checks user names and passwords against a users file.
 ///
@@ -69,8 +85,8 @@ class PasswordVerifier {
     [[nodiscard]] bool Verify(std::string_view user, std::string_view password);
 
   private:
-    // Reads the file again when it has changed; under lock_.
-    void RefreshLocked();
+    // Reads the file again when it has changed; under lock_. The error of a failed read.
+    Common::Error RefreshLocked();
 
     const std::string path_;
     const Derive derive_;

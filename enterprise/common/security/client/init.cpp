@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "core/common/catalog.h"
-#include "platform/security/security.h"
+#include "core/security_api/security.h"
 
 namespace Security {
 

@@ -5,10 +5,31 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <utility>
+
+#include "core/security_api/security.h"
 
 namespace {
 
 using Security::Detail::ErrorOfResult;
+
+// A security library that answers `answer`, registered for the object's lifetime.
+class Registered final : public SecurityApi::Library {
+  public:
+    explicit Registered(Common::Error answer) : answer_(std::move(answer)) {}
+    Common::Error Initialize() override { return answer_; }
+
+  private:
+    const Common::Error answer_;
+};
+
+struct Registration {
+    explicit Registration(std::shared_ptr<SecurityApi::Library> library)
+        : previous(SecurityApi::RegisterLibrary(std::move(library))) {}
+    ~Registration() { SecurityApi::RegisterLibrary(previous); }
+    const std::shared_ptr<SecurityApi::Library> previous;
+};
 
 // A copy of `error`'s byte form in an array made with new[], as the library hands it out.
 uint8_t* LibraryBytes(const Common::Error& error, uint32_t& length) {
@@ -20,8 +41,33 @@ uint8_t* LibraryBytes(const Common::Error& error, uint32_t& length) {
     return bytes;
 }
 
-TEST(SecurityInitialize, OurLibrarySucceeds) {
+// The library's answer reaches the caller through the result and the error's byte form; a
+// success after a failure leaves no error behind; with no library the failure says so.
+TEST(SecurityInitialize, TheRegisteredLibrarysAnswerComesThroughItsBytes) {
+    {
+        const Registration none(nullptr);
+        const Common::Error missing = Security::Initialize(0x1234);
+        EXPECT_EQ(missing.Code(), SecurityApi::kSecurityNotRegistered);
+        EXPECT_EQ(missing.Message(),
+                  u"Security: TLS cannot be set up: no security library is installed in this "
+                  u"program.");
+    }
+    Common::Error refusal(COMMON_PLACE("Security::Test"), 0x2740012, u"no certificate");
+    refusal.Add(Common::Error(COMMON_PLACE("Security::Test"), 2));
+    {
+        const Registration failing(std::make_shared<Registered>(refusal));
+        const Common::Error error = Security::Initialize(0x1234);
+        EXPECT_EQ(error.Code(), 0x2740012u);
+        EXPECT_EQ(error.Message(), u"no certificate");
+        EXPECT_EQ(error.Reason().Code(), 2u);
+    }
+    const Registration working(std::make_shared<Registered>(Common::Error()));
     EXPECT_TRUE(Security::Initialize(0x1234).IsEmpty());
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(1);
+    uint32_t length = 1;
+    Security_GetLastError(bytes, length);
+    EXPECT_EQ(bytes, nullptr);
+    EXPECT_EQ(length, 0u);
 }
 
 TEST(SecurityInitialize, AFailureIsRebuiltFromTheLibrarysBytes) {
