@@ -8,243 +8,40 @@
 // Each run makes a store and a socket folder of its own in a temporary folder, starts its own
 // kivod there (waiting for "ready" on its ready descriptor; KIVO_SOCKET_DIR points the clients at
 // it), and stops it with SIGTERM at the end. The writer is this program, on the store file kivod
-// serves; listeners are read through a pipe, each record timed when its first line arrives. The
-// programs are those of the build's bin folder: build kivod and kivo_dump in a Release tree with
-// benchmarks, then run build/<tree>/bench/kivod_bench (--benchmark_filter picks one).
+// serves; listeners are read through a pipe, each record timed when its first line arrives (see
+// bench_programs.h). Run build/<tree>/bench/kivod_bench (--benchmark_filter picks one).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
 #include <sys/timerfd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "bench/bench_disks.h"
-#include "enterprise/common/zaph/unit_builder.h"
-#include "platform/store/store.h"
+#include "bench/bench_programs.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Zaph::View::SharedUnitPtr;
-
-// Far beyond any figure measured here; a wait this long means something is lost.
-constexpr auto kLostAfter = std::chrono::seconds(20);
-
-double Millis(Clock::duration duration) {
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-// The disk `number` with its `count`.
-SharedUnitPtr Disk(uint32_t number, uint32_t count) {
-    return Bench::Disk(number, count, u"disk of the benchmark");
-}
-
-// A store of `disks` disks and a socket folder in a temporary folder, removed at the end.
-struct Scratch {
-    explicit Scratch(uint32_t disks) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kivod_bench.XXXXXX").string();
-        folder = ::mkdtemp(pattern.data());
-        file = folder + "/s.db";
-        KivoStore::CreateStore(std::u16string(file.begin(), file.end()));
-        store = KivoStore::Store::Open(std::u16string(file.begin(), file.end()));
-        std::vector<KivoStore::Operation> creates;
-        for (uint32_t i = 0; i < disks; ++i)
-            creates.push_back({KivoStore::OperationKind::CreateObject, Disk(i, 0)});
-        if (!creates.empty())
-            store->Apply(creates);
-    }
-    ~Scratch() {
-        store.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    std::string folder;
-    std::string file;
-    std::shared_ptr<KivoStore::Store> store;
-};
-
-std::string Program(const char* name) {
-    return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "bin" / name;
-}
-
-// Starts `arguments` with the given standard descriptors (and `ready` as descriptor 3 unless it
-// is -1); -1 when it cannot be started.
-pid_t Spawn(std::vector<std::string> arguments, int in, int out, int err, int ready = -1) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
-    if (ready >= 0)
-        posix_spawn_file_actions_adddup2(&actions, ready, 3);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// A descriptor opened on `path`, closed with the object.
-struct File {
-    File(const std::string& path, int flags) : fd(::open(path.c_str(), flags | O_CLOEXEC, 0600)) {}
-    ~File() { ::close(fd); }
-    int fd;
-};
-
-// One kivod serving a scratch store, its standard error in the folder's kivod.log.
-class Kivod {
-  public:
-    explicit Kivod(const Scratch& scratch)
-        : log_(scratch.folder + "/kivod.log", O_WRONLY | O_CREAT) {
-        const std::string sockets = scratch.folder + "/sockets";
-        ::setenv("KIVO_SOCKET_DIR", sockets.c_str(), 1);
-        int ready[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0)
-            return;
-        const File null("/dev/null", O_RDWR);
-        pid_ = Spawn(
-            {Program("kivod"), "--store", scratch.file, "--socket-dir", sockets, "--ready-fd", "3"},
-            null.fd, null.fd, log_.fd, ready[1]);
-        ::close(ready[1]);
-        std::string text;
-        char chunk[256];
-        for (pollfd wanted{ready[0], POLLIN, 0}; pid_ > 0 && ::poll(&wanted, 1, 20000) == 1;) {
-            const ssize_t got = ::read(ready[0], chunk, sizeof chunk);
-            if (got <= 0)
-                break;
-            text.append(chunk, static_cast<size_t>(got));
-        }
-        ::close(ready[0]);
-        ready_ = text.ends_with("ready\n");
-    }
-    ~Kivod() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            if (Wait(pid_) != 0)
-                std::fprintf(stderr, "kivod did not end cleanly on SIGTERM\n");
-        }
-    }
-    bool Ready() const { return ready_; }
-    pid_t Pid() const { return pid_; }
-
-  private:
-    File log_;
-    pid_t pid_ = -1;
-    bool ready_ = false;
-};
-
-// A kivo_dump listening to the disks over QOR: the arrival time of each record it prints. Ends
-// at the end of its standard input.
-class Listener {
-  public:
-    explicit Listener(const Scratch& scratch) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-            return;
-        const File log(scratch.folder + "/kivo_dump.log", O_WRONLY | O_CREAT);
-        pid_ = Spawn({Program("kivo_dump"), "localhost", "u", "p", "QOR", "Disk"}, in[0], out[1],
-                     log.fd);
-        ::close(in[0]);
-        ::close(out[1]);
-        input_ = in[1];
-        reader_ = std::thread([this, output = out[0]] { Read(output); });
-    }
-    ~Listener() {
-        ::close(input_);
-        if (reader_.joinable())
-            reader_.join();
-        if (pid_ > 0 && Wait(pid_) != 0)
-            std::fprintf(stderr, "kivo_dump did not end cleanly at the end of its input\n");
-    }
-    pid_t Pid() const { return pid_; }
-    // Waits until `count` records have been printed; false when they are not within `bound`.
-    bool WaitFor(size_t count, Clock::duration bound = kLostAfter) {
-        std::unique_lock lock(mutex_);
-        return printed_.wait_for(lock, bound, [&] { return times_.size() >= count; });
-    }
-    size_t Count() {
-        std::lock_guard lock(mutex_);
-        return times_.size();
-    }
-    // When record `index` (from 0) arrived; it must have been printed.
-    Clock::time_point Time(size_t index) {
-        std::lock_guard lock(mutex_);
-        return times_[index];
-    }
-
-  private:
-    void Read(int output) {
-        std::string line;
-        char chunk[65536];
-        for (ssize_t got; (got = ::read(output, chunk, sizeof chunk)) > 0;) {
-            const Clock::time_point now = Clock::now();
-            size_t records = 0;
-            for (const char c : std::string_view(chunk, static_cast<size_t>(got))) {
-                if (c != '\n') {
-                    if (line.size() < 9)
-                        line.push_back(c);
-                    continue;
-                }
-                records += line == "<created " || line == "<updated " || line == "<deleted ";
-                line.clear();
-            }
-            std::lock_guard lock(mutex_);
-            times_.insert(times_.end(), records, now);
-            printed_.notify_all();
-        }
-        ::close(output);
-    }
-
-    pid_t pid_ = -1;
-    int input_ = -1;
-    std::mutex mutex_;
-    std::condition_variable printed_;
-    std::vector<Clock::time_point> times_;
-    std::thread reader_;
-};
-
-// Runs kivo_dump with `arguments`, its output written to `output`: the time it took, or a
-// negative time when it failed.
-double TimedDump(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
-    arguments.insert(arguments.begin(), Program("kivo_dump"));
-    const File null("/dev/null", O_RDWR), out(output, O_WRONLY | O_CREAT | O_TRUNC);
-    const Clock::time_point start = Clock::now();
-    const pid_t pid = Spawn(std::move(arguments), null.fd, out.fd, STDERR_FILENO);
-    const bool ok = pid > 0 && Wait(pid) == 0;
-    return ok ? Millis(Clock::now() - start) : -1;
-}
-
-double Percentile(std::vector<double> values, int percent) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[(values.size() - 1) * static_cast<size_t>(percent) / 100];
-}
+using Bench::Clock;
+using Bench::CountedDisk;
+using Bench::File;
+using Bench::Kivod;
+using Bench::Listener;
+using Bench::Millis;
+using Bench::Percentile;
+using Bench::Program;
+using Bench::Scratch;
+using Bench::Spawn;
+using Bench::Wait;
 
 // The user and system clock ticks that `pid` has used so far.
 long CpuTicks(pid_t pid) {
@@ -281,39 +78,15 @@ double MostConnectionsOpen(const std::string& log) {
     return most;
 }
 
-#define REQUIRE(condition, what)       \
-    do {                               \
-        if (!(condition)) {            \
-            state.SkipWithError(what); \
-            return;                    \
-        }                              \
-    } while (false)
-
 void BM_ReportOverSocketBesideDb(benchmark::State& state) {
-    constexpr int kRuns = 15;
     for (auto _ : state) {
         Scratch scratch(2000);
         Kivod kivod(scratch);
         REQUIRE(kivod.Ready(), "kivod did not start");
-        const std::vector<std::string> socket = {"localhost", "u", "p", "QOR", "Disk", "report"};
-        const std::vector<std::string> db = {scratch.file, "-", "-", "DB", "Disk"};
-        // A first run of each, kept, to check that both print the same report.
-        const std::string socketFile = scratch.folder + "/socket.txt",
-                          dbFile = scratch.folder + "/db.txt";
-        REQUIRE(TimedDump(socket, socketFile) >= 0 && TimedDump(db, dbFile) >= 0,
-                "a report failed");
-        std::ifstream socketText(socketFile), dbText(dbFile);
-        REQUIRE(std::equal(std::istreambuf_iterator<char>(socketText), {},
-                           std::istreambuf_iterator<char>(dbText), {}),
-                "the reports differ");
-        std::vector<double> socketMs, dbMs;
-        for (int run = 0; run < kRuns; ++run) {
-            socketMs.push_back(TimedDump(socket));
-            dbMs.push_back(TimedDump(db));
-        }
-        REQUIRE(std::min(*std::min_element(socketMs.begin(), socketMs.end()),
-                         *std::min_element(dbMs.begin(), dbMs.end())) >= 0,
-                "a report failed");
+        const auto [socketMs, dbMs] =
+            Bench::AlternatingReports(scratch, {"localhost", "u", "p", "QOR", "Disk", "report"},
+                                      {scratch.file, "-", "-", "DB", "Disk"}, 15);
+        REQUIRE(!socketMs.empty(), "a report failed, or the reports differ");
         state.counters["socket_ms"] = Percentile(socketMs, 50);
         state.counters["db_ms"] = Percentile(dbMs, 50);
         state.counters["ratio"] = Percentile(socketMs, 50) / Percentile(dbMs, 50);
@@ -324,25 +97,15 @@ void BM_ReportOverSocketBesideDb(benchmark::State& state) {
 BENCHMARK(BM_ReportOverSocketBesideDb)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_CommitToPrint(benchmark::State& state) {
-    constexpr uint32_t kCommits = 1000;
     for (auto _ : state) {
         Scratch scratch(1);
         Kivod kivod(scratch);
         REQUIRE(kivod.Ready(), "kivod did not start");
         Listener listener(scratch);
         REQUIRE(listener.WaitFor(1), "no snapshot");
-        std::vector<double> latencies;
-        for (uint32_t i = 1; i <= kCommits; ++i) {
-            std::unique_ptr<KivoStore::WriteBatch> batch = scratch.store->BeginBatch();
-            batch->CreateObject(Disk(i, 0));
-            const Clock::time_point committing = Clock::now();
-            batch->Commit();
-            REQUIRE(listener.WaitFor(i + 1), "a change was not printed");
-            latencies.push_back(Millis(listener.Time(i) - committing));
-        }
-        state.counters["median_ms"] = Percentile(latencies, 50);
-        state.counters["p99_ms"] = Percentile(latencies, 99);
-        state.counters["max_ms"] = Percentile(latencies, 100);
+        const std::vector<double> latencies = Bench::CommitToPrint(scratch, listener, 1000);
+        REQUIRE(!latencies.empty(), "a change was not printed");
+        Bench::CountLatencies(state, latencies);
     }
 }
 BENCHMARK(BM_CommitToPrint)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -369,7 +132,7 @@ void BM_ListenerUnderWriter(benchmark::State& state) {
             std::vector<KivoStore::Operation> updates;
             for (uint32_t i = 0; i < kBatch; ++i)
                 updates.push_back({KivoStore::OperationKind::UpdateObject,
-                                   Disk((b * kBatch + i) % kDisks, count++)});
+                                   CountedDisk((b * kBatch + i) % kDisks, count++)});
             scratch.store->Apply(updates);
             committed.push_back(Clock::now());
         }

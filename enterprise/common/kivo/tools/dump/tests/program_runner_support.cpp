@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,6 +95,20 @@ Outcome RunWithInputHeld(const std::string& command, const std::vector<Step>& st
         if (descriptor >= 0)
             ::close(descriptor);
     return outcome;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::stringstream contents;
+    contents << std::ifstream(path, std::ios::binary).rdbuf();
+    return contents.str();
+}
+
+::testing::AssertionResult NoSanitizerReport(const std::string& path) {
+    const std::string log = ReadFile(path);
+    if (log.find("Sanitizer") == std::string::npos &&
+        log.find("runtime error:") == std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << path << ":\n" << log;
 }
 
 int AwaitEnd(pid_t program, std::chrono::milliseconds bound) {
@@ -187,6 +202,21 @@ std::string DeletedDisk(unsigned n) {
     return Header("deleted", n) + "  Root (Common::Guid) = " + DiskId(n) + "\n</deleted>\n\n";
 }
 
+std::string ListeningStore() {
+    return "put" + DiskArgument(1, "a") + DiskArgument(9, "t", "Tape") + DiskArgument(2, "b");
+}
+
+std::vector<std::string> ListeningChanges() {
+    return {"put" + DiskArgument(3, "c"),
+            "update" + DiskArgument(1, "a2") + DiskArgument(9, "u", "Tape"),
+            "delete" + DiskArgument(9, "t", "Tape") + DiskArgument(2, "b")};
+}
+
+std::string ListeningRecords() {
+    return CreatedDisk(1, "a") + CreatedDisk(2, "b") + CreatedDisk(3, "c") + UpdatedDisk(1, "a2") +
+           DeletedDisk(2);
+}
+
 Kivod::Kivod(const std::string& store, const std::string& sockets, const std::string& log,
              const std::vector<std::string>& flags) {
     int ready[2];
@@ -222,7 +252,7 @@ Kivod::~Kivod() {
         ::close(ready_);
 }
 
-bool Kivod::Ready() const {
+std::vector<std::string> Kivod::Listeners() const {
     std::string text;
     char chunk[256];
     for (pollfd wanted{ready_, POLLIN, 0}; ::poll(&wanted, 1, 30000) == 1;) {
@@ -231,7 +261,34 @@ bool Kivod::Ready() const {
             break;
         text.append(chunk, static_cast<size_t>(got));
     }
-    return text.starts_with("unix ") && text.ends_with("\nready\n");
+    std::vector<std::string> listeners;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line) && line != "ready";) {
+        if (!line.starts_with("unix ") && !line.starts_with("tcp "))
+            return {};
+        listeners.push_back(line);
+    }
+    if (!text.ends_with("\nready\n"))
+        return {};
+    return listeners;
+}
+
+bool Kivod::Ready() const {
+    return !Listeners().empty();
+}
+
+bool Kivod::Ready(uint16_t& port) const {
+    for (const std::string& line : Listeners()) {
+        const size_t colon = line.rfind(':');
+        unsigned long number = 0;
+        if (line.starts_with("tcp ") && colon != std::string::npos &&
+            std::sscanf(line.c_str() + colon + 1, "%5lu", &number) == 1 && number > 0 &&
+            number <= 65535) {
+            port = static_cast<uint16_t>(number);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Kivod::Signal(int signal) const {

@@ -1,12 +1,13 @@
 // Runs the built programs for the program tests: a shell command line run to its end, one that
-// the test acts on while it runs, and the service program kivod beside them; and the disks that
-// the tests store and read back.
+// the test acts on while it runs, and the service program kivod beside them (over its Unix
+// sockets, and over TCP with TLS when asked); and the disks that the tests store and read back.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,12 @@ struct Step {
 Outcome RunWithInputHeld(const std::string& command, const std::vector<Step>& steps,
                          std::chrono::milliseconds timeout);
 
+/// The contents of the file at `path`; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+/// Success when the log at `path` (a service program's standard error) holds no sanitizer's
+/// report; else the log.
+::testing::AssertionResult NoSanitizerReport(const std::string& path);
+
 /// Waits up to `bound` for the child process `program` to end, and kills it (SIGKILL) after that;
 /// its exit status, -1 when it did not exit.
 int AwaitEnd(pid_t program, std::chrono::milliseconds bound);
@@ -77,6 +84,17 @@ std::string CreatedDisk(unsigned n, const std::string& name);
 std::string UpdatedDisk(unsigned n, const std::string& name);
 std::string DeletedDisk(unsigned n);
 
+/// The listening scene that the service tests play over each transport. The kivo_store arguments
+/// that fill a new store: disks 1 "a" and 2 "b" with tape 9 "t" beside them.
+std::string ListeningStore();
+/// The last line that a listener to "Disk" prints of that store's snapshot.
+inline constexpr const char* kSnapshotPrinted = "= b\n</created>\n\n";
+/// The kivo_store commands run once the snapshot is printed: disk 3 "c" put, disk 1 renamed
+/// "a2" beside a tape update that never shows, tape and disk 2 deleted.
+std::vector<std::string> ListeningChanges();
+/// What a listener to "Disk" prints of the snapshot and the changes, times written "T".
+std::string ListeningRecords();
+
 /// One kivod serving `store` in the folder `sockets`, with `flags` of its own, its standard error
 /// appended to `log`; stopped when the object goes, however the test ends.
 class Kivod {
@@ -89,8 +107,10 @@ class Kivod {
     Kivod& operator=(const Kivod&) = delete;
 
     /// Waits (each read at most 30 s) until kivod closes its ready descriptor; true when it named
-    /// its listeners and then said "ready".
+    /// its listeners ("unix <path>" or "tcp <address>:<port>" lines) and then said "ready".
     [[nodiscard]] bool Ready() const;
+    /// The same, and true only when one of the listeners is on TCP: its port goes to `port`.
+    [[nodiscard]] bool Ready(uint16_t& port) const;
     /// Sends `signal` to it while it runs.
     void Signal(int signal) const;
     /// Ends it: SIGTERM (continuing a stopped one), SIGKILL when it has not ended within 10 s.
@@ -98,6 +118,10 @@ class Kivod {
     int Stop();
 
   private:
+    // The listener lines that kivod wrote before "ready" (see Ready); empty when it wrote
+    // something else or nothing.
+    std::vector<std::string> Listeners() const;
+
     pid_t pid_ = -1;
     int ready_ = -1;
 };
