@@ -1,5 +1,7 @@
 #include "platform/security/tls_context.h"
 
+#include <sys/stat.h>
+
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -51,9 +53,13 @@ Common::Error MakeContext(const SSL_METHOD* method, Context& context) {
 // Adds the certificates of the PEM file `path` to the context's store.
 Common::Error LoadCaFile(const std::string& path, SSL_CTX* context) {
     ERR_clear_error();
+    // A directory opens, and its reads fail without a word from OpenSSL.
+    struct stat status {};
     errno = 0;
-    const std::unique_ptr<BIO, Deleter> file(BIO_new_file(path.c_str(), "r"));
-    int systemError = errno;
+    const bool notDirectory = ::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode);
+    const std::unique_ptr<BIO, Deleter> file(notDirectory ? BIO_new_file(path.c_str(), "r")
+                                                          : nullptr);
+    int systemError = notDirectory ? errno : EISDIR;
     size_t count = 0;
     if (file != nullptr) {
         X509_STORE* store = SSL_CTX_get_cert_store(context);
