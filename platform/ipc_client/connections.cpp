@@ -1,14 +1,13 @@
 #include "platform/ipc_client/connections.h"
 
-#include <string>
+#include <mutex>
 #include <utility>
 
 #include "core/common/assert.h"
 #include "core/common/catalog.h"
-#include "core/common/message_format.h"
-#include "core/common/text.h"
 #include "platform/ipc_client/call_job.h"
 #include "platform/ipc_client/library_errors.h"
+#include "platform/ipc_client/remote_host.h"
 
 namespace IPCClient {
 namespace {
@@ -68,6 +67,52 @@ class LocalBrowser final : public Binding::ServiceBrowser {
     const std::shared_ptr<LibraryCore> core_;
 };
 
+// The browser of a remote host. It keeps the login: its first Connect greets the service over
+// the connection that Bind opened, each later one opens and logs in anew.
+class RemoteBrowser final : public Binding::ServiceBrowser {
+  public:
+    RemoteBrowser(std::shared_ptr<LibraryCore> core, std::unique_ptr<const Login> login,
+                  OpenedSocket loggedIn)
+        : core_(std::move(core)), login_(std::move(login)), loggedIn_(std::move(loggedIn)) {}
+
+    Common::Error Connect(uint32_t serviceId, uint32_t /*flags*/,
+                          std::unique_ptr<Binding::AccessPoint>& accessPoint) override {
+        accessPoint.reset();
+        if (core_->IsShutDown()) {
+            return NotInitialized(COMMON_PLACE("IPCClient::RemoteBrowser::Connect"));
+        }
+        const Deadline deadline = Deadline::After(core_->Sockets().GetIntervals().login);
+        OpenedSocket opened;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            std::swap(opened, loggedIn_);
+        }
+        Common::Error failed;
+        if (opened.socket == nullptr) {
+            failed = OpenHostConnection(*login_, deadline, opened);
+        }
+        if (failed.IsEmpty()) {
+            failed = GreetService(serviceId, deadline, opened);
+        }
+        if (!failed.IsEmpty()) {
+            return ServiceUnreachable(COMMON_PLACE("IPCClient::RemoteBrowser::Connect"), serviceId,
+                                      login_->host.Display(), failed);
+        }
+        uint32_t connectionId = 0;
+        if (failed = core_->Sockets().Adopt(std::move(opened), connectionId); !failed.IsEmpty()) {
+            return failed;
+        }
+        accessPoint = std::make_unique<PlatformAccessPoint>(core_, connectionId);
+        return Common::Error();
+    }
+
+  private:
+    const std::shared_ptr<LibraryCore> core_;
+    const std::unique_ptr<const Login> login_;
+    std::mutex lock_;
+    OpenedSocket loggedIn_;  // until the first Connect takes it
+};
+
 class PlatformBinder final : public Binding::Binder {
   public:
     explicit PlatformBinder(std::shared_ptr<LibraryCore> core) : core_(std::move(core)) {}
@@ -78,11 +123,18 @@ class PlatformBinder final : public Binding::Binder {
         if (core_->IsShutDown()) {
             return NotInitialized(COMMON_PLACE("IPCClient::Binder::Bind"));
         }
-        const std::u16string host = Common::ToUtf16(parameters.host);
-        return Common::Error(
-            COMMON_PLACE("IPCClient::Binder::Bind"), Binding::kIpcClientNoRemoteHosts,
-            Common::FormatCatalogMessage(
-                Common::GetCatalogMessage(Common::kMsgIpcClientNoRemoteHosts), {host}));
+        auto login = std::make_unique<Login>();
+        if (Common::Error bad = ReadLogin(parameters, *login); !bad.IsEmpty()) {
+            return bad;
+        }
+        OpenedSocket opened;
+        if (Common::Error failed = OpenHostConnection(
+                *login, Deadline::After(core_->Sockets().GetIntervals().login), opened);
+            !failed.IsEmpty()) {
+            return failed;
+        }
+        browser = std::make_unique<RemoteBrowser>(core_, std::move(login), std::move(opened));
+        return Common::Error();
     }
 
   private:

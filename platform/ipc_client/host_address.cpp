@@ -80,10 +80,10 @@ Common::Error ParseHost(std::string_view text, HostAddress& address) {
         good = IsName(read.name) && ReadPortSuffix(text.substr(colon), read.port);
     }
     if (!good) {
-        return Common::Error(COMMON_PLACE("IPCClient::ParseHost"), Binding::kIpcClientBadHost,
-                             Common::FormatCatalogMessage(
-                                 Common::GetCatalogMessage(Common::kMsgIpcClientBadHost),
-                                 {Common::ToUtf16(text)}));
+        return Common::Error(
+            COMMON_PLACE("IPCClient::ParseHost"), Binding::kIpcClientBadHost,
+            Common::FormatCatalogMessage(Common::GetCatalogMessage(Common::kMsgIpcClientBadHost),
+                                         {Common::ToUtf16(text)}));
     }
     address = std::move(read);
     return Common::Error();

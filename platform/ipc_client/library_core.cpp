@@ -12,7 +12,8 @@ namespace IPCClient {
 LibraryCore::LibraryCore()
     : pool_(kMaxThreads),
       inProcess_(std::make_unique<InProcessTransport>(pool_)),
-      sockets_(std::make_unique<SocketTransport>(pool_, SocketTransport::IntervalsFromEnvironment())),
+      sockets_(
+          std::make_unique<SocketTransport>(pool_, SocketTransport::IntervalsFromEnvironment())),
       transport_(*inProcess_, *sockets_) {}
 
 LibraryCore::~LibraryCore() {

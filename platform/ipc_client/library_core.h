@@ -4,8 +4,8 @@
 // Access points, browsers and call jobs share the core. The transport is the composite one
 // (composite_transport.h): services registered in this process, else service programs over
 // Unix sockets; the browsers of remote hosts hand their connections to the socket transport
-// (Sockets) themselves. Shutdown (the last IPCClient_Deinit) refuses new calls, cancels every call in
-// flight, ends the transport's connections and its I/O thread, runs the handlers that this
+// (Sockets) themselves. Shutdown (the last IPCClient_Deinit) refuses new calls, cancels every call
+// in flight, ends the transport's connections and its I/O thread, runs the handlers that this
 // queues and joins every thread; the objects that still share the core then fail with
 // kIpcClientNotInitialized.
 //

@@ -4,11 +4,11 @@
 // Connect opens the service's socket and waits for its Welcome on the caller's thread
 // (socket_handshake.h), then adopts it; Adopt also takes the connections to remote hosts, which
 // their browsers open over TLS (remote_host.h). The Welcome's component versions answer
-// GetComponentVersion without a round trip. From then on ONE I/O thread (epoll over every connection's socket, an eventfd that
-// wakes it, a timerfd for the liveness deadlines) reads and writes every connection of the
-// library. It runs no handler, component or reply reader: a Reply or Failure frame ends its call
-// through the worker pool (the `done` callback runs there). It answers a service's Ping with a
-// Pong at once.
+// GetComponentVersion without a round trip. From then on ONE I/O thread (epoll over every
+// connection's socket, an eventfd that wakes it, a timerfd for the liveness deadlines) reads and
+// writes every connection of the library. It runs no handler, component or reply reader: a Reply or
+// Failure frame ends its call through the worker pool (the `done` callback runs there). It answers
+// a service's Ping with a Pong at once.
 //
 // Calls: each gets a call id of its connection; at most kMaxCallsInFlight are sent and not yet
 // answered, and the replies are matched by call id in any order. Further calls wait in the
