@@ -7,10 +7,10 @@
 //
 // A user name is 1 to 256 bytes of UTF-8 without ':', control characters or spaces at either
 // end; names are unique. Blank lines and lines beginning with '#' are kept out of the records
-// (and dropped when the file is written back). Bounds: at most 1 MiB and 10,000 records; a line
-// that breaks the format fails the whole file, naming its line number. The file must belong to
-// the reader and group and others may not read or write it (kFileTooOpen): it holds what a
-// password guesser needs.
+// (and dropped when the file is written back). Bounds: at most 10,000 records and 4 MiB (room
+// for that many records of the longest names); a line that breaks the format fails the whole
+// file, naming its line number. The file must belong to the reader and group and others may not
+// read or write it (kFileTooOpen): it holds what a password guesser needs.
 //
 // WriteUsersFile replaces the file atomically: a temporary file in the same directory (mode
 // 0600), written, fsync'ed, renamed over the old one, and the directory fsync'ed; a crash leaves
@@ -38,7 +38,7 @@ namespace KivoSecurity {
 inline constexpr uint32_t kUsersFileBad = 0x2740019;
 
 /// Bounds of a users file.
-inline constexpr size_t kMaxUsersFileBytes = size_t{1} << 20;
+inline constexpr size_t kMaxUsersFileBytes = size_t{4} << 20;
 inline constexpr size_t kMaxUsers = 10000;
 inline constexpr size_t kMaxUserNameBytes = 256;
 
