@@ -1,6 +1,7 @@
 #include "enterprise/common/kivo/tools/dump/run.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,7 @@
 #include "platform/async_service/platform_service.h"
 #include "platform/ipc_client/platform_library.h"
 #include "platform/resources/message_catalog.h"
+#include "platform/security/platform_security.h"
 #include "platform/store/store_library.h"
 
 namespace KivoDump {
@@ -50,6 +52,14 @@ int RunQuery(const Arguments& arguments) {
     }
 }
 
+// Overwrites the password, argument 3, in the argument vector, where other users could read it
+// through the process list; the arguments read hold their own copy.
+void MaskPassword(int argc, char** argv) {
+    if (argc > 3 && argv[3] != nullptr) {
+        std::memset(argv[3], 'x', std::strlen(argv[3]));
+    }
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -68,11 +78,14 @@ int Run(int argc, char** argv, const RunCompanion& companion) {
         PrintUsage();
         return 0;
     }
+    MaskPassword(argc, argv);
 
     // The libraries beneath the client, each registered for the rest of the run and shut down
-    // in reverse order: the job framework's threads, the IPC client library, the store library.
+    // in reverse order: the job framework's threads, the IPC client library, the security
+    // library, the store library.
     AsyncService::ScopedAsyncService asyncService;
     IPCClient::ScopedPlatformLibrary ipcLibrary;
+    KivoSecurity::ScopedPlatformSecurity securityLibrary;
     KivoStore::ScopedStoreLibrary storeLibrary;
     Kivo::ViewManagement::RegisterComponentDescriptors();
 
