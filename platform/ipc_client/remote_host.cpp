@@ -102,11 +102,6 @@ int ConnectTo(const addrinfo& address, const Deadline& deadline) {
 
 // Resolves `host` and connects to its first address that answers: the descriptor in `fd`.
 Common::Error ConnectToHost(const HostAddress& host, const Deadline& deadline, int& fd) {
-    const auto unreachable = [&host](const Common::Error& reason) {
-        return HostFailure(COMMON_PLACE("IPCClient::OpenHostConnection"),
-                           Binding::kIpcClientHostUnreachable, Common::kMsgIpcClientHostUnreachable,
-                           host, reason);
-    };
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -114,27 +109,25 @@ Common::Error ConnectToHost(const HostAddress& host, const Deadline& deadline, i
     addrinfo* found = nullptr;
     const int resolved =
         ::getaddrinfo(host.name.c_str(), std::to_string(host.port).c_str(), &hints, &found);
-    if (resolved != 0) {
-        return unreachable(
-            resolved == EAI_SYSTEM
-                ? Common::LastSystemError(COMMON_PLACE("IPCClient::OpenHostConnection"),
-                                          Binding::kIpcClientHostUnreachable)
-                : Common::Error(COMMON_PLACE("IPCClient::OpenHostConnection"),
-                                Binding::kIpcClientHostUnreachable,
-                                std::string_view(::gai_strerror(resolved))));
-    }
+    int failed = resolved == EAI_SYSTEM ? errno : EHOSTUNREACH;
     const std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, ::freeaddrinfo);
-    int failed = EHOSTUNREACH;
-    for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
+    for (const addrinfo* address = found; resolved == 0 && address != nullptr;
+         address = address->ai_next) {
         fd = ConnectTo(*address, deadline);
         if (fd >= 0) {
             return Common::Error();
         }
         failed = errno;
     }
-    return unreachable(Common::Error(COMMON_PLACE("IPCClient::OpenHostConnection"),
-                                     Binding::kIpcClientHostUnreachable)
-                           .AddWindowsError(static_cast<uint32_t>(failed)));
+    Common::Error unreachable = HostFailure(COMMON_PLACE("IPCClient::OpenHostConnection"),
+                                            Binding::kIpcClientHostUnreachable,
+                                            Common::kMsgIpcClientHostUnreachable, host, {});
+    if (resolved != 0 && resolved != EAI_SYSTEM) {  // the resolver's own text
+        return unreachable.Add(Common::Error(COMMON_PLACE("IPCClient::OpenHostConnection"),
+                                             Binding::kIpcClientHostUnreachable,
+                                             std::string_view(::gai_strerror(resolved))));
+    }
+    return unreachable.AddWindowsError(static_cast<uint32_t>(failed));
 }
 
 // Runs the TLS handshake over `fd` (taken): the verified link in `socket`.

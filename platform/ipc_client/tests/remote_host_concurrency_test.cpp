@@ -70,8 +70,14 @@ class ScriptedHost {
             const auto& [certificate, key] = identities[static_cast<int>(script.certificate)];
             EXPECT_TRUE(KivoSecurity::MakeServerContext(certificate, key, context_).IsEmpty());
         }
-        port_ = BindLoopback(listener_);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), size), 0);
+        EXPECT_EQ(getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size), 0);
         EXPECT_EQ(listen(listener_, 8), 0);
+        port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { Serve(); });
     }
     ~ScriptedHost() {
@@ -82,16 +88,6 @@ class ScriptedHost {
         close(stop_);
     }
 
-    // Binds `fd` to a free port of 127.0.0.1 and returns the port.
-    static uint16_t BindLoopback(int fd) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
-        EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
-        return ntohs(address.sin_port);
-    }
     std::string Host(const std::string& name = "127.0.0.1") const {
         return name + ":" + std::to_string(port_);
     }
@@ -118,7 +114,13 @@ class ScriptedHost {
                 return;
             }
             if (watched[1].revents != 0) {
-                peers.push_back(Accept());
+                const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                std::unique_ptr<KivoSecurity::TlsLink> link;
+                if (context_ == nullptr) {
+                    peers.push_back(std::make_unique<KivoWire::FramedSocket>(fd));  // plain frames
+                } else if (KivoSecurity::MakeServerLink(context_, fd, link).IsEmpty()) {
+                    peers.push_back(std::make_unique<KivoWire::FramedSocket>(std::move(link)));
+                }
             }
             for (auto peer = peers.begin(); peer != peers.end();) {  // every one, ready or not
                 std::vector<KivoWire::Frame> frames;
@@ -141,15 +143,6 @@ class ScriptedHost {
             }
         }
     }
-    std::unique_ptr<KivoWire::FramedSocket> Accept() {
-        const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (context_ == nullptr) {
-            return std::make_unique<KivoWire::FramedSocket>(fd);  // plain frames
-        }
-        std::unique_ptr<KivoSecurity::TlsLink> link;
-        EXPECT_TRUE(KivoSecurity::MakeServerLink(context_, fd, link).IsEmpty());
-        return std::make_unique<KivoWire::FramedSocket>(std::move(link));
-    }
     void Answer(KivoWire::FramedSocket& peer, const KivoWire::Frame& frame) {
         {
             std::lock_guard<std::mutex> hold(lock_);
@@ -168,10 +161,11 @@ class ScriptedHost {
         };
         switch (frame.header.kind) {
             case FrameKind::Credentials:
-                send(FrameKind::Ping, 7, {});  // the client answers it while it waits
+                send(FrameKind::Ping, 7, {});  // answered while the client waits
                 if (script_.login) {
                     answer(*script_.login);
                 }
+                send(FrameKind::Ping, 8, {});  // answered by the greeting, or the I/O thread
                 break;
             case FrameKind::Hello:
                 answer(script_.greeting);
@@ -216,16 +210,13 @@ TEST(RemoteHost, ALoggedInBrowserConnectsAndEachLaterConnectLogsInAgain) {
     std::unique_ptr<Binder> binder;
     ASSERT_TRUE(IPCClient_CreateBinder(binder).IsEmpty());
     std::unique_ptr<ServiceBrowser> browser;
-    // localhost: the resolver may give ::1 first, where nothing listens.
+    // A name this time: resolved, and found among the certificate's DNS names.
     ASSERT_TRUE(binder->Bind({host.Host("localhost"), u"u", u"p"}, browser).IsEmpty());
     std::unique_ptr<AccessPoint> first;
     std::unique_ptr<AccessPoint> second;
     ASSERT_TRUE(browser->Connect(kYeb, 0, first).IsEmpty());
     ASSERT_TRUE(browser->Connect(kYeb, 0, second).IsEmpty());
     browser.reset();  // the access points outlive their browser
-    EXPECT_EQ(host.Heard(FrameKind::Credentials), 2);
-    EXPECT_EQ(host.Heard(FrameKind::Hello), 2);
-    EXPECT_EQ(host.Heard(FrameKind::Pong), 2);  // the Pings that came before each Accepted
     for (AccessPoint* accessPoint : {first.get(), second.get()}) {
         uint32_t version = 0;
         EXPECT_TRUE(accessPoint->GetComponentVersion(kComponent, version).IsEmpty());
@@ -236,10 +227,14 @@ TEST(RemoteHost, ALoggedInBrowserConnectsAndEachLaterConnectLogsInAgain) {
         EXPECT_TRUE(job->Run().IsEmpty());
         EXPECT_EQ(output, 42);
     }
+    // Read before the calls that followed them.
+    EXPECT_EQ(host.Heard(FrameKind::Credentials), 2);
+    EXPECT_EQ(host.Heard(FrameKind::Hello), 2);
+    EXPECT_EQ(host.Heard(FrameKind::Pong), 4);  // the Pings around each Accepted
 }
 
 TEST(RemoteHost, FailuresNameTheHostAndTheirCauseAndOnlyAVerifiedHostHearsTheCredentials) {
-    using Certificate = Script::Certificate;
+    using enum Script::Certificate;
     const struct {
         const char* name;
         Script script;
@@ -247,41 +242,20 @@ TEST(RemoteHost, FailuresNameTheHostAndTheirCauseAndOnlyAVerifiedHostHearsTheCre
         uint32_t reason;
         int credentials;  // Credentials frames the host heard
     } cases[] = {
-        {"refused login",
-         {Certificate::Trusted, FrameKind::Refusal},
-         kIpcClientAuthenticationFailed,
-         kRefused,
-         1},
-        {"untrusted CA",
-         {Certificate::Untrusted},
-         kIpcClientNoSecureConnection,
-         KivoSecurity::kCertificateNotTrusted,
-         0},
-        {"other host",
-         {Certificate::OtherHost},
-         kIpcClientNoSecureConnection,
-         KivoSecurity::kHostNameMismatch,
-         0},
-        {"no TLS",
-         {Certificate::NoTls},
-         kIpcClientNoSecureConnection,
-         KivoSecurity::kHandshakeFailed,
-         0},
-        {"frame out of protocol",
-         {Certificate::Trusted, FrameKind::Welcome},
-         kIpcClientProtocolError,
-         kIpcClientServiceHungUp,
-         1},
-        {"silent after the credentials",
-         {Certificate::Trusted, std::nullopt},
-         kIpcClientProtocolError,
-         kIpcClientServiceSilent,
-         1},
-        {"service not served",
-         {Certificate::Trusted, FrameKind::Accepted, FrameKind::Refusal},
-         kIpcClientNoService,
-         kRefused,
-         1},
+        // clang-format off
+        {"login refused", {Trusted, FrameKind::Refusal}, kIpcClientAuthenticationFailed,
+         kRefused, 1},
+        {"untrusted", {Untrusted}, kIpcClientNoSecureConnection,
+         KivoSecurity::kCertificateNotTrusted, 0},
+        {"other host", {OtherHost}, kIpcClientNoSecureConnection,
+         KivoSecurity::kHostNameMismatch, 0},
+        {"no TLS", {NoTls}, kIpcClientNoSecureConnection, KivoSecurity::kHandshakeFailed, 0},
+        {"out of protocol", {Trusted, FrameKind::Welcome}, kIpcClientProtocolError,
+         kIpcClientServiceHungUp, 1},
+        {"silent", {Trusted, std::nullopt}, kIpcClientProtocolError, kIpcClientServiceSilent, 1},
+        {"service not served", {Trusted, FrameKind::Accepted, FrameKind::Refusal},
+         kIpcClientNoService, kRefused, 1},
+        // clang-format on
     };
     Library library;
     for (const auto& test : cases) {
@@ -303,15 +277,13 @@ TEST(RemoteHost, FailuresNameTheHostAndTheirCauseAndOnlyAVerifiedHostHearsTheCre
 
 TEST(RemoteHost, APortWhereNothingListensIsUnreachableWithTheSystemsReason) {
     Library library;
-    const int bound = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // keeps the port taken
-    const std::string host = "127.0.0.1:" + std::to_string(ScriptedHost::BindLoopback(bound));
+    const std::string host = ScriptedHost({Script::Certificate::Trusted}).Host();  // closed now
     std::unique_ptr<AccessPoint> accessPoint;
     const Common::Error error = BindAndConnect(host, accessPoint);
     const std::string text = Common::ToUtf8(error.ToText());
     EXPECT_EQ(error.Code(), kIpcClientHostUnreachable) << text;
     EXPECT_NE(text.find(host), std::string::npos) << text;
     EXPECT_NE(text.find("Connection refused"), std::string::npos) << text;
-    close(bound);
 }
 
 }  // namespace
