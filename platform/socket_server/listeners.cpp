@@ -132,6 +132,8 @@ void CloseListener(Listener& listener) noexcept {
         return;
     ::close(listener.fd);
     listener.fd = -1;
+    if (!listener.address.empty())
+        return;
     struct stat info {};
     if (::lstat(listener.path.c_str(), &info) == 0 && info.st_dev == listener.device &&
         info.st_ino == listener.inode)

@@ -1,4 +1,5 @@
-// The server's listening sockets and the peers that reach them.
+// The server's listening Unix sockets and the peers that reach them (tcp_listener.h: the TCP
+// listener).
 //
 // The socket directory is created mode 0750 when missing (an existing one is left as its owner
 // made it); each socket is made mode 0660. With an allowed group both belong to that group, which
@@ -23,11 +24,13 @@
 
 namespace KivoServer {
 
-/// One listening socket.
+/// One listening socket: a Unix socket of a service, or the TCP listener.
 struct Listener {
     int fd = -1;
     uint32_t service = 0;
     std::string path;
+    // TCP: the address bound ("<address>:<port>"); empty for a Unix socket.
+    std::string address;
     // The socket file as bound, so that only our own file is removed.
     dev_t device = 0;
     ino_t inode = 0;
@@ -51,7 +54,7 @@ void PrepareDirectory(const std::string& directory, std::optional<gid_t> group);
 [[nodiscard]] Listener Listen(const std::string& directory, uint32_t service,
                               std::optional<gid_t> group);
 
-/// Closes the socket and removes its file when it is still the one bound.
+/// Closes the socket and, for a Unix socket, removes its file when it is still the one bound.
 void CloseListener(Listener& listener) noexcept;
 
 /// The credentials of the peer of the connected socket `fd`; false when they cannot be had.

@@ -1,4 +1,5 @@
-// KivoServer::Mailbox: where the components' threads leave replies for the server's I/O thread.
+// KivoServer::Mailbox: where the components' threads leave replies, and the workers the verdicts
+// of logins, for the server's I/O thread.
 //
 // Post queues one answer and wakes the I/O thread through the eventfd; Take hands the queue
 // over. Every reply callback holds the mailbox, so a component that answers after the server
@@ -17,12 +18,20 @@
 
 namespace KivoServer {
 
-/// One call's answer, for the I/O thread to write.
+/// What an answer carries.
+enum class AnswerKind : uint8_t {
+    Reply,          // a call's reply packet, or its failure
+    LoginAccepted,  // a login's password is the user's
+    LoginRefused,   // a login's user or password is not accepted
+};
+
+/// One call's answer, or one login's verdict, for the I/O thread.
 struct Answer {
     uint64_t connection = 0;
     uint64_t callId = 0;
     Common::Error failure;
     std::vector<uint8_t> reply;
+    AnswerKind kind = AnswerKind::Reply;
 };
 
 /// See the file comment.

@@ -8,16 +8,20 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "core/common/error/error.h"
 #include "core/common/exit_status.h"
 #include "core/common/text.h"
+#include "platform/security/tls.h"
+#include "platform/security/users_file.h"
 #include "platform/service/view_manager_service.h"
 #include "platform/socket_server/listeners.h"
 #include "platform/socket_server/socket_server.h"
 #include "platform/store/store.h"
 #include "platform/wire/frame.h"
 #include "tools/kivod/kivod_options.h"
+#include "tools/kivod/passwd.h"
 
 namespace Kivod {
 namespace {
@@ -56,11 +60,13 @@ void RaiseDescriptorLimit() {
     }
 }
 
-// Writes the sockets and "ready" to `fd`, then closes it.
-void Announce(int fd, const std::vector<std::string>& paths) {
+// Writes the sockets, the TCP address and "ready" to `fd`, then closes it.
+void Announce(int fd, const KivoServer::SocketServer& server) {
     std::string text;
-    for (const std::string& path : paths)
+    for (const std::string& path : server.Paths())
         text += "unix " + path + "\n";
+    if (!server.RemoteAddress().empty())
+        text += "tcp " + server.RemoteAddress() + "\n";
     text += "ready\n";
     size_t sent = 0;
     while (sent < text.size()) {
@@ -93,9 +99,29 @@ int AwaitStop(int signals) {
     }
 }
 
+// The TCP part of the server's options: the TLS context and the users, checked before anything
+// listens.
+KivoServer::RemoteOptions Remote(const Options& options) {
+    KivoServer::RemoteOptions remote;
+    remote.listen = options.listen;
+    if (Common::Error failed =
+            KivoSecurity::MakeServerContext(options.tlsCertificate, options.tlsKey, remote.tls);
+        !failed.IsEmpty())
+        throw failed;
+    remote.verifier = std::make_shared<KivoSecurity::PasswordVerifier>(options.usersFile);
+    if (Common::Error failed = remote.verifier->Load(); !failed.IsEmpty())
+        throw failed;
+    remote.maxLoggingIn = options.maxLoggingIn;
+    remote.loginFailureDelay = options.loginDelay;
+    return remote;
+}
+
 void Serve(const Options& options) {
     const int signals = TakeSignals();
     RaiseDescriptorLimit();
+    std::optional<KivoServer::RemoteOptions> remote;
+    if (!options.listen.empty())
+        remote = Remote(options);
     std::shared_ptr<KivoStore::Store> store = KivoStore::Store::Open(options.store);
     KivoService::ServiceOptions serviceOptions;
     serviceOptions.interfaceVersion = options.interfaceVersion;
@@ -111,11 +137,13 @@ void Serve(const Options& options) {
     serverOptions.pingAfter = options.pingAfter;
     serverOptions.deadAfter = options.deadAfter;
     serverOptions.log = Log;
+    serverOptions.remote = std::move(remote);
     std::unique_ptr<KivoServer::SocketServer> server =
         KivoServer::SocketServer::Start({service}, serverOptions);
     if (options.readyFd >= 0)
-        Announce(options.readyFd, server->Paths());
-    Log("ready: serving " + Common::ToUtf8(options.store) + " in " + options.socketDirectory);
+        Announce(options.readyFd, *server);
+    Log("ready: serving " + Common::ToUtf8(options.store) + " in " + options.socketDirectory +
+        (server->RemoteAddress().empty() ? "" : " and on " + server->RemoteAddress()));
 
     const int signal = AwaitStop(signals);
     Log(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
@@ -136,6 +164,10 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         const Options options = ParseOptions(arguments);
         if (options.help) {
             out << kUsageText << std::flush;
+            return 0;
+        }
+        if (options.passwd) {
+            ChangePassword(*options.passwd, out);
             return 0;
         }
         if (options.version) {

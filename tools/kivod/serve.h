@@ -1,17 +1,23 @@
-// kivod: serves the view manager of one object store to the clients of this machine.
+// kivod: serves the view manager of one object store to the clients of this machine, and with
+// --listen to clients of other hosts over TLS, who log in as users of a users file.
 //
-// Run parses the command line (kivod_options.h), then: blocks SIGTERM and SIGINT for every
-// thread and takes them through a signalfd, ignores SIGPIPE and SIGHUP, raises the soft limit
-// of open descriptors to the hard one, opens the store, starts the view manager
+// Run parses the command line (kivod_options.h); `kivod passwd` changes a users file (passwd.h)
+// and ends. Otherwise it: blocks SIGTERM and SIGINT for every thread and takes them through a
+// signalfd, ignores SIGPIPE and SIGHUP, raises the soft limit of open descriptors to the hard
+// one, opens the store; with --listen makes the TLS context of --tls-cert and --tls-key and
+// reads the users file (a key or users file open to group or others is refused with
+// KivoSecurity::kFileTooOpen, before anything listens); starts the view manager
 // (platform/service) and the socket server (platform/socket_server) for the chosen services,
-// and writes one line "unix <path>" per socket and then "ready" to --ready-fd, which it closes.
+// and writes one line "unix <path>" per socket, "tcp <address>:<port>" with --listen (the port
+// the kernel chose for port 0), and then "ready" to --ready-fd, which it closes. The users file
+// is read again when it changes, so users added meanwhile can log in without a restart.
 // It serves until SIGTERM or SIGINT: then the server stops accepting and closes every
 // connection (clients see the connection lost), the view manager stops and the store closes.
 //
-// Standard error gets one line per connection opened or closed and per failure, each beginning
-// "kivod: " (platform/socket_server/socket_server.h tells them), and one line when it is ready
-// and when it stops. A failure prints its error text and exits with the status of its code
-// (core/common/exit_status.h).
+// Standard error gets one line per connection opened or closed, per login and per failure, each
+// beginning "kivod: " (platform/socket_server/socket_server.h tells them; never a password), and
+// one line when it is ready and when it stops. A failure prints its error text and exits with the
+// status of its code (core/common/exit_status.h).
 //
 // Thread-safety: called once, from the main thread, before any other thread exists.
 #pragma once
