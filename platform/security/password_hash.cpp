@@ -21,7 +21,6 @@ constexpr uint64_t kMaxMemory = uint64_t{256} << 20;
 constexpr uint64_t kMemorySlack = uint64_t{1} << 20;
 
 struct KdfDeleter {
-    void operator()(EVP_KDF* kdf) const noexcept { EVP_KDF_free(kdf); }
     void operator()(EVP_KDF_CTX* context) const noexcept { EVP_KDF_CTX_free(context); }
 };
 
@@ -50,11 +49,11 @@ Common::Error DeriveKey(std::string_view password, std::span<const uint8_t, kSal
                         const ScryptParameters& parameters, std::array<uint8_t, kHashBytes>& hash) {
     if (Common::Error bad = CheckParameters(parameters); !bad.IsEmpty())
         return bad;
-    // Fetched once: a fetch searches the providers each time.
-    static const std::unique_ptr<EVP_KDF, KdfDeleter> scrypt(
-        EVP_KDF_fetch(nullptr, OSSL_KDF_NAME_SCRYPT, nullptr));
+    // Fetched once, since a fetch searches the providers, and never freed: OpenSSL cleans up at
+    // exit.
+    static EVP_KDF* const scrypt = EVP_KDF_fetch(nullptr, OSSL_KDF_NAME_SCRYPT, nullptr);
     const std::unique_ptr<EVP_KDF_CTX, KdfDeleter> context(
-        scrypt != nullptr ? EVP_KDF_CTX_new(scrypt.get()) : nullptr);
+        scrypt != nullptr ? EVP_KDF_CTX_new(scrypt) : nullptr);
     if (context == nullptr)
         return HashFailed(COMMON_PLACE("KivoSecurity::DeriveKey"),
                           TakeOpenSslReason("scrypt is not available"));

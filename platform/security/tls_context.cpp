@@ -115,22 +115,26 @@ Common::Error ServerFileBad(const Common::SourceLocation& place, const char* wha
 
 Common::Error ClientContext(std::shared_ptr<const TlsContext>& context) {
     // The context of the CA file named now: a test, or a program that changes the variable,
-    // gets a context of the file it names.
-    static std::mutex lock;
-    static std::shared_ptr<const TlsContext> held;
-    static std::optional<std::string> heldFor;
+    // gets a context of the file it names. Never destroyed: OpenSSL cleans up at exit, and a
+    // context freed after that would touch what it freed.
+    struct Held {
+        std::mutex lock;
+        std::shared_ptr<const TlsContext> context;
+        std::optional<std::string> caFile;
+    };
+    static Held* const held = new Held;
     const char* named = std::getenv(kCaFileVariable);
     const std::optional<std::string> caFile =
         named != nullptr ? std::optional<std::string>(named) : std::nullopt;
-    std::lock_guard<std::mutex> hold(lock);
-    if (held == nullptr || heldFor != caFile) {
+    std::lock_guard<std::mutex> hold(held->lock);
+    if (held->context == nullptr || held->caFile != caFile) {
         std::shared_ptr<const TlsContext> made;
         if (Common::Error failed = MakeClientContext(caFile, made); !failed.IsEmpty())
             return failed;
-        held = std::move(made);
-        heldFor = caFile;
+        held->context = std::move(made);
+        held->caFile = caFile;
     }
-    context = held;
+    context = held->context;
     return Common::Error();
 }
 

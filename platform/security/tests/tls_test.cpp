@@ -28,10 +28,11 @@ namespace {
 using KivoWire::LinkStatus;
 using namespace KivoSecurity;
 
-// One end of a pair: what it still has to send and what it received.
+// One end of a pair: what it still has to send, in Sends of `piece` bytes, and what it received.
 struct End {
     std::unique_ptr<TlsLink> link;
     std::vector<uint8_t> out;
+    size_t piece = 1 << 20;
     size_t sent = 0;
     std::vector<uint8_t> in;
     LinkStatus status = LinkStatus::Open;
@@ -39,16 +40,23 @@ struct End {
 };
 
 // Moves bytes both ways until `done` holds, an end fails or ends, or nothing moves for 10 s.
+// The ciphertext that a link holds stays within a few records all along.
 void Pump(std::vector<End*> ends, const std::function<bool()>& done) {
     for (;;) {
         std::vector<pollfd> watched;
         for (End* end : ends) {
-            size_t taken = 0;
-            if (const LinkStatus sent = end->link->Send(
-                    std::span<const uint8_t>(end->out).subspan(end->sent), taken, end->failure);
-                sent == LinkStatus::Failed)
-                end->status = sent;
-            end->sent += taken;
+            // Pieces until the link takes less than it is offered; once at least, for what it
+            // holds.
+            for (bool more = true; more && end->status == LinkStatus::Open;) {
+                const size_t offered = std::min(end->piece, end->out.size() - end->sent);
+                size_t taken = 0;
+                if (end->link->Send(std::span<const uint8_t>(end->out).subspan(end->sent, offered),
+                                    taken, end->failure) == LinkStatus::Failed)
+                    end->status = LinkStatus::Failed;
+                end->sent += taken;
+                EXPECT_LE(end->link->Held(), 64u << 10);
+                more = offered > 0 && taken == offered;
+            }
             if (end->status == LinkStatus::Open)
                 end->status = end->link->Receive(end->in, 1 << 20, end->failure);
             if (end->status != LinkStatus::Open)
@@ -87,12 +95,15 @@ class TlsTest : public ::testing::Test {
 };
 
 TEST_F(TlsTest, AMegabyteCrossesBothWaysAtOnceAndTheEndIsClean) {
-    for (const char* host : {"127.0.0.1", "localhost"}) {
+    // Whole records, and records so small that one read from the socket holds hundreds.
+    for (const auto& [host, piece] :
+         {std::pair{"127.0.0.1", size_t{1} << 20}, std::pair{"localhost", size_t{100}}}) {
         End client, server;
         Connect(client, server, pki_.serverCertFile, pki_.serverKeyFile, host);
         std::mt19937 random(7);
         for (End* end : {&client, &server}) {
             end->out.resize(1 << 20);
+            end->piece = piece;
             for (uint8_t& byte : end->out)
                 byte = static_cast<uint8_t>(random());
         }
@@ -142,6 +153,13 @@ TEST_F(TlsTest, EachRefusedHandshakeHasItsCode) {
               ssize_t(hello.size()));
     Pump({&server}, [] { return false; });
     EXPECT_EQ(server.failure.Code(), kHandshakeFailed);
+    // A client that goes in the middle of the handshake.
+    End leaving, left;
+    Connect(leaving, left, pki_.serverCertFile, pki_.serverKeyFile, "localhost");
+    Pump({&leaving}, [&] { return leaving.link->Held() == 0; });
+    leaving.link.reset();
+    Pump({&left}, [] { return false; });
+    EXPECT_EQ(left.failure.Code(), kHandshakeFailed);
 }
 
 TEST_F(TlsTest, TheCaFileAndTheServersFilesAreChecked) {
@@ -195,41 +213,47 @@ TEST_F(TlsTest, TheCaFileAndTheServersFilesAreChecked) {
     }
 }
 
-// OpenSSL's own client verifies our server (its IP address included) and a line crosses each way.
-TEST_F(TlsTest, OpenSslsClientTalksWithOurServer) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    ASSERT_TRUE(KivoSecurityTest::WriteFile(*folder_ / "line", "from s_client\n"));
-    FILE* output = ::popen(
-        ("timeout 20 openssl s_client -quiet -verify_return_error -CAfile " + pki_.caFile +
-         " -verify_ip 127.0.0.1 -connect 127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
-         " <" + *folder_ / "line" + " 2>/dev/null")
-            .c_str(),
-        "r");
-    ASSERT_NE(output, nullptr);
-    pollfd waiting{listener, POLLIN, 0};
-    ASSERT_EQ(::poll(&waiting, 1, 10000), 1);
+// OpenSSL's own client verifies our server (its IP address included) and a line crosses each
+// way; a client that offers nothing newer than TLS 1.2 is refused.
+TEST_F(TlsTest, OpenSslsClientTalksWithOurServerOverTls13Only) {
     std::shared_ptr<const TlsContext> context;
     ASSERT_TRUE(MakeServerContext(pki_.serverCertFile, pki_.serverKeyFile, context).IsEmpty());
-    End server;
-    ASSERT_TRUE(
-        MakeServerLink(context, ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK), server.link)
-            .IsEmpty());
-    ::close(listener);
+    ASSERT_TRUE(KivoSecurityTest::WriteFile(*folder_ / "line", "from s_client\n"));
     const std::string line = "from our server\n";
-    server.out.assign(line.begin(), line.end());
-    Pump({&server}, [&] { return server.in.size() >= 14 && server.sent == server.out.size(); });
-    EXPECT_EQ(std::string(server.in.begin(), server.in.end()), "from s_client\n");
-    server.link.reset();  // close_notify ends s_client
-    char printed[64] = {};
-    EXPECT_EQ(std::string(printed, std::fread(printed, 1, sizeof printed - 1, output)), line);
-    EXPECT_EQ(::pclose(output), 0);
+    for (const char* version : {"-tls1_3", "-tls1_2"}) {
+        const bool modern = std::string(version) == "-tls1_3";
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+        ASSERT_EQ(::listen(listener, 1), 0);
+        ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+        FILE* output = ::popen(
+            ("timeout 20 openssl s_client -quiet -verify_return_error " + std::string(version) +
+             " -CAfile " + pki_.caFile + " -verify_ip 127.0.0.1 -connect 127.0.0.1:" +
+             std::to_string(ntohs(address.sin_port)) + " <" + *folder_ / "line" + " 2>/dev/null")
+                .c_str(),
+            "r");
+        ASSERT_NE(output, nullptr);
+        pollfd waiting{listener, POLLIN, 0};
+        ASSERT_EQ(::poll(&waiting, 1, 10000), 1);
+        End server;
+        ASSERT_TRUE(MakeServerLink(context, ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK),
+                                   server.link)
+                        .IsEmpty());
+        ::close(listener);
+        server.out.assign(line.begin(), line.end());
+        Pump({&server}, [&] { return server.in.size() >= 14 && server.sent == server.out.size(); });
+        EXPECT_EQ(std::string(server.in.begin(), server.in.end()), modern ? "from s_client\n" : "");
+        EXPECT_EQ(server.failure.Code(), modern ? 0 : kHandshakeFailed) << version;
+        server.link.reset();  // close_notify ends s_client
+        char printed[64] = {};
+        EXPECT_EQ(std::string(printed, std::fread(printed, 1, sizeof printed - 1, output)),
+                  modern ? line : "");
+        EXPECT_EQ(::pclose(output) == 0, modern) << version;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "core/common/text.h"
 #include "platform/security/testing/test_pki.h"
 #include "platform/security/tests/security_test_support.h"
@@ -74,6 +76,7 @@ TEST(UsersFile, RecordsRoundTripAndEveryBrokenLineIsNamed) {
         {good + "u:scrypt:1024:8:1:" + kSalt + ":" + kSecretHash + ":x\n", "Line 2 "},
         {Line(""), "Line 1 "},
         {Line(" u"), "Line 1 "},
+        {Line("u "), "Line 1 "},
         {Line("u\x01"), "Line 1 "},
         {Line("\xFF"), "Line 1 "},
         {Line(std::string(257, 'u')), "Line 1 "},
@@ -163,9 +166,15 @@ TEST(PasswordVerifier, EveryAnswerTakesOneDerivationAndAnUnknownUserLooksLikeAWr
         ASSERT_EQ(derived.size(), 1u) << run.user;
         EXPECT_EQ(derived[0], run.derivedWith) << run.user;
     }
-    // A user added since is known at the next login; a file broken since keeps what was read.
+    // A user added since is known at the next login, whether the file was replaced or rewritten
+    // in place; a file broken since keeps what was read.
     KivoSecurityTesting::WriteTestUsers(path, {{"alice", "a-pass"}, {"carol", "c-pass"}});
     EXPECT_TRUE(verifier.Verify("carol", "c-pass"));
+    KivoSecurityTesting::WriteTestUsers(folder / "next", {{"dave", "d-pass"}});
+    std::ofstream(path, std::ios::trunc) << std::ifstream(folder / "next").rdbuf();
+    EXPECT_TRUE(verifier.Verify("dave", "d-pass"));
+    EXPECT_FALSE(verifier.Verify("carol", "c-pass"));
+    KivoSecurityTesting::WriteTestUsers(path, {{"alice", "a-pass"}, {"carol", "c-pass"}});
     EXPECT_FALSE(verifier.Verify("bob", "b-pass"));
     ASSERT_TRUE(KivoSecurityTest::WriteFile(path, "broken\n"));
     EXPECT_TRUE(verifier.Verify("carol", "c-pass"));
