@@ -8,27 +8,17 @@
 #include "platform/security/tls.h"
 
 namespace KivoSecurity {
-namespace {
 
-// Closes the descriptor it holds.
-struct Descriptor {
-    explicit Descriptor(int held) : fd(held) {}
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    const int fd;
-};
-
-}  // namespace
+ScopedDescriptor::~ScopedDescriptor() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
 Common::Error ReadPrivateFile(const std::string& path, const PrivateFileRules& rules,
                               std::string& content, struct stat& identity) {
     const std::string named = std::string("KIVO: The ") + rules.what + " '" + path + "' ";
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (file.fd < 0 || ::fstat(file.fd, &identity) != 0)
+    const ScopedDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (file.Get() < 0 || ::fstat(file.Get(), &identity) != 0)
         return Common::Error(COMMON_PLACE("KivoSecurity::ReadPrivateFile"), rules.failureCode,
                              named + "cannot be read.")
             .AddWindowsError(static_cast<uint32_t>(errno));
@@ -49,7 +39,7 @@ Common::Error ReadPrivateFile(const std::string& path, const PrivateFileRules& r
     content.clear();
     char chunk[16 * 1024];
     for (;;) {
-        const ssize_t got = ::read(file.fd, chunk, sizeof chunk);
+        const ssize_t got = ::read(file.Get(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)

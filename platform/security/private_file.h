@@ -1,5 +1,6 @@
 // KivoSecurity::ReadPrivateFile: reads a file that holds a secret (a TLS key, the users file)
-// and refuses it when others could read or change it.
+// and refuses it when others could read or change it; and ScopedDescriptor, which closes a file
+// descriptor on every path.
 //
 // The checks run on the descriptor that is read (fstat), so a file swapped between the check
 // and the read cannot slip through: a regular file, no permission bit for group or others
@@ -17,6 +18,20 @@
 #include "core/common/error/error.h"
 
 namespace KivoSecurity {
+
+/// Closes the descriptor it holds (none when negative).
+class ScopedDescriptor {
+  public:
+    explicit ScopedDescriptor(int fd) noexcept : fd_(fd) {}
+    ~ScopedDescriptor();
+    ScopedDescriptor(const ScopedDescriptor&) = delete;
+    ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
+
+    [[nodiscard]] int Get() const noexcept { return fd_; }
+
+  private:
+    const int fd_;
+};
 
 /// What a private file is and how it is read.
 struct PrivateFileRules {

@@ -241,26 +241,25 @@ Common::Error UpdateUsersFile(
     const std::string& path,
     const std::function<Common::Error(std::vector<PasswordRecord>&)>& change) {
     const std::string lockPath = path + ".lock";
-    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (lock < 0)
+    const ScopedDescriptor lock(
+        ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (lock.Get() < 0)
         return FileFailed(COMMON_PLACE("KivoSecurity::UpdateUsersFile"), lockPath, "opened");
     int locked;
-    while ((locked = ::flock(lock, LOCK_EX)) != 0 && errno == EINTR) {
+    while ((locked = ::flock(lock.Get(), LOCK_EX)) != 0 && errno == EINTR) {
     }
-    Common::Error result;
+    if (locked != 0)
+        return FileFailed(COMMON_PLACE("KivoSecurity::UpdateUsersFile"), lockPath, "locked");
+    // The lock is held until `lock` closes, on every path below.
     std::vector<PasswordRecord> records;
     struct stat identity {};
-    if (locked != 0) {
-        result = FileFailed(COMMON_PLACE("KivoSecurity::UpdateUsersFile"), lockPath, "locked");
-    } else if (::stat(path.c_str(), &identity) == 0 || errno != ENOENT) {
-        result = ReadUsers(path, records, identity);
+    if (::stat(path.c_str(), &identity) == 0 || errno != ENOENT) {
+        if (Common::Error bad = ReadUsers(path, records, identity); !bad.IsEmpty())
+            return bad;
     }
-    if (result.IsEmpty())
-        result = change(records);
-    if (result.IsEmpty())
-        result = WriteUsersFile(path, records);
-    ::close(lock);  // and with it the lock
-    return result;
+    if (Common::Error refused = change(records); !refused.IsEmpty())
+        return refused;
+    return WriteUsersFile(path, records);
 }
 
 PasswordVerifier::PasswordVerifier(std::string path, Derive derive)
