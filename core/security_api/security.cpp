@@ -33,9 +33,7 @@ int32_t Security_Initialize(Common::LineTag /*caller*/, uint32_t /*flags*/) noex
             ? library->Initialize()
             : Common::Error(COMMON_PLACE("Security_Initialize"),
                             SecurityApi::kSecurityNotRegistered,
-                            Common::FormatCatalogMessage(
-                                Common::GetCatalogMessage(Common::kMsgSecurityTlsSetupFailed),
-                                {u"no security library is installed in this program"}));
+                            Common::GetCatalogMessage(Common::kMsgSecurityNotRegistered));
     return SecurityApi::lastError.IsEmpty() ? 0 : 1;
 }
 

@@ -137,9 +137,9 @@ KivoWire::LinkStatus OpenSslLink::Receive(std::vector<uint8_t>& received, size_t
         }
         taken += static_cast<size_t>(got);
         if (BIO_write(in_, chunk, static_cast<int>(got)) != got) {
-            status = Fail(Common::Error(
-                COMMON_PLACE("KivoSecurity::OpenSslLink::Receive"), kTlsStreamFailed,
-                "Security: the TLS connection broke: " + TakeOpenSslReason("no memory") + "."));
+            status = Fail(CatalogError(COMMON_PLACE("KivoSecurity::OpenSslLink::Receive"),
+                                       kTlsStreamFailed, Common::kMsgSecurityStreamBroken,
+                                       TakeOpenSslReason("no memory")));
             break;
         }
         if (!Handshake() || !ReadPlaintext(received))
@@ -165,10 +165,9 @@ KivoWire::LinkStatus OpenSslLink::Send(std::span<const uint8_t> bytes, size_t& t
         const int wrote = SSL_write(ssl_, bytes.data() + taken, static_cast<int>(piece));
         Collect();
         if (wrote <= 0) {
-            status = Fail(Common::Error(
-                COMMON_PLACE("KivoSecurity::OpenSslLink::Send"), kTlsStreamFailed,
-                "Security: the TLS connection broke: " + TakeOpenSslReason("the write failed") +
-                    "."));
+            status = Fail(CatalogError(COMMON_PLACE("KivoSecurity::OpenSslLink::Send"),
+                                       kTlsStreamFailed, Common::kMsgSecurityStreamBroken,
+                                       TakeOpenSslReason("the write failed")));
             break;
         }
         taken += static_cast<size_t>(wrote);
@@ -219,9 +218,9 @@ bool OpenSslLink::ReadPlaintext(std::vector<uint8_t>& received) {
             peerClosed_ = true;
             return true;
         }
-        Fail(Common::Error(
-            COMMON_PLACE("KivoSecurity::OpenSslLink::ReadPlaintext"), kTlsStreamFailed,
-            "Security: the TLS connection broke: " + TakeOpenSslReason("the read failed") + "."));
+        Fail(CatalogError(COMMON_PLACE("KivoSecurity::OpenSslLink::ReadPlaintext"),
+                          kTlsStreamFailed, Common::kMsgSecurityStreamBroken,
+                          TakeOpenSslReason("the read failed")));
         return false;
     }
 }

@@ -1,5 +1,5 @@
 // KivoWire::Link: the byte stream under a framed socket (framed_socket.h): a plain socket
-// (socket_link.h) or TLS over a socket (platform/security/tls_link.h), as an event loop drives it.
+// (socket_link.h) or TLS over a socket (platform/security/tls.h), as an event loop drives it.
 //
 // Receive and Send never block. A link may hold bytes of its own that the socket would not take
 // yet (TLS records, handshake messages): Held counts them, and a Send with no bytes sends them.

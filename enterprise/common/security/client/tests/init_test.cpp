@@ -49,8 +49,7 @@ TEST(SecurityInitialize, TheRegisteredLibrarysAnswerComesThroughItsBytes) {
         const Common::Error missing = Security::Initialize(0x1234);
         EXPECT_EQ(missing.Code(), SecurityApi::kSecurityNotRegistered);
         EXPECT_EQ(missing.Message(),
-                  u"Security: TLS cannot be set up: no security library is installed in this "
-                  u"program.");
+                  u"Security: no security library is installed in this program.");
     }
     Common::Error refusal(COMMON_PLACE("Security::Test"), 0x2740012, u"no certificate");
     refusal.Add(Common::Error(COMMON_PLACE("Security::Test"), 2));
