@@ -4,160 +4,25 @@
 // rules, a silent peer never pinged before its login, the cap on connections logging in, and the
 // bound on password checks at once, which leaves the workers to the calls.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 
-#include "enterprise/common/ipc/view_manager/requests.h"
-#include "platform/security/testing/test_pki.h"
 #include "platform/security/tls.h"
 #include "platform/security/users_file.h"
 #include "platform/service/view_manager_service.h"
 #include "platform/socket_server/socket_server.h"
-#include "platform/socket_server/tcp_listener.h"
+#include "platform/socket_server/tests/socket_server_test_support.h"
 #include "platform/store/tests/store_test_support.h"
-#include "platform/wire/framed_socket.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using namespace KivoWire;
+using namespace SocketServerTest;
 using Clock = std::chrono::steady_clock;
-
-constexpr FrameKind kEnded{};  // what Client::Next gives once the connection has ended
-constexpr auto kBound = 20s;   // waits that pass only when something is broken
-
-// One test CA for the process, which the clients trust through KIVO_CA_FILE.
-const KivoSecurityTesting::TestPki& Pki() {
-    static const KivoStoreTest::ScratchFolder folder;
-    static const KivoSecurityTesting::TestPki pki = [] {
-        KivoSecurityTesting::TestPki made = KivoSecurityTesting::MakeTestPki(folder.File("."));
-        ::setenv(KivoSecurity::kCaFileVariable, made.caFile.c_str(), 1);
-        return made;
-    }();
-    return pki;
-}
-
-// A connected blocking TCP socket to `address` ("<address>:<port>").
-int Dial(const std::string& address) {
-    sockaddr_storage peer{};
-    socklen_t size = 0;
-    EXPECT_TRUE(KivoServer::ResolveListenAddress(address, peer, size).IsEmpty());
-    const int fd = ::socket(peer.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(0, ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), size));
-    return fd;
-}
-
-std::vector<uint8_t> Credentials(const std::string& user, const std::string& password) {
-    std::vector<uint8_t> payload;
-    EXPECT_TRUE(CredentialsPayload(user, password, payload).IsEmpty());
-    return EncodeFrame(FrameKind::Credentials, 0, 0, 0, payload);
-}
-
-std::vector<uint8_t> Hello() {
-    return EncodeFrame(FrameKind::Hello, 0, 0, 0, HelloPayload(33));
-}
-
-// A client on a FramedSocket (TLS to the TCP listener, or plain to a Unix socket), driven by
-// poll; its waits end at the bound.
-struct Client {
-    explicit Client(std::unique_ptr<Link> link) : socket(std::move(link)) {}
-    static std::unique_ptr<Client> Remote(const std::string& address) {
-        const int fd = Dial(address);
-        EXPECT_EQ(0, ::fcntl(fd, F_SETFL, O_NONBLOCK));
-        std::shared_ptr<const KivoSecurity::TlsContext> context;
-        EXPECT_TRUE(KivoSecurity::ClientContext(context).IsEmpty());
-        std::unique_ptr<KivoSecurity::TlsLink> link;
-        EXPECT_TRUE(KivoSecurity::MakeClientLink(context, fd, "127.0.0.1", link).IsEmpty());
-        return std::make_unique<Client>(std::move(link));
-    }
-    static std::unique_ptr<Client> Local(const std::string& path) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_un address{AF_UNIX, {}};
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        EXPECT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
-        return std::make_unique<Client>(std::make_unique<SocketLink>(fd));
-    }
-
-    void Send(std::vector<uint8_t> frame) { socket.Queue(std::move(frame)); }
-    // The next frame, the server's Pings skipped unless `withPings`; kEnded once it has ended.
-    Frame Next(bool withPings = false) {
-        for (const auto deadline = Clock::now() + kBound;; Step(deadline)) {
-            while (!frames.empty()) {
-                Frame frame = std::move(frames.front());
-                frames.pop_front();
-                if (withPings || frame.header.kind != FrameKind::Ping)
-                    return frame;
-            }
-            if (ended)
-                return Frame{{kEnded}, {}};
-        }
-    }
-    // Drives the connection until what was sent has left (the TLS handshake first).
-    void Drain() {
-        for (const auto deadline = Clock::now() + kBound; !ended;) {
-            Common::Error failure;
-            ended = socket.Flush(failure) == FramedSocket::Status::Failed;
-            if (socket.Pending() == 0)
-                return;
-            Step(deadline);
-        }
-    }
-    // Logs in as u (when remote) and is welcomed, then opens a dynamic view: a call answered.
-    void Open(bool login = true) {
-        if (login)
-            Send(Credentials("u", "p"));
-        Send(Hello());  // waits in the server behind the check
-        if (login) {
-            ASSERT_EQ(FrameKind::Accepted, Next().header.kind);
-        }
-        ASSERT_EQ(FrameKind::Welcome, Next().header.kind);
-        uint32_t view = 0;
-        Kivo::ViewManagement::UnitVector units;
-        const auto request = Kivo::ViewManagement::CreateOpenDynamicViewRequest(
-            {KivoStoreTest::TypePattern(u"Machine"), nullptr}, view, units);
-        Send(EncodeFrame(FrameKind::Call, 271, request->GetMethodID(), 1, request->Pack()));
-        const Frame reply = Next();
-        ASSERT_EQ(FrameKind::Reply, reply.header.kind);
-        EXPECT_TRUE(request->DeserializeReply(reply.payload).IsEmpty());
-    }
-    bool Pings(uint64_t callId) {
-        Send(EncodeFrame(FrameKind::Ping, 0, 0, callId, {}));
-        const Frame pong = Next();
-        return pong.header.kind == FrameKind::Pong && pong.header.callId == callId;
-    }
-
-    // One round: sends what it can, waits for the socket, reads what came.
-    void Step(Clock::time_point deadline) {
-        Common::Error failure;
-        ended = ended || socket.Flush(failure) == FramedSocket::Status::Failed;
-        pollfd ready{socket.Descriptor(),
-                     static_cast<short>(POLLIN | (socket.WantsWritable() ? POLLOUT : 0)), 0};
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (ended || left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) < 0) {
-            EXPECT_TRUE(ended) << "no answer within the bound";
-            ended = true;
-            return;
-        }
-        if ((ready.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
-            return;
-        std::vector<Frame> got;
-        const FramedSocket::Status status = socket.ReadAvailable(got, failure);
-        frames.insert(frames.end(), got.begin(), got.end());
-        ended = status == FramedSocket::Status::Closed || status == FramedSocket::Status::Failed;
-    }
-
-    FramedSocket socket;
-    std::deque<Frame> frames;
-    bool ended = false;
-};
 
 // The server's log, awaited by the words of its lines.
 struct Log {
@@ -259,7 +124,7 @@ TEST_F(RemoteLoginTest, RightPasswordLogsInAndServes) {
     Start();
     EXPECT_EQ(0u, server_->RemoteAddress().rfind("127.0.0.1:", 0));
     auto client = Client::Remote(server_->RemoteAddress());
-    client->Open();
+    client->Open(true);
     EXPECT_TRUE(client->Pings(7));
     EXPECT_EQ(1u, log_->Count("logged in as u"));
 }
@@ -295,20 +160,21 @@ TEST_F(RemoteLoginTest, RefusalsAreAlikeAndSlowerAndSlower) {
 // goes on.
 TEST_F(RemoteLoginTest, BrokenLoginsEndThatConnectionAlone) {
     Start();
-    std::vector<uint8_t> tooMuch =
-        EncodeFrame(FrameKind::Credentials, 0, 0, 0, std::vector<uint8_t>(kMaxLoginBytes, 1));
+    std::vector<uint8_t> login;
+    ASSERT_TRUE(CredentialsPayload("u", "p", login).IsEmpty());
     const struct {
         const char* name;
         std::vector<uint8_t> bytes;
     } cases[] = {
-        {"hello first", Hello()},
+        {"credentials in a hello", EncodeFrame(FrameKind::Hello, 0, 0, 0, login)},
         {"call first", EncodeFrame(FrameKind::Call, 271, 1, 1, {})},
         {"credentials cut short",
          EncodeFrame(FrameKind::Credentials, 0, 0, 0, std::vector<uint8_t>{1, 0, 'u'})},
-        {"past the login bytes", tooMuch},
+        {"past the login bytes",
+         EncodeFrame(FrameKind::Credentials, 0, 0, 0, std::vector<uint8_t>(kMaxLoginBytes, 1))},
     };
     auto viewer = Client::Remote(server_->RemoteAddress());
-    viewer->Open();
+    viewer->Open(true);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto client = Client::Remote(server_->RemoteAddress());
@@ -355,8 +221,8 @@ TEST_F(RemoteLoginTest, ConnectionsLoggingInAreCapped) {
     ::close(third);
     ::close(first);
     ASSERT_TRUE(log_->Await(" closed: ", 1));
-    auto client = Client::Remote(server_->RemoteAddress());
-    client->Open();
+    for (int logins = 0; logins < 2; ++logins)  // a login leaves the count
+        Client::Remote(server_->RemoteAddress())->Open(true);
     ::close(second);
 }
 
@@ -369,7 +235,6 @@ TEST_F(RemoteLoginTest, PasswordChecksRunAtMostMaxHashingAtOnce) {
     for (int i = 0; i < 4; ++i) {
         clients.push_back(Client::Remote(server_->RemoteAddress()));
         clients.back()->Send(Credentials("u", "p"));
-        clients.back()->Drain();
     }
     ASSERT_TRUE(gate->AwaitInside(2));
     auto local = Client::Local(server_->Paths()[0]);

@@ -4,9 +4,6 @@
 // connection after its end, and the service holds nothing at the end.
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <map>
@@ -16,19 +13,16 @@
 #include "enterprise/common/ipc/view_manager/requests.h"
 #include "platform/service/view_manager_service.h"
 #include "platform/socket_server/socket_server.h"
+#include "platform/socket_server/tests/socket_server_test_support.h"
 #include "platform/store/tests/store_test_support.h"
-#include "platform/wire/frame_reader.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using namespace KivoWire;
+using namespace SocketServerTest;
 
-constexpr uint32_t kViewManager = 271;
 constexpr uint32_t kParkedMethod = 1000;  // the probe keeps the reply until Answer
 constexpr uint32_t kHeldMethod = 1001;    // the probe holds the worker until Answer
-constexpr FrameKind kEnded{};             // what Client::Next gives once the server closed it
-constexpr auto kBound = 20s;              // waits that pass only when something is broken
 
 // Stands between the server and the view manager: counts as broken a call of a connection that
 // follows or overlaps its end, and parks or holds calls on the test's methods.
@@ -96,52 +90,6 @@ struct Probe final : public Binding::ServerComponent {
     std::vector<Binding::ReplyCallback> parked_;
 };
 
-std::vector<uint8_t> Hello(std::vector<uint8_t> payload = HelloPayload(33)) {
-    return EncodeFrame(FrameKind::Hello, 0, 0, 0, payload);
-}
-
-// A raw client on one blocking socket whose reads wait at most the bound.
-struct Client {
-    explicit Client(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
-        sockaddr_un address{AF_UNIX, {}};
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        const timeval bound{static_cast<time_t>(kBound.count()), 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-        EXPECT_EQ(0, ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    }
-    ~Client() { ::close(fd_); }
-    void Send(const std::vector<uint8_t>& bytes, bool thenEnd = false) {
-        ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (thenEnd)
-            ::shutdown(fd_, SHUT_WR);
-    }
-    void Call(uint32_t method, uint64_t callId, const std::vector<uint8_t>& packet = {}) {
-        Send(EncodeFrame(FrameKind::Call, kViewManager, method, callId, packet));
-    }
-    bool Pings(uint64_t callId) {
-        Send(EncodeFrame(FrameKind::Ping, 0, 0, callId, {}));
-        const Frame pong = Next();
-        return pong.header.kind == FrameKind::Pong && pong.header.callId == callId;
-    }
-    // The next frame, the server's Pings skipped unless `withPings`; kEnded once the server has
-    // closed the connection.
-    Frame Next(bool withPings = false) {
-        for (Frame frame;;) {
-            while (reader_.Next(frame))
-                if (withPings || frame.header.kind != FrameKind::Ping)
-                    return frame;
-            uint8_t bytes[4096];
-            const ssize_t got = ::recv(fd_, bytes, sizeof bytes, 0);
-            EXPECT_FALSE(got < 0 && errno == EAGAIN) << "no answer within the bound";
-            if (got <= 0 || !reader_.Feed(std::span(bytes, static_cast<size_t>(got))).IsEmpty())
-                return Frame{{kEnded}, {}};
-        }
-    }
-
-    const int fd_;
-    FrameReader reader_;
-};
-
 struct SocketServerTest : ::testing::Test {
     // Liveness: pinged after `pingAfter` of silence, closed after twenty times that.
     void Start(std::chrono::milliseconds pingAfter = 1s) {
@@ -160,17 +108,9 @@ struct SocketServerTest : ::testing::Test {
     }
     // A client; when `open`, welcomed, with a dynamic view of its own for the service to release.
     std::unique_ptr<Client> Connect(bool open = true) {
-        auto client = std::make_unique<Client>(server_->Paths()[0]);
-        if (!open)
-            return client;
-        client->Send(Hello());
-        EXPECT_EQ(FrameKind::Welcome, client->Next().header.kind);
-        uint32_t view = 0;
-        Kivo::ViewManagement::UnitVector units;
-        const auto request = Kivo::ViewManagement::CreateOpenDynamicViewRequest(
-            {KivoStoreTest::TypePattern(u"Machine"), nullptr}, view, units);
-        client->Call(request->GetMethodID(), 1, request->Pack());
-        EXPECT_TRUE(request->DeserializeReply(client->Next().payload).IsEmpty());
+        auto client = Client::Local(server_->Paths()[0]);
+        if (open)
+            client->Open(false);
         return client;
     }
     // Stops with `open` connected: they see the end, never an answer; the service holds nothing.
@@ -194,7 +134,7 @@ struct SocketServerTest : ::testing::Test {
 TEST_F(SocketServerTest, BrokenInputEndsThatConnectionAlone) {
     Start();
     const std::vector<uint8_t> call =
-        EncodeFrame(FrameKind::Call, kViewManager, 1, 5, std::vector<uint8_t>(100, 7));
+        EncodeFrame(FrameKind::Call, 271, 1, 5, std::vector<uint8_t>(100, 7));
     std::vector<uint8_t> overLimit = call;
     overLimit[11] = 0x05;  // the length's high byte: 80 MiB
     const struct {
@@ -217,7 +157,9 @@ TEST_F(SocketServerTest, BrokenInputEndsThatConnectionAlone) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto client = Connect(c.welcomed);
-        client->Send(c.bytes, c.cut);
+        client->Send(c.bytes);
+        if (c.cut)
+            client->End();
         if (c.refused != 0) {
             const Frame refusal = client->Next();
             ASSERT_EQ(FrameKind::Refusal, refusal.header.kind);
