@@ -43,8 +43,6 @@ inline constexpr uint32_t kIpcClientNotInitialized = 0xAE0002;
 inline constexpr uint32_t kIpcClientNoService = 0xAE0003;
 /// The service has no component of that identifier.
 inline constexpr uint32_t kIpcClientNoComponent = 0xAE0004;
-/// The host cannot be reached by the library.
-inline constexpr uint32_t kIpcClientNoRemoteHosts = 0xAE0005;
 /// A thread of the library could not be started.
 inline constexpr uint32_t kIpcClientThreadStartFailed = 0xAE0006;
 /// Run or Start was called on a call job that had already been run or started.
