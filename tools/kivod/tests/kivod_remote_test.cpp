@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <regex>
+#include <algorithm>
 
 #include "platform/security/testing/test_pki.h"
 #include "platform/security/users_file.h"
@@ -39,19 +39,23 @@ struct Remote {
 TEST(KivodRemote, ListensOnTheChosenPortAndSaysWhich) {
     Remote remote;
     Program kivod(remote.arguments, remote.folder.File("log"));
-    const std::string ready = kivod.Ready();
-    std::smatch port;
-    ASSERT_TRUE(
-        std::regex_search(ready, port, std::regex("\ntcp 127\\.0\\.0\\.1:([0-9]+)\nready\n$")))
+    // The sockets' lines, then "tcp 127.0.0.1:<port>", then "ready".
+    const std::string ready = kivod.Ready(), tcp = "\ntcp 127.0.0.1:", end = "\nready\n";
+    const size_t at = ready.find(tcp);
+    ASSERT_TRUE(at != std::string::npos && ready.size() > at + tcp.size() + end.size() &&
+                ready.compare(ready.size() - end.size(), end.size(), end) == 0)
+        << ready;
+    const std::string port =
+        ready.substr(at + tcp.size(), ready.size() - end.size() - at - tcp.size());
+    ASSERT_TRUE(std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
         << ready;
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{
-        AF_INET, htons(static_cast<uint16_t>(std::stoi(port[1]))), {htonl(INADDR_LOOPBACK)}, {}};
+        AF_INET, htons(static_cast<uint16_t>(std::stoi(port))), {htonl(INADDR_LOOPBACK)}, {}};
     EXPECT_EQ(0, ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address));
     ::close(client);
     EXPECT_EQ(0, kivod.Status(SIGTERM));
-    EXPECT_NE(std::string::npos,
-              FileText(remote.folder.File("log")).find(" on 127.0.0.1:" + port[1].str()));
+    EXPECT_NE(std::string::npos, FileText(remote.folder.File("log")).find(" on 127.0.0.1:" + port));
 }
 
 TEST(KivodRemote, KeyOrUsersFileOpenToOthersIsRefused) {
