@@ -274,6 +274,10 @@ std::unique_ptr<SocketServer> SocketServer::Start(
         state->paths.push_back(state->listeners.back().path);
     }
     if (settings.remote) {
+        if (settings.remote->tls == nullptr || settings.remote->verifier == nullptr)
+            throw Common::Error(COMMON_PLACE("KivoServer::SocketServer::Start"), kServerFailure,
+                                "KIVO: Listening on TCP needs a TLS context and the users; there "
+                                "is no plaintext mode.");
         state->listeners.push_back(ListenTcp(settings.remote->listen));
         state->remoteAddress = state->listeners.back().address;
         state->failureDelays.emplace(settings.remote->loginFailureDelay);

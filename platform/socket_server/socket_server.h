@@ -64,9 +64,10 @@
 // Log lines (no newline): "connection <n> opened on <socket path>: pid <p>, uid <u>, gid <g>",
 // "connection <n> opened from <address>:<port> on <listen address>", "connection <n> logged in
 // as <user>", "connection <n> login refused for <user> from <address>, answered in <d> ms",
-// "connection <n> refused: <error>", "connection from <address>:<port> closed at once: <why>",
-// "connection <n> closed: <reason>", and failures. User names are logged with control characters
-// replaced by '?'.
+// "connection <n> refused: <error>" (a Hello refused), "connection refused: <error>" (a Unix
+// connection past the bound), "connection from <address>:<port> closed at once: <why>" (a TCP
+// connection past a bound), "connection <n> closed: <reason>", and failures. User names are
+// logged with control characters replaced by '?'; passwords never.
 //
 // Stop: stops accepting (the socket files are removed), closes every connection without
 // answering its calls (clients see the connection lost; a call is never answered with the
@@ -167,7 +168,8 @@ class SocketServer : private Common::NonCopyable {
   public:
     /// Listens on the sockets of `options.services` (and on TCP with `options.remote`) and
     /// serves `components` (each by its component id) on every one. Throws Common::Error:
-    /// kServerFailure, kServiceRunning, kBadListenAddress, or the socket path's error.
+    /// kServerFailure (also for remote options without a TLS context or verifier),
+    /// kServiceRunning, kBadListenAddress, or the socket path's error.
     [[nodiscard]] static std::unique_ptr<SocketServer> Start(
         std::vector<std::shared_ptr<Binding::ServerComponent>> components, ServerOptions options);
     /// Stops the server.
