@@ -44,7 +44,7 @@ TEST(Program, AFailedRunPrintsTheErrorAndExitsWithItsCode) {
 
 TEST(Program, TheQueryIsBuiltAndTracedBeforeAnyConnection) {
     const Outcome built = RunProgram(
-        "h u p QOR pattern '.Composite().Trait(\"Is\").String(\"Machine\").End().End()'");
+        "127.0.0.1:1 u p QOR pattern '.Composite().Trait(\"Is\").String(\"Machine\").End().End()'");
     EXPECT_EQ(built.output.rfind("Interpret trace: .Composite().Trait(\"Is\").String(\"Machine\")"
                                  ".End().End()\nError 0x3: Failed to bind to host.\n",
                                  0),
@@ -54,15 +54,16 @@ TEST(Program, TheQueryIsBuiltAndTracedBeforeAnyConnection) {
 }
 
 // No service runs anywhere: each way to one fails with code 3 and the library's error as reason.
+// The hosts need no name server: a port where nothing listens, a name of the hosts file, no name.
 TEST(Program, WithoutAServiceTheConnectionFailsWithCodeThree) {
-    const char* const kNotBound = "| error 0xae0005: ";
+    const char* const kUnreachable = "| error 0xae0015: ";
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"localhost u p QOR Machine", "Failed to create local connection with QOR", "service 33 "},
         {"localhost u p TUK Machine", "Failed to create local connection with TUK", "service 35 "},
         {"far u p kivo Machine", "Failed to create local connection with KIVO", "service 46 "},
-        {"somehost u p QOR Machine report", "Failed to bind to host.", kNotBound},
-        {"LOCALHOST u p QOR Machine", "Failed to bind to host.", kNotBound},
-        {"'' u p YEB Machine", "Failed to bind to host.", kNotBound},
+        {"127.0.0.1:1 u p QOR Machine report", "Failed to bind to host.", kUnreachable},
+        {"LOCALHOST:1 u p QOR Machine", "Failed to bind to host.", kUnreachable},
+        {"'' u p YEB Machine", "Failed to bind to host.", "| error 0xae0014: "},
         {"somehost 'caf\xE9' p YEB Machine",
          "The user name or the password is not valid UTF-8, so it cannot be sent.", ""},
     };
@@ -98,7 +99,7 @@ TEST(Program, AnErrorWhileBuildingTheQueryEndsTheRunWithItsCode) {
 
 TEST(Program, APatternReadFromAPipeIsUsed) {
     const Outcome piped =
-        RunProgram("h u p QOR pattern_file /dev/stdin 2>/dev/null", "Nil().End()");
+        RunProgram("127.0.0.1:1 u p QOR pattern_file /dev/stdin 2>/dev/null", "Nil().End()");
     EXPECT_EQ(piped.output.rfind("Interpret trace: .Nil().End()\nError 0x3: ", 0), 0u)
         << piped.output;
 }
