@@ -13,9 +13,7 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,15 +61,14 @@ class TlsProgramTest : public ::testing::Test {
                           " >/dev/null 2>&1")
                    .status == 0;
     }
-    // (Re)starts kivod on the store, on 127.0.0.1 port 0 with `presented` and `flags` of its own,
-    // failed logins answered after a delay of `loginDelay` milliseconds growing with each (0: at
-    // once).
+    // Starts kivod (in place of the one before) on the store, on 127.0.0.1 port 0 with `presented`
+    // and `flags` of its own, failed logins answered after a delay of `loginDelay` milliseconds
+    // growing with each (0: at once).
     void Serve(const Presented& presented, std::vector<std::string> flags = {},
                const char* loginDelay = "0") {
         flags.insert(flags.end(), {"--listen", "127.0.0.1:0", "--tls-cert",
                                    pki_.*presented.certificate, "--tls-key", pki_.*presented.key,
                                    "--users", users_, "--login-delay-ms", loginDelay});
-        kivod_.reset();
         kivod_.emplace(store_, folder_.Path() + "/sockets", log_, flags);
         ASSERT_TRUE(kivod_->Ready(port_)) << KivoDumpTest::ReadFile(log_);
     }
@@ -219,18 +216,18 @@ TEST_F(TlsProgramTest, APlaintextClientGetsNoWelcome) {
 TEST_F(TlsProgramTest, RepeatedFailuresAreAnsweredLaterAndLater) {
     ASSERT_TRUE(Store("create"));
     ASSERT_NO_FATAL_FAILURE(Serve(kOwn, {}, "200"));
-    const auto run = [&](const char* password, const char* rest, int status) {
+    const auto run = [&](const char* password, int status) {
         const auto start = std::chrono::steady_clock::now();
-        const Outcome outcome =
-            RunWithInputHeld(Dump(kUser, password, rest), "", nullptr, std::chrono::seconds(30));
+        const Outcome outcome = RunWithInputHeld(Dump(kUser, password, "QOR Disk report"), "",
+                                                 nullptr, std::chrono::seconds(30));
         EXPECT_EQ(outcome.status, status) << outcome.output;
         return std::chrono::steady_clock::now() - start;
     };
     std::chrono::steady_clock::duration last{};
     for (int attempt = 0; attempt < 4; ++attempt)
-        last = run("not-it", "QOR Disk", 3);
+        last = run("not-it", 3);
     EXPECT_GE(last, std::chrono::milliseconds(400));
-    run(kPassword, "QOR Disk report", 0);
+    run(kPassword, 0);
 }
 
 // A kivod killed under a listener over TLS ends the run with code 7, the lost connection as its
