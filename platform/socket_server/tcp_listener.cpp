@@ -93,10 +93,16 @@ std::string AddressText(const sockaddr_storage& address, bool withPort) {
     } else {
         return "?";
     }
+    std::string written(text);
     if (!withPort)
-        return text;
-    return address.ss_family == AF_INET6 ? "[" + std::string(text) + "]:" + std::to_string(port)
-                                         : std::string(text) + ":" + std::to_string(port);
+        return written;
+    if (address.ss_family == AF_INET6) {
+        written.insert(written.begin(), '[');
+        written.push_back(']');
+    }
+    written.push_back(':');
+    written.append(std::to_string(port));
+    return written;
 }
 
 }  // namespace KivoServer
