@@ -35,7 +35,8 @@ struct ScryptParameters {
     friend bool operator==(const ScryptParameters&, const ScryptParameters&) = default;
 };
 
-/// The parameters of new records: N = 2^15, r = 8, p = 1 (32 MiB and tens of milliseconds).
+/// The parameters of new records: N = 2^15, r = 8, p = 1 (32 MiB, and about a tenth of a
+/// second per check on a small server).
 inline constexpr ScryptParameters kDefaultScrypt{};
 
 /// Bounds: N a power of two from 2^10 to 2^20, r from 1 to 32, p from 1 to 16, and the memory
