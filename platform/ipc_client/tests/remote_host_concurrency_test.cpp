@@ -31,12 +31,13 @@ constexpr uint32_t kRefused = 0xAE0042;  // the code of the host's refusals
 // logins that give up after 2 s.
 struct Pki : ::testing::Environment {
     void SetUp() override {
-        const std::string ca = KivoSecurityTesting::MakeTestPki(folder).caFile;
-        setenv(KivoSecurity::kCaFileVariable, ca.c_str(), 1);
+        files = KivoSecurityTesting::MakeTestPki(folder);
+        setenv(KivoSecurity::kCaFileVariable, files.caFile.c_str(), 1);
         setenv(IPCClient::kLoginIntervalVariable, "2000", 1);
     }
     void TearDown() override { std::filesystem::remove_all(folder); }
     const std::string folder = mkdtemp(std::string("/tmp/ipc-tls-XXXXXX").data());
+    KivoSecurityTesting::TestPki files;
 };
 const Pki* const pki = static_cast<Pki*>(::testing::AddGlobalTestEnvironment(new Pki));
 
@@ -52,11 +53,14 @@ struct Script {
 // silent for 10 s; with none, it refuses them.
 struct ScriptedHost {
     ScriptedHost(const Script& script, int connections) {
-        const char* const files[] = {"/server", "/other", "/untrusted", ""};  // of MakeTestPki
-        const std::string name = pki->folder + files[static_cast<int>(script.peer)];
-        EXPECT_TRUE(
-            script.peer == Script::Peer::Plain ||
-            KivoSecurity::MakeServerContext(name + ".pem", name + ".key", context).IsEmpty());
+        const KivoSecurityTesting::TestPki& files = pki->files;
+        const std::string identities[][2] = {{files.serverCertFile, files.serverKeyFile},
+                                             {files.otherHostCertFile, files.otherHostKeyFile},
+                                             {files.untrustedCertFile, files.untrustedKeyFile},
+                                             {}};
+        const auto& [certificate, key] = identities[static_cast<int>(script.peer)];
+        EXPECT_TRUE(script.peer == Script::Peer::Plain ||
+                    KivoSecurity::MakeServerContext(certificate, key, context).IsEmpty());
         const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof address;
