@@ -4,25 +4,22 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <chrono>
 #include <future>
 #include <vector>
 
 #include "platform/security/testing/test_pki.h"
-#include "platform/security/tests/security_test_support.h"
 #include "platform/security/tls.h"
 #include "platform/security/users_file.h"
 
 namespace {
 
 TEST(PasswordVerifierConcurrency, LoginsOnManyThreadsSeeOneFileOrTheNext) {
-    const KivoSecurityTest::TemporaryFolder folder;
-    const std::string path = folder / "users";
+    const std::string path = KivoSecurityTesting::TestFolder() + "/users";
     KivoSecurityTesting::WriteTestUsers(path, {{"alice", "a-pass"}});
     KivoSecurity::PasswordVerifier verifier(path);
     ASSERT_TRUE(verifier.Load().IsEmpty());
     ::unsetenv(KivoSecurity::kCaFileVariable);
-
     std::promise<void> replaced;
     const std::shared_future<void> fileReplaced = replaced.get_future().share();
     std::vector<std::future<const KivoSecurity::TlsContext*>> logins;
@@ -36,17 +33,16 @@ TEST(PasswordVerifierConcurrency, LoginsOnManyThreadsSeeOneFileOrTheNext) {
                 (void)verifier.Verify("bob", "b-pass");  // before or after the change
             }
             // Once the new file is in place, every thread sees it.
-            fileReplaced.wait();
+            EXPECT_EQ(fileReplaced.wait_for(std::chrono::seconds(30)), std::future_status::ready);
             EXPECT_TRUE(verifier.Verify("bob", "b-pass"));
             return context.get();
         }));
     }
     KivoSecurityTesting::WriteTestUsers(path, {{"alice", "a-pass"}, {"bob", "b-pass"}});
     replaced.set_value();
-    std::vector<const KivoSecurity::TlsContext*> contexts;
-    for (auto& login : logins)
-        contexts.push_back(login.get());
-    EXPECT_EQ(std::count(contexts.begin(), contexts.end(), contexts[0]), 4);
+    const KivoSecurity::TlsContext* first = logins[0].get();
+    for (size_t i = 1; i < logins.size(); ++i)
+        EXPECT_EQ(logins[i].get(), first);
 }
 
 }  // namespace
