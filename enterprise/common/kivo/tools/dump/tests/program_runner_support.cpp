@@ -20,6 +20,42 @@
 
 namespace KivoDumpTest {
 
+namespace {
+
+// The milliseconds left until `deadline`; 0 once it has passed.
+int Left(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<int64_t>(0, left.count()));
+}
+
+// Waits up to `bound` for the child process `program` to end, and kills it (SIGKILL) after that;
+// its exit status, -1 when it did not exit.
+int AwaitEnd(pid_t program, std::chrono::milliseconds bound) {
+    pollfd ended{static_cast<int>(syscall(SYS_pidfd_open, program, 0)), POLLIN, 0};
+    if (ended.fd < 0 || poll(&ended, 1, static_cast<int>(bound.count())) <= 0)
+        ::kill(program, SIGKILL);
+    if (ended.fd >= 0)
+        ::close(ended.fd);
+    int raw = 0;
+    waitpid(program, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// The GUID text of disk `n`.
+std::string DiskId(unsigned n) {
+    char id[40];
+    std::snprintf(id, sizeof id, "%08X-D15C-0000-0000-000000000000", n);
+    return id;
+}
+
+// The first line of a change record of disk `n`.
+std::string Header(const char* tag, unsigned n) {
+    return std::string("<") + tag + " id=\"" + DiskId(n) + "\" time=\"T\">\n";
+}
+
+}  // namespace
+
 Outcome RunCommand(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr) << command;
@@ -34,17 +70,6 @@ Outcome RunCommand(const std::string& command) {
     outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return outcome;
 }
-
-namespace {
-
-// The milliseconds left until `deadline`; 0 once it has passed.
-int Left(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<int64_t>(0, left.count()));
-}
-
-}  // namespace
 
 Outcome RunWithInputHeld(const std::string& command, std::string_view cue, const Action& act,
                          std::chrono::milliseconds timeout) {
@@ -111,17 +136,6 @@ std::string ReadFile(const std::string& path) {
     return ::testing::AssertionFailure() << path << ":\n" << log;
 }
 
-int AwaitEnd(pid_t program, std::chrono::milliseconds bound) {
-    pollfd ended{static_cast<int>(syscall(SYS_pidfd_open, program, 0)), POLLIN, 0};
-    if (ended.fd < 0 || poll(&ended, 1, static_cast<int>(bound.count())) <= 0)
-        ::kill(program, SIGKILL);
-    if (ended.fd >= 0)
-        ::close(ended.fd);
-    int raw = 0;
-    waitpid(program, &raw, 0);
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
 std::string WithoutTimes(std::string output, std::vector<std::string>& times) {
     for (size_t begin = 0; (begin = output.find(" time=\"", begin)) != std::string::npos;) {
         begin += 7;
@@ -130,6 +144,17 @@ std::string WithoutTimes(std::string output, std::vector<std::string>& times) {
         output.replace(begin, end - begin, "T");
     }
     return output;
+}
+
+bool RunStore(const std::string& store, const std::string& arguments) {
+    return RunCommand(std::string(KIVO_STORE_PROGRAM) + " '" + store + "' " + arguments +
+                      " >/dev/null 2>&1")
+               .status == 0;
+}
+
+Outcome DbReport(const std::string& store, const std::string& query) {
+    return RunCommand(std::string(KIVO_DUMP_PROGRAM) + " '" + store + "' u p DB " + query +
+                      " report </dev/null 2>/dev/null");
 }
 
 std::string SampleAndDisksImport(const std::string& folder) {
@@ -160,12 +185,6 @@ size_t Objects(const std::string& report) {
            << std::string(differ.second, other.end()).substr(0, 400);
 }
 
-std::string DiskId(unsigned n) {
-    char id[40];
-    std::snprintf(id, sizeof id, "%08X-D15C-0000-0000-000000000000", n);
-    return id;
-}
-
 std::string Disk(unsigned n, const std::string& name, const std::string& type) {
     return ".Composite().Trait(\"Is\").String(\"" + type + "\").End().Trait(\"PrimaryKey\").Guid(" +
            DiskId(n) + ").End().Property(\"Name\").String(\"" + name + "\").End().End()";
@@ -174,15 +193,6 @@ std::string Disk(unsigned n, const std::string& name, const std::string& type) {
 std::string DiskArgument(unsigned n, const std::string& name, const std::string& type) {
     return " '" + Disk(n, name, type) + "'";
 }
-
-namespace {
-
-// The first line of a change record of disk `n`.
-std::string Header(const char* tag, unsigned n) {
-    return std::string("<") + tag + " id=\"" + DiskId(n) + "\" time=\"T\">\n";
-}
-
-}  // namespace
 
 std::string CreatedDisk(unsigned n, const std::string& name) {
     return Header("created", n) +
@@ -203,13 +213,24 @@ std::string DeletedDisk(unsigned n) {
 }
 
 std::string ListeningStore() {
-    return "put" + DiskArgument(1, "a") + DiskArgument(9, "t", "Tape") + DiskArgument(2, "b");
+    return "put --create" + DiskArgument(1, "a") + DiskArgument(9, "t", "Tape") +
+           DiskArgument(2, "b");
 }
 
-std::vector<std::string> ListeningChanges() {
-    return {"put" + DiskArgument(3, "c"),
-            "update" + DiskArgument(1, "a2") + DiskArgument(9, "u", "Tape"),
-            "delete" + DiskArgument(9, "t", "Tape") + DiskArgument(2, "b")};
+Outcome ListenToChanges(const std::string& command, const std::string& store, const Action& end) {
+    const Action write = [&](pid_t, int&) {
+        for (const std::string& change :
+             {"put" + DiskArgument(3, "c"),
+              "update" + DiskArgument(1, "a2") + DiskArgument(9, "u", "Tape"),
+              "delete" + DiskArgument(9, "t", "Tape") + DiskArgument(2, "b")})
+            EXPECT_TRUE(RunStore(store, change)) << change;
+    };
+    Outcome outcome =
+        RunWithInputHeld(command, {{"= b\n</created>\n\n", write}, {"</deleted>\n\n", end}},
+                         std::chrono::seconds(60));
+    std::vector<std::string> times;
+    outcome.output = WithoutTimes(std::move(outcome.output), times);
+    return outcome;
 }
 
 std::string ListeningRecords() {
@@ -252,7 +273,7 @@ Kivod::~Kivod() {
         ::close(ready_);
 }
 
-std::vector<std::string> Kivod::Listeners() const {
+bool Kivod::Ready(uint16_t* port) const {
     std::string text;
     char chunk[256];
     for (pollfd wanted{ready_, POLLIN, 0}; ::poll(&wanted, 1, 30000) == 1;) {
@@ -261,34 +282,21 @@ std::vector<std::string> Kivod::Listeners() const {
             break;
         text.append(chunk, static_cast<size_t>(got));
     }
-    std::vector<std::string> listeners;
+    bool listens = false, tcp = false;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line) && line != "ready";) {
         if (!line.starts_with("unix ") && !line.starts_with("tcp "))
-            return {};
-        listeners.push_back(line);
-    }
-    if (!text.ends_with("\nready\n"))
-        return {};
-    return listeners;
-}
-
-bool Kivod::Ready() const {
-    return !Listeners().empty();
-}
-
-bool Kivod::Ready(uint16_t& port) const {
-    for (const std::string& line : Listeners()) {
-        const size_t colon = line.rfind(':');
-        unsigned long number = 0;
-        if (line.starts_with("tcp ") && colon != std::string::npos &&
-            std::sscanf(line.c_str() + colon + 1, "%5lu", &number) == 1 && number > 0 &&
+            return false;
+        listens = true;
+        unsigned number = 0;
+        if (port != nullptr && line.starts_with("tcp ") &&
+            std::sscanf(line.c_str() + line.rfind(':') + 1, "%5u", &number) == 1 && number > 0 &&
             number <= 65535) {
-            port = static_cast<uint16_t>(number);
-            return true;
+            *port = static_cast<uint16_t>(number);
+            tcp = true;
         }
     }
-    return false;
+    return listens && text.ends_with("\nready\n") && (port == nullptr || tcp);
 }
 
 void Kivod::Signal(int signal) const {

@@ -53,12 +53,13 @@ std::string ReadFile(const std::string& path);
 /// report; else the log.
 ::testing::AssertionResult NoSanitizerReport(const std::string& path);
 
-/// Waits up to `bound` for the child process `program` to end, and kills it (SIGKILL) after that;
-/// its exit status, -1 when it did not exit.
-int AwaitEnd(pid_t program, std::chrono::milliseconds bound);
-
 /// `output` with the time attribute of every change record written "T"; the times go to `times`.
 std::string WithoutTimes(std::string output, std::vector<std::string>& times);
+
+/// Runs kivo_store on `store` with `arguments` (quoted for the shell); true when it succeeded.
+bool RunStore(const std::string& store, const std::string& arguments);
+/// What kivo_dump reports of `query` from `store` in DB mode.
+Outcome DbReport(const std::string& store, const std::string& query);
 
 /// Writes 1994 disks into `folder`/disks.txt and returns the kivo_store arguments that import
 /// them with the sample's 6 objects: 2000 objects, what a remote query asks for without a limit.
@@ -71,8 +72,6 @@ size_t Objects(const std::string& report);
 /// Whether `other` is byte for byte the DB report `db`, saying where they part when not.
 ::testing::AssertionResult SameReport(const std::string& db, const std::string& other);
 
-/// The GUID text of disk `n`.
-std::string DiskId(unsigned n);
 /// Disk `n` named `name` (an object of another `type` when given), in the unit construction text
 /// format.
 std::string Disk(unsigned n, const std::string& name, const std::string& type = "Disk");
@@ -85,13 +84,13 @@ std::string UpdatedDisk(unsigned n, const std::string& name);
 std::string DeletedDisk(unsigned n);
 
 /// The listening scene that the service tests play over each transport. The kivo_store arguments
-/// that fill a new store: disks 1 "a" and 2 "b" with tape 9 "t" beside them.
+/// that make a store (when missing) holding disks 1 "a" and 2 "b" with tape 9 "t" beside them.
 std::string ListeningStore();
-/// The last line that a listener to "Disk" prints of that store's snapshot.
-inline constexpr const char* kSnapshotPrinted = "= b\n</created>\n\n";
-/// The kivo_store commands run once the snapshot is printed: disk 3 "c" put, disk 1 renamed
-/// "a2" beside a tape update that never shows, tape and disk 2 deleted.
-std::vector<std::string> ListeningChanges();
+/// Runs `command`, a kivo_dump listening to "Disk" of such a `store`, as RunWithInputHeld does
+/// (for at most 60 s): once the snapshot is printed, disk 3 "c" is put, disk 1 renamed "a2" beside
+/// a tape update that never shows, tape and disk 2 deleted; once that is printed, `end` runs. The
+/// output has its times written "T".
+Outcome ListenToChanges(const std::string& command, const std::string& store, const Action& end);
 /// What a listener to "Disk" prints of the snapshot and the changes, times written "T".
 std::string ListeningRecords();
 
@@ -107,10 +106,9 @@ class Kivod {
     Kivod& operator=(const Kivod&) = delete;
 
     /// Waits (each read at most 30 s) until kivod closes its ready descriptor; true when it named
-    /// its listeners ("unix <path>" or "tcp <address>:<port>" lines) and then said "ready".
-    [[nodiscard]] bool Ready() const;
-    /// The same, and true only when one of the listeners is on TCP: its port goes to `port`.
-    [[nodiscard]] bool Ready(uint16_t& port) const;
+    /// its listeners ("unix <path>" or "tcp <address>:<port>" lines) and then said "ready", and
+    /// when `port` is given, one of them is on TCP: its port goes there.
+    [[nodiscard]] bool Ready(uint16_t* port = nullptr) const;
     /// Sends `signal` to it while it runs.
     void Signal(int signal) const;
     /// Ends it: SIGTERM (continuing a stopped one), SIGKILL when it has not ended within 10 s.
@@ -118,10 +116,6 @@ class Kivod {
     int Stop();
 
   private:
-    // The listener lines that kivod wrote before "ready" (see Ready); empty when it wrote
-    // something else or nothing.
-    std::vector<std::string> Listeners() const;
-
     pid_t pid_ = -1;
     int ready_ = -1;
 };
