@@ -33,13 +33,10 @@ TEST(FailureDelays, GrowPerAddressUpToTheCapAndAreForgotten) {
         EXPECT_EQ(std::chrono::milliseconds(step.delay), delays.Fail(step.address, at));
         EXPECT_GE(3u, delays.Size());
     }
-}
-
-TEST(FailureDelays, BaseOfZeroTurnsThemOff) {
-    FailureDelays delays(0ms);
-    for (int second = 0; second < 5; ++second)
+    FailureDelays off(0ms);
+    for (const int64_t second : {0, 1, 2})
         EXPECT_EQ(0ms,
-                  delays.Fail("a", FailureDelays::Clock::time_point{std::chrono::seconds(second)}));
+                  off.Fail("a", FailureDelays::Clock::time_point{std::chrono::seconds(second)}));
 }
 
 }  // namespace

@@ -1,33 +1,139 @@
-// The socket server over a real store and view manager, reached by raw clients: broken input,
-// silent peers, peers that go mid-call and mid-poll, the call past the bound, and a stop with
-// connections open. Each fault ends that connection alone, the component never hears of a
-// connection after its end, and the service holds nothing at the end.
+// The socket server over a real store and view manager, reached by clients of its Unix sockets and
+// by TLS clients of its TCP listener (the test CA trusted): broken input, silent peers, peers that
+// go mid-call and mid-poll, the call past the bound, a stop with connections open, and logins
+// (refused alike and later and later, broken, silent, capped, and checked at most maxHashing at
+// once). Each fault ends that connection alone, the component never hears of a connection after
+// its end, and the service holds nothing at the end.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
 
 #include "enterprise/common/ipc/view_manager/requests.h"
+#include "platform/security/testing/test_pki.h"
+#include "platform/security/tls.h"
+#include "platform/security/users_file.h"
 #include "platform/service/view_manager_service.h"
 #include "platform/socket_server/socket_server.h"
-#include "platform/socket_server/tests/socket_server_test_support.h"
+#include "platform/socket_server/tcp_listener.h"
 #include "platform/store/tests/store_test_support.h"
+#include "platform/wire/framed_socket.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using namespace KivoWire;
-using namespace SocketServerTest;
+using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kParkedMethod = 1000;  // the probe keeps the reply until Answer
 constexpr uint32_t kHeldMethod = 1001;    // the probe holds the worker until Answer
+constexpr FrameKind kEnded{};             // what Client::Next gives once the connection ended
+constexpr auto kBound = 20s;              // waits that pass only when something is broken
+
+std::vector<uint8_t> Hello(std::vector<uint8_t> payload = HelloPayload(33)) {
+    return EncodeFrame(FrameKind::Hello, 0, 0, 0, payload);
+}
+
+std::vector<uint8_t> Credentials(const std::string& user, const std::string& password) {
+    std::vector<uint8_t> payload;
+    EXPECT_TRUE(CredentialsPayload(user, password, payload).IsEmpty());
+    return EncodeFrame(FrameKind::Credentials, 0, 0, 0, payload);
+}
+
+// A client over a Unix socket or TLS, driven by poll; its waits end at the bound.
+struct Client {
+    explicit Client(std::unique_ptr<Link> link) : socket(std::move(link)) {}
+
+    // Queues `frame` and drives the connection until all that waits has left (the TLS handshake
+    // first).
+    void Send(std::vector<uint8_t> frame) {
+        socket.Queue(std::move(frame));
+        for (const auto deadline = Clock::now() + kBound; !ended && socket.Pending() > 0;)
+            Step(deadline, true);
+    }
+    void Call(uint32_t method, uint64_t callId, const std::vector<uint8_t>& packet = {}) {
+        Send(EncodeFrame(FrameKind::Call, 271, method, callId, packet));
+    }
+    // The next frame, the server's Pings skipped unless `withPings`; kEnded once it has ended.
+    Frame Next(bool withPings = false) {
+        for (const auto deadline = Clock::now() + kBound;; Step(deadline)) {
+            while (!frames.empty()) {
+                Frame frame = std::move(frames.front());
+                frames.pop_front();
+                if (withPings || frame.header.kind != FrameKind::Ping)
+                    return frame;
+            }
+            if (ended)
+                return Frame{{kEnded}, {}};
+        }
+    }
+    // Logs in as u with password p when `login` (its Hello sent behind the credentials), is
+    // welcomed, and opens a dynamic view of its own (call 1).
+    void Open(bool login) {
+        if (login)
+            socket.Queue(Credentials("u", "p"));
+        Send(Hello());
+        if (login) {
+            ASSERT_EQ(FrameKind::Accepted, Next().header.kind);
+        }
+        ASSERT_EQ(FrameKind::Welcome, Next().header.kind);
+        uint32_t view = 0;
+        Kivo::ViewManagement::UnitVector units;
+        const auto request = Kivo::ViewManagement::CreateOpenDynamicViewRequest(
+            {KivoStoreTest::TypePattern(u"Machine"), nullptr}, view, units);
+        Call(request->GetMethodID(), 1, request->Pack());
+        EXPECT_TRUE(request->DeserializeReply(Next().payload).IsEmpty());
+    }
+    bool Pings(uint64_t callId) {
+        Send(EncodeFrame(FrameKind::Ping, 0, 0, callId, {}));
+        const Frame pong = Next();
+        return pong.header.kind == FrameKind::Pong && pong.header.callId == callId;
+    }
+    // One round: sends what it can; then, unless `sending` and all has left, waits for the socket
+    // and reads what came.
+    void Step(Clock::time_point deadline, bool sending = false) {
+        Common::Error failure;
+        ended = ended || socket.Flush(failure) == FramedSocket::Status::Failed;
+        if (sending && socket.Pending() == 0)
+            return;
+        pollfd ready{socket.Descriptor(),
+                     static_cast<short>(POLLIN | (socket.WantsWritable() ? POLLOUT : 0)), 0};
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (ended || left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) < 0) {
+            EXPECT_TRUE(ended) << "no answer within the bound";
+            ended = true;
+            return;
+        }
+        if ((ready.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+            return;
+        std::vector<Frame> got;
+        const FramedSocket::Status status = socket.ReadAvailable(got, failure);
+        frames.insert(frames.end(), got.begin(), got.end());
+        ended = status == FramedSocket::Status::Closed || status == FramedSocket::Status::Failed;
+    }
+
+    FramedSocket socket;
+    std::deque<Frame> frames;
+    bool ended = false;
+};
 
 // Stands between the server and the view manager: counts as broken a call of a connection that
-// follows or overlaps its end, and parks or holds calls on the test's methods.
+// follows or overlaps its end, parks or holds calls on the test's methods, keeps the server's log,
+// and derives the keys of password checks (held until Answer while `holdKeys`).
 struct Probe final : public Binding::ServerComponent {
-    explicit Probe(std::shared_ptr<Binding::ServerComponent> inner) : inner_(std::move(inner)) {}
+    Probe(std::shared_ptr<Binding::ServerComponent> inner, bool hold)
+        : inner_(std::move(inner)), holdKeys(hold) {}
     uint32_t GetComponentID() const override { return inner_->GetComponentID(); }
     uint32_t GetInterfaceVersion() const override { return inner_->GetInterfaceVersion(); }
 
@@ -59,31 +165,56 @@ struct Probe final : public Binding::ServerComponent {
         changed_.notify_all();
     }
 
+    Common::Error Derive(std::string_view password, std::span<const uint8_t, 16> salt,
+                         const KivoSecurity::ScryptParameters& parameters,
+                         std::array<uint8_t, 32>& hash) {
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            mostHashing = std::max(mostHashing, ++hashing);
+            changed_.notify_all();
+            changed_.wait_for(hold, kBound, [&] { return !holdKeys; });
+            --hashing;
+        }
+        return KivoSecurity::DeriveKey(password, salt, parameters, hash);
+    }
+
     // Waits until `count`, one of the counts below, reaches `least`.
     bool Await(const size_t& count, size_t least) {
         std::unique_lock<std::mutex> hold(lock_);
         return changed_.wait_for(hold, kBound, [&] { return count >= least; });
     }
-    // The server's log: counts the connections it closed.
+    // Waits until `least` lines of the log hold `words`.
+    bool Await(const std::string& words, size_t least) {
+        std::unique_lock<std::mutex> hold(lock_);
+        return changed_.wait_for(hold, kBound, [&] {
+            size_t count = 0;
+            for (const std::string& line : log)
+                count += line.find(words) != std::string::npos;
+            return count >= least;
+        });
+    }
     void Log(const std::string& line) {
         std::lock_guard<std::mutex> hold(lock_);
-        dropped += line.find(" closed: ") != std::string::npos;
+        log.push_back(line);
         changed_.notify_all();
     }
-    // Answers the calls parked so far and lets the held ones go.
+    // Answers the calls parked so far and lets the held calls and keys go.
     void Answer() {
         std::lock_guard<std::mutex> hold(lock_);
         for (auto& reply : parked_)
             reply({}, {1, 2, 3});
         parked_.clear();
+        holdKeys = false;
         changed_.notify_all();
     }
 
     // Under the lock (or once the server has stopped): calls parked or held, calls that left
-    // StartCall, connections let go by the service or closed by the server, and calls or ends
-    // out of order.
-    size_t parked = 0, returned = 0, closed = 0, dropped = 0, broken = 0;
+    // StartCall, connections let go by the service, calls or ends out of order, and derivations
+    // running now and at most.
+    size_t parked = 0, returned = 0, closed = 0, broken = 0, hashing = 0, mostHashing = 0;
+    std::vector<std::string> log;
     const std::shared_ptr<Binding::ServerComponent> inner_;
+    bool holdKeys;
     std::mutex lock_;
     std::condition_variable changed_;
     std::map<uint64_t, int> inside_;  // calls inside StartCall by connection; -1 once it ended
@@ -91,12 +222,15 @@ struct Probe final : public Binding::ServerComponent {
 };
 
 struct SocketServerTest : ::testing::Test {
-    // Liveness: pinged after `pingAfter` of silence, closed after twenty times that.
-    void Start(std::chrono::milliseconds pingAfter = 1s) {
+    // Liveness: pinged after `pingAfter` of silence, closed after twenty times that. With
+    // `remote`, also on TCP to user u (password p), the keys held until Answer when `holdKeys`.
+    void Start(std::chrono::milliseconds pingAfter = 1s,
+               std::optional<KivoServer::RemoteOptions> remote = std::nullopt,
+               bool holdKeys = false) {
         KivoStore::CreateStore(folder_.WideFile("s.db"));
         service_ = KivoService::ViewManagerService::Start(
             KivoStore::Store::Open(folder_.WideFile("s.db")), {2, 60s});
-        probe_ = std::make_shared<Probe>(service_);
+        probe_ = std::make_shared<Probe>(service_, holdKeys);
         KivoServer::ServerOptions options;
         options.directory = folder_.File("sockets");
         options.services = {33, 46};
@@ -104,16 +238,53 @@ struct SocketServerTest : ::testing::Test {
         options.pingAfter = pingAfter;
         options.deadAfter = 20 * pingAfter;
         options.log = [probe = probe_](const std::string& line) { probe->Log(line); };
+        if (remote) {
+            KivoSecurityTesting::WriteTestUsers(folder_.File("users"), {{"u", "p"}});
+            remote->verifier = std::make_shared<KivoSecurity::PasswordVerifier>(
+                folder_.File("users"),
+                [probe = probe_](auto&&... parts) { return probe->Derive(parts...); });
+            ASSERT_TRUE(remote->verifier->Load().IsEmpty());
+            static const KivoStoreTest::ScratchFolder pkiFolder;  // one test CA, clients trust it
+            static const auto pki = KivoSecurityTesting::MakeTestPki(pkiFolder.File("."));
+            ::setenv(KivoSecurity::kCaFileVariable, pki.caFile.c_str(), 1);
+            ASSERT_TRUE(
+                KivoSecurity::MakeServerContext(pki.serverCertFile, pki.serverKeyFile, remote->tls)
+                    .IsEmpty());
+            remote->listen = "127.0.0.1:0";
+            options.remote = std::move(remote);
+        }
         server_ = KivoServer::SocketServer::Start({probe_}, options);
     }
-    // A client; when `open`, welcomed, with a dynamic view of its own for the service to release.
-    std::unique_ptr<Client> Connect(bool open = true) {
-        auto client = Client::Local(server_->Paths()[0]);
+    // A client; when `open`, welcomed (after its login when `remote`), with a dynamic view of its
+    // own for the service to release.
+    std::unique_ptr<Client> Connect(bool open = true, bool remote = false) {
+        sockaddr_storage peer{AF_UNIX, {}, {}};
+        socklen_t size = sizeof(sockaddr_un);
+        if (remote)
+            EXPECT_TRUE(
+                KivoServer::ResolveListenAddress(server_->RemoteAddress(), peer, size).IsEmpty());
+        else
+            server_->Paths()[0].copy(reinterpret_cast<sockaddr_un&>(peer).sun_path,
+                                     sizeof(sockaddr_un::sun_path) - 1);
+        const int fd = ::socket(peer.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(0, ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), size));
+        EXPECT_EQ(0, ::fcntl(fd, F_SETFL, O_NONBLOCK));
+        std::shared_ptr<const KivoSecurity::TlsContext> context;
+        std::unique_ptr<KivoSecurity::TlsLink> tls;
+        if (remote) {
+            const int on = 1;  // each frame leaves at once, as the server's do
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            EXPECT_TRUE(KivoSecurity::ClientContext(context).IsEmpty());
+            EXPECT_TRUE(KivoSecurity::MakeClientLink(context, fd, "127.0.0.1", tls).IsEmpty());
+        }
+        auto client = std::make_unique<Client>(remote ? std::unique_ptr<Link>(std::move(tls))
+                                                      : std::make_unique<SocketLink>(fd));
         if (open)
-            client->Open(false);
+            client->Open(remote);
         return client;
     }
-    // Stops with `open` connected: they see the end, never an answer; the service holds nothing.
+    // Stops with `open` connected: they see the end, never an answer; the service holds nothing,
+    // and no password reached the log.
     void StopAndCheck(std::initializer_list<Client*> open) {
         server_->Stop();
         for (Client* client : open)
@@ -121,6 +292,8 @@ struct SocketServerTest : ::testing::Test {
         EXPECT_EQ(KivoService::ServiceCounts{}, service_->Counts());
         EXPECT_EQ(0u, probe_->broken);
         EXPECT_TRUE(std::filesystem::is_empty(folder_.File("sockets")));
+        for (const std::string& line : probe_->log)
+            EXPECT_EQ(std::string::npos, line.find("secret")) << line;
     }
 
     KivoStoreTest::ScratchFolder folder_;
@@ -159,7 +332,7 @@ TEST_F(SocketServerTest, BrokenInputEndsThatConnectionAlone) {
         auto client = Connect(c.welcomed);
         client->Send(c.bytes);
         if (c.cut)
-            client->End();
+            ::shutdown(client->socket.Descriptor(), SHUT_WR);
         if (c.refused != 0) {
             const Frame refusal = client->Next();
             ASSERT_EQ(FrameKind::Refusal, refusal.header.kind);
@@ -175,8 +348,7 @@ TEST_F(SocketServerTest, SilentPeerIsPingedThenClosedWhileOneThatAnswersStays) {
     Start(50ms);
     auto silent = Connect(false);
     auto answering = Connect();
-    for (const auto began = std::chrono::steady_clock::now();
-         std::chrono::steady_clock::now() - began < 1500ms;) {  // past the 1 s without a frame
+    for (const auto began = Clock::now(); Clock::now() - began < 1500ms;) {  // past 1 s silent
         const Frame ping = answering->Next(true);
         ASSERT_EQ(FrameKind::Ping, ping.header.kind);
         answering->Send(EncodeFrame(FrameKind::Pong, 0, 0, ping.header.callId, {}));
@@ -210,7 +382,7 @@ TEST_F(SocketServerTest, PeersThatGoMidCallAndMidPollLeaveNothingBehind) {
     }
     // Once the server has seen the caller go, a call of the viewer's runs after anything that
     // the close gave the free worker.
-    ASSERT_TRUE(probe_->Await(probe_->dropped, 2));
+    ASSERT_TRUE(probe_->Await(" closed: ", 2));
     viewer->Call(kParkedMethod, 6);
     ASSERT_TRUE(probe_->Await(probe_->parked, 2));
     probe_->Answer();
@@ -236,6 +408,101 @@ TEST_F(SocketServerTest, CallPastTheBoundIsRefusedAtOnce) {
     client->Call(kParkedMethod, 1);  // an id may come again once its call has ended
     EXPECT_TRUE(probe_->Await(probe_->parked, KivoServer::kMaxCallsInFlight + 1));
     StopAndCheck({client.get()});
+}
+
+// Failed logins are never pinged (they would be after 50 ms if open). A silent peer is closed at
+// the login bound; a wrong password and an unknown user get the same Refusal, the address's
+// second failure after the base delay, its third after twice that (the Hello behind the
+// credentials is not answered).
+TEST_F(SocketServerTest, FailedLoginsEndUnpingedAlikeAndLaterAndLater) {
+    KivoServer::RemoteOptions remote;
+    remote.loginBound = 300ms;
+    remote.loginFailureDelay = 150ms;
+    Start(50ms, remote);
+    const Clock::time_point began = Clock::now();  // before the server's accept
+    auto silent = Connect(false, true);
+    EXPECT_EQ(kEnded, silent->Next(true).header.kind);
+    EXPECT_LE(300ms, Clock::now() - began);
+    EXPECT_TRUE(probe_->Await("no login within 300 ms", 1));
+    const std::pair<const char*, Clock::duration> cases[] = {
+        {"u", 0ms}, {"nobody", 150ms}, {"u", 300ms}};
+    std::vector<uint8_t> first;
+    for (const auto& [user, least] : cases) {
+        SCOPED_TRACE(user);
+        auto client = Connect(false, true);
+        const Clock::time_point sent = Clock::now();
+        client->socket.Queue(Credentials(user, "secret"));
+        client->Send(Hello());
+        const Frame refusal = client->Next(true);
+        EXPECT_LE(least, Clock::now() - sent);
+        ASSERT_EQ(FrameKind::Refusal, refusal.header.kind);
+        EXPECT_EQ(KivoServer::kAuthenticationFailed, ReadError(refusal.payload).Code());
+        first = first.empty() ? refusal.payload : first;
+        EXPECT_EQ(first, refusal.payload);
+        EXPECT_EQ(kEnded, client->Next(true).header.kind);
+    }
+    EXPECT_TRUE(probe_->Await("login refused for ", 3));
+    StopAndCheck({});
+}
+
+// Each case ends its connection with nothing sent, while a logged-in viewer goes on.
+TEST_F(SocketServerTest, BrokenLoginsEndThatConnectionAlone) {
+    Start(1s, KivoServer::RemoteOptions{});
+    std::vector<uint8_t> login;
+    ASSERT_TRUE(CredentialsPayload("u", "p", login).IsEmpty());
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"credentials in a hello", Hello(login)},
+        {"call first", EncodeFrame(FrameKind::Call, 271, 1, 1, {})},
+        {"credentials cut short",
+         EncodeFrame(FrameKind::Credentials, 0, 0, 0, std::vector<uint8_t>{1, 0, 'u'})},
+        {"past the login bytes",
+         EncodeFrame(FrameKind::Credentials, 0, 0, 0, std::vector<uint8_t>(kMaxLoginBytes, 1))},
+    };
+    auto viewer = Connect(true, true);
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        auto client = Connect(false, true);
+        client->Send(bytes);
+        EXPECT_EQ(kEnded, client->Next(true).header.kind);
+        EXPECT_TRUE(viewer->Pings(77));
+    }
+    EXPECT_TRUE(probe_->Await("more than 4096 bytes before its login", 1));
+    StopAndCheck({viewer.get()});
+}
+
+// Past two connections logging in a third is closed at once; one that goes, or logs in, makes
+// room.
+TEST_F(SocketServerTest, ConnectionsLoggingInAreCapped) {
+    KivoServer::RemoteOptions remote;
+    remote.maxLoggingIn = 2;
+    Start(1s, remote);
+    auto first = Connect(false, true), second = Connect(false, true);
+    auto third = Connect(false, true);
+    EXPECT_EQ(kEnded, third->Next(true).header.kind);
+    EXPECT_TRUE(probe_->Await("closed at once: 2 connections are logging in", 1));
+    first.reset();
+    ASSERT_TRUE(probe_->Await(" closed: ", 1));
+    for (int logins = 0; logins < 2; ++logins)
+        (void)Connect(true, true);
+    StopAndCheck({second.get()});
+}
+
+// Four logins against a bound of two: two key derivations run, the others wait, and the workers
+// serve a local client meanwhile.
+TEST_F(SocketServerTest, PasswordChecksRunAtMostMaxHashingAtOnce) {
+    Start(1s, KivoServer::RemoteOptions{}, true);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(Connect(false, true));
+        clients.back()->Send(Credentials("u", "p"));
+    }
+    ASSERT_TRUE(probe_->Await(probe_->hashing, 2));
+    auto local = Connect();
+    probe_->Answer();
+    for (auto& client : clients)
+        EXPECT_EQ(FrameKind::Accepted, client->Next().header.kind);
+    StopAndCheck({local.get()});
+    EXPECT_EQ(2u, probe_->mostHashing);
 }
 
 }  // namespace
