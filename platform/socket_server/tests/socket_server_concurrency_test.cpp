@@ -244,8 +244,9 @@ struct SocketServerTest : ::testing::Test {
                 folder_.File("users"),
                 [probe = probe_](auto&&... parts) { return probe->Derive(parts...); });
             ASSERT_TRUE(remote->verifier->Load().IsEmpty());
-            static const KivoStoreTest::ScratchFolder pkiFolder;  // one test CA, clients trust it
-            static const auto pki = KivoSecurityTesting::MakeTestPki(pkiFolder.File("."));
+            // One test CA for the process, which clients trust.
+            static const auto pki =
+                KivoSecurityTesting::MakeTestPki(KivoSecurityTesting::TestFolder());
             ::setenv(KivoSecurity::kCaFileVariable, pki.caFile.c_str(), 1);
             ASSERT_TRUE(
                 KivoSecurity::MakeServerContext(pki.serverCertFile, pki.serverKeyFile, remote->tls)
