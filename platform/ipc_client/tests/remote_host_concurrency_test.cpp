@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <future>
 #include <map>
 
@@ -31,12 +30,10 @@ constexpr uint32_t kRefused = 0xAE0042;  // the code of the host's refusals
 // logins that give up after 2 s.
 struct Pki : ::testing::Environment {
     void SetUp() override {
-        files = KivoSecurityTesting::MakeTestPki(folder);
+        files = KivoSecurityTesting::MakeTestPki(KivoSecurityTesting::TestFolder());
         setenv(KivoSecurity::kCaFileVariable, files.caFile.c_str(), 1);
         setenv(IPCClient::kLoginIntervalVariable, "2000", 1);
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-    const std::string folder = mkdtemp(std::string("/tmp/ipc-tls-XXXXXX").data());
     KivoSecurityTesting::TestPki files;
 };
 const Pki* const pki = static_cast<Pki*>(::testing::AddGlobalTestEnvironment(new Pki));
