@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
     const size_t piece = data[0] % 64 + 1;
-    const std::span<const uint8_t> stream(data + 1,
-                                          std::min(size - 1, KivoWire::kMaxLoginBytes));
+    const std::span<const uint8_t> stream(data + 1, std::min(size - 1, KivoWire::kMaxLoginBytes));
     KivoWire::FrameReader reader;
     for (size_t at = 0; at < stream.size(); at += piece) {
         if (!reader.Feed(stream.subspan(at, std::min(piece, stream.size() - at))).IsEmpty())

@@ -152,7 +152,7 @@ struct ViewManagerService::State {
         Send(poll->reply, [&] { return poll->write(std::move(updates), result); });
     }
 
-    // A feed subscription of `spec`; its snapshot, bounded by the spec's "LimitOptions" and by
+    // A feed subscription of `spec`; its snapshot, bounded by the view's "LimitOptions" and by
     // the reply's limit, goes to `snapshot`.
     std::unique_ptr<KivoStore::FeedSubscription> StartFeed(const Kivo::ViewSpec& spec,
                                                            UnitVector& snapshot) {
