@@ -11,17 +11,6 @@ constexpr bool IsSeparatorPosition(size_t i) {
     return i == 8 || i == 13 || i == 18 || i == 23;
 }
 
-template <typename Char>
-int HexDigitValue(Char c) {
-    if (c >= '0' && c <= '9')
-        return static_cast<int>(c - '0');
-    if (c >= 'A' && c <= 'F')
-        return static_cast<int>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f')
-        return static_cast<int>(c - 'a' + 10);
-    return -1;
-}
-
 // Reads the 32 digits into 16 bytes in text order; stops at the first character that does not
 // fit, so a short text never reads past its terminator.
 template <typename Char>

@@ -33,4 +33,17 @@ std::u16string WidenBytes(std::string_view in);
 /// The lossy narrowing of trace output: keeps the low byte of each UTF-16 unit.
 std::string NarrowLowBytes(std::u16string_view in);
 
+/// The value of the hexadecimal digit `c` (either case, narrow or UTF-16); -1 for any other
+/// character.
+template <typename Char>
+constexpr int HexDigitValue(Char c) {
+    if (c >= '0' && c <= '9')
+        return static_cast<int>(c - '0');
+    if (c >= 'A' && c <= 'F')
+        return static_cast<int>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f')
+        return static_cast<int>(c - 'a' + 10);
+    return -1;
+}
+
 }  // namespace Common

@@ -55,18 +55,9 @@ bool ReadNumber(std::string_view text, uint64_t& value) {
 bool ReadHex(std::string_view text, std::span<uint8_t> bytes) {
     if (text.size() != 2 * bytes.size())
         return false;
-    const auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     for (size_t i = 0; i < bytes.size(); ++i) {
-        const int high = digit(text[2 * i]);
-        const int low = digit(text[2 * i + 1]);
+        const int high = Common::HexDigitValue(text[2 * i]);
+        const int low = Common::HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0)
             return false;
         bytes[i] = static_cast<uint8_t>(high << 4 | low);

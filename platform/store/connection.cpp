@@ -13,16 +13,6 @@ namespace {
 constexpr std::string_view kUriScheme = "file:";
 constexpr std::string_view kMemoryName = ":memory:";
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 Common::Error BadConnection(const Common::SourceLocation& place, const std::string& connection,
                             std::string_view why) {
     return Common::Error(
@@ -40,8 +30,8 @@ bool PercentDecode(std::string_view in, std::string& out) {
         }
         if (i + 2 >= in.size())
             return false;
-        const int high = HexDigit(in[i + 1]);
-        const int low = HexDigit(in[i + 2]);
+        const int high = Common::HexDigitValue(in[i + 1]);
+        const int low = Common::HexDigitValue(in[i + 2]);
         if (high < 0 || low < 0)
             return false;
         out += static_cast<char>(high * 16 + low);

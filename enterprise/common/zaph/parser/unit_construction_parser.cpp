@@ -31,19 +31,6 @@ Common::Error MakeError(const Common::SourceLocation& place, uint32_t code, uint
         Common::FormatCatalogMessage(Common::GetCatalogMessage(messageId), {DecodeText(argument)}));
 }
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Reads an unsigned number: decimal, or hexadecimal with a "0x" prefix or an "h" suffix. False
 // on any other character, on no digits at all and past 2^64 - 1.
 bool ParseUnsigned(std::string_view text, uint64_t& value, bool& hexadecimal) {
@@ -60,7 +47,7 @@ bool ParseUnsigned(std::string_view text, uint64_t& value, bool& hexadecimal) {
     }
     uint64_t result = 0;
     for (char c : text) {
-        const int digit = DigitValue(c);
+        const int digit = Common::HexDigitValue(c);
         if (digit < 0 || digit >= base) {
             return false;
         }
