@@ -22,14 +22,3 @@ kivo_install_packages() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
 }
-
-# Builds the locales that the date and time tests read (de_DE.UTF-8) into the folder <dir>; the
-# tests find it through LOCPATH, which the build sets to <build>/locale for every test.
-kivo_build_test_locales() {
-    local dir=$1
-    if [ -f "$dir/de_DE.UTF-8/LC_TIME" ]; then
-        return 0
-    fi
-    mkdir -p "$dir"
-    localedef -i de_DE -f UTF-8 "$dir/de_DE.UTF-8"
-}

@@ -178,16 +178,24 @@ TEST(TimeFormatC, LocalValuesShowAndReadLocalTime) {
     EXPECT_EQ(time, (DateTime{kSample, 0, DateTimeKind::Local}));
 }
 
-// The German locale comes from scripts/test, which builds it with localedef into the folder
-// that LOCPATH names. Its absence is a failure, not a reason to skip.
+// The build makes the German locale with localedef into the folder that LOCPATH names. Where
+// the system cannot make it these tests skip, unless KIVO_REQUIRE_TEST_LOCALES is set (scripts/test
+// sets it, so there its absence is a failure).
 class TimeFormatGerman : public testing::Test {
   protected:
     void SetUp() override {
         locale_t probe = newlocale(LC_TIME_MASK, "de_DE.UTF-8", nullptr);
+        if (probe != nullptr) {
+            freelocale(probe);
+            return;
+        }
         const char* path = std::getenv("LOCPATH");
-        ASSERT_NE(probe, nullptr) << "de_DE.UTF-8 is missing; LOCPATH is "
-                                  << (path != nullptr ? path : "not set");
-        freelocale(probe);
+        const std::string reason = std::string("de_DE.UTF-8 is missing; LOCPATH is ") +
+                                   (path != nullptr ? path : "not set");
+        if (std::getenv("KIVO_REQUIRE_TEST_LOCALES") != nullptr) {
+            FAIL() << reason;
+        }
+        GTEST_SKIP() << reason;
     }
 };
 
