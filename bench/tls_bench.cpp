@@ -27,7 +27,7 @@
 #include "core/security_api/security.h"
 #include "platform/ipc_client/platform_library.h"
 #include "platform/security/platform_security.h"
-#include "platform/security/testing/test_pki.h"
+#include "tests/support/test_pki.h"
 
 namespace {
 

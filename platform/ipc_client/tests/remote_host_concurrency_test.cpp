@@ -13,9 +13,9 @@
 #include "core/common/text.h"
 #include "platform/ipc_client/socket_transport.h"
 #include "platform/ipc_client/tests/call_test_support.h"
-#include "platform/security/testing/test_pki.h"
 #include "platform/security/tls.h"
 #include "platform/wire/framed_socket.h"
+#include "tests/support/test_pki.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "core/common/text.h"
 #include "platform/security/platform_security.h"
-#include "platform/security/testing/test_pki.h"
 #include "platform/security/tls.h"
+#include "tests/support/test_pki.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <fstream>
 
 #include "core/common/text.h"
-#include "platform/security/testing/test_pki.h"
 #include "platform/security/tls.h"
 #include "platform/security/users_file.h"
+#include "tests/support/test_pki.h"
 
 namespace {
 

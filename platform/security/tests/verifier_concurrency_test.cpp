@@ -8,9 +8,9 @@
 #include <future>
 #include <vector>
 
-#include "platform/security/testing/test_pki.h"
 #include "platform/security/tls.h"
 #include "platform/security/users_file.h"
+#include "tests/support/test_pki.h"
 
 namespace {
 

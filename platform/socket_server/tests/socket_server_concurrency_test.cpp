@@ -21,7 +21,6 @@
 #include <set>
 
 #include "enterprise/common/ipc/view_manager/requests.h"
-#include "platform/security/testing/test_pki.h"
 #include "platform/security/tls.h"
 #include "platform/security/users_file.h"
 #include "platform/service/view_manager_service.h"
@@ -29,6 +28,7 @@
 #include "platform/socket_server/tcp_listener.h"
 #include "platform/store/tests/store_test_support.h"
 #include "platform/wire/framed_socket.h"
+#include "tests/support/test_pki.h"
 
 namespace {
 

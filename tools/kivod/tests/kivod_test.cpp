@@ -18,12 +18,12 @@
 #include <fstream>
 
 #include "core/common/text.h"
-#include "platform/security/testing/test_pki.h"
 #include "platform/security/users_file.h"
 #include "platform/socket_server/listeners.h"
 #include "platform/store/connection.h"
 #include "platform/store/tests/store_test_support.h"
 #include "platform/wire/frame.h"
+#include "tests/support/test_pki.h"
 #include "tools/kivod/kivod_options.h"
 
 namespace {

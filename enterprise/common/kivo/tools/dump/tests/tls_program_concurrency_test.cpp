@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
-#include "platform/security/testing/test_pki.h"
 #include "platform/wire/frame.h"
+#include "tests/support/test_pki.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/security/testing/test_pki.h"
+#include "tests/support/test_pki.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
