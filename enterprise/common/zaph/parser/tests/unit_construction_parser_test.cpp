@@ -1,5 +1,5 @@
-// Reading the unit construction text format: what units texts become, the trace line, and the
-// errors of bad texts.
+// Reading the unit construction text format, leniently and strictly: the units texts become,
+// the trace line, and the codes, texts and positions of the errors of bad texts.
 
 #include <gtest/gtest.h>
 
@@ -7,340 +7,349 @@
 #include <string>
 #include <vector>
 
-#include "core/common/error/error.h"
 #include "core/common/text.h"
 #include "enterprise/common/zaph/errors.h"
 #include "enterprise/common/zaph/parser/unit_construction_format.h"
 #include "enterprise/common/zaph/parser/unit_construction_parser.h"
 #include "enterprise/common/zaph/trace_unit.h"
+#include "enterprise/common/zaph/unit_builder.h"
 
 namespace {
 
 using Utils::BytesReader;
+using Utils::ReadMode;
+using Zaph::Construction::DefaultUnitFactory;
 
 struct Outcome {
-    std::string unit;  // the unit's printout; "none" for no unit, "error" after an error
+    std::vector<std::string> units;  // one-line printouts of the units read
     std::string trace;
     Common::Error error;
 };
 
+std::string Printout(const Zaph::View::Unit& unit) {
+    return Zaph::Util::TraceUnitToString(unit, "", false);
+}
+
+// The units read, then the error: "error <code>: <text>", the text cut after its position.
+std::string Describe(const Outcome& outcome, bool positionOnly = false) {
+    std::string text;
+    for (const std::string& unit : outcome.units) {
+        text += (text.empty() ? "" : "; ") + unit;
+    }
+    if (!outcome.error.IsEmpty()) {
+        const std::string message = Common::ToUtf8(outcome.error.Message());
+        text += (text.empty() ? "error " : "; error ") + std::to_string(outcome.error.Code()) +
+                ": " + (positionOnly ? message.substr(0, message.find(':')) : message);
+    }
+    return text;
+}
+
+// One unit read with a traced format, leniently.
 Outcome Read(std::string_view text) {
     std::ostringstream trace;
-    Utils::UnitConstructionFormat format(trace);
     BytesReader reader(text);
     Outcome outcome;
     try {
-        const Zaph::Construction::UnitPtr unit =
-            format.Read(reader, Zaph::Construction::DefaultUnitFactory());
-        outcome.unit = unit ? Zaph::Util::TraceUnitToString(*unit, "", false) : "none";
+        const auto unit = Utils::UnitConstructionFormat(trace).Read(reader, DefaultUnitFactory());
+        if (unit) {
+            outcome.units.push_back(Printout(*unit));
+        }
     } catch (const Common::Error& error) {
-        outcome.unit = "error";
         outcome.error = error;
     }
     outcome.trace = trace.str();
     return outcome;
 }
 
-std::string Message(const Common::Error& error) {
-    return Common::ToUtf8(error.Message());
+// Every unit of the text, read without trace.
+Outcome ReadAll(std::string_view text, ReadMode mode) {
+    BytesReader reader(text);
+    Outcome outcome;
+    try {
+        const size_t count = Utils::UnitConstructionFormat::ReadEach(
+            reader, DefaultUnitFactory(),
+            [&](Zaph::Construction::UnitPtr unit) { outcome.units.push_back(Printout(*unit)); },
+            mode);
+        EXPECT_EQ(count, outcome.units.size()) << text;
+    } catch (const Common::Error& error) {
+        outcome.error = error;
+    }
+    return outcome;
 }
 
-TEST(UnitConstructionRead, TheTypePatternReadsAndEchoesItsStatements) {
-    const Outcome outcome = Read(R"(.Composite().Trait("Is").String("Machine").End().End())");
-    EXPECT_EQ(outcome.unit, "Root (Composite)  [Is (Common::String) = Machine]");
-    EXPECT_EQ(outcome.trace,
-              "Interpret trace: .Composite().Trait(\"Is\").String(\"Machine\").End().End()\n");
-}
-
-TEST(UnitConstructionRead, DotsAndWhiteSpaceBetweenStatementsAreOptional) {
-    EXPECT_EQ(Read("Composite()End()").unit, "Root (Composite)");
-    const Outcome spaced = Read(" \t.Composite()\r\n  Property(\"a\") .Nil()\n.End() End()\n");
-    EXPECT_EQ(spaced.unit, "Root (Composite)  a (NIL)");
-    EXPECT_EQ(spaced.trace, "Interpret trace: .Composite().Property(\"a\").Nil().End().End()\n");
-}
-
-TEST(UnitConstructionRead, TextsWithoutAClosedRootGiveNoUnit) {
-    for (const char* text :
-         {"", " \r\n\t ", ".Composite()", ".Composite().Property(\"a\").Nil()"}) {
+// Each text with the unit it gives (its printout, "" for none, or "error <code>: <text>") and the
+// trace after "Interpret trace: ", which ends in a line end only when the text was read whole.
+TEST(UnitConstructionRead, UnitsErrorsAndTheirTrace) {
+    const char* const cases[][3] = {
+        {R"(.Composite().Trait("Is").String("Machine").End().End())",
+         "Root (Composite)  [Is (Common::String) = Machine]",
+         ".Composite().Trait(\"Is\").String(\"Machine\").End().End()\n"},
+        // Dots and white space between statements are optional.
+        {"Composite()End()", "Root (Composite)", ".Composite().End()\n"},
+        {" \t.Composite()\r\n  Property(\"a\") .Nil()\n.End() End()\n", "Root (Composite)  a (NIL)",
+         ".Composite().Property(\"a\").Nil().End().End()\n"},
+        // No closed root, no unit; the root closed last is the result.
+        {" \r\n\t ", "", "\n"},
+        {".Composite().Property(\"a\").Nil()", "", ".Composite().Property(\"a\").Nil()\n"},
+        {".DWord(1).End().DWord(2).End().Composite()", "Root (unsigned long) = 2",
+         ".Dword(1).End().Dword(2).End().Composite()\n"},
+        {".Composite().Property(\"b\").DWord(2).End().Property(\"a\").Array().Nil().End()"
+         ".String('x').Trait('t').Boolean(yes).End().End().End().End()",
+         "Root (Composite)  a (Array)    0 (NIL)    1 (Common::String) = x      [t (bool) = 1]"
+         "  b (unsigned long) = 2",
+         ".Composite().Property(\"b\").Dword(2).End().Property(\"a\").Array().Nil().End()"
+         ".String(\"x\").Trait(\"t\").Boolean('undefined').End().End().End().End()\n"},
+        // Numbers keep the low bits of their statement's width.
+        {"Byte(300).End()", "Root (unsigned char) = 44", ".Byte('undefined').End()\n"},
+        {"SByte(255).End()", "Root (signed char) = -1", ".SByte('undefined').End()\n"},
+        {"Word(65537).End()", "Root (unsigned short) = 1", ".Word('undefined').End()\n"},
+        {"SWord(0x8000).End()", "Root (short) = -32768", ".SWord('undefined').End()\n"},
+        {"DWord(10h).End()", "Root (unsigned long) = 16", ".Dword(16).End()\n"},
+        {"DWord(0XfF).End()", "Root (unsigned long) = 255", ".Dword(255).End()\n"},
+        {"DWord(aBH).End()", "Root (unsigned long) = 171", ".Dword(171).End()\n"},
+        {"DWord().End()", "Root (unsigned long) = 0", ".DWord(0).End()\n"},
+        {"SDWord(4294967295).End()", "Root (long) = -1", ".SDword(-1).End()\n"},
+        {"SDWord().End()", "Root (long) = 0", ".SDWord(0).End()\n"},
+        {"QWord(-1).End()", "Root (unsigned __int64) = 18446744073709551615",
+         ".QWord(18446744073709551615).End()\n"},
+        {"SQWord(-0x10).End()", "Root (__int64) = -16", ".SQWord(-16).End()\n"},
+        {"SQWord().End()", "Root (__int64) = 0", ".SQWord(0).End()\n"},
+        {"DWord(1x0).End()", "error 3: Cannot convert '1x0' to qword.", ""},
+        {"QWord(18446744073709551616)", "error 3: Cannot convert '18446744073709551616' to qword.",
+         ""},
+        {"Byte(-)", "error 3: Cannot convert '' to qword.", ""},
+        {"Word(-1g)", "error 3: Cannot convert '1g' to qword.", ""},
+        {"DWord(h)", "error 3: Cannot convert 'h' to qword.", ""},
+        {"DWord(0x)", "error 3: Cannot convert '0x' to qword.", ""},
+        {"DWord(0x10h)", "error 3: Cannot convert '0x10h' to qword.", ""},
+        {"SByte(--1)", "error 8: Cannot convert '--1' to sqword.", ""},
+        {"SQWord(99999999999999999999)",
+         "error 8: Cannot convert '99999999999999999999' to sqword.", ""},
+        // Booleans are true for any word but "false"; any character opens a text, either quote
+        // closes it; GUIDs are written without braces.
+        {"Boolean().End()", "Root (bool) = 0", ".Boolean('undefined').End()\n"},
+        {"Boolean(false).End()", "Root (bool) = 0", ".Boolean('undefined').End()\n"},
+        {"Boolean(False).End()", "Root (bool) = 1", ".Boolean('undefined').End()\n"},
+        {"String('ab\").End()", "Root (Common::String) = ab", ".String(\"ab\").End()\n"},
+        {"String(xab').End()", "Root (Common::String) = ab", ".String(\"ab\").End()\n"},
+        {"String().End()", "Root (Common::String) = ", ".String(\"\").End()\n"},
+        {"String('it\"s').End()", "error 6: Statement '').End' is unknown.", ".String(\"it\")"},
+        {"Guid(01234567-89ab-CDEF-0123-456789ABCDEF).End()",
+         "Root (Common::Guid) = 01234567-89AB-CDEF-0123-456789ABCDEF",
+         ".Guid('undefined').End()\n"},
+        {"Guid().End()", "Root (Common::Guid) = 00000000-0000-0000-0000-000000000000",
+         ".Guid('undefined').End()\n"},
+        {"Guid(1234-5678).End()", "error 7: Cannot convert '1234-5678' to Common::Guid.", ""},
+        {"Guid({01234567-89AB-CDEF-0123-456789ABCDEF}).End()",
+         "error 6: Statement '01234567-89AB-CDEF-0123-456789ABCDEF}).End' is unknown.",
+         ".Guid('undefined')"},
+        // Texts are decoded as UTF-8, bytes that are not UTF-8 one per character, and echoed.
+        {"Composite().Property(\"Gr\xC3\xB6\xC3\x9F\").String(\"M\xC3\xBCller\").End().End()",
+         "Root (Composite)  Gr\xC3\xB6\xC3\x9F (Common::String) = M\xC3\xBCller",
+         ".Composite().Property(\"Gr\xC3\xB6\xC3\x9F\").String(\"M\xC3\xBCller\").End().End()\n"},
+        {"String(\"a\xFF\xC3\").Trait(\"\xE9\").Nil().End().End()",
+         "Root (Common::String) = a\xC3\xBF\xC3\x83  [\xC3\xA9 (NIL)]",
+         ".String(\"a\xFF\xC3\").Trait(\"\xE9\").Nil().End().End()\n"},
+        // After an argument the next character is stepped over, a blank as well as ")".
+        {"DWord(5 ).End()", "error 6: Statement ').End' is unknown.", ".Dword(5)"},
+        {"Nil( )", "error 2: Expected symbol is not found!", ".Nil()"},
+        // The text ends inside a statement.
+        {"Nil(", "error 1: Input is over!", ".Nil()"},
+        {"DWord(", "error 1: Input is over!", ""},
+        {"String(\"a\"", "error 1: Input is over!", ".String(\"a\")"},
+        {"DWord(5", "error 2: Expected symbol is not found!", ""},
+        {"Composite", "error 2: Expected symbol is not found!", ""},
+        // Only the seventeen statements are known, by their exact names.
+        {"Double(1).End()", "error 6: Statement 'Double' is unknown.", ""},
+        {"Blob(1).End()", "error 6: Statement 'Blob' is unknown.", ""},
+        {"DWORD(1).End()", "error 6: Statement 'DWORD' is unknown.", ""},
+        {"N il(1).End()", "error 6: Statement 'N il' is unknown.", ""},
+        {"\xEF\xBB\xBF.Nil().End()", "error 6: Statement '\xEF\xBB\xBF.Nil' is unknown.", ""},
+        {".Composite().Trait(\"Is\").Blob(1)", "error 6: Statement 'Blob' is unknown.",
+         ".Composite().Trait(\"Is\")"},
+        // The builder's errors pass through.
+        {"Trait('x').Nil().End().End()", "error 16384011: ZAPH: Null units are forbidden.",
+         ".Trait(\"x\")"},
+        {"Composite().Trait('a').End().End()", "error 16384011: ZAPH: Null units are forbidden.",
+         ".Composite().Trait(\"a\").End()"},
+        {"End()", "error 16384011: ZAPH: Null units are forbidden.", ".End()"},
+    };
+    for (const auto& [text, result, trace] : cases) {
         const Outcome outcome = Read(text);
-        EXPECT_EQ(outcome.unit, "none") << text;
-        EXPECT_TRUE(outcome.error.IsEmpty()) << text;
+        EXPECT_EQ(Describe(outcome), result) << text;
+        EXPECT_EQ(outcome.trace, std::string("Interpret trace: ") + trace) << text;
     }
-    EXPECT_EQ(Read("  \n").trace, "Interpret trace: \n");
-    // The root closed last is the result; a later open root does not replace it.
-    EXPECT_EQ(Read(".DWord(1).End().DWord(2).End().Composite()").unit, "Root (unsigned long) = 2");
-}
-
-TEST(UnitConstructionRead, ContainersNestAndPropertiesCanBeReopened) {
-    EXPECT_EQ(Read(".Composite().Property(\"b\").DWord(2).End().Property(\"a\").Array()"
-                   ".Nil().End().String('x').Trait('t').Boolean(yes).End().End().End().End()")
-                  .unit,
-              "Root (Composite)  a (Array)    0 (NIL)    1 (Common::String) = x      [t (bool) = 1]"
-              "  b (unsigned long) = 2");
-    // A property given twice keeps the later value.
-    EXPECT_EQ(Read(".Composite().Property(\"a\").DWord(1).End().Property(\"a\").DWord(7).End()"
-                   ".End()")
-                  .unit,
-              "Root (Composite)  a (unsigned long) = 7");
-}
-
-// Every integer statement: the value the unit receives (low bits kept) and the trace text.
-TEST(UnitConstructionRead, NumbersAreCutToTheStatementWidth) {
-    struct Case {
-        const char* statement;
-        const char* unit;
-        const char* trace;
+    const std::pair<const char*, const char*> places[] = {
+        {"DWord(z)", "UnitConstructionParser::ArgumentStream::TakeQwordValue"},
+        {"SDWord(z)", "UnitConstructionParser::ArgumentStream::TakeSQwordValue"},
+        {"Nil(", "UnitConstructionParser::TokenStream::GetInput"},
+        {"String(\"abc", "UnitConstructionParser::TokenStream::GetNext"},
+        {"Blob()", "UnitConstructionParser::StatementStream::GetStatement"},
     };
-    const Case cases[] = {
-        {"Byte(300)", "Root (unsigned char) = 44", ".Byte('undefined')"},
-        {"SByte(-1)", "Root (signed char) = -1", ".SByte('undefined')"},
-        {"SByte(255)", "Root (signed char) = -1", ".SByte('undefined')"},
-        {"Word(65537)", "Root (unsigned short) = 1", ".Word('undefined')"},
-        {"SWord(0x8000)", "Root (short) = -32768", ".SWord('undefined')"},
-        {"DWord(0x10)", "Root (unsigned long) = 16", ".Dword(16)"},
-        {"DWord(10h)", "Root (unsigned long) = 16", ".Dword(16)"},
-        {"DWord(0XfF)", "Root (unsigned long) = 255", ".Dword(255)"},
-        {"DWord(aBH)", "Root (unsigned long) = 171", ".Dword(171)"},
-        {"DWord(4294967296)", "Root (unsigned long) = 0", ".Dword(0)"},
-        {"DWord()", "Root (unsigned long) = 0", ".DWord(0)"},
-        {"SDWord(-5)", "Root (long) = -5", ".SDword(-5)"},
-        {"SDWord(4294967295)", "Root (long) = -1", ".SDword(-1)"},
-        {"SDWord()", "Root (long) = 0", ".SDWord(0)"},
-        {"QWord(18446744073709551615)", "Root (unsigned __int64) = 18446744073709551615",
-         ".QWord(18446744073709551615)"},
-        {"QWord(-1)", "Root (unsigned __int64) = 18446744073709551615",
-         ".QWord(18446744073709551615)"},
-        {"QWord()", "Root (unsigned __int64) = 0", ".QWord(0)"},
-        {"SQWord(-9223372036854775808)", "Root (__int64) = -9223372036854775808",
-         ".SQWord(-9223372036854775808)"},
-        {"SQWord(-0x10)", "Root (__int64) = -16", ".SQWord(-16)"},
-        {"SQWord()", "Root (__int64) = 0", ".SQWord(0)"},
-    };
-    for (const Case& c : cases) {
-        const Outcome outcome = Read(std::string(c.statement) + ".End()");
-        EXPECT_EQ(outcome.unit, c.unit) << c.statement;
-        EXPECT_EQ(outcome.trace, std::string("Interpret trace: ") + c.trace + ".End()\n")
-            << c.statement;
+    for (const auto& [text, place] : places) {
+        EXPECT_STREQ(Read(text).error.Place().function, place) << text;
     }
-}
-
-TEST(UnitConstructionRead, BadNumbersNameTheWord) {
-    struct Case {
-        const char* statement;
-        uint32_t code;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"DWord(1x0)", 3, "Cannot convert '1x0' to qword."},
-        {"QWord(18446744073709551616)", 3, "Cannot convert '18446744073709551616' to qword."},
-        {"Byte(-)", 3, "Cannot convert '' to qword."},
-        {"Word(-1g)", 3, "Cannot convert '1g' to qword."},
-        {"DWord(h)", 3, "Cannot convert 'h' to qword."},
-        {"DWord(0x)", 3, "Cannot convert '0x' to qword."},
-        {"DWord(0x10h)", 3, "Cannot convert '0x10h' to qword."},
-        {"SDWord(-x)", 8, "Cannot convert '-x' to sqword."},
-        {"SByte(--1)", 8, "Cannot convert '--1' to sqword."},
-        {"SQWord(99999999999999999999)", 8, "Cannot convert '99999999999999999999' to sqword."},
-    };
-    for (const Case& c : cases) {
-        const Outcome outcome = Read(std::string(c.statement) + ".End()");
-        EXPECT_EQ(outcome.error.Code(), c.code) << c.statement;
-        EXPECT_EQ(Message(outcome.error), c.message) << c.statement;
-        // The failed statement leaves nothing in the trace.
-        EXPECT_EQ(outcome.trace, "Interpret trace: ") << c.statement;
-    }
-    EXPECT_STREQ(Read("DWord(z)").error.Place().function,
-                 "UnitConstructionParser::ArgumentStream::TakeQwordValue");
-    EXPECT_STREQ(Read("SDWord(z)").error.Place().function,
-                 "UnitConstructionParser::ArgumentStream::TakeSQwordValue");
-}
-
-TEST(UnitConstructionRead, BooleansAreTrueForAnyWordButFalse) {
-    EXPECT_EQ(Read("Boolean().End()").unit, "Root (bool) = 0");
-    EXPECT_EQ(Read("Boolean(false).End()").unit, "Root (bool) = 0");
-    EXPECT_EQ(Read("Boolean(0).End()").unit, "Root (bool) = 1");
-    EXPECT_EQ(Read("Boolean(False).End()").unit, "Root (bool) = 1");
-    EXPECT_EQ(Read("Boolean(true).End()").trace, "Interpret trace: .Boolean('undefined').End()\n");
-}
-
-TEST(UnitConstructionRead, EitherQuoteClosesAText) {
-    EXPECT_EQ(Read("String('ab\").End()").unit, "Root (Common::String) = ab");
-    EXPECT_EQ(Read("String().End()").unit, "Root (Common::String) = ");
-    EXPECT_EQ(Read("String(\"\").End()").unit, "Root (Common::String) = ");
-    // Any character opens a text.
-    EXPECT_EQ(Read("String(xab').End()").unit, "Root (Common::String) = ab");
-    // An apostrophe text holding a double quote ends there; the rest is taken as statements.
-    const Outcome early = Read("String('it\"s').End()");
-    EXPECT_EQ(early.error.Code(), 6u);
-    EXPECT_EQ(Message(early.error), "Statement '').End' is unknown.");
-    EXPECT_EQ(early.trace, "Interpret trace: .String(\"it\")");
-    const Outcome open = Read("String(\"abc");
-    EXPECT_EQ(open.error.Code(), 2u);
-    EXPECT_STREQ(open.error.Place().function, "UnitConstructionParser::TokenStream::GetNext");
-}
-
-TEST(UnitConstructionRead, GuidsTakeTheTextFormWithoutBraces) {
-    EXPECT_EQ(Read("Guid(01234567-89ab-CDEF-0123-456789ABCDEF).End()").unit,
-              "Root (Common::Guid) = 01234567-89AB-CDEF-0123-456789ABCDEF");
-    EXPECT_EQ(Read("Guid().End()").unit,
-              "Root (Common::Guid) = 00000000-0000-0000-0000-000000000000");
-    EXPECT_EQ(Read("Guid().End()").trace, "Interpret trace: .Guid('undefined').End()\n");
-    const Outcome bad = Read("Guid(1234-5678).End()");
-    EXPECT_EQ(bad.error.Code(), 7u);
-    EXPECT_EQ(Message(bad.error), "Cannot convert '1234-5678' to Common::Guid.");
-    // The brace ends the (empty) word; what follows cannot be a statement.
-    const Outcome braced = Read("Guid({01234567-89AB-CDEF-0123-456789ABCDEF}).End()");
-    EXPECT_EQ(braced.error.Code(), 6u);
-    EXPECT_EQ(braced.trace, "Interpret trace: .Guid('undefined')");
-}
-
-TEST(UnitConstructionRead, ABlankInsideParenthesesStandsForTheClosingOne) {
-    const Outcome number = Read("DWord(5 ).End()");
-    EXPECT_EQ(number.error.Code(), 6u);
-    EXPECT_EQ(Message(number.error), "Statement ').End' is unknown.");
-    EXPECT_EQ(Read("Nil( )").error.Code(), 2u);
-}
-
-TEST(UnitConstructionRead, TheEndOfTheTextInsideAStatementIsAnError) {
-    struct Case {
-        const char* text;
-        uint32_t code;
-    };
-    const Case cases[] = {
-        {"Nil(", 1}, {"Composite()End(", 1}, {"DWord(", 1},       {"DWord(5", 2}, {"Composite", 2},
-        {".", 2},    {"String(", 1},         {"String(\"a\"", 1},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Read(c.text).error.Code(), c.code) << c.text;
-    }
-    const Outcome over = Read("Nil(");
-    EXPECT_EQ(Message(over.error), "Input is over!");
-    EXPECT_STREQ(over.error.Place().function, "UnitConstructionParser::TokenStream::GetInput");
-    EXPECT_EQ(over.trace, "Interpret trace: .Nil()");
-}
-
-TEST(UnitConstructionRead, OnlyTheSeventeenStatementsAreKnown) {
-    for (const char* name : {"Composite", "Array"}) {
-        EXPECT_TRUE(Read(std::string(name) + "().End()").error.IsEmpty()) << name;
-    }
-    for (const char* name : {"Nil", "Boolean", "Byte", "SByte", "Word", "SWord", "DWord", "SDWord",
-                             "QWord", "SQWord", "Guid", "String"}) {
-        EXPECT_TRUE(Read(std::string(name) + "().End()").error.IsEmpty()) << name;
-    }
-    EXPECT_TRUE(
-        Read("Composite().Property('a').Nil().End().Trait('b').Nil().End().End()").error.IsEmpty());
-    for (const char* name : {"Double", "Blob", "Error", "composite", "DWORD", "N il", "Nil "}) {
-        const Outcome outcome = Read(std::string(name) + "(1).End()");
-        EXPECT_EQ(outcome.error.Code(), 6u) << name;
-        EXPECT_EQ(Message(outcome.error), std::string("Statement '") + name + "' is unknown.");
-    }
-    const Outcome late = Read(".Composite().Trait(\"Is\").Double(1)");
-    EXPECT_EQ(late.trace, "Interpret trace: .Composite().Trait(\"Is\")");
-    EXPECT_STREQ(late.error.Place().function,
-                 "UnitConstructionParser::StatementStream::GetStatement");
-}
-
-TEST(UnitConstructionRead, BuilderErrorsPassThrough) {
-    EXPECT_EQ(Read("Trait('x').Nil().End().End()").error.Code(), Zaph::Errors::kNullUnit);
-    EXPECT_EQ(Read("Property('x').Nil().End().End()").error.Code(), Zaph::Errors::kNullUnit);
-    EXPECT_EQ(Read("Composite().Trait('a').End().End()").error.Code(), Zaph::Errors::kNullUnit);
     EXPECT_EQ(Read("DWord(1).Property('a')").error.Code(), Zaph::Errors::kTypeMismatch);
-    EXPECT_EQ(Read("End()").error.Code(), Zaph::Errors::kNullUnit);
-}
-
-TEST(UnitConstructionRead, NestingPastTheLimitIsRefused) {
     std::string deep;
-    for (uint32_t level = 0; level < Zaph::kMaxUnitDepth + 10; ++level) {
+    for (uint32_t level = 0; level < Zaph::kMaxUnitDepth; ++level) {
         deep += "Array()";
     }
-    EXPECT_EQ(Read(deep).error.Code(), Zaph::Errors::kUnitTooDeep);
-    std::string fits;
-    for (int level = 0; level < 100; ++level) {
-        fits += "Array()";
-    }
-    for (int level = 0; level < 100; ++level) {
-        fits += "End()";
-    }
-    EXPECT_TRUE(Read(fits).error.IsEmpty());
-}
-
-TEST(UnitConstructionRead, TextsAreDecodedAsUtf8AndEchoedAsRead) {
-    const Outcome utf8 = Read(
-        "Composite().Property(\"Gr\xC3\xB6\xC3\x9F"
-        "e\")"
-        ".String(\"M\xC3\xBCller\").End().End()");
-    EXPECT_EQ(utf8.unit,
-              "Root (Composite)  Gr\xC3\xB6\xC3\x9F"
-              "e (Common::String) = M\xC3\xBCller");
-    EXPECT_EQ(utf8.trace,
-              "Interpret trace: .Composite().Property(\"Gr\xC3\xB6\xC3\x9F"
-              "e\")"
-              ".String(\"M\xC3\xBCller\").End().End()\n");
-
-    // Bytes that are not UTF-8 are taken one byte per character, and echoed unchanged.
-    std::ostringstream trace;
-    Utils::UnitConstructionFormat format(trace);
-    BytesReader reader("String(\"a\xFF\xC3\").Trait(\"\xE9\").Nil().End().End()");
-    const Zaph::Construction::UnitPtr unit =
-        format.Read(reader, Zaph::Construction::DefaultUnitFactory());
-    ASSERT_NE(unit, nullptr);
-    EXPECT_EQ(Zaph::Util::TraceUnitToString(*unit, "", false),
-              "Root (Common::String) = a\xC3\xBF\xC3\x83  [\xC3\xA9 (NIL)]");
-    EXPECT_EQ(trace.str(),
-              "Interpret trace: .String(\"a\xFF\xC3\").Trait(\"\xE9\").Nil().End().End()\n");
-
-    EXPECT_EQ(UnitConstructionParser::DecodeText("M\xC3\xBCller"), u"M\u00FCller");
-    EXPECT_EQ(UnitConstructionParser::DecodeText("\xE2\x82"), u"\u00E2\u0082");
-    EXPECT_EQ(UnitConstructionParser::DecodeText("\xC0\x80x\xF0\x9F\x98\x80"),
-              u"\u00C0\u0080x\U0001F600");
+    EXPECT_EQ(Read(deep + "Nil()").error.Code(), Zaph::Errors::kUnitTooDeep);
+    EXPECT_EQ(UnitConstructionParser::DecodeText("\xC0\x80x\xF0\x9F\x98\x80\xE2\x82"),
+              u"\u00C0\u0080x\U0001F600\u00E2\u0082");
 }
 
 TEST(UnitConstructionRead, TheDefaultTraceIsStandardOutput) {
     Utils::UnitConstructionFormat format;
     BytesReader reader("Nil().End()");
     testing::internal::CaptureStdout();
-    const Zaph::Construction::UnitPtr unit =
-        format.Read(reader, Zaph::Construction::DefaultUnitFactory());
+    EXPECT_NE(format.Read(reader, DefaultUnitFactory()), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Interpret trace: .Nil().End()\n");
-    EXPECT_NE(unit, nullptr);
 }
 
-TEST(UnitConstructionReadEach, HandsOverEveryClosedRootInOrderWithoutTrace) {
-    BytesReader reader(
-        "Nil().End() DWord(1).End()\nComposite().Property('a').Nil().End().End()"
-        " Composite()");
-    std::vector<std::string> units;
+TEST(UnitConstructionReadEach, EveryClosedRootInOrderUntilAnError) {
     testing::internal::CaptureStdout();
-    const size_t count = Utils::UnitConstructionFormat::ReadEach(
-        reader, Zaph::Construction::DefaultUnitFactory(), [&](Zaph::Construction::UnitPtr unit) {
-            units.push_back(Zaph::Util::TraceUnitToString(*unit, "", false));
-        });
+    const Outcome all = ReadAll(
+        "Nil().End() DWord(1).End()\nComposite().Property('a').Nil().End().End() Composite()",
+        ReadMode::Lenient);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(count, 3u);
-    EXPECT_EQ(units, (std::vector<std::string>{"Root (NIL)", "Root (unsigned long) = 1",
-                                               "Root (Composite)  a (NIL)"}));
+    EXPECT_EQ(all.units, (std::vector<std::string>{"Root (NIL)", "Root (unsigned long) = 1",
+                                                   "Root (Composite)  a (NIL)"}));
+    const Outcome broken = ReadAll("Nil().End() Double(1).End() Nil().End()", ReadMode::Lenient);
+    EXPECT_EQ(broken.error.Code(), 6u);
+    EXPECT_EQ(broken.units.size(), 1u);
+
+    BytesReader reader("Nil().End()");
+    EXPECT_THROW(Utils::UnitConstructionFormat::ReadEach(reader, DefaultUnitFactory(),
+                                                         [](auto) { throw Common::Error(); }),
+                 Common::Error);
 }
 
-TEST(UnitConstructionReadEach, AnErrorEndsTheReadingAfterTheUnitsDelivered) {
-    BytesReader reader("Nil().End() Double(1).End() Nil().End()");
-    int delivered = 0;
-    try {
-        Utils::UnitConstructionFormat::ReadEach(reader, Zaph::Construction::DefaultUnitFactory(),
-                                                [&](Zaph::Construction::UnitPtr) { ++delivered; });
-        ADD_FAILURE() << "no error";
-    } catch (const Common::Error& error) {
-        EXPECT_EQ(error.Code(), 6u);
+// Each text with what strict and lenient mode read from it: the units, then the error (in strict
+// mode with the position of the statement where it was raised).
+TEST(UnitConstructionStrict, RefusesWhatLenientModeGuessesAndSaysWhere) {
+    const char* const cases[][3] = {
+        // text, strict mode, lenient mode (nullptr: the same)
+        // An End is missing: lenient mode takes the next unit's statements into the open one.
+        {".Composite().Property(\"a\").DWord(1).End()\n.Composite().Property(\"b\").DWord(2)."
+         "End().End()",
+         "error 4: Line 2, column 1",
+         "Root (Composite)  a (unsigned long) = 1  b (unsigned long) = 2"},
+        {"DWord(1)DWord(2).End()", "error 4: Line 1, column 9", "Root (unsigned long) = 2"},
+        // Columns count characters: the name is two bytes of UTF-8 and one character.
+        {".Composite().Property(\"\xC3\xA9\").DWord(1).DWord(2).End().End()",
+         "error 4: Line 1, column 36", "Root (Composite)  \xC3\xA9 (unsigned long) = 2"},
+        // A property named again: its value would be overwritten.
+        {".Composite().Property(\"a\").DWord(1).End().Property(\"a\").DWord(2).End().End()",
+         "error 4: Line 1, column 56", "Root (Composite)  a (unsigned long) = 2"},
+        {".Composite().End()\n\n  .Composite().Property(\"a\").DWord(1)",
+         "Root (Composite); error 12: Line 3, column 3", "Root (Composite)"},
+        {".Array().Array().DWord(1).End().End()", "error 12: Line 1, column 1", ""},
+        {"DWord(1).Trait(\"t\").Nil().End()", "error 12: Line 1, column 1", ""},
+        // Named again, an array takes elements and a composite properties.
+        {".Composite().Property(\"l\").Array().End().Property(\"l\").DWord(2).End().End()"
+         ".Property(\"c\").Composite().End().Property(\"c\").Property(\"y\").Nil().End().End()"
+         ".End()",
+         "Root (Composite)  c (Composite)    y (NIL)  l (Array)    0 (unsigned long) = 2", nullptr},
+        {"\n .Array().DWord(1).End().Array().End().End()\r\n\t.DWord(5).Trait(\"t\").Nil().End()"
+         ".End() .Nil().End().Nil().End()\n",
+         "Root (Array)  0 (unsigned long) = 1  1 (Array); Root (unsigned long) = 5  [t (NIL)]; "
+         "Root (NIL); Root (NIL)",
+         nullptr},
+        // Other errors keep their code and gain the position.
+        {"Nil().End()\n  Double(1).End()", "Root (NIL); error 6: Line 2, column 3",
+         "Root (NIL); error 6: Statement 'Double' is unknown."},
+        {"Nil().End() DWord(x).End()", "Root (NIL); error 3: Line 1, column 13",
+         "Root (NIL); error 3: Cannot convert 'x' to qword."},
+        {"Property(\"a\").End()", "error 16384011: Line 1, column 1",
+         "error 16384011: ZAPH: Null units are forbidden."},
+        // Strict mode wants the ")" that lenient mode steps over unseen.
+        {"Byte(5].End()", "error 2: Line 1, column 1", "Root (unsigned char) = 5"},
+        // Numbers must fit their kind.
+        {"Byte(256).End()", "error 3: Line 1, column 1", "Root (unsigned char) = 0"},
+        {"Word(0x10000).End()", "error 3: Line 1, column 1", "Root (unsigned short) = 0"},
+        {"Byte(100h).End()", "error 3: Line 1, column 1", "Root (unsigned char) = 0"},
+        {"DWord(-1).End()", "error 3: Line 1, column 1", "Root (unsigned long) = 4294967295"},
+        {"SWord(40000).End()", "error 8: Line 1, column 1", "Root (short) = -25536"},
+        {"SDWord(2147483648).End()", "error 8: Line 1, column 1", "Root (long) = -2147483648"},
+        {"SQWord(9223372036854775808).End()", "error 8: Line 1, column 1",
+         "Root (__int64) = -9223372036854775808"},
+        {"SByte(128).End()", "error 8: Line 1, column 1", "Root (signed char) = -128"},
+        {"SByte(-129).End()", "error 8: Line 1, column 1", "Root (signed char) = 127"},
+        {"SByte(0x100).End()", "error 8: Line 1, column 1", "Root (signed char) = 0"},
+        {"SByte(-0x81).End()", "error 8: Line 1, column 1", "Root (signed char) = 127"},
+        // The edges of the ranges, "-0", and hexadecimal bit patterns of signed kinds.
+        {"Byte(255).End() Byte(-0).End() Word(FFFFh).End()",
+         "Root (unsigned char) = 255; Root (unsigned char) = 0; Root (unsigned short) = 65535",
+         nullptr},
+        {"QWord(18446744073709551615).End() SQWord(0xFFFFFFFFFFFFFFFF).End()",
+         "Root (unsigned __int64) = 18446744073709551615; Root (__int64) = -1", nullptr},
+        {"SByte(-128).End() SByte(127).End() SByte(0xFF).End() SByte(-0x80).End()",
+         "Root (signed char) = -128; Root (signed char) = 127; Root (signed char) = -1; "
+         "Root (signed char) = -128",
+         nullptr},
+        {"SQWord(-9223372036854775808).End() SDWord(2147483647).End()",
+         "Root (__int64) = -9223372036854775808; Root (long) = 2147483647", nullptr},
+    };
+    for (const auto& [text, strict, lenient] : cases) {
+        EXPECT_EQ(Describe(ReadAll(text, ReadMode::Strict), true), strict) << text;
+        EXPECT_EQ(Describe(ReadAll(text, ReadMode::Lenient)), lenient ? lenient : strict) << text;
     }
-    EXPECT_EQ(delivered, 1);
+    const std::pair<const char*, const char*> messages[] = {
+        {cases[0][0],
+         "Line 2, column 1: Statement 'Composite' gives a value to a unit that already has one (is "
+         "an End missing before it?)."},
+        {cases[4][0],
+         "Line 3, column 3: The input ends inside the unit that begins here (is an End missing?)."},
+        {"Property(\"a\").End()", "Line 1, column 1: ZAPH: Null units are forbidden."},
+        {"Nil().End()\nByte(256).End()",
+         "Line 2, column 1: '256' is out of the range of Byte (0 to 255)."},
+        {"SQWord(-9223372036854775809).End()",
+         "Line 1, column 1: '-9223372036854775809' is out of the range of SQWord "
+         "(-9223372036854775808 to 9223372036854775807)."},
+    };
+    for (const auto& [text, message] : messages) {
+        const Common::Error error = ReadAll(text, ReadMode::Strict).error;
+        EXPECT_EQ(Common::ToUtf8(error.Message()), message);
+        // Apart from the faults of strict mode itself, the error as raised is the reason.
+        if (error.Code() != 4 && error.Code() != 12) {
+            EXPECT_EQ(error.Reason().Code(), error.Code());
+            EXPECT_EQ(Common::ToUtf8(error.Reason().Message()),
+                      std::string(message).substr(std::string(message).find(": ") + 2));
+        }
+    }
+}
 
-    BytesReader refused("Nil().End() Nil().End()");
-    const Common::Error stop(COMMON_PLACE("UnitConstructionReadEach"), 0x77);
-    try {
-        Utils::UnitConstructionFormat::ReadEach(refused, Zaph::Construction::DefaultUnitFactory(),
-                                                [&](Zaph::Construction::UnitPtr) { throw stop; });
-        ADD_FAILURE() << "no error";
-    } catch (const Common::Error& error) {
-        EXPECT_EQ(error.Code(), 0x77u);
+TEST(UnitConstructionStrict, TheTraceIsTheSameInBothModes) {
+    for (const ReadMode mode : {ReadMode::Lenient, ReadMode::Strict}) {
+        std::ostringstream trace;
+        Zaph::Util::UnitAccumulator accumulator(DefaultUnitFactory());
+        UnitConstructionParser::Interpret(
+            ".Composite().Property(\"n\").SDWord(-5).End().Property('b').Byte(7).End().End()",
+            accumulator, trace, {}, mode);
+        EXPECT_NE(accumulator.TakeResult(), nullptr);
+        EXPECT_EQ(trace.str(),
+                  "Interpret trace: .Composite().Property(\"n\").SDword(-5).End().Property(\"b\")"
+                  ".Byte('undefined').End().End()\n");
+    }
+}
+
+TEST(UnitConstructionStrict, PositionsCountLinesAndCharacters) {
+    struct Case {
+        const char* text;
+        size_t offset;
+        size_t line;
+        size_t column;
+    };
+    const Case cases[] = {
+        {"", 0, 1, 1},       {"abc", 2, 1, 3},       {"a\nb", 2, 2, 1},
+        {"a\r\nb", 3, 2, 1}, {"\xC3\xA9x", 2, 1, 2}, {"\xFF\xFFx", 2, 1, 3},
+        {"ab", 10, 1, 3},    {"\xE2\x82", 2, 1, 3},  {"\n\n\n", 3, 4, 1},
+    };
+    for (const Case& c : cases) {
+        const auto position = UnitConstructionParser::LocateInText(c.text, c.offset);
+        EXPECT_EQ(position.line, c.line) << c.text;
+        EXPECT_EQ(position.column, c.column) << c.text;
     }
 }
 
