@@ -1,17 +1,16 @@
 #include "tests/support/test_pki.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include <filesystem>
 #include <memory>
 
 #include "platform/security/openssl_reason.h"
 #include "platform/security/tls.h"
 #include "platform/security/users_file.h"
+#include "tests/support/temporary_folder.h"
 
 namespace KivoSecurityTesting {
 namespace {
@@ -109,19 +108,8 @@ void WriteTestUsers(const std::string& path,
 }
 
 const std::string& TestFolder() {
-    static const struct Folder {
-        std::string path = "/tmp/kivo-test-XXXXXX";
-        Folder() {
-            if (::mkdtemp(path.data()) == nullptr)
-                throw Common::LastSystemError(COMMON_PLACE("KivoSecurityTesting::TestFolder"),
-                                              KivoSecurity::kTlsSetupFailed);
-        }
-        ~Folder() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } folder;
-    return folder.path;
+    static const KivoTestSupport::TemporaryFolder folder("kivo-test-");
+    return folder.Path();
 }
 
 }  // namespace KivoSecurityTesting

@@ -34,8 +34,8 @@ inline constexpr KivoSecurity::ScryptParameters kCheapScrypt{uint64_t{1} << 10, 
 void WriteTestUsers(const std::string& path,
                     const std::vector<std::pair<std::string, std::string>>& users);
 
-/// A folder under /tmp of this process's own, made at the first call and removed with all it
-/// holds when the process exits.
+/// A temporary folder of this process's own, made at the first call and removed with all it holds
+/// when the process exits.
 [[nodiscard]] const std::string& TestFolder();
 
 }  // namespace KivoSecurityTesting

@@ -42,81 +42,50 @@ Parsed Parse(std::vector<std::string> words) {
     return {ok, testing::internal::GetCapturedStdout(), arguments};
 }
 
-TEST(Arguments, NoArgumentsReportsNineCommasAndCodeOne) {
-    const Parsed p = Parse({});
-    EXPECT_FALSE(p.ok);
-    EXPECT_EQ(p.output, ",,,,,,,,,.\ncode: 1\n");
+// A command line that cannot be read prints the fields read so far and the error's code.
+TEST(Arguments, BadCommandLinesPrintTheFieldsReadAndTheCode) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{}, ",,,,,,,,,.\ncode: 1\n"},
+        {{"h", "u", "p", "WIPF", "x"}, "h,u,p,,,,,,,.\ncode: 2\n"},
+        {{"h", "u", "p", "QOR", "report"}, "h,u,p,QOR,,,,,,report.\ncode: 1\n"},
+        {{"h", "u", "p", "QOR", "pattern"}, "h,u,p,QOR,,,,,,.\ncode: 1\n"},
+        {{"h", "u", "p", "QOR", "pattern", "P", "options"}, "h,u,p,QOR,,P,,,,.\ncode: 1\n"},
+    };
+    for (const auto& [words, output] : cases) {
+        const Parsed p = Parse(words);
+        EXPECT_FALSE(p.ok) << output;
+        EXPECT_EQ(p.output, output);
+    }
 }
 
-TEST(Arguments, ObjectTypeWithServiceInAnyCase) {
-    const Parsed p = Parse({"h", "u", "p", "kivo", "Machine"});
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.output, "");
-    EXPECT_EQ(p.arguments.host, "h");
-    EXPECT_EQ(p.arguments.user, "u");
-    EXPECT_EQ(p.arguments.password, "p");
-    EXPECT_EQ(p.arguments.service, "KIVO");
-    EXPECT_EQ(p.arguments.objectType, "Machine");
-    EXPECT_EQ(p.arguments.report, "");
-    EXPECT_EQ(Parse({"h", "u", "p", "Db", "x"}).arguments.service, "DB");
-}
-
-TEST(Arguments, TrailingReportWordIsTakenFirst) {
-    const Parsed p = Parse({"h", "u", "p", "QOR", "Machine", "report"});
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.arguments.objectType, "Machine");
-    EXPECT_EQ(p.arguments.report, "report");
-
-    const Parsed bare = Parse({"h", "u", "p", "QOR", "report"});
-    EXPECT_FALSE(bare.ok);
-    EXPECT_EQ(bare.output, "h,u,p,QOR,,,,,,report.\ncode: 1\n");
-
-    // Only the exact, last word counts.
-    EXPECT_EQ(Parse({"h", "u", "p", "QOR", "Report"}).arguments.objectType, "Report");
-    EXPECT_EQ(Parse({"h", "u", "p", "QOR", "report", "x"}).arguments.objectType, "report");
-}
-
-TEST(Arguments, UnknownServiceIsCodeTwo) {
-    const Parsed p = Parse({"h", "u", "p", "WIPF", "x"});
-    EXPECT_FALSE(p.ok);
-    EXPECT_EQ(p.output, "h,u,p,,,,,,,.\ncode: 2\n");
-}
-
-TEST(Arguments, PatternsAndOptions) {
-    EXPECT_EQ(Parse({"h", "u", "p", "QOR", "pattern"}).output, "h,u,p,QOR,,,,,,.\ncode: 1\n");
-
-    const Parsed extra = Parse({"h", "u", "p", "QOR", "pattern", "P", "extra", "more"});
-    ASSERT_TRUE(extra.ok);
-    EXPECT_EQ(extra.arguments.pattern, "P");
-    EXPECT_EQ(extra.arguments.options, "");
-    EXPECT_EQ(extra.arguments.objectType, "");
-
-    EXPECT_EQ(Parse({"h", "u", "p", "QOR", "pattern", "P", "options"}).output,
-              "h,u,p,QOR,,P,,,,.\ncode: 1\n");
-
-    const Parsed mixed = Parse({"h", "u", "p", "YEB", "pattern", "P", "options_file", "o.txt"});
-    ASSERT_TRUE(mixed.ok);
-    EXPECT_EQ(mixed.arguments.pattern, "P");
-    EXPECT_EQ(mixed.arguments.optionsFile, "o.txt");
-
-    const Parsed files =
-        Parse({"h", "u", "p", "tuk", "pattern_file", "p.txt", "options", "O", "report"});
-    ASSERT_TRUE(files.ok);
-    EXPECT_EQ(files.arguments.patternFile, "p.txt");
-    EXPECT_EQ(files.arguments.options, "O");
-    EXPECT_EQ(files.arguments.report, "report");
-
-    // Keywords are case-sensitive: "Pattern" is an object type.
-    EXPECT_EQ(Parse({"h", "u", "p", "QOR", "Pattern", "P"}).arguments.objectType, "Pattern");
-}
-
-TEST(Arguments, ArgumentsAreKeptAsBytes) {
-    const Parsed p = Parse({"h\xC3\xA9", "", "p w", "QOR", "pattern", "Dword(1)\t\xFF"});
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.arguments.host, "h\xC3\xA9");
-    EXPECT_EQ(p.arguments.user, "");
-    EXPECT_EQ(p.arguments.password, "p w");
-    EXPECT_EQ(p.arguments.pattern, "Dword(1)\t\xFF");
+// Every field as "host|user|password|service|objectType|pattern|patternFile|options|optionsFile|
+// report": the service in any case, a last word "report" taken first (only that exact, last word),
+// keywords compared case-sensitively, words after the pattern dropped, arguments kept as bytes.
+TEST(Arguments, CommandLinesAreReadIntoTheirFields) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"h", "u", "p", "kivo", "Machine"}, "h|u|p|KIVO|Machine|||||"},
+        {{"h", "u", "p", "Db", "x"}, "h|u|p|DB|x|||||"},
+        {{"h", "u", "p", "QOR", "Machine", "report"}, "h|u|p|QOR|Machine|||||report"},
+        {{"h", "u", "p", "QOR", "Report"}, "h|u|p|QOR|Report|||||"},
+        {{"h", "u", "p", "QOR", "report", "x"}, "h|u|p|QOR|report|||||"},
+        {{"h", "u", "p", "QOR", "Pattern", "P"}, "h|u|p|QOR|Pattern|||||"},
+        {{"h", "u", "p", "QOR", "pattern", "P", "extra", "more"}, "h|u|p|QOR||P||||"},
+        {{"h", "u", "p", "YEB", "pattern", "P", "options_file", "o.txt"}, "h|u|p|YEB||P|||o.txt|"},
+        {{"h", "u", "p", "tuk", "pattern_file", "p.txt", "options", "O", "report"},
+         "h|u|p|TUK|||p.txt|O||report"},
+        {{"h\xC3\xA9", "", "p w", "QOR", "pattern", "Dword(1)\t\xFF"},
+         "h\xC3\xA9||p w|QOR||Dword(1)\t\xFF||||"},
+    };
+    for (const auto& [words, fields] : cases) {
+        const Parsed p = Parse(words);
+        EXPECT_TRUE(p.ok) << fields;
+        EXPECT_EQ(p.output, "");
+        const Arguments& a = p.arguments;
+        EXPECT_EQ(a.host + "|" + a.user + "|" + a.password + "|" + a.service + "|" + a.objectType +
+                      "|" + a.pattern + "|" + a.patternFile + "|" + a.options + "|" +
+                      a.optionsFile + "|" + a.report,
+                  fields);
+    }
 }
 
 TEST(Arguments, ArgAndFindServiceRaiseTheirErrors) {

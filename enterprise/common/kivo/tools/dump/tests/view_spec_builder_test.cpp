@@ -2,9 +2,8 @@
 // are refused.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "enterprise/common/kivo/tools/dump/view_spec_builder.h"
 #include "enterprise/common/zaph/parser/file_io.h"
 #include "enterprise/common/zaph/trace_unit.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -51,24 +51,17 @@ Built Build(std::vector<std::string> words) {
     return built;
 }
 
-// A file of `content` that lives as long as the object.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(const std::string& content) {
-        char name[] = "/tmp/view_spec_builder_XXXXXX";
-        const int descriptor = mkstemp(name);
-        EXPECT_GE(descriptor, 0);
-        EXPECT_EQ(write(descriptor, content.data(), content.size()),
-                  static_cast<ssize_t>(content.size()));
-        close(descriptor);
-        name_ = name;
-    }
-    ~TemporaryFile() { std::remove(name_.c_str()); }
-    const std::string& Name() const { return name_; }
+// The folder of the files that the queries read.
+const KivoTestSupport::TemporaryFolder& Folder() {
+    static const KivoTestSupport::TemporaryFolder folder("view_spec_builder_");
+    return folder;
+}
 
-  private:
-    std::string name_;
-};
+// The file `name` of the folder, holding `content`.
+std::string FileOf(const std::string& name, const std::string& content) {
+    std::ofstream(Folder().File(name), std::ios::binary) << content;
+    return Folder().File(name);
+}
 
 const char kMachinePattern[] = "Root (Composite)  [Is (Common::String) = Machine]";
 
@@ -100,31 +93,32 @@ TEST(MakeViewSpec, OptionsAreReadAndTracedBeforeThePattern) {
 }
 
 TEST(MakeViewSpec, FilesAreReadOptionsFirst) {
-    const TemporaryFile pattern(".Composite().Trait(\"Is\").String(\"Machine\").End().End()\n");
-    const TemporaryFile options("Nil().End()");
-    const Built built = Build({"h", "u", "p", "QOR", "pattern_file", pattern.Name(), "options_file",
-                               options.Name(), "report"});
+    const std::string pattern =
+        FileOf("pattern", ".Composite().Trait(\"Is\").String(\"Machine\").End().End()\n");
+    const std::string options = FileOf("options", "Nil().End()");
+    const Built built =
+        Build({"h", "u", "p", "QOR", "pattern_file", pattern, "options_file", options, "report"});
     EXPECT_EQ(built.pattern, kMachinePattern);
     EXPECT_EQ(built.options, "Root (NIL)");
     EXPECT_EQ(built.output,
               "Interpret trace: .Nil().End()\nInterpret trace: "
               ".Composite().Trait(\"Is\").String(\"Machine\").End().End()\n");
 
-    const Built missing = Build(
-        {"h", "u", "p", "QOR", "pattern_file", pattern.Name(), "options_file", "/no/such/options"});
+    const Built missing =
+        Build({"h", "u", "p", "QOR", "pattern_file", pattern, "options_file", "/no/such/options"});
     EXPECT_EQ(missing.error.Code(), Utils::kCannotReadFile);
     EXPECT_EQ(missing.output, "");
 }
 
 TEST(MakeViewSpec, AQueryThatWouldMatchEverythingIsRefused) {
-    const TemporaryFile empty("");
+    const std::string empty = FileOf("empty", "");
     const std::vector<std::vector<std::string>> refused = {
         {"h", "u", "p", "QOR", "pattern", "   "},
         {"h", "u", "p", "QOR", "pattern", ".Composite()"},
         {"h", "u", "p", "QOR", "pattern", "", "options", "Nil().End()"},
-        {"h", "u", "p", "QOR", "pattern_file", empty.Name()},
+        {"h", "u", "p", "QOR", "pattern_file", empty},
         {"h", "u", "p", "QOR", "pattern", "Nil().End()", "options", " "},
-        {"h", "u", "p", "QOR", "pattern_file", "", "options_file", empty.Name()},
+        {"h", "u", "p", "QOR", "pattern_file", "", "options_file", empty},
     };
     for (const auto& words : refused) {
         const Built built = Build(words);

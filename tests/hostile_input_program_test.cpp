@@ -4,20 +4,19 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 
-#include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
+#include "tests/program_test_support.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
-using KivoDumpTest::Outcome;
+using KivoProgramTest::Outcome;
 
-const std::string kStore = KIVO_STORE_PROGRAM;
-const std::string kDump = KIVO_DUMP_PROGRAM;
+const std::string kStore = KivoProgramTest::StoreProgram();
+const std::string kDump = KivoProgramTest::DumpProgram();
 
 // A machine with key `n` (a GUID whose last group is n) and a property Name.
 std::string Machine(int n, const std::string& name = "m") {
@@ -30,62 +29,39 @@ std::string Machine(int n, const std::string& name = "m") {
 
 class HostileInputTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_FALSE(scratch_.Path().empty());
-        folder_ = scratch_.Path();
-        store_ = folder_ + "/s.db";
-        ASSERT_EQ(Shell(kStore + " '" + store_ + "' create").status, 0);
-    }
+    void SetUp() override { ASSERT_EQ(Shell(kStore + " '" + store_ + "' create").status, 0); }
 
     // Runs `command` with no standard input; standard error joins standard output.
     static Outcome Shell(const std::string& command) {
-        return KivoDumpTest::RunCommand("{ " + command + " ; } </dev/null 2>&1");
+        return KivoTestSupport::RunCommand("{ " + command + " ; } </dev/null 2>&1");
     }
     std::string WriteFile(const std::string& name, const std::string& content) {
-        const std::string path = folder_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
+        std::ofstream(folder_.File(name), std::ios::binary) << content;
+        return In(name);
     }
     std::string ReadFile(const std::string& name) {
-        std::ifstream in(folder_ + "/" + name, std::ios::binary);
-        std::ostringstream content;
-        content << in.rdbuf();
-        return content.str();
+        return KivoTestSupport::ReadFile(folder_.File(name));
     }
-    // The records that a report of every machine prints.
-    std::string Machines() { return Shell(kDump + " '" + store_ + "' u p DB Machine").output; }
+    // `name` in the folder, quoted for the shell.
+    std::string In(const std::string& name) const { return "'" + folder_.File(name) + "'"; }
     size_t CountMachines() {
-        const std::string report = Machines();
-        size_t count = 0;
-        for (size_t at = report.find("<object "); at != std::string::npos;
-             at = report.find("<object ", at + 1))
-            ++count;
-        return count;
+        return KivoProgramTest::Objects(Shell(kDump + " '" + store_ + "' u p DB Machine").output);
     }
 
-    KivoDumpTest::TemporaryFolder scratch_{"kivo_hostile_"};
-    std::string folder_;
-    std::string store_;
+    KivoTestSupport::TemporaryFolder folder_{"kivo_hostile_"};
+    const std::string store_ = folder_.File("s.db");
 };
 
 TEST_F(HostileInputTest, AnImportThatIsNotASequenceOfWholeObjectsStoresNothing) {
     const std::string first = Machine(1);
     const std::string withoutEnd = first.substr(0, first.rfind(".End()"));
-    struct Case {
-        const char* what;
-        std::string text;
-        const char* place;
-    };
-    for (const Case& broken :
-         {Case{"an object running into the next", withoutEnd + "\n" + Machine(2),
-               "Line 2, column 1"},
-          Case{"a file cut off in its last object", Machine(3) + withoutEnd, "Line 2, column 1"}}) {
+    for (const std::string& broken : {withoutEnd + "\n" + Machine(2), Machine(3) + withoutEnd}) {
         const Outcome outcome =
-            Shell(kStore + " '" + store_ + "' import " + WriteFile("in.txt", broken.text));
-        EXPECT_NE(outcome.status, 0) << broken.what << "\n" << outcome.output;
+            Shell(kStore + " '" + store_ + "' import " + WriteFile("in.txt", broken));
+        EXPECT_NE(outcome.status, 0) << broken << "\n" << outcome.output;
         EXPECT_NE(outcome.output.find("in.txt"), std::string::npos) << outcome.output;
-        EXPECT_NE(outcome.output.find(broken.place), std::string::npos) << outcome.output;
-        EXPECT_EQ(CountMachines(), 0u) << broken.what;
+        EXPECT_NE(outcome.output.find("Line 2, column 1"), std::string::npos) << outcome.output;
+        EXPECT_EQ(CountMachines(), 0u) << broken;
     }
     // The same text is still a query: the last complete root unit is the pattern.
     const Outcome query =
@@ -94,18 +70,18 @@ TEST_F(HostileInputTest, AnImportThatIsNotASequenceOfWholeObjectsStoresNothing) 
 }
 
 TEST_F(HostileInputTest, NumbersOutOfTheirKindsRangeAreRefusedOnlyWhenStored) {
-    struct Case {
-        const char* literal;
-        int status;
-    };
-    for (const Case& number :
-         {Case{"Byte(256)", 3}, Case{"Word(65537)", 3}, Case{"DWord(4294967297)", 3},
-          Case{"DWord(-2)", 3}, Case{"SWord(40000)", 8}, Case{"SDWord(2147483648)", 8},
-          Case{"SQWord(9223372036854775808)", 8}}) {
+    const std::pair<const char*, int> numbers[] = {{"Byte(256)", 3},
+                                                   {"Word(65537)", 3},
+                                                   {"DWord(4294967297)", 3},
+                                                   {"DWord(-2)", 3},
+                                                   {"SWord(40000)", 8},
+                                                   {"SDWord(2147483648)", 8},
+                                                   {"SQWord(9223372036854775808)", 8}};
+    for (const auto& [literal, status] : numbers) {
         const std::string object = Machine(1).substr(0, Machine(1).rfind(".End()")) +
-                                   ".Property(\"N\")." + number.literal + ".End().End()";
+                                   ".Property(\"N\")." + literal + ".End().End()";
         const Outcome outcome = Shell(kStore + " '" + store_ + "' put '" + object + "'");
-        EXPECT_EQ(outcome.status, number.status) << number.literal << "\n" << outcome.output;
+        EXPECT_EQ(outcome.status, status) << literal << "\n" << outcome.output;
         EXPECT_NE(outcome.output.find("Argument 1"), std::string::npos) << outcome.output;
     }
     EXPECT_EQ(CountMachines(), 0u);
@@ -118,23 +94,23 @@ TEST_F(HostileInputTest, NumbersOutOfTheirKindsRangeAreRefusedOnlyWhenStored) {
 }
 
 TEST_F(HostileInputTest, AFifoIsWaitedForBoundedlyAndWithoutTheStoresWriteLock) {
-    const std::string fifo = folder_ + "/p";
+    const std::string fifo = folder_.File("p");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     // A writer that comes: the import waits for it without holding the store, so another
     // writer gets through meanwhile. "exec 3>" returns once the import has opened the FIFO.
     const Outcome fed =
-        Shell("( " + kStore + " '" + store_ + "' import '" + fifo + "' > '" + folder_ +
-              "/import.out' 2>&1; echo $? >> '" + folder_ + "/import.out' ) & exec 3>'" + fifo +
-              "'; " + kStore + " '" + store_ + "' put '" + Machine(1) + "' && printf '%s' '" +
-              Machine(2) + "' >&3 && exec 3>&- && wait");
+        Shell("( " + kStore + " '" + store_ + "' import '" + fifo + "' > " + In("import.out") +
+              " 2>&1; echo $? >> " + In("import.out") + " ) & exec 3>'" + fifo + "'; " + kStore +
+              " '" + store_ + "' put '" + Machine(1) + "' && printf '%s' '" + Machine(2) +
+              "' >&3 && exec 3>&- && wait");
     EXPECT_EQ(fed.status, 0) << fed.output;
     EXPECT_EQ(ReadFile("import.out"), "created 1, updated 0, unchanged 0, deleted 0\n0\n");
     EXPECT_EQ(CountMachines(), 2u);
 
     // Nobody writes: both programs give up after the bound, with a clear reason.
-    const Outcome unfed = Shell(kStore + " '" + store_ + "' import '" + fifo + "' > '" + folder_ +
-                                "/store.out' 2>&1 & " + kDump + " h u p DB pattern_file '" + fifo +
-                                "'; echo dump=$?; wait $!; echo store=$?");
+    const Outcome unfed = Shell(kStore + " '" + store_ + "' import '" + fifo + "' > " +
+                                In("store.out") + " 2>&1 & " + kDump + " h u p DB pattern_file '" +
+                                fifo + "'; echo dump=$?; wait $!; echo store=$?");
     EXPECT_NE(unfed.output.find("FIFO within 10 seconds"), std::string::npos) << unfed.output;
     EXPECT_NE(unfed.output.find("dump=1\n"), std::string::npos) << unfed.output;
     EXPECT_NE(unfed.output.find("store=1\n"), std::string::npos) << unfed.output;
@@ -147,8 +123,8 @@ TEST_F(HostileInputTest, AReaderThatGoesAwayEndsTheReportWithCodeEleven) {
         objects += Machine(i, std::string(40, 'x'));
     ASSERT_EQ(Shell(kStore + " '" + store_ + "' import " + WriteFile("many.txt", objects)).status,
               0);
-    const Outcome closed = Shell("( " + kDump + " '" + store_ + "' u p DB Machine 2>'" + folder_ +
-                                 "/err'; echo $? > '" + folder_ + "/status' ) | head -n 1");
+    const Outcome closed = Shell("( " + kDump + " '" + store_ + "' u p DB Machine 2>" + In("err") +
+                                 "; echo $? > " + In("status") + " ) | head -n 1");
     EXPECT_EQ(closed.output, "<object id=\"6B29FC40-CA47-1067-B31D-000000000000\">\n");
     EXPECT_EQ(ReadFile("status"), "11\n");
     EXPECT_EQ(ReadFile("err").rfind("Error 0xb: ", 0), 0u) << ReadFile("err");
@@ -162,7 +138,7 @@ TEST_F(HostileInputTest, AReaderThatGoesAwayEndsTheReportWithCodeEleven) {
     // error, once on a terminal-like shared file, on both streams otherwise.
     EXPECT_EQ(Shell(kStore + " '" + store_ + "' put '" + Machine(5000) + "' >/dev/full").status,
               255);
-    Shell(kStore + " '" + store_ + "' drop >'" + folder_ + "/out' 2>'" + folder_ + "/err2'");
+    Shell(kStore + " '" + store_ + "' drop >" + In("out") + " 2>" + In("err2"));
     EXPECT_EQ(ReadFile("out"), ReadFile("err2"));
     EXPECT_NE(ReadFile("out").find("usage"), std::string::npos);
     const Outcome shared = Shell(kStore + " '" + store_ + "' drop");
@@ -171,9 +147,9 @@ TEST_F(HostileInputTest, AReaderThatGoesAwayEndsTheReportWithCodeEleven) {
 
 TEST_F(HostileInputTest, NamesAndTextsThatAreNotPlainAreHandledAsThemselves) {
     const Outcome notUtf8 =
-        Shell("cd '" + folder_ + "' && " + kStore + " $(printf 'st\\377\\376.db') create");
+        Shell("cd '" + folder_.Path() + "' && " + kStore + " $(printf 'st\\377\\376.db') create");
     EXPECT_EQ(notUtf8.output.rfind("Error 0xfc0068: ", 0), 0u) << notUtf8.output;
-    EXPECT_EQ(Shell("ls '" + folder_ + "'").output, "s.db\n");
+    EXPECT_EQ(folder_.Names(), std::vector<std::string>{"s.db"});
 
     // An error of the text starts a line of its own after the unfinished trace line.
     const Outcome badStatement =

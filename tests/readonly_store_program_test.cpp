@@ -6,21 +6,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
 #include "platform/store/store.h"
+#include "tests/support/programs.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
-using KivoDumpTest::Outcome;
+using KivoTestSupport::Outcome;
+using KivoTestSupport::ReadFile;
 
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr const char* kAsNobody = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
@@ -34,86 +34,70 @@ std::string MachineObject(char lastDigit) {
     return text;
 }
 
-std::string FileText(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class ReadOnlyStoreProgramTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (::geteuid() != 0 || ::access(kSetpriv, X_OK) != 0)
             GTEST_SKIP() << "needs root and setpriv, to run the programs as nobody";
-        char pattern[] = "/tmp/kivo_readonly_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        scratch_.emplace("kivo_readonly_");
+        folder_ = scratch_->Path();
         ASSERT_EQ(::chmod(folder_.c_str(), 0755), 0);
-        for (const char* program : {KIVO_DUMP_PROGRAM, KIVO_STORE_PROGRAM})
-            std::filesystem::copy_file(
-                program, folder_ + "/" + std::filesystem::path(program).filename().string());
-    }
-    void TearDown() override {
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_);
+        for (const char* program : {"kivo_dump", "kivo_store"})
+            std::filesystem::copy_file(KivoTestSupport::ProgramPath(program),
+                                       folder_ + "/" + program);
     }
 
     // Runs a program of the folder, as nobody or as root.
-    Outcome Run(bool asNobody, const std::string& arguments) {
-        return KivoDumpTest::RunCommand(std::string(asNobody ? kAsNobody : "") + folder_ + "/" +
-                                        arguments + " </dev/null 2>/dev/null");
+    Outcome RunAs(bool asNobody, const std::string& arguments) {
+        return KivoTestSupport::RunCommand(std::string(asNobody ? kAsNobody : "") + folder_ + "/" +
+                                           arguments + " </dev/null 2>/dev/null");
     }
     // Makes `store` with one machine, owned by `owner` with `mode`.
     void MakeStore(const std::string& store, uid_t owner, mode_t mode) {
         ASSERT_EQ(
-            Run(false, "kivo_store '" + store + "' put --create " + MachineObject('A')).status, 0);
+            RunAs(false, "kivo_store '" + store + "' put --create " + MachineObject('A')).status,
+            0);
         ASSERT_EQ(::chown(store.c_str(), owner, owner), 0);
         ASSERT_EQ(::chmod(store.c_str(), mode), 0);
     }
-    std::vector<std::string> Names(const std::string& folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
+    std::optional<KivoTestSupport::TemporaryFolder> scratch_;
     std::string folder_;
 };
 
 TEST_F(ReadOnlyStoreProgramTest, StoreOfRootIsDumpedWhileHeldAndExplainedOtherwise) {
     const std::string store = folder_ + "/store.db";
     MakeStore(store, 0, 0644);
-    const std::vector<std::string> before = Names(folder_);
-    const std::string bytes = FileText(store);
+    const std::vector<std::string> before = scratch_->Names();
+    const std::string bytes = ReadFile(store);
     const std::string refusal = "Error 0xfc0067: KIVO: Cannot read the store '" + store + "': '" +
                                 store + "-wal' does not exist, as when no program has the store " +
                                 "open, and SQLite would have to make it in the folder '" + folder_ +
                                 "', where this user (uid 65534) has no write permission.\n";
     for (const std::string& connection : {store, "file:" + store + "?mode=ro"}) {
         SCOPED_TRACE(connection);
-        const Outcome alone = Run(true, "kivo_dump '" + connection + "' u p DB Machine");
+        const Outcome alone = RunAs(true, "kivo_dump '" + connection + "' u p DB Machine");
         EXPECT_EQ(alone.output.substr(0, alone.output.find('\n') + 1), refusal);
         EXPECT_EQ(alone.status, 255);
-        EXPECT_EQ(Names(folder_), before);
+        EXPECT_EQ(scratch_->Names(), before);
 
         const std::shared_ptr<KivoStore::Store> holder =
             KivoStore::Store::Open(std::u16string(store.begin(), store.end()));
-        const Outcome held = Run(true, "kivo_dump '" + connection + "' u p DB Machine");
+        const Outcome held = RunAs(true, "kivo_dump '" + connection + "' u p DB Machine");
         EXPECT_EQ(held.status, 0) << held.output;
         EXPECT_EQ(held.output.rfind("<object id=\"6B29FC40-CA47-1067-B31D-00DD010662DA\">\n", 0),
                   0u)
             << held.output;
     }
 
-    const Outcome put = Run(true, "kivo_store '" + store + "' put " + MachineObject('B'));
+    const Outcome put = RunAs(true, "kivo_store '" + store + "' put " + MachineObject('B'));
     EXPECT_EQ(put.output.substr(0, put.output.find('\n') + 1),
               "Error 0xfc006d: KIVO: Cannot write the store '" + store +
                   "': this user (uid 65534) has no write permission on it; 'file:" + store +
                   "?mode=ro' opens it for reading.\n");
-    EXPECT_EQ(Names(folder_), before);
+    EXPECT_EQ(scratch_->Names(), before);
     // The owner's report reads the store without writing to it.
-    EXPECT_EQ(Run(false, "kivo_dump '" + store + "' u p DB Machine").status, 0);
-    EXPECT_EQ(FileText(store), bytes);
+    EXPECT_EQ(RunAs(false, "kivo_dump '" + store + "' u p DB Machine").status, 0);
+    EXPECT_EQ(ReadFile(store), bytes);
 }
 
 TEST_F(ReadOnlyStoreProgramTest, StoreNobodyMayWriteStaysWritableForItsOwner) {
@@ -123,20 +107,20 @@ TEST_F(ReadOnlyStoreProgramTest, StoreNobodyMayWriteStaysWritableForItsOwner) {
     const std::string store = owned + "/store.db";
     MakeStore(store, 65534, 0444);
 
-    const Outcome read = Run(true, "kivo_dump '" + store + "' u p DB Machine");
+    const Outcome read = RunAs(true, "kivo_dump '" + store + "' u p DB Machine");
     EXPECT_NE(read.output.find("with the store's mode 0444, in which its owner may not write"),
               std::string::npos)
         << read.output;
-    EXPECT_EQ(Run(true, "kivo_store '" + store + "' put " + MachineObject('B'))
+    EXPECT_EQ(RunAs(true, "kivo_store '" + store + "' put " + MachineObject('B'))
                   .output.rfind("Error 0xfc006d: KIVO: Cannot write the store", 0),
               0u);
-    EXPECT_EQ(Names(owned), std::vector<std::string>{"store.db"});
+    EXPECT_EQ(KivoTestSupport::RunCommand("ls '" + owned + "'").output, "store.db\n");
 
     // Its owner makes it writable: the writes of both work.
     ASSERT_EQ(::chmod(store.c_str(), 0644), 0);
-    EXPECT_EQ(Run(true, "kivo_store '" + store + "' put " + MachineObject('B')).status, 0);
-    EXPECT_EQ(Run(false, "kivo_store '" + store + "' put " + MachineObject('C')).status, 0);
-    const Outcome all = Run(true, "kivo_dump '" + store + "' u p DB Machine");
+    EXPECT_EQ(RunAs(true, "kivo_store '" + store + "' put " + MachineObject('B')).status, 0);
+    EXPECT_EQ(RunAs(false, "kivo_store '" + store + "' put " + MachineObject('C')).status, 0);
+    const Outcome all = RunAs(true, "kivo_dump '" + store + "' u p DB Machine");
     EXPECT_EQ(all.status, 0);
     EXPECT_NE(all.output.find("010662DC"), std::string::npos) << all.output;
 }

@@ -1,4 +1,4 @@
-#include "enterprise/common/kivo/tools/dump/tests/scripted_service_support.h"
+#include "tests/scripted_service_support.h"
 
 #include <string>
 #include <utility>

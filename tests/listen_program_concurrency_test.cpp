@@ -1,7 +1,8 @@
 // Runs kivo_dump's listening over the IPC client library, against the scripted view manager
 // served in the test program's own process (in_process_dump_main.cpp): records printed by the
 // library's threads while the main thread waits, each way that listening ends, and a host that
-// refuses the service.
+// refuses the service; the password masked in the process list while it still reaches the
+// connection.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,13 +15,12 @@
 #include "core/common/text.h"
 #include "core/common/time/time_format.h"
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
-#include "enterprise/common/kivo/tools/dump/tests/program_runner_support.h"
-#include "enterprise/common/kivo/tools/dump/tests/scripted_service_support.h"
+#include "tests/program_test_support.h"
+#include "tests/scripted_service_support.h"
 
 namespace {
 
-using KivoDumpTest::Action;
-using KivoDumpTest::WithoutTimes;
+using KivoTestSupport::Action;
 
 // The records of the scripted service, each with the time "T": the machines that matched (1 to
 // 3), then the changes: machine 4 created, 1 updated (its port), 2 deleted.
@@ -63,9 +63,14 @@ std::string TheServicesRecords() {
 // after the last record end listening with 0; a service whose reads fail (even with a cancel that
 // the tool did not ask for) ends it by itself with 7 after the records, one that refuses the
 // subscription with 6; a full standard output with 11; a closed standard input at once. "report"
-// reports instead; a host that refuses the service is code 3, the credentials sent as given.
+// reports instead; a host that refuses the service is code 3, the credentials sent as given. While
+// the tool runs, the process list shows its password as x's.
 TEST(ListenProgram, EachRunPrintsWholeRecordsAndEndsWithItsStatus) {
-    const Action enter = [](pid_t, int& input) { EXPECT_EQ(::write(input, "\n", 1), 1); };
+    std::string cmdline;  // the arguments as the process list shows them, each ended by a 0 byte
+    const Action enter = [&](pid_t program, int& input) {
+        cmdline = KivoTestSupport::ReadFile("/proc/" + std::to_string(program) + "/cmdline");
+        EXPECT_EQ(::write(input, "\n", 1), 1);
+    };
     const Action endOfInput = [](pid_t, int& input) { ::close(std::exchange(input, -1)); };
     const Action interrupt = [](pid_t program, int&) { ::kill(program, SIGINT); };
     const Action terminate = [](pid_t program, int&) { ::kill(program, SIGTERM); };
@@ -80,7 +85,7 @@ TEST(ListenProgram, EachRunPrintsWholeRecordsAndEndsWithItsStatus) {
         std::string begin;   // of the output, times written "T"
         const char* reason;  // found in the output
     } cases[] = {
-        {"works 1" + qor, enter, 0, records, ""},
+        {"works 1 localhost u s3cr3t QOR Machine", enter, 0, records, ""},
         {"works 2" + qor, endOfInput, 0, records, ""},
         {"works 2" + qor, interrupt, 0, records, ""},
         {"works 2" + qor, terminate, 0, records, ""},
@@ -97,12 +102,14 @@ TEST(ListenProgram, EachRunPrintsWholeRecordsAndEndsWithItsStatus) {
     const Common::TimeFormatWin german(Common::TimeFormatWin::kShortDate,
                                        Common::TimeFormatWin::kDateAndTime, "de_DE.UTF-8");
     for (const auto& run : cases) {
-        const KivoDumpTest::Outcome outcome = KivoDumpTest::RunWithInputHeld(
-            "env LC_ALL=de_DE.UTF-8 " + std::string(KIVO_DUMP_IN_PROCESS_PROGRAM) + " " +
-                run.arguments,
-            run.act ? "</deleted>\n\n" : "", run.act, std::chrono::seconds(30));
+        const KivoTestSupport::Outcome outcome = KivoTestSupport::RunCommand(
+            "exec env LC_ALL=de_DE.UTF-8 " + KivoTestSupport::ProgramPath("kivo_dump_in_process") +
+                " " + run.arguments,
+            run.act ? std::vector<KivoTestSupport::Step>{{"</deleted>\n\n", run.act}}
+                    : std::vector<KivoTestSupport::Step>{},
+            std::chrono::seconds(30));
         std::vector<std::string> times;
-        const std::string output = WithoutTimes(outcome.output, times);
+        const std::string output = KivoProgramTest::WithoutTimes(outcome.output, times);
         EXPECT_EQ(outcome.status, run.status) << run.arguments << "\n" << output;
         EXPECT_EQ(run.act ? output : output.substr(0, run.begin.size()), run.begin);
         EXPECT_NE(output.find(run.reason), std::string::npos) << output;
@@ -110,6 +117,8 @@ TEST(ListenProgram, EachRunPrintsWholeRecordsAndEndsWithItsStatus) {
         for (const std::string& text : times)
             EXPECT_TRUE(german.Parse(Common::ToUtf16(text), time)) << text;
     }
+    using namespace std::string_literals;
+    EXPECT_NE(cmdline.find("localhost\0u\0xxxxxx\0QOR\0Machine\0"s), std::string::npos) << cmdline;
 }
 
 }  // namespace

@@ -23,7 +23,7 @@
 #include "core/ipc_client_api/local_components.h"
 #include "enterprise/common/ipc/view_manager/view_manager_stub.h"
 #include "enterprise/common/kivo/tools/dump/run.h"
-#include "enterprise/common/kivo/tools/dump/tests/scripted_service_support.h"
+#include "tests/scripted_service_support.h"
 
 namespace {
 

@@ -1,0 +1,136 @@
+// Runs the built kivod: ready on its descriptor with the TCP port it chose, replacing a stale
+// socket, refusing a second copy on the same sockets, ending on SIGTERM and SIGINT with its clients
+// told by the end of their connection; refusing a key or users file open to others; and
+// `kivod passwd` adding and changing a user through standard input.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/security/users_file.h"
+#include "platform/socket_server/listeners.h"
+#include "platform/store/connection.h"
+#include "platform/wire/frame.h"
+#include "tests/support/programs.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/test_pki.h"
+
+namespace {
+
+using namespace KivoWire;
+using KivoTestSupport::Kivod;
+using KivoTestSupport::ReadFile;
+
+// A store, test certificates and a users file in a folder, and the arguments that serve them on
+// the folder's socket directory and on TCP port 0, with the ready descriptor 3.
+struct Served {
+    Served() {
+        KivoStore::CreateStore(folder.WideFile("s.db"));
+        KivoSecurityTesting::WriteTestUsers(folder.File("users"), {{"u", "p"}});
+    }
+    KivoTestSupport::TemporaryFolder folder{"kivod_program_"};
+    const KivoSecurityTesting::TestPki pki = KivoSecurityTesting::MakeTestPki(folder.Path());
+    const std::vector<std::string> arguments{"--store",      folder.File("s.db"),
+                                             "--socket-dir", folder.File("sockets"),
+                                             "--ready-fd",   "3",
+                                             "--listen",     "127.0.0.1:0",
+                                             "--tls-cert",   pki.serverCertFile,
+                                             "--tls-key",    pki.serverKeyFile,
+                                             "--users",      folder.File("users")};
+};
+
+TEST(KivodProgram, ServesUntilSignalledAndRefusesASecondCopy) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        Served served;
+        const std::string sockets = served.folder.File("sockets");
+        std::filesystem::create_directory(sockets);
+        ::close(KivoServer::Listen(sockets, 34, std::nullopt).fd);  // stale: its owner has gone
+        Kivod kivod(served.arguments, served.folder.File("log"));
+        const std::string ready = kivod.ReadyText();
+        const size_t at = std::min(ready.find("tcp 127.0.0.1:") + 14, ready.size());
+        const std::string port = std::to_string(std::atoi(ready.c_str() + at));
+        ASSERT_EQ("unix " + sockets + "/qor.sock\nunix " + sockets + "/yeb.sock\nunix " + sockets +
+                      "/tuk.sock\nunix " + sockets + "/kivo.sock\ntcp 127.0.0.1:" + port +
+                      "\nready\n",
+                  ready);
+        Kivod second(served.arguments, served.folder.File("second.log"));
+        ASSERT_EQ("", second.ReadyText());
+        EXPECT_EQ(255, second.Stop(0));
+        EXPECT_NE(
+            std::string::npos,
+            ReadFile(served.folder.File("second.log")).find("Another service already answers"));
+
+        const int remote = ::socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in peer{
+            AF_INET, htons(static_cast<uint16_t>(std::stoi(port))), {htonl(INADDR_LOOPBACK)}, {}};
+        EXPECT_EQ(0, ::connect(remote, reinterpret_cast<const sockaddr*>(&peer), sizeof peer));
+        ::close(remote);
+        const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{AF_UNIX, {}};
+        (sockets + "/kivo.sock").copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(0, ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address));
+        const std::vector<uint8_t> hello = EncodeFrame(FrameKind::Hello, 0, 0, 0, HelloPayload(46));
+        ASSERT_EQ(static_cast<ssize_t>(hello.size()), ::write(client, hello.data(), hello.size()));
+        uint8_t welcome[44];
+        ASSERT_EQ(44, ::recv(client, welcome, sizeof welcome, MSG_WAITALL));
+        kivod.Signal(signal);
+        EXPECT_EQ(0, ::recv(client, welcome, 1, 0));  // the connection ends, nothing more
+        ::close(client);
+        EXPECT_EQ(0, kivod.Stop(0));
+        EXPECT_TRUE(std::filesystem::is_empty(sockets));
+    }
+}
+
+TEST(KivodProgram, RefusesAKeyOrUsersFileOpenToOthers) {
+    for (const bool key : {true, false}) {
+        Served served;
+        const std::string file = key ? served.pki.serverKeyFile : served.folder.File("users");
+        ASSERT_EQ(0, ::chmod(file.c_str(), key ? 0644 : 0640));
+        Kivod kivod(served.arguments, served.folder.File("log"));
+        ASSERT_EQ("", kivod.ReadyText());
+        EXPECT_EQ(255, kivod.Stop(0));
+        const std::string log = ReadFile(served.folder.File("log"));
+        EXPECT_NE(std::string::npos, log.find("0x2740017")) << log;  // kFileTooOpen
+        EXPECT_NE(std::string::npos, log.find(file)) << log;
+    }
+}
+
+// Each line of standard input is one run's password: the user is added, then changed (a carriage
+// return before the line feed is not part of the password); an empty or missing password changes
+// nothing.
+TEST(KivodProgram, PasswdAddsThenChangesAUserFromStandardInput) {
+    const KivoTestSupport::TemporaryFolder folder("kivod_passwd_");
+    const std::string users = folder.File("users");
+    const struct {
+        const char* input;
+        int status;
+        const char* says;  // on standard output after a success, else on standard error
+    } runs[] = {
+        {"first\n", 0, "kivod: user alice added\n"},
+        {"second\r\n", 0, "kivod: user alice changed\n"},
+        {"\n", 255, "The password is empty"},
+        {"", 255, "No password came"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.input);
+        const std::string log = folder.File(std::to_string(&run - runs));
+        Kivod passwd({"passwd", users, "alice"}, log, run.input);
+        EXPECT_EQ(run.status, passwd.Stop(0));
+        const std::string said = ReadFile(run.status == 0 ? log + ".out" : log);
+        EXPECT_NE(std::string::npos, said.find(run.says)) << said;
+    }
+    std::vector<KivoSecurity::PasswordRecord> records;  // also refused if open to others
+    ASSERT_TRUE(KivoSecurity::ReadUsersFile(users, records).IsEmpty());
+    EXPECT_EQ(1u, records.size());
+    KivoSecurity::PasswordVerifier verifier(users);
+    ASSERT_TRUE(verifier.Load().IsEmpty());
+    EXPECT_TRUE(verifier.Verify("alice", "second"));
+}
+
+}  // namespace
