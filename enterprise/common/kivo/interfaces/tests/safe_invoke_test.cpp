@@ -1,113 +1,82 @@
+// Deliveries to readers: neither a reader that throws nor a null unit stops one, and updates go
+// out by their type; the store library's entry points when no library is registered.
+
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "core/common/trace.h"
 #include "enterprise/common/kivo/interfaces/store_library.h"
-#include "enterprise/common/zaph/unit_factory.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
 
 namespace {
 
-std::vector<Common::Error>* tracedErrors = nullptr;
+using Zaph::View::SharedUnitPtr;
+using ZaphTest::DWord;
 
-void CollectTrace(uint32_t, uint32_t, const Common::Error& error) noexcept {
-    if (tracedErrors != nullptr)
-        tracedErrors->push_back(error);
+std::string traced;
+std::u16string firstMessage;
+
+void Trace(uint32_t, uint32_t level, const Common::Error& error) noexcept {
+    firstMessage = traced.empty() ? error.Message() : firstMessage;
+    char text[40];
+    std::snprintf(text, sizeof text, "%u:%X:%X ", level, error.Code(), error.Reason().Code());
+    traced += text;
 }
 
-class SafeInvokeTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        tracedErrors = &traced_;
-        previousSink_ = Common::SetTraceErrorSink(&CollectTrace);
-        previousLevel_ = Common::TraceLevel();
-        Common::SetTraceLevel(1);
-    }
-    void TearDown() override {
-        Common::SetTraceErrorSink(previousSink_);
-        Common::SetTraceLevel(previousLevel_);
-        tracedErrors = nullptr;
-    }
-    Zaph::View::SharedUnitPtr String(std::u16string_view text) {
-        return Zaph::View::SharedUnitPtr(factory_.CreateString(text));
-    }
-
-    Zaph::Construction::InMemoryUnitFactory factory_;
-    std::vector<Common::Error> traced_;
-    Common::TraceErrorSink previousSink_ = nullptr;
-    uint32_t previousLevel_ = 0;
-};
-
-Common::Error ReaderFault() {
-    return Common::Error(COMMON_PLACE("ReaderFault"), 0x1234, "reader fault");
-}
-
-// Throws on the first object it sees, keeps the rest.
-class FirstThrowsReader : public Kivo::ReportReader {
+// Tells what it heard: the DWord of each unit. Its first call throws after it has heard.
+class Reader final : public Kivo::ReportReader, public Kivo::SubscriptionReader {
   public:
-    using Kivo::ReportReader::OnObject;
-    void OnObject(const Zaph::View::SharedUnitPtr& object) override {
-        if (seen_++ == 0)
-            throw ReaderFault();
-        kept.push_back(object);
+    using ReportReader::OnObject, SubscriptionReader::OnCreated, SubscriptionReader::OnUpdated,
+        SubscriptionReader::OnDeleted;
+    void OnObject(const SharedUnitPtr& object) override { Hear("object", *object); }
+    void OnCreated(const SharedUnitPtr& key) override { Hear("created", *key); }
+    void OnUpdated(const SharedUnitPtr& key, const SharedUnitPtr& diff) override {
+        Hear("updated", *key, "/" + std::to_string(Zaph::Util::GetValue<uint32_t>(*diff)));
     }
-    std::vector<Zaph::View::SharedUnitPtr> kept;
+    void OnDeleted(const SharedUnitPtr& key) override { Hear("deleted", *key); }
+    std::string heard;
 
   private:
-    int seen_ = 0;
+    void Hear(const std::string& what, const Zaph::View::Unit& unit, const std::string& more = "") {
+        const bool first = heard.empty();
+        heard += what + std::to_string(Zaph::Util::GetValue<uint32_t>(unit)) + more + " ";
+        if (first) {
+            throw Common::Error(COMMON_PLACE("Reader::Hear"), 0x1234, "reader fault");
+        }
+    }
 };
 
-class RecordingSubscriptionReader : public Kivo::SubscriptionReader {
-  public:
-    using Kivo::SubscriptionReader::OnCreated;
-    using Kivo::SubscriptionReader::OnDeleted;
-    using Kivo::SubscriptionReader::OnUpdated;
-    void OnCreated(const Zaph::View::SharedUnitPtr&) override {
-        calls += "c";
-        throw ReaderFault();
-    }
-    void OnUpdated(const Zaph::View::SharedUnitPtr&, const Zaph::View::SharedUnitPtr&) override {
-        calls += "u";
-    }
-    void OnDeleted(const Zaph::View::SharedUnitPtr&) override { calls += "d"; }
-    std::string calls;
-};
+TEST(Delivery, GoesOnPastAReaderThatThrowsAndPastNullUnitsAndSortsUpdatesByType) {
+    const Common::TraceErrorSink previousSink = Common::SetTraceErrorSink(&Trace);
+    const uint32_t previousLevel = Common::TraceLevel();
+    Common::SetTraceLevel(1);
+    Reader objects, changes;
+    Kivo::Detail::DeliverObjects(objects, {DWord(1), nullptr, DWord(2), DWord(3)});
+    const std::string tracedByObjects = std::exchange(traced, {});
+    Kivo::Detail::DeliverUpdates(changes, {{0, DWord(1), DWord(1)},
+                                           {3, DWord(2), DWord(2)},
+                                           {1, DWord(3), DWord(30)},
+                                           {1, DWord(4), nullptr},
+                                           {2, nullptr, nullptr},
+                                           {2, DWord(5), nullptr}});
+    Common::SetTraceErrorSink(previousSink);
+    Common::SetTraceLevel(previousLevel);
 
-TEST_F(SafeInvokeTest, ReaderThatThrowsOnFirstObjectStillGetsTheRestAndNullsArePassedOver) {
-    FirstThrowsReader reader;
-    std::vector<Zaph::View::SharedUnitPtr> objects{String(u"one"), nullptr, String(u"two"),
-                                                   String(u"three")};
-    Kivo::Detail::DeliverObjects(reader, objects);
-
-    ASSERT_EQ(reader.kept.size(), 2u);
-    EXPECT_EQ(reader.kept[0], objects[2]);
-    EXPECT_EQ(reader.kept[1], objects[3]);
-    ASSERT_EQ(traced_.size(), 2u);
-    EXPECT_EQ(traced_[0].Code(), Kivo::Detail::kExceptionFromCallback);
-    EXPECT_EQ(traced_[0].Message(), u"Exception from callback.");
-    EXPECT_EQ(traced_[0].Reason().Code(), 0x1234u);
-    EXPECT_NE(traced_[1].Code(), Kivo::Detail::kExceptionFromCallback);
+    // A reader's error is traced as "Exception from callback." (0xFC0001) with it as the
+    // reason; a null unit is traced as passed over (0xFC0051).
+    EXPECT_EQ(objects.heard, "object1 object2 object3 ");
+    EXPECT_EQ(tracedByObjects, "1:FC0001:1234 1:FC0051:0 ");
+    EXPECT_EQ(firstMessage, u"Exception from callback.");
+    EXPECT_EQ(changes.heard, "created1 updated3/30 deleted5 ");
+    EXPECT_EQ(traced, "1:FC0001:1234 1:FC0051:0 1:FC0051:0 ");
 }
 
-TEST_F(SafeInvokeTest, UpdatesGoOutByTypeAndUnknownTypesAndNullKeysAreSkipped) {
-    RecordingSubscriptionReader reader;
-    std::vector<Kivo::ViewManagement::ViewUpdate> updates{{0, String(u"k1"), String(u"k1")},
-                                                          {3, String(u"k2"), String(u"x")},
-                                                          {1, String(u"k3"), String(u"diff")},
-                                                          {1, String(u"k4"), nullptr},
-                                                          {2, nullptr, nullptr},
-                                                          {2, String(u"k5"), nullptr}};
-    Kivo::Detail::DeliverUpdates(reader, updates);
-
-    EXPECT_EQ(reader.calls, "cud");
-    ASSERT_EQ(traced_.size(), 3u);
-    EXPECT_EQ(traced_[0].Code(), Kivo::Detail::kExceptionFromCallback);
-}
-
-TEST(StoreLibraryTest, WithoutARegisteredLibraryCreateFailsAndDeleteOfNothingSucceeds) {
+TEST(StoreLibrary, WithoutALibraryCreateFailsAndDeletingNothingSucceeds) {
     Kivo::RegisterStoreLibrary(nullptr);
     Zaph::Construction::InMemoryUnitFactory factory;
     Kivo::NullStoreCustomizer customizer(u"store.db");
@@ -116,7 +85,6 @@ TEST(StoreLibraryTest, WithoutARegisteredLibraryCreateFailsAndDeleteOfNothingSuc
     KIVO_Create(u"store.db", customizer, factory, core, error);
     EXPECT_EQ(error.Code(), Kivo::kStoreLibraryMissing);
     EXPECT_EQ(core, nullptr);
-
     KIVO_Delete(core, error);
     EXPECT_TRUE(error.IsEmpty());
     EXPECT_EQ(customizer.GetConnectionString()->GetConnectionString(), u"store.db");
