@@ -1,6 +1,5 @@
 // A post office of the tests: reports and subscriptions over a list of objects it is given,
-// completing on a thread of its own (or at once when asked), and a subscription that counts its
-// reads.
+// completing on a thread of its own, and subscriptions whose reads it counts and may hold.
 #pragma once
 
 #include <atomic>
@@ -14,19 +13,12 @@
 
 namespace KivoTest {
 
-/// A subscription whose reads complete at once with `readResult`, counting them.
-class CountingSubscription final : public Kivo::Subscription {
-  public:
-    explicit CountingSubscription(std::shared_ptr<std::atomic<int>> reads) : reads_(reads) {}
-    std::shared_ptr<Async::Job> Read(Kivo::SubscriptionReader&,
-                                     Async::ActionHandler& handler) override {
-        ++*reads_;
-        handler.Completed(Common::Error());
-        return nullptr;
-    }
-
-  private:
-    const std::shared_ptr<std::atomic<int>> reads_;
+/// The reads of a FakePostOffice's subscriptions: counted, and completed at once with success
+/// unless `hold` is set, when the last one waits in `held`.
+struct SubscriptionReads {
+    std::atomic<int> count{0};
+    bool hold = false;
+    Async::ActionHandler* held = nullptr;
 };
 
 /// See the file comment.
@@ -36,13 +28,7 @@ class FakePostOffice final : public Kivo::PostOffice {
     std::vector<Zaph::View::SharedUnitPtr> objects;
     /// The result every operation completes with.
     Common::Error result;
-    /// Complete inside the call instead of on a thread of the post office.
-    bool synchronous = false;
-    /// The reads of the subscriptions made.
-    const std::shared_ptr<std::atomic<int>> subscriptionReads =
-        std::make_shared<std::atomic<int>>();
-    /// Operations asked for.
-    std::atomic<int> operations{0};
+    const std::shared_ptr<SubscriptionReads> reads = std::make_shared<SubscriptionReads>();
     /// The last entry point given.
     Core::EntryPoint lastEntryPoint;
 
@@ -65,24 +51,35 @@ class FakePostOffice final : public Kivo::PostOffice {
     }
 
   private:
+    class Subscription final : public Kivo::Subscription {
+      public:
+        explicit Subscription(std::shared_ptr<SubscriptionReads> reads) : reads_(reads) {}
+        std::shared_ptr<Async::Job> Read(Kivo::SubscriptionReader&,
+                                         Async::ActionHandler& handler) override {
+            ++reads_->count;
+            if (reads_->hold)
+                reads_->held = &handler;
+            else
+                handler.Completed(Common::Error());
+            return nullptr;
+        }
+
+      private:
+        const std::shared_ptr<SubscriptionReads> reads_;
+    };
+
     std::shared_ptr<Async::Job> Begin(const Core::EntryPoint& entryPoint,
                                       std::shared_ptr<Kivo::ReportReader> reader,
                                       Async::ActionHandler& handler,
                                       std::unique_ptr<Kivo::Subscription>* subscription) {
-        ++operations;
         lastEntryPoint = entryPoint;
-        auto run = [this, reader, &handler, subscription] {
+        std::lock_guard<std::mutex> hold(lock_);
+        threads_.emplace_back([this, reader, &handler, subscription] {
             Kivo::Detail::DeliverObjects(*reader, objects);
             if (subscription != nullptr && result.IsEmpty())
-                *subscription = std::make_unique<CountingSubscription>(subscriptionReads);
+                *subscription = std::make_unique<Subscription>(reads);
             handler.Completed(result);
-        };
-        if (synchronous) {
-            run();
-        } else {
-            std::lock_guard<std::mutex> hold(lock_);
-            threads_.emplace_back(run);
-        }
+        });
         return nullptr;
     }
 

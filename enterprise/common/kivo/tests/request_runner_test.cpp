@@ -2,12 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <future>
+#include <sstream>
 #include <thread>
 
 #include "enterprise/common/async/error/cached_error.h"
-#include "enterprise/common/async/waiting_handler.h"
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
+#include "enterprise/common/kivo/tests/remote_client_support.h"
 #include "enterprise/common/kivo/tests/trace_recorder.h"
 #include "platform/ipc_client/tests/call_test_support.h"
 
@@ -16,51 +17,11 @@ namespace {
 using IpcClientTest::kEcho;
 using IpcClientTest::kFail;
 
-// Counts what the caller's handler hears; `then` runs inside each call.
-class CountingHandler final : public Async::ActionHandler {
-  public:
-    void Completed(const Common::Error& error) override {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            ++calls_;
-            last_ = error;
-            thread_ = std::this_thread::get_id();
-        }
-        struct SetOnExit {
-            ~SetOnExit() { event.Set(); }
-            Common::Event& event;
-        } setOnExit{heard_};
-        if (then)
-            then();
-    }
-    Common::Error Wait() {
-        heard_.Wait();
-        std::lock_guard<std::mutex> hold(lock_);
-        return last_;
-    }
-    int Calls() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return calls_;
-    }
-    std::thread::id Thread() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return thread_;
-    }
-    std::function<void()> then;
-
-  private:
-    std::mutex lock_;
-    Common::Event heard_{Common::Event::ResetMode::Auto, false};
-    int calls_ = 0;
-    Common::Error last_;
-    std::thread::id thread_;
-};
-
-// A runner of one number request; counts OnReplied and can make it throw.
+// A runner of one number request; counts OnReplied, which may refuse the reply or throw.
 class NumberRunner final : public Kivo::SmartRequestRunner {
   public:
     NumberRunner(std::shared_ptr<Binding::AccessPoint> accessPoint, Async::ActionHandler& handler,
-                 uint32_t method, int input)
+                 uint32_t method, int input = 1)
         : SmartRequestRunner(std::move(accessPoint), handler), method_(method), input_(input) {}
 
     std::atomic<int> replies{0};
@@ -71,14 +32,12 @@ class NumberRunner final : public Kivo::SmartRequestRunner {
 
   protected:
     std::unique_ptr<Binding::Request> CreateRequest() override {
-        if (noRequest)
-            return nullptr;
-        return IpcClientTest::MakeRequest(method_, input_, output);
+        return noRequest ? nullptr : IpcClientTest::MakeRequest(method_, input_, output);
     }
     Common::Error OnReplied() override {
         ++replies;
         if (throwOnReplied)
-            throw Common::Error(COMMON_PLACE("KivoTest::OnReplied"), 0x66, "cannot read");
+            throw KivoTest::Fault(0x66);
         return refusal;
     }
 
@@ -86,78 +45,6 @@ class NumberRunner final : public Kivo::SmartRequestRunner {
     const uint32_t method_;
     const int input_;
 };
-
-class RequestRunnerTest : public ::testing::Test {
-  protected:
-    explicit RequestRunnerTest(bool hold = false)
-        : library_(std::make_shared<IpcClientTest::TestComponent>(hold)),
-          accessPoint_(library_.Connect()) {}
-
-    std::shared_ptr<NumberRunner> Runner(uint32_t method, int input = 1) {
-        return std::make_shared<NumberRunner>(accessPoint_, handler_, method, input);
-    }
-
-    IpcClientTest::Library library_;
-    std::shared_ptr<Binding::AccessPoint> accessPoint_;
-    CountingHandler handler_;
-};
-
-TEST_F(RequestRunnerTest, RepliedOnlyOnSuccessAndTheHandlerHearsOnceFromTheLibrary) {
-    auto runner = Runner(kEcho, 41);
-    runner->StartRequest();
-    EXPECT_TRUE(handler_.Wait().IsEmpty());
-    EXPECT_EQ(runner->output, 42);
-    EXPECT_EQ(runner->replies, 1);
-    EXPECT_NE(handler_.Thread(), std::this_thread::get_id());
-
-    auto failing = Runner(kFail, 0x1234);
-    failing->StartRequest();
-    EXPECT_EQ(handler_.Wait().Code(), 0x1234u);
-    EXPECT_EQ(failing->replies, 0);
-
-    auto refused = Runner(kEcho);  // OnReplied refuses the reply: its refusal is the outcome
-    refused->refusal = Common::Error(COMMON_PLACE("KivoTest::Refusal"), 0x68, "names nothing");
-    refused->StartRequest();
-    EXPECT_EQ(handler_.Wait().Code(), 0x68u);
-
-    // A cancel after the end only waits: nothing more is heard.
-    runner->Cancel();
-    failing->Cancel();
-    refused->Cancel();
-    EXPECT_EQ(handler_.Calls(), 3);
-}
-
-TEST_F(RequestRunnerTest, CallThatFailsEndsAtOnceOnTheStartingThread) {
-    auto runner = Runner(kEcho);
-    runner->noRequest = true;
-    runner->StartRequest();
-    EXPECT_EQ(handler_.Calls(), 1);
-    EXPECT_EQ(handler_.Thread(), std::this_thread::get_id());
-    EXPECT_EQ(handler_.Wait().Code(), Binding::kIpcClientNoRequest);
-    EXPECT_EQ(runner->replies, 0);
-    runner->Cancel();
-    EXPECT_EQ(handler_.Calls(), 1);
-}
-
-TEST_F(RequestRunnerTest, WhatRepliedOrTheHandlerThrowsIsTracedAndChangesNothing) {
-    KivoTest::TraceRecorder traces;
-    auto runner = Runner(kEcho);
-    runner->throwOnReplied = true;
-    handler_.then = [] { throw Common::Error(COMMON_PLACE("KivoTest::Handler"), 0x67); };
-    runner->StartRequest();
-    EXPECT_TRUE(handler_.Wait().IsEmpty());
-    runner.reset();
-    library_.Deinit();  // joins the library's threads: the handler's trace is written
-
-    std::vector<uint32_t> reasons;
-    for (const auto& [level, error] : traces.Errors()) {
-        EXPECT_EQ(level, 1u);
-        EXPECT_EQ(error.Code(), Kivo::Detail::kExceptionFromCallback);
-        reasons.push_back(error.Reason().Code());
-    }
-    EXPECT_EQ(reasons, (std::vector<uint32_t>{0x66, 0x67}));
-    EXPECT_EQ(handler_.Calls(), 1);
-}
 
 // The library's access point, with call jobs that refuse to start.
 class StartRefusingAccessPoint final : public Binding::AccessPoint {
@@ -181,72 +68,120 @@ class StartRefusingAccessPoint final : public Binding::AccessPoint {
     struct RefusingJob final : Binding::CallJob {
         explicit RefusingJob(std::unique_ptr<Binding::CallJob> job) : real(std::move(job)) {}
         Common::Error Run() override { return real->Run(); }
-        Common::Error Start(JobManagement::JobHandler&) override {
-            return Common::Error(COMMON_PLACE("KivoTest::RefusingJob::Start"), 0xAE0006);
-        }
+        Common::Error Start(JobManagement::JobHandler&) override { return KivoTest::Fault(0xAE06); }
         Common::Error Cancel() override { return real->Cancel(); }
         std::unique_ptr<Binding::CallJob> real;
     };
     const std::shared_ptr<Binding::AccessPoint> real_;
 };
 
-TEST_F(RequestRunnerTest, StartThatFailsIsTheCallsFailureHeardAtOnce) {
-    auto runner = std::make_shared<NumberRunner>(
-        std::make_shared<StartRefusingAccessPoint>(accessPoint_), handler_, kEcho, 1);
+std::string Hex(uint32_t code) {
+    std::ostringstream text;
+    text << std::hex << code;
+    return text.str();
+}
+
+// Each caller's handler (a Reading) hears once, "waits" standing for nothing (more) heard.
+TEST(RequestRunnerTest, OutcomesReachTheHandlerOnceAndOnlySuccessIsReplied) {
+    IpcClientTest::Library library(std::make_shared<IpcClientTest::TestComponent>());
+    const std::shared_ptr<Binding::AccessPoint> accessPoint = library.Connect();
+    KivoTest::Reading reading;
+    std::thread::id heardOn;
+    reading.then = [&] { heardOn = std::this_thread::get_id(); };
+
+    auto echo = std::make_shared<NumberRunner>(accessPoint, reading, kEcho, 41);
+    echo->StartRequest();
+    EXPECT_EQ(reading.End(), "0");
+    EXPECT_EQ(echo->output, 42);
+    EXPECT_NE(heardOn, std::this_thread::get_id());
+    auto failing = std::make_shared<NumberRunner>(accessPoint, reading, kFail, 0x1234);
+    failing->StartRequest();
+    EXPECT_EQ(reading.End(), "1234");
+    auto refused = std::make_shared<NumberRunner>(accessPoint, reading, kEcho);
+    refused->refusal = KivoTest::Fault(0x68);
+    refused->StartRequest();
+    EXPECT_EQ(reading.End(), "68");
+    EXPECT_EQ((std::vector<int>{echo->replies, failing->replies, refused->replies}),
+              (std::vector<int>{1, 0, 1}));
+    // A cancel after the end only waits.
+    for (auto* runner : {echo.get(), failing.get(), refused.get()})
+        runner->Cancel();
+    EXPECT_EQ(reading.End(false), "waits");
+
+    // Calls that cannot be made or started end at once on the starting thread, and the runner
+    // then goes without waiting for the library.
+    auto unmade = std::make_shared<NumberRunner>(accessPoint, reading, kEcho);
+    unmade->noRequest = true;
+    unmade->StartRequest();
+    EXPECT_EQ(reading.End(false), Hex(Binding::kIpcClientNoRequest));
+    EXPECT_EQ(heardOn, std::this_thread::get_id());
+    unmade->Cancel();
+    auto unstarted = std::make_shared<NumberRunner>(
+        std::make_shared<StartRefusingAccessPoint>(accessPoint), reading, kEcho);
+    unstarted->StartRequest();
+    EXPECT_EQ(reading.End(false), "ae06");
+    EXPECT_EQ(unmade->replies + unstarted->replies, 0);
+    unstarted.reset();
+    EXPECT_EQ(reading.End(false), "waits");
+}
+
+TEST(RequestRunnerTest, WhatRepliedOrTheHandlerThrowsIsTracedAndChangesNothing) {
+    IpcClientTest::Library library(std::make_shared<IpcClientTest::TestComponent>());
+    KivoTest::TraceRecorder traces;
+    KivoTest::Reading reading;
+    std::promise<void> heard;
+    reading.then = [&] {
+        heard.set_value();
+        throw KivoTest::Fault(0x67);
+    };
+    auto runner = std::make_shared<NumberRunner>(library.Connect(), reading, kEcho);
+    runner->throwOnReplied = true;
     runner->StartRequest();
-    EXPECT_EQ(handler_.Calls(), 1);
-    EXPECT_EQ(handler_.Wait().Code(), 0xAE0006u);
-    EXPECT_EQ(runner->replies, 0);
-    // Nothing was started: the runner goes without waiting for the library.
+    EXPECT_EQ(heard.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
     runner.reset();
-    EXPECT_EQ(handler_.Calls(), 1);
-}
+    library.Deinit();  // joins the library's threads: the handler's trace is written
 
-class HeldRequestRunnerTest : public RequestRunnerTest {
-  protected:
-    HeldRequestRunnerTest() : RequestRunnerTest(true) {}
-    ~HeldRequestRunnerTest() override { library_.component->Release(); }
-};
-
-TEST_F(HeldRequestRunnerTest, CancelEndsTheCallAndDeliversCanceledOnce) {
-    auto runner = Runner(kEcho);
-    runner->StartRequest();
-    library_.component->WaitEntered(1);
-    runner->Cancel();
-    // Cancel returned after the library had left the call, and the handler heard it already.
-    EXPECT_EQ(handler_.Calls(), 1);
-    EXPECT_EQ(handler_.Wait().Code(), Async::kCanceled);
-    EXPECT_EQ(runner->replies, 0);
-    runner->Cancel();
-    library_.component->Release();
-    library_.Deinit();
-    EXPECT_EQ(handler_.Calls(), 1);
-    EXPECT_EQ(runner->output, 0);
-}
-
-TEST_F(HeldRequestRunnerTest, RunnerDestroyedWithItsCallInFlightWaitsAndHearsNothing) {
-    {
-        NumberRunner runner(accessPoint_, handler_, kEcho, 1);
-        runner.StartRequest();
-        library_.component->WaitEntered(1);
+    std::vector<std::string> traced;
+    for (const auto& [level, error] : traces.Errors()) {
+        EXPECT_EQ(error.Code(), Kivo::Detail::kExceptionFromCallback);
+        traced.push_back(std::to_string(level) + ":" + Hex(error.Reason().Code()));
     }
-    library_.component->Release();
-    library_.Deinit();
-    EXPECT_EQ(handler_.Calls(), 0);
+    EXPECT_EQ(traced, (std::vector<std::string>{"1:66", "1:67"}));
 }
 
-TEST_F(HeldRequestRunnerTest, RunnerKeepsItselfAliveWhileItsCallIsInFlight) {
+// Calls held in the component until released: a cancel ends the call and is heard once, a runner
+// destroyed in flight waits and is not heard, and one let go keeps itself alive to its end.
+TEST(RequestRunnerTest, CallsInFlightAreCanceledAbandonedOrKeptAlive) {
+    auto component = std::make_shared<IpcClientTest::TestComponent>(true);
+    IpcClientTest::Library library(component);
+    const std::shared_ptr<Binding::AccessPoint> accessPoint = library.Connect();
+    KivoTest::Reading canceledReading, abandonedReading, keptReading;
+
+    auto canceled = std::make_shared<NumberRunner>(accessPoint, canceledReading, kEcho);
+    canceled->StartRequest();
+    component->WaitEntered(1);
+    canceled->Cancel();
+    // Cancel returned after the library had left the call, and the handler heard it already.
+    EXPECT_EQ(canceledReading.End(false), Hex(Async::kCanceled));
+    canceled->Cancel();
+    {
+        NumberRunner abandoned(accessPoint, abandonedReading, kEcho);
+        abandoned.StartRequest();
+        component->WaitEntered(2);
+    }
     std::weak_ptr<NumberRunner> watched;
     {
-        auto runner = Runner(kEcho, 9);
-        watched = runner;
-        runner->StartRequest();
+        auto kept = std::make_shared<NumberRunner>(accessPoint, keptReading, kEcho, 9);
+        watched = kept;
+        kept->StartRequest();
     }
     EXPECT_FALSE(watched.expired());
-    library_.component->Release();
-    EXPECT_TRUE(handler_.Wait().IsEmpty());
-    library_.Deinit();
+    component->Release();
+    EXPECT_EQ(keptReading.End(), "0");
+    library.Deinit();
     EXPECT_TRUE(watched.expired());
+    EXPECT_EQ(canceled->replies, 0);
+    EXPECT_EQ(canceledReading.End(false) + abandonedReading.End(false), "waitswaits");
 }
 
 }  // namespace
