@@ -10,6 +10,7 @@
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
 #include "enterprise/common/zaph/blob_reader.h"
 #include "enterprise/common/zaph/compare.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/common/zaph/trace_unit.h"
 #include "enterprise/common/zaph/unit_utilities.h"
 #include "platform/store/diff.h"
@@ -197,39 +198,18 @@ TEST_F(StoreTest, ReportsComeInIdOrderByTypeOrScanWithLimit) {
 }
 
 TEST_F(StoreTest, ObjectWithTwoTypesIsFoundUnderBoth) {
-    const SharedUnitPtr both(Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
-                                 .Composite()
-                                 .Trait("PrimaryKey")
-                                 .Guid(kFirst)
-                                 .End()
-                                 .Trait("Is")
-                                 .String(u"Disk")
-                                 .End()
-                                 .Trait("Is")
-                                 .String(u"Volume")
-                                 .End()
-                                 .Trait("Is")
-                                 .DWord(3)
-                                 .End()
-                                 .Property("Name")
-                                 .String(u"both")
-                                 .End()
-                                 .End()
-                                 .TakeResult());
+    using ZaphTest::WithTrait, ZaphTest::Str;
+    const SharedUnitPtr both = WithTrait(
+        WithTrait(WithTrait(WithTrait(ZaphTest::Composite(ZaphTest::Prop{"Name", Str(u"both")}),
+                                      "PrimaryKey", ZaphTest::Factory().CreateGuid(kFirst)),
+                            "Is", Str(u"Disk")),
+                  "Is", Str(u"Volume")),
+        "Is", ZaphTest::DWord(3));
     store_->Apply({{OperationKind::CreateObject, both}});
     EXPECT_EQ(Names(TypePattern(u"Disk")), std::vector<std::u16string>{u"both"});
     EXPECT_EQ(Names(TypePattern(u"Volume")), std::vector<std::u16string>{u"both"});
-    const SharedUnitPtr pinnedToBoth(
-        Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
-            .Composite()
-            .Trait("Is")
-            .String(u"Volume")
-            .End()
-            .Trait("Is")
-            .String(u"Disk")
-            .End()
-            .End()
-            .TakeResult());
+    const SharedUnitPtr pinnedToBoth =
+        WithTrait(WithTrait(ZaphTest::Composite(), "Is", Str(u"Volume")), "Is", Str(u"Disk"));
     EXPECT_EQ(Names(pinnedToBoth), std::vector<std::u16string>{u"both"});
     store_->Apply({{OperationKind::DeleteObject, both}});
     EXPECT_TRUE(RawDatabase(folder_.File("s.db")).Column("SELECT type FROM object_types;").empty());
@@ -283,15 +263,6 @@ TEST_F(StoreTest, StoreHeldByAnotherWriterFailsAfterBoundedWait) {
     EXPECT_EQ(Count(), 1u);
 }
 
-TEST_F(StoreTest, ReadOnlyStoreRefusesWrites) {
-    std::shared_ptr<KivoStore::Store> reader =
-        KivoStore::Store::Open(u"file:" + folder_.WideFile("s.db") + u"?mode=ro");
-    EXPECT_EQ(FailureOf([&] {
-                  reader->Apply({{OperationKind::CreateObject, GuidObject(kFirst, u"Disk", u"x")}});
-              }),
-              KivoStore::kStoreReadOnly);
-}
-
 TEST_F(StoreTest, ReportCanBeCanceledBetweenObjects) {
     store_->Apply({{OperationKind::CreateObject, GuidObject(kFirst, u"Disk", u"1")},
                    {OperationKind::CreateObject, GuidObject(kSecond, u"Disk", u"2")}});
@@ -322,72 +293,27 @@ TEST(InMemoryStoreTest, StartsEmptyAndKeepsObjectsWhileOpen) {
     EXPECT_EQ(count, 0u);
 }
 
-TEST(DiffTest, HoldsChangedAddedAndRemovedProperties) {
+TEST(DiffTest, HoldsChangedAddedAndRemovedPropertiesAndNewTypes) {
+    using ZaphTest::Prop, ZaphTest::WithTrait, ZaphTest::DWord;
+    const auto disk = [](Zaph::Construction::UnitPtr unit) {
+        return WithTrait(std::move(unit), "Is", ZaphTest::Str(u"Disk"));
+    };
+    const auto before = disk(ZaphTest::Composite(Prop{"Same", DWord(1)}, Prop{"Changed", DWord(1)},
+                                                 Prop{"Gone", DWord(1)}));
+    const auto after = disk(ZaphTest::Composite(Prop{"Same", DWord(1)}, Prop{"Changed", DWord(2)},
+                                                Prop{"Added", ZaphTest::Str(u"x")}));
+    const auto expected = ZaphTest::Composite(
+        Prop{"Changed", DWord(2)}, Prop{"Added", ZaphTest::Str(u"x")},
+        Prop{"Gone", WithTrait(ZaphTest::Nil(), KivoStore::kRemovedTrait, ZaphTest::Nil())});
     auto& factory = Zaph::Construction::DefaultUnitFactory();
-    const Zaph::Construction::UnitPtr before = Zaph::Util::FluentUnitBuilder(factory)
-                                                   .Composite()
-                                                   .Trait("Is")
-                                                   .String(u"Disk")
-                                                   .End()
-                                                   .Property("Same")
-                                                   .DWord(1)
-                                                   .End()
-                                                   .Property("Changed")
-                                                   .DWord(1)
-                                                   .End()
-                                                   .Property("Gone")
-                                                   .DWord(1)
-                                                   .End()
-                                                   .End()
-                                                   .TakeResult();
-    const Zaph::Construction::UnitPtr after = Zaph::Util::FluentUnitBuilder(factory)
-                                                  .Composite()
-                                                  .Trait("Is")
-                                                  .String(u"Disk")
-                                                  .End()
-                                                  .Property("Same")
-                                                  .DWord(1)
-                                                  .End()
-                                                  .Property("Changed")
-                                                  .DWord(2)
-                                                  .End()
-                                                  .Property("Added")
-                                                  .String(u"x")
-                                                  .End()
-                                                  .End()
-                                                  .TakeResult();
-    const Zaph::Construction::UnitPtr expected = Zaph::Util::FluentUnitBuilder(factory)
-                                                     .Composite()
-                                                     .Property("Changed")
-                                                     .DWord(2)
-                                                     .End()
-                                                     .Property("Added")
-                                                     .String(u"x")
-                                                     .End()
-                                                     .Property("Gone")
-                                                     .Nil()
-                                                     .Trait(KivoStore::kRemovedTrait)
-                                                     .Nil()
-                                                     .End()
-                                                     .End()
-                                                     .End()
-                                                     .TakeResult();
     const Zaph::Construction::UnitPtr diff = KivoStore::ComputeDiff(*before, *after, factory);
     ASSERT_NE(diff, nullptr);
     EXPECT_TRUE(Zaph::Util::UnitsEqual(*diff, *expected))
         << Zaph::Util::TraceUnitToString(*diff, "", true);
     EXPECT_EQ(KivoStore::ComputeDiff(*after, *after, factory), nullptr);
-
     // A change of type carries the new root traits.
-    const Zaph::Construction::UnitPtr retyped = Zaph::Util::FluentUnitBuilder(factory)
-                                                    .Composite()
-                                                    .Trait("Is")
-                                                    .String(u"Volume")
-                                                    .End()
-                                                    .End()
-                                                    .TakeResult();
-    const Zaph::Construction::UnitPtr typeDiff = KivoStore::ComputeDiff(*before, *retyped, factory);
-    EXPECT_TRUE(Zaph::Util::HasTrait(*typeDiff, "Is"));
+    const auto retyped = WithTrait(ZaphTest::Composite(), "Is", ZaphTest::Str(u"Volume"));
+    EXPECT_TRUE(Zaph::Util::HasTrait(*KivoStore::ComputeDiff(*before, *retyped, factory), "Is"));
 }
 
 }  // namespace
