@@ -1,102 +1,92 @@
-// Requests: packing, the direction rules of parameter flags, reading replies, the synchronous
-// call and builders that fail.
+// Requests: the direction rules of parameter flags, packing, replies read in full or not at all,
+// builders that fail; the synchronous call; the client library's scope and a refused local
+// connection (connections that succeed run in the concurrency test).
 
 #include "enterprise/common/ipc/request_impl.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "core/common/catalog.h"
+#include "core/ipc_client_api/ipc_client.h"
 #include "enterprise/common/ipc/client/lib/client.h"
+#include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
 #include "enterprise/common/ipc/tests/ipc_test_support.h"
 #include "enterprise/common/ipc/view_manager/requests.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
-#include "enterprise/serialize/xml_packet_serializer.h"
 
 namespace {
 
+using namespace IpcTest;
+using Binding::Detail::Execute;
 using Binding::Detail::RequestImpl;
-using IpcTest::Body;
-using IpcTest::Packet;
-using IpcTest::TraceRecorder;
-using Kivo::ViewManagement::UnitVector;
 
-const std::string kEncryptionAssertion =
-    "!\"Value is not encryptable but encyption was requested\"";
-// An empty error in its byte form, base64.
-const std::string kSuccess = "<result>AQ==</result>";
+const Binding::RequestHeader kHeader{
+    .ComponentID = 300, .MethodID = 4, .InterfaceName = "Probe", .MethodName = "Call"};
+const std::string kSuccess = "<result>AQ==</result>";  // the empty error's byte form, base64
 
-Binding::RequestHeader Header() {
-    Binding::RequestHeader header;
-    header.ComponentID = 300;
-    header.MethodID = 4;
-    header.InterfaceName = "Probe";
-    header.MethodName = "Call";
-    header.InterfaceVersion = 1;
-    return header;
+std::vector<uint8_t> Reply(const std::string& parameters) {
+    return Packet("<reply_Probe_Call>" + kSuccess + parameters + "</reply_Probe_Call>");
 }
 
-std::string FailedResult() {
-    const Common::Error failure(COMMON_PLACE("RequestTest::FailedResult"), 0x5151, u"refused");
-    Serialization::XMLPacketSerializer out(2, 0);
-    out.WriteError("result", failure);
-    return Body(out.FinishBytes());
-}
-
-uint32_t ThrownCode(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Common::Error& error) {
-        return error.Code();
+TEST(Request, FlagsDecideDirectionAndEncryptionIsRefusedWithNothingWritten) {
+    const std::string refused =
+        "Assertion failed: !\"Value is not encryptable but encyption was requested\", file "
+        "enterprise/common/ipc/utils.cpp";
+    const auto assertions = [&](const TraceRecorder& trace) {
+        const auto traced = trace.Traced();
+        return std::to_string(std::count_if(traced.begin(), traced.end(), [&](const auto& text) {
+            return text.starts_with(refused);
+        }));
+    };
+    // Per flags: written or not (w, -), read back or not (r, -), the assertions while writing
+    // and while reading.
+    std::string outcomes;
+    for (const int32_t flags : {-5, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 12}) {
+        uint32_t value = 7;
+        RequestImpl<void(uint32_t&)> request(kHeader, {{{"p", flags}}}, value);
+        TraceRecorder writing;
+        const std::string body = Body(request.Pack());
+        outcomes += std::to_string(flags) + ":" + (body.find("<p>7</p>") != body.npos ? "w" : "-");
+        TraceRecorder reading;
+        EXPECT_TRUE(request.DeserializeReply(Reply("<p>9</p>")).IsEmpty());
+        outcomes += (value == 9 ? "r" : "-") + assertions(writing) + assertions(reading) + " ";
     }
-    return 0;
+    EXPECT_EQ(outcomes,
+              "-5:--00 -1:--00 0:wr00 1:w-00 2:-r00 3:wr00 4:--11 5:--10 6:--01 7:--11 8:--00 "
+              "12:--00 ");
 }
 
-size_t CountOf(const std::vector<std::string>& texts, const std::string& part) {
-    size_t count = 0;
-    for (const std::string& text : texts) {
-        count += text.find(part) != std::string::npos ? 1 : 0;
-    }
-    return count;
-}
+TEST(Request, PacksInOrderAndReadsBackOnlyNonConstReferences) {
+    RequestImpl<void()> empty(kHeader, {});
+    EXPECT_EQ(std::make_pair(empty.GetComponentID(), empty.GetMethodID()),
+              std::make_pair(300u, 4u));
+    EXPECT_EQ(Body(empty.Pack()), "<request_Probe_Call></request_Probe_Call>");
+    EXPECT_TRUE(empty.DeserializeReply(Reply("")).IsEmpty());
 
-TEST(Request, WithoutInputsPacksTheRequestSectionAlone) {
-    RequestImpl<void()> request(Header(), {});
-    EXPECT_EQ(request.GetComponentID(), 300u);
-    EXPECT_EQ(request.GetMethodID(), 4u);
-    EXPECT_EQ(Body(request.Pack()), "<request_Probe_Call></request_Probe_Call>");
+    uint32_t out = 1;
+    RequestImpl<void(uint32_t, const uint32_t&, uint32_t&)> request(
+        kHeader, {{{"byValue"}, {"byConst"}, {"out"}}}, 2, 3, out);
+    EXPECT_EQ(Body(request.Pack()),
+              "<request_Probe_Call><byValue>2</byValue><byConst>3</byConst><out>1</out>"
+              "</request_Probe_Call>");
+    // Reading either of the first two would throw on their text.
     EXPECT_TRUE(
-        request.DeserializeReply(Packet("<reply_Probe_Call>" + kSuccess + "</reply_Probe_Call>"))
+        request.DeserializeReply(Reply("<byValue>x</byValue><byConst>y</byConst><out>7</out>"))
             .IsEmpty());
-}
+    EXPECT_EQ(out, 7u);
 
-TEST(Request, OutputReferencesTravelIntoTheRequestToo) {
-    const Kivo::ViewSpec spec{IpcTest::DWord(5), nullptr};
-    UnitVector snapshot;
-    const auto request = Kivo::ViewManagement::CreateOpenStaticViewRequest(spec, snapshot);
-    ASSERT_NE(request, nullptr);
-    EXPECT_EQ(Body(request->Pack()), "<request_ViewManager_OpenStaticView><specification>" +
-                                         IpcTest::UnitElement("Pattern", spec.Pattern) +
-                                         IpcTest::UnitElement("Options", nullptr) +
-                                         "</specification><snapshot><vector></vector></snapshot>"
-                                         "</request_ViewManager_OpenStaticView>");
-}
-
-TEST(Request, PacketsFollowTheHeaderVersions) {
     // The low 32 bits of the packet version filter sections; SerializerVersion is the root's
     // meta-info version on reading.
-    Binding::RequestHeader header = Header();
+    Binding::RequestHeader header = kHeader;
     header.PacketVersion = 0x1234500000007ull;
-    EXPECT_EQ(Body(Binding::Detail::WritePacket(header,
-                                                [](Serialization::Serializer& out) {
-                                                    Serialization::SerializationTag tag("s");
-                                                    tag.sectionVersion = 6;
-                                                    out.WriteUInt32(tag, 1);
-                                                    tag.sectionVersion = 7;
-                                                    out.WriteUInt32(tag, 2);
-                                                })),
-              "<s>2</s>");
     header.SerializerVersion = 9;
+    const auto write = [](Serialization::Serializer& writer) {
+        for (const uint32_t version : {6u, 7u}) {
+            Serialization::SerializationTag tag("s");
+            tag.sectionVersion = version;
+            writer.WriteUInt32(tag, version);
+        }
+    };
+    EXPECT_EQ(Body(Binding::Detail::WritePacket(header, write)), "<s>7</s>");
     uint64_t version = 0;
     Binding::Detail::ReadPacket(header, Packet(""), [&](Serialization::Deserializer& in) {
         version = dynamic_cast<Serialization::XMLPacketDeserializer&>(in).GetSubjectVersion();
@@ -104,189 +94,118 @@ TEST(Request, PacketsFollowTheHeaderVersions) {
     EXPECT_EQ(version, 9u);
 }
 
-TEST(Request, ByValueAndConstReferenceParametersAreNeverReadBack) {
-    uint32_t out = 1;
-    RequestImpl<void(uint32_t, const uint32_t&, uint32_t&)> request(
-        Header(), {{{"byValue"}, {"byConst"}, {"out"}}}, 2, 3, out);
-    EXPECT_EQ(Body(request.Pack()),
-              "<request_Probe_Call><byValue>2</byValue><byConst>3</byConst><out>1</out>"
-              "</request_Probe_Call>");
-    // Reading either of the first two would throw on their text.
-    EXPECT_TRUE(request
-                    .DeserializeReply(Packet("<reply_Probe_Call>" + kSuccess +
-                                             "<byValue>x</byValue><byConst>y</byConst><out>7</out>"
-                                             "</reply_Probe_Call>"))
-                    .IsEmpty());
-    EXPECT_EQ(out, 7u);
-}
-
-TEST(Request, ConstReferenceRecordIsNeverReadBack) {
-    const Kivo::ViewManagement::TopicID topic{4, 5};
-    const auto request = Kivo::ViewManagement::CreateRemoveInterestRequest(topic);
-    ASSERT_NE(request, nullptr);
-    EXPECT_TRUE(request
-                    ->DeserializeReply(Packet("<reply_ViewManager_RemoveInterest>" + kSuccess +
-                                              "</reply_ViewManager_RemoveInterest>"))
-                    .IsEmpty());
-}
-
-TEST(Request, FailedResultLeavesEveryOutputAsItWas) {
-    const Kivo::ViewSpec spec{IpcTest::DWord(1), nullptr};
-    uint32_t viewID = 5;
-    UnitVector snapshot{IpcTest::DWord(6)};
-    const auto request = Kivo::ViewManagement::CreateOpenDynamicViewRequest(spec, viewID, snapshot);
-    ASSERT_NE(request, nullptr);
-    const Common::Error result = request->DeserializeReply(
-        Packet("<reply_ViewManager_OpenDynamicView>" + FailedResult() +
-               "<viewID>9</viewID><snapshot><vector>" + IpcTest::UnitElement("item", nullptr) +
-               "</vector></snapshot></reply_ViewManager_OpenDynamicView>"));
-    EXPECT_EQ(result.Code(), 0x5151u);
-    EXPECT_EQ(result.Message(), u"refused");
-    EXPECT_EQ(viewID, 5u);
-    ASSERT_EQ(snapshot.size(), 1u);
-    EXPECT_TRUE(IpcTest::SameUnit(snapshot[0], IpcTest::DWord(6)));
-}
-
-TEST(Request, UnreadableReplyLeavesEveryOutputAsItWas) {
-    const Kivo::ViewSpec spec;
-    uint32_t viewID = 5;
-    UnitVector snapshot{IpcTest::DWord(6)};
-    const auto request = Kivo::ViewManagement::CreateOpenDynamicViewRequest(spec, viewID, snapshot);
-    ASSERT_NE(request, nullptr);
-    const std::string head = "<reply_ViewManager_OpenDynamicView>" + kSuccess;
-    const std::string tail = "</reply_ViewManager_OpenDynamicView>";
-    // viewID reads, then the snapshot fails: a unit whose blob is not a unit, no snapshot at all,
-    // a reply of another method, no result, a packet that is not XML.
-    const std::vector<std::string> replies = {
-        head +
-            "<viewID>9</viewID><snapshot><vector><item><is_empty>0</is_empty><value>AAAA"
-            "</value></item></vector></snapshot>" +
-            tail,
-        head + "<viewID>9</viewID>" + tail,
-        "<reply_ViewManager_OpenStaticView>" + kSuccess + "</reply_ViewManager_OpenStaticView>",
-        "<reply_ViewManager_OpenDynamicView><viewID>9</viewID>" + tail,
+TEST(Request, AReplyThatFailsOrDoesNotReadLeavesEveryOutputAsItWas) {
+    Serialization::XMLPacketSerializer writer(2, 0);
+    writer.WriteError("result", Common::Error(COMMON_PLACE("RequestTest"), 0x5151, u"refused"));
+    const std::string refused = Body(writer.FinishBytes());
+    const std::string open = "<reply_ViewManager_OpenDynamicView>";
+    const std::string close = "</reply_ViewManager_OpenDynamicView>";
+    const std::string read = "<viewID>9</viewID><snapshot><vector>" + UnitElement("item", nullptr) +
+                             "</vector></snapshot>" + close;
+    const std::pair<std::string, uint32_t> cases[] = {
+        {PacketText(open + refused + read), 0x5151},
+        // The view identifier reads, the snapshot does not.
+        {PacketText(open + kSuccess + "<viewID>9</viewID>" + close),
+         Serialization::kPacketInconsistent},
+        {"<reply", Serialization::kPacketInconsistent},
+        // The snapshot's elements replace the caller's.
+        {PacketText(open + kSuccess + read), 0},
     };
-    for (const std::string& body : replies) {
-        EXPECT_NE(ThrownCode([&] { request->DeserializeReply(Packet(body)); }), 0u) << body;
-        EXPECT_EQ(viewID, 5u) << body;
-        ASSERT_EQ(snapshot.size(), 1u) << body;
-        EXPECT_TRUE(IpcTest::SameUnit(snapshot[0], IpcTest::DWord(6)));
-    }
     TraceRecorder trace;
-    EXPECT_EQ(ThrownCode([&] { request->DeserializeReply(IpcTest::Bytes("<reply")); }),
-              Serialization::kPacketInconsistent);
-    EXPECT_EQ(viewID, 5u);
-}
-
-TEST(Request, VectorReadReplacesTheCallersElements) {
-    std::vector<Kivo::ViewManagement::ViewUpdate> updates(3);
-    const auto request = Kivo::ViewManagement::CreateAcquireUpdatesRequest(8, updates);
-    ASSERT_NE(request, nullptr);
-    ASSERT_TRUE(request
-                    ->DeserializeReply(Packet("<reply_ViewManager_AcquireUpdates>" + kSuccess +
-                                              "<updates><vector><item><Type>1</Type></item>"
-                                              "</vector></updates>"
-                                              "</reply_ViewManager_AcquireUpdates>"))
-                    .IsEmpty());
-    ASSERT_EQ(updates.size(), 1u);
-    EXPECT_EQ(updates[0].Type, 1u);
-}
-
-// What one 32-bit reference parameter with the given flags does.
-struct FlagCase {
-    int32_t flags;
-    bool written;
-    bool read;
-    // Assertions fired while packing and while reading the reply.
-    size_t writeAssertions;
-    size_t readAssertions;
-};
-
-TEST(Request, FlagsDecideDirectionAndEncryptionIsRefusedWithNothingWritten) {
-    const std::vector<FlagCase> cases = {
-        {-1, false, false, 0, 0}, {0, true, true, 0, 0},    {1, true, false, 0, 0},
-        {2, false, true, 0, 0},   {3, true, true, 0, 0},    {4, false, false, 1, 1},
-        {5, false, false, 1, 0},  {6, false, false, 0, 1},  {7, false, false, 1, 1},
-        {8, false, false, 0, 0},  {12, false, false, 0, 0}, {-5, false, false, 0, 0},
-    };
-    for (const FlagCase& flagCase : cases) {
-        uint32_t value = 7;
-        RequestImpl<void(uint32_t&)> request(Header(), {{{"p", flagCase.flags}}}, value);
-        TraceRecorder packing;
-        const std::string body = Body(request.Pack());
-        EXPECT_EQ(body, flagCase.written ? "<request_Probe_Call><p>7</p></request_Probe_Call>"
-                                         : "<request_Probe_Call></request_Probe_Call>")
-            << flagCase.flags;
-        EXPECT_EQ(CountOf(packing.Assertions(), kEncryptionAssertion), flagCase.writeAssertions)
-            << flagCase.flags;
-        TraceRecorder reading;
-        ASSERT_TRUE(request
-                        .DeserializeReply(
-                            Packet("<reply_Probe_Call>" + kSuccess + "<p>9</p></reply_Probe_Call>"))
-                        .IsEmpty());
-        EXPECT_EQ(value, flagCase.read ? 9u : 7u) << flagCase.flags;
-        EXPECT_EQ(CountOf(reading.Assertions(), kEncryptionAssertion), flagCase.readAssertions)
-            << flagCase.flags;
+    for (const auto& [reply, expected] : cases) {
+        uint32_t viewID = 5;
+        UnitVector snapshot{ZaphTest::DWord(6)};
+        const auto request = CreateOpenDynamicViewRequest({}, viewID, snapshot);
+        Common::Error result;
+        const uint32_t thrown = ZaphTest::ErrorCodeOf([&] {
+            result = request->DeserializeReply(std::vector<uint8_t>(reply.begin(), reply.end()));
+        });
+        const uint32_t code = thrown != 0 ? thrown : result.Code();
+        EXPECT_EQ(code, expected) << reply;
+        EXPECT_EQ(
+            XmlOf(snapshot) + std::to_string(viewID),
+            code ? XmlOf(UnitVector{ZaphTest::DWord(6)}) + "5" : XmlOf(UnitVector{nullptr}) + "9")
+            << reply;
     }
-}
-
-TEST(Request, EncryptionAssertionNamesTheParameterCodingFile) {
-    uint32_t value = 0;
-    RequestImpl<void(uint32_t&)> request(Header(), {{{"p", 5}}}, value);
-    TraceRecorder trace;
-    request.Pack();
-    ASSERT_EQ(trace.Assertions().size(), 1u);
-    EXPECT_THAT(
-        trace.Assertions()[0],
-        testing::HasSubstr(kEncryptionAssertion + ", file enterprise/common/ipc/utils.cpp"));
 }
 
 TEST(Request, BuilderThatThrowsTracesAtLevelOneAndGivesNoRequest) {
     TraceRecorder trace;
-    const auto request = Binding::Detail::BuildRequest([]() -> std::unique_ptr<Binding::Request> {
-        throw Common::Error(COMMON_PLACE("RequestTest::Builder"), 0x4242);
-    });
-    EXPECT_EQ(request, nullptr);
-    EXPECT_THAT(trace.ErrorCodes(1), testing::ElementsAre(0x4242u));
+    EXPECT_EQ(Binding::Detail::BuildRequest([]() -> std::unique_ptr<Binding::Request> {
+                  throw Common::Error(COMMON_PLACE("RequestTest::Builder"), 0x4242);
+              }),
+              nullptr);
+    EXPECT_EQ(trace.Traced(), std::vector<std::string>{"error 1 4242"});
 }
 
-// An access point whose Call succeeds without giving a call job.
+// An access point whose Call gives `called` and no call job.
 class JoblessAccessPoint final : public Binding::AccessPoint {
   public:
+    Common::Error called;
     Common::Error Call(std::unique_ptr<Binding::Request>,
                        std::unique_ptr<Binding::CallJob>&) override {
-        return Common::Error();
+        return called;
     }
     uint32_t GetConnectionID() const override { return 0; }
-    Common::Error GetComponentVersion(uint32_t, uint32_t&) override { return Common::Error(); }
+    Common::Error GetComponentVersion(uint32_t, uint32_t&) override { return called; }
 };
 
 TEST(Execute, OutcomeOfCallThenOfTheRunAndNothingSentWithoutARequest) {
-    IpcTest::Loopback loopback;
-    EXPECT_TRUE(Binding::Detail::Execute(*loopback.accessPoint,
-                                         Kivo::ViewManagement::CreateCloseViewRequest(3))
-                    .IsEmpty());
+    Loopback loopback;
+    loopback.service->outcomes[4] = {Common::Error(COMMON_PLACE("ExecuteTest"), 0x32)};
+    EXPECT_EQ(Execute(*loopback.accessPoint, CreateCloseViewRequest(3)).Code(), 0x32u);
     EXPECT_EQ(loopback.service->receivedId, 3u);
-
-    const Common::Error notBuilt = Binding::Detail::Execute(*loopback.accessPoint, nullptr);
+    const Common::Error notBuilt = Execute(*loopback.accessPoint, nullptr);
     EXPECT_EQ(notBuilt.Code(), Binding::kRequestNotBuilt);
     EXPECT_EQ(notBuilt.Message(), Common::GetCatalogMessage(Common::kMsgRequestNotBuilt));
-    EXPECT_EQ(loopback.accessPoint->CallCount(), 1u);
-
-    loopback.accessPoint->FailCalls(Common::Error(COMMON_PLACE("ExecuteTest"), 0x31));
-    EXPECT_EQ(Binding::Detail::Execute(*loopback.accessPoint,
-                                       Kivo::ViewManagement::CreateCloseViewRequest(4))
-                  .Code(),
-              0x31u);
-    EXPECT_EQ(loopback.service->receivedId, 3u);
-    EXPECT_EQ(loopback.accessPoint->Requests().size(), 1u);
+    EXPECT_EQ(loopback.accessPoint->packets.size(), 2u);
 
     JoblessAccessPoint jobless;
+    jobless.called = Common::Error(COMMON_PLACE("ExecuteTest"), 0x31);
+    EXPECT_EQ(Execute(jobless, CreateCloseViewRequest(4)).Code(), 0x31u);
+    jobless.called = Common::Error();
     TraceRecorder trace;
-    EXPECT_EQ(
-        Binding::Detail::Execute(jobless, Kivo::ViewManagement::CreateCloseViewRequest(5)).Code(),
-        Binding::kNoCallJob);
-    EXPECT_EQ(trace.Assertions().size(), 1u);
+    EXPECT_EQ(Execute(jobless, CreateCloseViewRequest(5)).Code(), Binding::kNoCallJob);
+    EXPECT_EQ(trace.Traced().size(), 1u);
+}
+
+// A library that fails as told and tells its initialisations and deinitialisations.
+class ScriptedLibrary final : public IPCClient::Library {
+  public:
+    Common::Error initFailure, browserFailure;
+    std::string calls;
+    Common::Error Init() override {
+        calls += "init ";
+        return initFailure;
+    }
+    Common::Error Deinit() override {
+        calls += "deinit ";
+        return Common::Error(COMMON_PLACE("ScriptedLibrary::Deinit"), 0x77);
+    }
+    Common::Error CreateBinder(std::unique_ptr<Binding::Binder>&) override { return {}; }
+    Common::Error GetLocalBrowser(std::unique_ptr<Binding::ServiceBrowser>&) override {
+        return browserFailure;
+    }
+};
+
+TEST(ScopedIPCClient, KeepsTheInitErrorDeinitialisesOnEveryPathAndWrapsARefusedBrowser) {
+    const auto library = std::make_shared<ScriptedLibrary>();
+    const auto previous = IPCClient::RegisterLibrary(library);
+    library->initFailure = Common::Error(COMMON_PLACE("ScopedIPCClient"), 0x2A);
+    for (const uint32_t code : {0x2Au, 0u}) {
+        const Binding::ScopedIPCClient scope;
+        EXPECT_EQ(scope.InitError().Code(), code);
+        library->initFailure = Common::Error();
+    }
+    EXPECT_EQ(library->calls, "init deinit init deinit ");
+    library->browserFailure = Common::Error(COMMON_PLACE("ScopedIPCClient"), 0x1234);
+    std::unique_ptr<Binding::AccessPoint> accessPoint;
+    const Common::Error refused = Binding::Detail::ConnectLocalImpl(46, 0, accessPoint);
+    EXPECT_EQ(refused.Code(), Binding::kNoLocalServiceBrowser);
+    EXPECT_EQ(refused.Message(),
+              u"Failed to obtain the local service browser during local connection.");
+    EXPECT_EQ(refused.Reason().Code(), 0x1234u);
+    IPCClient::RegisterLibrary(previous);
 }
 
 }  // namespace
