@@ -17,30 +17,21 @@ std::string MessageOf(const Common::Error& error) {
     return Common::ToUtf8(error.Message());
 }
 
-template <class F>
-Common::Error Caught(F&& action) {
-    try {
-        action();
-    } catch (const Common::Error& error) {
-        return error;
-    }
-    return Common::Error();
-}
-
 TEST(ThrowingErrorHandler, RaisesOneErrorPerOperation) {
     Zaph::ErrorHandler& handler = Zaph::ThrowingErrorHandler::Instance();
-    const Common::Error notFound = Caught([&] { handler.PropertyNotFound(u".a.b"); });
+    const Common::Error notFound = ErrorOf([&] { handler.PropertyNotFound(u".a.b"); });
     EXPECT_EQ(notFound.Code(), Errors::kPropertyNotFound);
     EXPECT_EQ(MessageOf(notFound), "ZAPH: Property '.a.b' cannot be found.");
 
-    const Common::Error mismatch = Caught([&] { handler.PropertyTypeMismatch(u".n", 6, 0); });
+    const Common::Error mismatch = ErrorOf([&] { handler.PropertyTypeMismatch(u".n", 6, 0); });
     EXPECT_EQ(mismatch.Code(), Errors::kTypeMismatch);
     EXPECT_EQ(MessageOf(mismatch),
               "ZAPH: There is a mismatch in object property '.n'. Expected property type is "
               "'dword', actual property type is 'nil'.");
 
     const Common::Error cause(COMMON_PLACE("Test::Cause"), 0xFA000F, u"cause");
-    const Common::Error processing = Caught([&] { handler.PropertyProcessingError(u".p", cause); });
+    const Common::Error processing =
+        ErrorOf([&] { handler.PropertyProcessingError(u".p", cause); });
     EXPECT_EQ(processing.Code(), Errors::kGeneral);
     EXPECT_EQ(MessageOf(processing), "ZAPH: Property '.p' processing error has occurred.");
     EXPECT_EQ(processing.Reason().Head(), cause.Head());
@@ -87,14 +78,14 @@ TEST(BaseObject, ClonesItsBranchAndMakesDefaults) {
 
 TEST(BaseObject, UninitializedObjectsAndMissingDefaultsRaise) {
     const Untyped empty{BaseObject::Context{}};
-    const Common::Error branch = Caught([&] { empty.Branch(); });
+    const Common::Error branch = ErrorOf([&] { empty.Branch(); });
     EXPECT_EQ(branch.Code(), Errors::kGeneral);
     EXPECT_EQ(MessageOf(branch), "ZAPH: There was an attempt to access an uninitialized object.");
-    EXPECT_EQ(Caught([&] { empty.Factory(); }).Code(), Errors::kGeneral);
-    EXPECT_EQ(Caught([&] { empty.Clone(); }).Code(), Errors::kGeneral);
+    EXPECT_EQ(ErrorOf([&] { empty.Factory(); }).Code(), Errors::kGeneral);
+    EXPECT_EQ(ErrorOf([&] { empty.Clone(); }).Code(), Errors::kGeneral);
 
     const Untyped untyped(BaseObject::Context::ForNewObject(Nil(), Factory()));
-    const Common::Error noDefault = Caught([&] { untyped.DefaultValue(); });
+    const Common::Error noDefault = ErrorOf([&] { untyped.DefaultValue(); });
     EXPECT_EQ(noDefault.Code(), Errors::kGeneral);
     EXPECT_EQ(MessageOf(noDefault), "ZAPH: An internal error has occurred.");
 }

@@ -17,12 +17,6 @@ using namespace ZaphTest;
 using Zaph::Blob;
 using Zaph::Util::ReadUnitFromBlob;
 
-Blob BinaryForm(const Zaph::View::Unit& unit) {
-    Blob blob;
-    Zaph::Util::WriteUnitToBlob(unit, blob);
-    return blob;
-}
-
 UnitPtr Read(const Blob& blob) {
     return ReadUnitFromBlob(blob, Factory());
 }
@@ -61,22 +55,16 @@ Blob NameBytes(uint8_t tag, const std::string& name) {
     return bytes;
 }
 
-TEST(ReadUnitFromBlob, EveryKindRoundTrips) {
+TEST(ReadUnitFromBlob, EveryKindAndRandomUnitsRoundTripByteForByte) {
     for (UnitPtr& unit : OneOfEveryKind()) {
         unit = WithTrait(std::move(unit), "K", Composite(Prop{"x", Str(u"y")}));
         const Blob form = BinaryForm(*unit);
-        const UnitPtr read = Read(form);
-        EXPECT_TRUE(Zaph::Util::UnitsEqual(*read, *unit));
-        EXPECT_EQ(BinaryForm(*read), form);
+        EXPECT_TRUE(Zaph::Util::UnitsEqual(*Read(form), *unit));
     }
-}
-
-TEST(ReadUnitFromBlob, RandomUnitsRoundTripByteForByte) {
     // NaN is never equal, so the binary forms are compared.
     RandomUnits random(7);
     for (int i = 0; i < 500; ++i) {
-        const UnitPtr unit = random.Make(5);
-        const Blob form = BinaryForm(*unit);
+        const Blob form = BinaryForm(*random.Make(5));
         EXPECT_EQ(BinaryForm(*Read(form)), form) << i;
     }
 }
@@ -109,16 +97,23 @@ TEST(BlobWalkingRoute, ReplaysTheBytesAsWalkEvents) {
 
 TEST(ReadUnitFromBlob, CorruptionNamesThePosition) {
     EXPECT_EQ(Message(CorruptionOf({'X'})), "ZAPH: Unit object '58' is corrupted at position '0'.");
-    EXPECT_THAT(Message(CorruptionOf({'U', 'C', 'P', 12})), testing::EndsWith("position '3'."));
-    // The blob ends before its root is closed, or is empty.
-    EXPECT_THAT(Message(CorruptionOf({'U', 'C'})), testing::EndsWith("position '2'."));
     EXPECT_EQ(Message(CorruptionOf({})), "ZAPH: Unit object '' is corrupted at position '0'.");
-    // Bytes after the root unit.
-    EXPECT_THAT(Message(CorruptionOf({'U', 0, 'E', 'U'})), testing::EndsWith("position '3'."));
-    EXPECT_THAT(Message(CorruptionOf({'U', 0, 'E', 'E'})), testing::EndsWith("position '3'."));
-}
-
-TEST(ReadUnitFromBlob, TruncatedValuesAndImpossibleLengths) {
+    const std::pair<Blob, const char*> cases[] = {
+        {{'U', 'C', 'P', 12}, "3"},
+        {{'U', 'C'}, "2"},          // the blob ends before its root is closed
+        {{'U', 0, 'E', 'U'}, "3"},  // bytes after the root unit
+        {{'U', 0, 'E', 'E'}, "3"},
+        // A length past the end, an odd string length, a name that is not a string, the byte
+        // form of an error that is not one.
+        {{'U', 11, 0xff, 0xff, 0xff, 0xff, 1, 'E'}, "1"},
+        {{'U', 13, 1, 0, 0, 0, 'a', 'E'}, "1"},
+        {{'U', 'C', 'P', 6, 0, 0, 0, 0, 'U', 0, 'E', 'E'}, "3"},
+        {{'U', 14, 2, 0, 0, 0, 7, 7, 'E'}, "1"},
+    };
+    for (const auto& [blob, position] : cases) {
+        EXPECT_THAT(Message(CorruptionOf(blob)),
+                    testing::EndsWith(std::string("position '") + position + "'."));
+    }
     for (UnitPtr& unit : OneOfEveryKind()) {
         const Blob form = BinaryForm(*unit);
         // Every cut inside the value is corrupt (the trailing 'E' alone would be a closed root).
@@ -126,16 +121,6 @@ TEST(ReadUnitFromBlob, TruncatedValuesAndImpossibleLengths) {
             CorruptionOf(Blob(form.begin(), form.begin() + cut));
         }
     }
-    // A length past the end, an odd string length, a name that is not a string.
-    EXPECT_THAT(Message(CorruptionOf({'U', 11, 0xff, 0xff, 0xff, 0xff, 1, 'E'})),
-                testing::EndsWith("position '1'."));
-    EXPECT_THAT(Message(CorruptionOf({'U', 13, 1, 0, 0, 0, 'a', 'E'})),
-                testing::EndsWith("position '1'."));
-    EXPECT_THAT(Message(CorruptionOf({'U', 'C', 'P', 6, 0, 0, 0, 0, 'U', 0, 'E', 'E'})),
-                testing::EndsWith("position '3'."));
-    // The byte form of an error that is not one.
-    EXPECT_THAT(Message(CorruptionOf({'U', 14, 2, 0, 0, 0, 7, 7, 'E'})),
-                testing::EndsWith("position '1'."));
 }
 
 TEST(ReadUnitFromBlob, QuotesAtMostAWindowOfTheBlob) {
@@ -144,31 +129,24 @@ TEST(ReadUnitFromBlob, QuotesAtMostAWindowOfTheBlob) {
     blob[5000] = 'X';  // Nils up to here, each assigned to the root
     const std::string message = Message(CorruptionOf(blob));
     EXPECT_LT(message.size(), 2 * Zaph::Util::kMaxQuotedBlobBytes + 80);
-    EXPECT_THAT(message, testing::HasSubstr("'..." + std::string(64, '0') + "58"));
+    EXPECT_THAT(message, testing::HasSubstr(std::string("'...").append(64, '0').append("58")));
     EXPECT_THAT(message, testing::HasSubstr("00...'"));
     EXPECT_THAT(message, testing::EndsWith("position '5000'."));
 }
 
 TEST(ReadUnitFromBlob, EventsTheBuilderRefusesRaiseItsOwnErrors) {
-    // A property of a unit that is not a composite.
-    EXPECT_EQ(ErrorCodeOf([] {
-                  Read(Concat({{'U', 0}, NameBytes('P', "p"), {'U', 0, 'E', 'E'}}));
-              }),
-              Zaph::Errors::kTypeMismatch);
-    // A trait closed before it has a value; a trait with nothing to attach to.
-    EXPECT_EQ(ErrorCodeOf([] {
-                  Read(Concat({{'U', 0}, NameBytes('T', "t"), {'E', 'E'}}));
-              }),
-              Zaph::Errors::kNullUnit);
-    EXPECT_EQ(ErrorCodeOf([] {
-                  Read(Concat({NameBytes('T', "t"), {'U', 0, 'E'}}));
-              }),
-              Zaph::Errors::kNullUnit);
-    // Two values of different kinds for one unit.
-    EXPECT_EQ(ErrorCodeOf([] {
-                  Read({'U', 6, 1, 0, 0, 0, 7, 1, 0, 0, 0, 'E'});
-              }),
-              Zaph::Errors::kAssignDifferentTypes);
+    const std::pair<Blob, uint32_t> cases[] = {
+        // A property of a unit that is not a composite.
+        {Concat({{'U', 0}, NameBytes('P', "p"), {'U', 0, 'E', 'E'}}), Zaph::Errors::kTypeMismatch},
+        // A trait closed before it has a value; a trait with nothing to attach to.
+        {Concat({{'U', 0}, NameBytes('T', "t"), {'E', 'E'}}), Zaph::Errors::kNullUnit},
+        {Concat({NameBytes('T', "t"), {'U', 0, 'E'}}), Zaph::Errors::kNullUnit},
+        // Two values of different kinds for one unit.
+        {{'U', 6, 1, 0, 0, 0, 7, 1, 0, 0, 0, 'E'}, Zaph::Errors::kAssignDifferentTypes},
+    };
+    for (const auto& [blob, code] : cases) {
+        EXPECT_EQ(ErrorCodeOf([&] { Read(blob); }), code);
+    }
 }
 
 TEST(ReadUnitFromBlob, ReadingNormalises) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "enterprise/common/zaph/pairing_walkers.h"
-#include "enterprise/common/zaph/tests/unit_builders.h"
+#include "enterprise/common/zaph/tests/unit_samples.h"
 
 namespace {
 
@@ -24,72 +24,92 @@ using Zaph::Util::ValuesEqual;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// CompareUnits both ways: (left, right) and (right, left).
-std::pair<int, int> BothWays(const Zaph::View::Unit& left, const Zaph::View::Unit& right) {
-    return {CompareUnits(left, right), CompareUnits(right, left)};
-}
-
 TEST(CompareUnits, KindsOrderByTypeIndex) {
-    auto& f = Factory();
-    UnitPtr units[] = {f.CreateNil(),     f.CreateBoolean(true), f.CreateByte(0),
-                       f.CreateSByte(0),  f.CreateWord(0),       f.CreateSWord(0),
-                       f.CreateDWord(5),  f.CreateSDWord(5),     f.CreateQWord(0),
-                       f.CreateSQWord(0), f.CreateDouble(0),     f.CreateBlob({}),
-                       f.CreateGuid({}),  f.CreateString(u""),   f.CreateError({}),
-                       f.CreateArray(),   f.CreateComposite()};
-    for (size_t i = 0; i + 1 < std::size(units); ++i) {
-        EXPECT_EQ(BothWays(*units[i], *units[i + 1]), std::make_pair(-1, 1)) << "index " << i;
+    // DWord 0xFEDCBA98 orders before SDWord -70000: the kinds decide.
+    const std::vector<UnitPtr> units = OneOfEveryKind();
+    for (size_t i = 0; i + 1 < units.size(); ++i) {
+        EXPECT_EQ(CompareUnits(*units[i], *units[i + 1]), -1) << "index " << i;
+        EXPECT_EQ(CompareUnits(*units[i + 1], *units[i]), 1) << "index " << i;
         EXPECT_FALSE(ValuesEqual(*units[i], *units[i + 1]));
     }
-    // DWord 5 and SDWord 5 differ by kind only.
-    EXPECT_EQ(CompareUnits(*units[6], *units[7]), -1);
 }
 
-TEST(CompareUnits, ScalarsBySignednessOfTheirKind) {
+struct OrderCase {
+    UnitPtr left;
+    UnitPtr right;
+    int order;    // CompareUnits(left, right)
+    int reverse;  // CompareUnits(right, left)
+};
+
+TEST(CompareUnits, ValuesOfOneKindAndTraitSets) {
     auto& f = Factory();
-    EXPECT_EQ(BothWays(*f.CreateSByte(-1), *f.CreateSByte(0)), std::make_pair(-1, 1));
-    EXPECT_EQ(CompareUnits(*f.CreateByte(255), *f.CreateByte(0)), 1);
-    EXPECT_EQ(CompareUnits(*f.CreateSQWord(INT64_MIN), *f.CreateSQWord(INT64_MAX)), -1);
-    EXPECT_EQ(CompareUnits(*f.CreateQWord(UINT64_MAX), *f.CreateQWord(1)), 1);
-    EXPECT_EQ(CompareUnits(*f.CreateSWord(-5), *f.CreateSWord(-5)), 0);
-    EXPECT_EQ(CompareUnits(*f.CreateBoolean(false), *f.CreateBoolean(true)), -1);
-}
-
-TEST(CompareUnits, DoubleWithNaNIsOneBothWays) {
-    EXPECT_EQ(BothWays(*Double(1.0), *Double(kNaN)), std::make_pair(1, 1));
-    EXPECT_EQ(BothWays(*Double(kNaN), *Double(kNaN)), std::make_pair(1, 1));
-    EXPECT_FALSE(ValuesEqual(*Double(kNaN), *Double(kNaN)));
-    EXPECT_EQ(BothWays(*Double(-0.0), *Double(0.0)), std::make_pair(0, 0));
-    EXPECT_EQ(CompareUnits(*Double(-INFINITY), *Double(2.5)), -1);
+    Zaph::Guid small, large, data3;
+    small.Data1 = 0xFF;
+    large.Data1 = 0x100;  // stored little-endian: a byte compare would order it first
+    data3 = small;
+    data3.Data3 = 1;
+    Zaph::Guid data4 = small;
+    data4.Data4[0] = 0xFF;
+    const OrderCase cases[] = {
+        {f.CreateSByte(-1), f.CreateSByte(0), -1, 1},
+        {f.CreateByte(255), f.CreateByte(0), 1, -1},
+        {f.CreateSQWord(INT64_MIN), f.CreateSQWord(INT64_MAX), -1, 1},
+        {f.CreateQWord(UINT64_MAX), f.CreateQWord(1), 1, -1},
+        {f.CreateSWord(-5), f.CreateSWord(-5), 0, 0},
+        {f.CreateBoolean(false), f.CreateBoolean(true), -1, 1},
+        // A double with NaN is one both ways; -0 and 0 are equal.
+        {Double(1.0), Double(kNaN), 1, 1},
+        {Double(kNaN), Double(kNaN), 1, 1},
+        {Double(-0.0), Double(0.0), 0, 0},
+        {Double(-INFINITY), Double(2.5), -1, 1},
+        // Strings and blobs by unsigned code units, a prefix first.
+        {Str(u"ab"), Str(u"abc"), -1, 1},
+        {Str(u"abc"), Str(u"b"), -1, 1},
+        {Str(u"\uFFFF"), Str(u"\U00010000"), 1, -1},
+        {f.CreateBlob({1, 2}), f.CreateBlob({1, 2, 0}), -1, 1},
+        {f.CreateBlob({0x80}), f.CreateBlob({0x7F, 0xFF}), 1, -1},
+        {f.CreateBlob({}), f.CreateBlob({}), 0, 0},
+        // GUIDs by their numeric fields.
+        {f.CreateGuid(small), f.CreateGuid(large), -1, 1},
+        {f.CreateGuid(data4), f.CreateGuid(data3), -1, 1},
+        {f.CreateGuid(data3), f.CreateGuid(data3), 0, 0},
+        // Arrays shorter first, then element by element.
+        {Array(DWord(9)), Array(DWord(1), DWord(1)), -1, 1},
+        {Array(DWord(1), DWord(2)), Array(DWord(1), DWord(3)), -1, 1},
+        {Array(DWord(1), Str(u"x")), Array(DWord(1), Str(u"x")), 0, 0},
+        // Composites: an unpaired name decides before the paired values.
+        {Composite(Prop{"a", DWord(1)}), Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)}), -1,
+         1},
+        {Composite(Prop{"a", DWord(5)}), Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)}), -1,
+         1},
+        {Composite(Prop{"a", DWord(1)}, Prop{"c", DWord(3)}),
+         Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)}), 1, -1},
+        {Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(1)}),
+         Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)}), -1, 1},
+        {Composite(), Composite(), 0, 0},
+        {Composite(Prop{"", Nil()}), Composite(), 1, -1},
+        // Traits decide after the values; paired traits contribute nothing.
+        {DWord(1), WithTrait(DWord(1), "K", Nil()), -1, 1},
+        {WithTrait(DWord(1), "K", Nil()), WithTrait(DWord(2), "K", Nil()), -1, 1},
+        {WithTrait(DWord(1), "K", Nil()), WithTrait(DWord(1), "K", Nil()), 0, 0},
+        // Unpaired on both sides: the names decide, then the values; among several unpaired
+        // traits of the first name, the one whose value orders first counts.
+        {WithTrait(Nil(), "A", Nil()), WithTrait(Nil(), "B", Nil()), -1, 1},
+        {WithTrait(Nil(), "K", Str(u"y")), WithTrait(Nil(), "K", Str(u"x")), 1, -1},
+        {WithTrait(WithTrait(Nil(), "K", Str(u"z")), "K", Str(u"b")),
+         WithTrait(Nil(), "K", Str(u"c")), -1, 1},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(CompareUnits(*cases[i].left, *cases[i].right), cases[i].order) << i;
+        EXPECT_EQ(CompareUnits(*cases[i].right, *cases[i].left), cases[i].reverse) << i;
+        EXPECT_EQ(ValuesEqual(*cases[i].left, *cases[i].right),
+                  CompareValues(*cases[i].left, *cases[i].right) == 0)
+            << i;
+        EXPECT_EQ(Zaph::Util::UnitLess(*cases[i].left, *cases[i].right), cases[i].order == -1) << i;
+    }
     // The same object is equal to itself even when it holds NaN.
     const UnitPtr nan = Double(kNaN);
     EXPECT_EQ(CompareUnits(*nan, *nan), 0);
-}
-
-TEST(CompareUnits, StringsAndBlobsByUnsignedUnitsWithAPrefixFirst) {
-    EXPECT_EQ(CompareUnits(*Str(u"ab"), *Str(u"abc")), -1);
-    EXPECT_EQ(CompareUnits(*Str(u"abc"), *Str(u"b")), -1);
-    // U+FFFF against a surrogate pair: code units, not code points, decide.
-    EXPECT_EQ(CompareUnits(*Str(u"\uFFFF"), *Str(u"\U00010000")), 1);
-    auto& f = Factory();
-    EXPECT_EQ(CompareUnits(*f.CreateBlob({1, 2}), *f.CreateBlob({1, 2, 0})), -1);
-    EXPECT_EQ(CompareUnits(*f.CreateBlob({0x80}), *f.CreateBlob({0x7F, 0xFF})), 1);
-    EXPECT_TRUE(ValuesEqual(*f.CreateBlob({}), *f.CreateBlob({})));
-}
-
-TEST(CompareUnits, GuidsByTheirNumericFields) {
-    // Stored little-endian, Data1 0x100 starts with byte 00 and 0xFF with byte FF: a byte
-    // compare would order them the other way round.
-    Zaph::Guid small, large;
-    small.Data1 = 0xFF;
-    large.Data1 = 0x100;
-    auto& f = Factory();
-    EXPECT_EQ(BothWays(*f.CreateGuid(small), *f.CreateGuid(large)), std::make_pair(-1, 1));
-    large = small;
-    large.Data3 = 1;
-    small.Data4[0] = 0xFF;
-    EXPECT_EQ(CompareUnits(*f.CreateGuid(small), *f.CreateGuid(large)), -1);
-    EXPECT_TRUE(ValuesEqual(*f.CreateGuid(large), *f.CreateGuid(large)));
 }
 
 const Common::ErrorFieldType kNarrowPath[] = {Common::ErrorFieldType::Narrow};
@@ -99,7 +119,7 @@ TEST(CompareUnits, ErrorsByCodeThenReasonThenFields) {
     auto& f = Factory();
     const Common::Error five(COMMON_PLACE("Test::Five"), 5);
     const Common::Error seven(COMMON_PLACE("Test::Seven"), 7);
-    EXPECT_EQ(BothWays(*f.CreateError(five), *f.CreateError(seven)), std::make_pair(-1, 1));
+    EXPECT_EQ(CompareUnits(*f.CreateError(five), *f.CreateError(seven)), -1);
     EXPECT_EQ(CompareUnits(*f.CreateError({}), *f.CreateError({})), 0);
 
     // Same code; the reasons decide.
@@ -115,53 +135,13 @@ TEST(CompareUnits, ErrorsByCodeThenReasonThenFields) {
     const Common::Error a(COMMON_PLACE("Test::D"), 9, kPathKind, u"", {"a"});
     const Common::Error bb(COMMON_PLACE("Test::E"), 9, kPathKind, u"", {"bb"});
     const Common::Error plain(COMMON_PLACE("Test::F"), 9, "message");
-    EXPECT_EQ(Zaph::Util::CompareErrors(a, bb), -1);  // texts by length first
+    EXPECT_EQ(Zaph::Util::CompareErrors(a, bb), -1);    // texts by length first
+    EXPECT_EQ(Zaph::Util::CompareErrors(a, plain), 1);  // no field list orders first
     EXPECT_EQ(
         Zaph::Util::CompareErrors(bb, Common::Error(COMMON_PLACE("G"), 9, kPathKind, u"x", {"bb"})),
         0);
     EXPECT_EQ(Zaph::Util::CompareErrors(plain, Common::Error(COMMON_PLACE("H"), 9, "other")), 0);
     EXPECT_TRUE(ValuesEqual(*f.CreateError(plain), *f.CreateError(plain)));
-}
-
-TEST(CompareUnits, ArraysShorterFirstThenElementwise) {
-    EXPECT_EQ(BothWays(*Array(DWord(9)), *Array(DWord(1), DWord(1))), std::make_pair(-1, 1));
-    EXPECT_EQ(CompareUnits(*Array(DWord(1), DWord(2)), *Array(DWord(1), DWord(3))), -1);
-    EXPECT_EQ(CompareUnits(*Array(DWord(1), Str(u"x")), *Array(DWord(1), Str(u"x"))), 0);
-    EXPECT_FALSE(ValuesEqual(*Array(DWord(1)), *Array(DWord(1), DWord(1))));
-}
-
-TEST(CompareUnits, CompositesByTheUnpairedNameRule) {
-    EXPECT_EQ(CompareUnits(*Composite(Prop{"a", DWord(1)}),
-                           *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
-              -1);
-    // The unpaired name decides before the smaller paired value.
-    EXPECT_EQ(CompareUnits(*Composite(Prop{"a", DWord(5)}),
-                           *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
-              -1);
-    EXPECT_EQ(CompareUnits(*Composite(Prop{"a", DWord(1)}, Prop{"c", DWord(3)}),
-                           *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
-              1);
-    EXPECT_EQ(BothWays(*Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(1)}),
-                       *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
-              std::make_pair(-1, 1));
-    EXPECT_EQ(CompareUnits(*Composite(), *Composite()), 0);
-    // An unpaired property with the empty name still makes the composites differ.
-    EXPECT_EQ(BothWays(*Composite(Prop{"", Nil()}), *Composite()), std::make_pair(1, -1));
-}
-
-TEST(CompareUnits, TraitSetsWithUnpairedTraitsOnEitherSide) {
-    EXPECT_EQ(BothWays(*DWord(1), *WithTrait(DWord(1), "K", Nil())), std::make_pair(-1, 1));
-    // Unpaired on both sides: the names decide, then the values.
-    EXPECT_EQ(CompareTraits(*WithTrait(Nil(), "A", Nil()), *WithTrait(Nil(), "B", Nil())), -1);
-    EXPECT_EQ(CompareTraits(*WithTrait(Nil(), "K", Str(u"y")), *WithTrait(Nil(), "K", Str(u"x"))),
-              1);
-    // Among several unpaired traits of the first name, the one whose value orders first counts.
-    UnitPtr left = WithTrait(WithTrait(Nil(), "K", Str(u"z")), "K", Str(u"b"));
-    EXPECT_EQ(CompareTraits(*left, *WithTrait(Nil(), "K", Str(u"c"))), -1);
-    // Paired traits contribute nothing; the values decide first.
-    EXPECT_EQ(CompareUnits(*WithTrait(DWord(1), "K", Nil()), *WithTrait(DWord(2), "K", Nil())), -1);
-    EXPECT_EQ(CompareUnits(*WithTrait(DWord(1), "K", Nil()), *WithTrait(DWord(1), "K", Nil())), 0);
-    EXPECT_TRUE(Zaph::Util::UnitLess(*DWord(1), *WithTrait(DWord(1), "K", Nil())));
 }
 
 TEST(Equality, ValuesUnitsAndTraits) {

@@ -102,15 +102,21 @@ inline std::vector<std::string> PropertyNames(const Zaph::View::CompositeValue& 
     return names;
 }
 
-/// The code of the Common::Error that `action` throws (0 when it throws none).
+/// The Common::Error that `action` throws (empty when it throws none).
 template <class F>
-uint32_t ErrorCodeOf(F&& action) {
+Common::Error ErrorOf(F&& action) {
     try {
         action();
     } catch (const Common::Error& error) {
-        return error.Code();
+        return error;
     }
-    return 0;
+    return {};
+}
+
+/// The code of the Common::Error that `action` throws (0 when it throws none).
+template <class F>
+uint32_t ErrorCodeOf(F&& action) {
+    return ErrorOf(std::forward<F>(action)).Code();
 }
 
 }  // namespace ZaphTest

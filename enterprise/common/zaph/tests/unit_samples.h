@@ -8,10 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "enterprise/common/zaph/binary_form.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/common/zaph/unit_walker.h"
 
 namespace ZaphTest {
+
+/// The binary form of `unit`.
+inline Zaph::Blob BinaryForm(const Zaph::View::Unit& unit) {
+    Zaph::Blob blob;
+    Zaph::Util::WriteUnitToBlob(unit, blob);
+    return blob;
+}
 
 /// One unit of each kind, in type index order.
 inline std::vector<UnitPtr> OneOfEveryKind() {
@@ -141,8 +149,8 @@ class WalkRecorder final : public Zaph::Util::UnitWalker {
   public:
     void OnUnitBegin(const Zaph::View::Unit* unit) override { text += unit ? "<" : "?"; }
     void OnUnitEnd(const Zaph::View::Unit*) override { text += ">"; }
-    void OnProperty(const Zaph::Name& name) override { text += "P" + std::string(name.View()); }
-    void OnTrait(const Zaph::Name& name) override { text += "T" + std::string(name.View()); }
+    void OnProperty(const Zaph::Name& name) override { (text += 'P') += name.View(); }
+    void OnTrait(const Zaph::Name& name) override { (text += 'T') += name.View(); }
     void OnNil() override { text += "n"; }
     void OnValue(const Common::Error&) override { text += "e"; }
     void OnValue(const Zaph::String&) override { text += "s"; }
