@@ -83,6 +83,26 @@ TEST(WireTest, MalformedFirstFramesAndErrorsRoundTrip) {
     EXPECT_NE(0u, ReadError(Bytes("junk")).Code());
 }
 
+// Credentials are bounded on both sides: at each bound a name or password is taken, past it (or
+// empty) refused, and whatever is taken reads back as it was written.
+TEST(WireTest, CredentialsWithinTheirBoundsRoundTrip) {
+    const std::string name(kMaxUserBytes, 'u'), password(kMaxPasswordBytes, 'p');
+    const struct {
+        std::string user, password;
+        bool taken;
+    } cases[] = {{name, password, true}, {"u", "p", true},         {"", "p", false},
+                 {"u", "", false},       {name + "u", "p", false}, {"u", password + "p", false}};
+    for (const auto& c : cases) {
+        std::vector<uint8_t> payload;
+        ASSERT_EQ(c.taken, CredentialsPayload(c.user, c.password, payload).IsEmpty()) << c.user;
+        std::string user, secret;
+        if (c.taken) {
+            ASSERT_TRUE(ReadCredentials(payload, user, secret).IsEmpty());
+            EXPECT_EQ(c.user + "/" + c.password, user + "/" + secret);
+        }
+    }
+}
+
 TEST(WireTest, AFramedSocketSeesItsPeerGoWithoutASignal) {
     int pair[2];
     ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair));
