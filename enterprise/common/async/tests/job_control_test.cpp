@@ -1,504 +1,241 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
-#include <string>
+#include <string_view>
 
 #include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/async/error/chain.h"
 #include "enterprise/common/async/job_control.h"
-#include "enterprise/common/async/tests/job_support.h"
+#include "enterprise/common/async/tests/async_support.h"
 
 namespace {
 
 using Async::JobControl;
+using AsyncTest::Failure;
 using AsyncTest::ManualAction;
 using AsyncTest::ManualJob;
 using AsyncTest::RecordingHandler;
 using AsyncTest::ScopedTraceCapture;
 
-const Common::Error kOk;
+// One ordering of Run, Cancel and the job's completion on one thread. Each step is a letter:
+// c Cancel, s/k/f the job completes with success/canceled/failure 0x1234, x Perform throws, n
+// Perform returns no job, r Run again, d the test lets go of its job. Results: s k f x as above,
+// p the preventive cancel.
+struct Ordering {
+    const char *before, *during, *onCancel, *inHandler, *after;  // inHandler: first delivery only
+    int performs, jobCancels, calls;
+    const char* results;  // the first and the last
+    uint32_t state;
+};
 
-Common::Error Failure(uint32_t code = 0x1234) {
-    return Common::Error(COMMON_PLACE("Test::Failure"), code);
-}
+constexpr uint32_t B = JobControl::STATE_BEGIN;
+constexpr uint32_t W = JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL;
 
-bool IsCanceled(const Common::Error& error) {
-    return error.Code() == Async::kCanceled;
-}
+const Ordering kOrderings[] = {
+    {"cc", "", "", "", "rs", 1, 0, 2, "ps", B},  // a cancel before Run is used once
+    {"", "", "", "", "f", 1, 0, 1, "ff", B},
+    {"", "s", "", "", "", 1, 0, 1, "ss", B},
+    {"", "", "c", "", "cck", 1, 1, 1, "kk", B},  // a cancel under way: only one tells the job
+    {"", "", "", "", "csr", 1, 1, 2, "sp", B},   // success despite the cancel keeps it
+    {"", "", "k", "", "c", 1, 1, 1, "kk", B},    // completed inside its Cancel
+    {"", "", "s", "", "c", 1, 1, 1, "ss", W},
+    {"", "c", "", "", "k", 1, 1, 1, "kk", B},   // told once Perform returned
+    {"", "c", "kd", "", "", 1, 1, 1, "kk", B},  // Run's own reference keeps the job
+    {"", "c", "sd", "", "", 1, 1, 1, "ss", W},
+    {"", "cs", "", "", "", 1, 0, 1, "ss", W},  // both inside Perform, either order
+    {"", "ck", "", "", "", 1, 0, 1, "kk", W},
+    {"", "sc", "", "", "", 1, 0, 1, "ss", W},
+    {"", "kc", "", "", "", 1, 0, 1, "kk", W},
+    {"", "cn", "", "", "k", 1, 0, 1, "kk", B},  // no job to tell
+    {"", "n", "", "", "cs", 1, 0, 1, "ss", W},
+    {"", "s", "", "c", "", 1, 0, 1, "ss", W},  // canceled while delivered
+    {"", "s", "", "r", "", 2, 0, 2, "ss", B},  // the handler runs the control again
+    {"", "x", "", "", "", 1, 0, 1, "xx", B},   // Perform's failure wins
+    {"", "sx", "", "", "", 1, 0, 1, "xx", B},
+    {"", "cx", "", "", "", 1, 0, 1, "xx", B},
+    {"", "csx", "", "", "", 1, 0, 1, "xx", B},
+};
 
-// --- Orderings of Run, Cancel and the job's completion on one thread -----------------------
-
-TEST(JobControlOrder, CancelBeforeRunEndsTheRunWithoutPerforming) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    control.Cancel();
-    EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL);
-    control.Cancel();  // a second cancel changes nothing
-    control.Run(action, &handler);
-    EXPECT_EQ(action.performs, 0);
-    ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_EQ(handler.Last().Code(), Async::kCanceled);
-    EXPECT_STREQ(handler.Last().Place().function, "Async::JobControl::PreventiveCancel");
-    EXPECT_EQ(handler.Last().Message(), u"ASYNC: The operation has been canceled.");
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-
-    control.Run(action, &handler);  // the cancel was used up: this run performs
-    EXPECT_EQ(action.performs, 1);
-    action.job->Complete(kOk);
-    EXPECT_EQ(handler.Calls(), 2);
-    EXPECT_TRUE(handler.Last().IsEmpty());
-}
-
-TEST(JobControlOrder, CompletionAfterPerformReturned) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    control.Run(action, &handler);
-    EXPECT_EQ(control.State(), JobControl::STATE_PERFORMED);
-    EXPECT_EQ(handler.Calls(), 0);
-    action.job->Complete(Failure());
-    ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_EQ(handler.Last().Code(), 0x1234u);
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-TEST(JobControlOrder, CompletionInsidePerformIsDeliveredWhenPerformReturns) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    action.during = [&](ManualJob& job) {
-        job.Complete(kOk);
-        EXPECT_EQ(control.State(), JobControl::STATE_COMPLETED_DURING_PERFORM);
-        EXPECT_EQ(handler.Calls(), 0);
-    };
-    control.Run(action, &handler);
-    ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_TRUE(handler.Last().IsEmpty());
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-TEST(JobControlOrder, CancelWhileTheJobRunsThenCanceledCompletion) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    action.onCancel = [&](ManualJob&) {
-        EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_DELIVERING);
-        control.Cancel();  // a cancel already under way: nothing more happens
-    };
-    control.Run(action, &handler);
-    control.Cancel();
-    EXPECT_EQ(action.job->cancels.load(), 1);
-    EXPECT_EQ(control.State(), JobControl::STATE_CANCELING);
-    control.Cancel();
-    EXPECT_EQ(action.job->cancels.load(), 1);
-    action.job->Complete(Async::CanceledError());
-    ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_TRUE(IsCanceled(handler.Last()));
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-TEST(JobControlOrder, CancelWhileTheJobRunsThenSuccessKeepsTheCancelForTheNextRun) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    control.Run(action, &handler);
-    control.Cancel();
-    action.job->Complete(kOk);
-    ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_TRUE(handler.Last().IsEmpty());
-    EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL);
-
-    control.Run(action, &handler);  // canceled preventively
-    EXPECT_EQ(action.performs, 1);
-    ASSERT_EQ(handler.Calls(), 2);
-    EXPECT_TRUE(IsCanceled(handler.Last()));
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-TEST(JobControlOrder, TheJobCompletesInsideItsCancel) {
-    for (const bool canceled : {true, false}) {
-        JobControl control;
-        ManualAction action;
-        RecordingHandler handler;
-        action.onCancel = [&](ManualJob& job) {
-            job.Complete(canceled ? Async::CanceledError() : kOk);
-            EXPECT_EQ(control.State(), JobControl::STATE_COMPLETED_DURING_CANCEL);
-            EXPECT_EQ(handler.Calls(), 0);  // delivered once Cancel is back from the job
-        };
-        control.Run(action, &handler);
-        control.Cancel();
-        ASSERT_EQ(handler.Calls(), 1);
-        EXPECT_EQ(IsCanceled(handler.Last()), canceled);
-        EXPECT_EQ(control.State(),
-                  canceled ? JobControl::STATE_BEGIN : JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL);
+void ExpectResult(char kind, const Common::Error& result) {
+    const uint32_t codes[] = {0, Async::kCanceled, 0x1234, Async::kExceptionDuringOperation};
+    EXPECT_EQ(result.Code(), codes[std::string_view("skfx").find(kind == 'p' ? 'k' : kind)]);
+    if (kind == 'p') {
+        EXPECT_STREQ(result.Place().function, "Async::JobControl::PreventiveCancel");
+        EXPECT_EQ(result.Message(), u"ASYNC: The operation has been canceled.");
     }
 }
 
-TEST(JobControlOrder, CancelInsidePerformCancelsTheJobWhenPerformReturns) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    action.during = [&](ManualJob& job) {
-        control.Cancel();
-        EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL);
-        EXPECT_EQ(job.cancels.load(), 0);
-    };
-    action.onCancel = [&](ManualJob&) {
-        EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_DELIVERING_AFTER_PERFORM);
-    };
-    control.Run(action, &handler);
-    EXPECT_EQ(action.job->cancels.load(), 1);
-    EXPECT_EQ(control.State(), JobControl::STATE_CANCELING);
-    action.job->Complete(Async::CanceledError());
-    ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_TRUE(IsCanceled(handler.Last()));
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-// The job is held by the control alone: it completes inside the Cancel that Run delivers, the
-// run finishes and lets go of it, and Run's own reference keeps it alive until Run returns.
-TEST(JobControlOrder, CancelInsidePerformAndTheJobCompletesInsideItsCancel) {
-    for (const bool canceled : {true, false}) {
+TEST(JobControl, OrderingsOnOneThread) {
+    const Common::Error kResults[] = {Common::Error(), Async::CanceledError(), Failure(0x1234)};
+    int row = 0;
+    for (const Ordering& o : kOrderings) {
+        SCOPED_TRACE(testing::Message() << "row " << row++);
+        ScopedTraceCapture trace;
         JobControl control;
         ManualAction action;
         RecordingHandler handler;
-        action.during = [&](ManualJob&) { control.Cancel(); };
-        action.onCancel = [&](ManualJob& job) {
-            job.Complete(canceled ? Async::CanceledError() : kOk);
-            EXPECT_EQ(control.State(), JobControl::STATE_COMPLETED_DURING_CANCEL_AFTER_PERFORM);
-            action.job.reset();
-        };
-        control.Run(action, &handler);
-        ASSERT_EQ(handler.Calls(), 1);
-        EXPECT_EQ(IsCanceled(handler.Last()), canceled);
-        EXPECT_EQ(control.State(),
-                  canceled ? JobControl::STATE_BEGIN : JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL);
-    }
-}
-
-// A completion inside Perform that meets a cancel (either order) is delivered as it came, and
-// the cancel stays pending for the next run, whatever the result.
-TEST(JobControlOrder, CompletionAndCancelBothInsidePerform) {
-    for (const bool cancelFirst : {true, false}) {
-        for (const bool canceled : {true, false}) {
-            JobControl control;
-            ManualAction action;
-            RecordingHandler handler;
-            action.during = [&](ManualJob& job) {
-                if (cancelFirst) {
+        // Steps outside the job's own calls act on the last job made.
+        const std::function<void(const char*, ManualJob*)> steps = [&](const char* s,
+                                                                       ManualJob* j) {
+            for (; *s != '\0'; ++s) {
+                const size_t completion = std::string_view("skf").find(*s);
+                if (completion != std::string_view::npos) {
+                    (j != nullptr ? j : action.job.get())->Complete(kResults[completion]);
+                } else if (*s == 'c') {
                     control.Cancel();
+                } else if (*s == 'r') {
+                    control.Run(action, &handler);
+                } else if (*s == 'd') {
+                    action.job.reset();
+                } else if (*s == 'n') {
+                    action.returnNull = true;
+                } else {
+                    throw Failure(0x77);
                 }
-                job.Complete(canceled ? Async::CanceledError() : kOk);
-                if (!cancelFirst) {
-                    control.Cancel();
-                }
-                EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_SCHEDULED_COMPLETED);
-            };
-            control.Run(action, &handler);
-            EXPECT_EQ(action.job->cancels.load(), 0);
-            ASSERT_EQ(handler.Calls(), 1);
-            EXPECT_EQ(IsCanceled(handler.Last()), canceled);
-            EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL);
-        }
-    }
-}
-
-TEST(JobControlOrder, PerformReturningNoJob) {
-    {  // canceled inside Perform: nothing to tell, the completion finishes the run
-        JobControl control;
-        ManualAction action;
-        RecordingHandler handler;
-        action.returnNull = true;
-        action.during = [&](ManualJob&) { control.Cancel(); };
+            }
+        };
+        action.during = [&](ManualJob& job) { steps(action.performs == 1 ? o.during : "s", &job); };
+        action.onCancel = [&](ManualJob& job) { steps(o.onCancel, &job); };
+        handler.then = [&](const Common::Error&) {
+            steps(handler.Calls() == 1 ? o.inHandler : "", nullptr);
+        };
+        steps(o.before, nullptr);
         control.Run(action, &handler);
-        EXPECT_EQ(control.State(), JobControl::STATE_CANCELING);
-        action.job->Complete(Async::CanceledError());
-        EXPECT_TRUE(IsCanceled(handler.Last()));
-        EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-    }
-    {  // canceled after Perform: there is no job to tell
-        JobControl control;
-        ManualAction action;
-        RecordingHandler handler;
-        action.returnNull = true;
-        control.Run(action, &handler);
-        control.Cancel();
-        EXPECT_EQ(action.job->cancels.load(), 0);
-        EXPECT_EQ(control.State(), JobControl::STATE_CANCELING);
-        action.job->Complete(kOk);
-        EXPECT_TRUE(handler.Last().IsEmpty());
-        EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL);
+        steps(o.after, nullptr);
+        EXPECT_EQ(action.performs, o.performs);
+        EXPECT_EQ(action.cancels.load(), o.jobCancels);
+        ASSERT_EQ(handler.Calls(), o.calls);
+        ExpectResult(o.results[0], handler.Results().front());
+        ExpectResult(o.results[1], handler.Last());
+        EXPECT_EQ(control.State(), o.state);
+        EXPECT_EQ(trace.Assertions(), 0);
     }
 }
 
-TEST(JobControlOrder, CancelWhileTheResultIsDeliveredKeepsItForTheNextRun) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    handler.then = [&](const Common::Error&) {
-        EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-        control.Cancel();
+// What Perform or the handler throws becomes the result (Perform) and a trace at level 4, in the
+// texts users read.
+TEST(JobControl, ExceptionsBecomeDescribedErrors) {
+    const struct {
+        bool inHandler;
+        std::function<void()> thrower;
+        uint32_t code;
+        std::u16string message;
+    } cases[] = {
+        {false, [] { throw Failure(0x77); }, Async::kExceptionDuringOperation,
+         u"ASYNC: Exception has occurred during operation 'Perform'."},
+        {false, [] { throw std::runtime_error("disk \xC3\xA9tait full"); },
+         Async::kStdExceptionDuringOperation,
+         u"ASYNC: STD exception 'disk \u00e9tait full' has occurred during operation 'Perform'."},
+        {true, [] { throw 42; }, Async::kUnknownExceptionDuringOperation,
+         u"ASYNC: Unknown exception has occurred during operation 'Finalize run'."},
     };
-    control.Run(action, &handler);
-    action.job->Complete(kOk);
-    EXPECT_EQ(handler.Calls(), 1);
-    EXPECT_EQ(control.State(), JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL);
-}
-
-// The handler may start the next run of the same control (as a repeating runner does).
-TEST(JobControlOrder, TheHandlerRunsTheControlAgain) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    action.during = [](ManualJob& job) { job.Complete(kOk); };
-    handler.then = [&](const Common::Error&) {
-        if (handler.Calls() < 3) {
-            control.Run(action, &handler);
-        }
-    };
-    control.Run(action, &handler);
-    EXPECT_EQ(action.performs, 3);
-    EXPECT_EQ(handler.Calls(), 3);
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-// --- Perform throwing ----------------------------------------------------------------------
-
-TEST(JobControlPerformFailure, AThrownErrorBecomesTheReasonOfAPerformError) {
-    ScopedTraceCapture trace;
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    action.fail = [] { throw Failure(0x77); };
-    control.Run(action, &handler);
-    ASSERT_EQ(handler.Calls(), 1);
-    const Common::Error result = handler.Last();
-    EXPECT_EQ(result.Code(), Async::kExceptionDuringOperation);
-    EXPECT_EQ(result.Message(), u"ASYNC: Exception has occurred during operation 'Perform'.");
-    EXPECT_STREQ(result.FieldNames(), "TraceLevel,$module");
-    EXPECT_EQ(result.NumberField("TraceLevel"), 1);
-    EXPECT_STREQ(result.Place().function,
-                 "Async::JobControl::PerformExceptionDescription::DescribeException");
-    EXPECT_EQ(result.Reason().Code(), 0x77u);
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-    const auto traced = trace->Errors();
-    ASSERT_EQ(traced.size(), 1u);
-    EXPECT_EQ(traced[0].level, 4u);
-    EXPECT_EQ(traced[0].error.Code(), Async::kExceptionDuringOperation);
-}
-
-TEST(JobControlPerformFailure, StandardAndUnknownExceptions) {
-    ScopedTraceCapture trace;
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    action.fail = [] { throw std::runtime_error("disk \xC3\xA9tait full"); };
-    control.Run(action, &handler);
-    EXPECT_EQ(handler.Last().Code(), Async::kStdExceptionDuringOperation);
-    EXPECT_EQ(
-        handler.Last().Message(),
-        u"ASYNC: STD exception 'disk \u00e9tait full' has occurred during operation 'Perform'.");
-    EXPECT_EQ(handler.Last().NumberField("TraceLevel"), 1);
-
-    action.fail = [] { throw 42; };
-    control.Run(action, &handler);
-    EXPECT_EQ(handler.Last().Code(), Async::kUnknownExceptionDuringOperation);
-    EXPECT_EQ(handler.Last().Message(),
-              u"ASYNC: Unknown exception has occurred during operation 'Perform'.");
-    EXPECT_EQ(handler.Calls(), 2);
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-// The failure of Perform wins over whatever happened inside it.
-TEST(JobControlPerformFailure, AfterACompletionOrACancelInsidePerform) {
-    struct Case {
-        bool complete;
-        bool cancel;
-    };
-    for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+    for (const auto& c : cases) {
         ScopedTraceCapture trace;
         JobControl control;
         ManualAction action;
         RecordingHandler handler;
         action.during = [&](ManualJob& job) {
-            if (c.cancel) {
-                control.Cancel();
-            }
-            if (c.complete) {
-                job.Complete(kOk);
-            }
+            job.Complete(Common::Error());
+            c.inHandler ? void() : c.thrower();
         };
-        action.fail = [] { throw Failure(); };
+        handler.then = [&](const Common::Error&) { c.inHandler ? c.thrower() : void(); };
         control.Run(action, &handler);
-        ASSERT_EQ(handler.Calls(), 1);
-        EXPECT_EQ(handler.Last().Code(), Async::kExceptionDuringOperation);
+        const auto traced = trace.Errors();
+        ASSERT_EQ(traced.size(), 1u);
+        EXPECT_EQ(traced[0].first, 4u);
+        const Common::Error error = traced[0].second;
+        EXPECT_EQ(error.Code(), c.code);
+        EXPECT_EQ(error.Message(), c.message);
+        EXPECT_STREQ(error.FieldNames(), "TraceLevel,$module");
+        EXPECT_EQ(error.NumberField("TraceLevel"), 1);
+        EXPECT_EQ(error.Reason().Code(), c.code == Async::kExceptionDuringOperation ? 0x77u : 0u);
+        EXPECT_EQ(handler.Last().Code(), c.inHandler ? 0u : c.code);
         EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-        EXPECT_EQ(trace->AssertionCount(), 0);
     }
 }
 
-// --- Descriptions, handlers and what is traced ---------------------------------------------
-
-class NamedOperation : public Async::DescriptiveEntity {
-  public:
-    explicit NamedOperation(bool fails = false) : fails_(fails) {}
+struct NamedOperation : Async::DescriptiveEntity {
+    explicit NamedOperation(bool broken) : broken(broken) {}
     Async::JobDescription Describe() const override {
-        if (fails_) {
+        if (broken) {
             throw Failure(0x99);
         }
         return {COMMON_PLACE("Test::NamedOperation::Describe"), u"Reading the store"};
     }
-
-  private:
-    const bool fails_;
+    const bool broken;
 };
 
-TEST(JobControlResult, ADescriptionWrapsFailuresOnly) {
+// A description wraps failures only, and a wrapped cancel still counts as the cancel's outcome;
+// a description that cannot describe leaves the failure as it came.
+TEST(JobControl, ADescriptionWrapsFailures) {
     JobControl control;
     ManualAction action;
     RecordingHandler handler;
-    const NamedOperation description;
-    control.Run(action, &handler, &description);
-    action.job->Complete(Failure(0x55));
-    const Common::Error failed = handler.Last();
+    const NamedOperation description(false), broken(true);
+    const auto run = [&](const NamedOperation& named, bool cancel, const Common::Error& result) {
+        control.Run(action, &handler, &named);
+        if (cancel) {
+            control.Cancel();
+        }
+        action.job->Complete(result);
+        return handler.Last();
+    };
+    const Common::Error failed = run(description, false, Failure(0x55));
     EXPECT_EQ(failed.Code(), Async::kJobDescriptionError);
     EXPECT_EQ(failed.Message(), u"Reading the store");
-    EXPECT_STREQ(failed.Place().function, "Test::NamedOperation::Describe");
     EXPECT_EQ(failed.Reason().Code(), 0x55u);
-
-    control.Run(action, &handler, &description);
-    action.job->Complete(kOk);
-    EXPECT_TRUE(handler.Last().IsEmpty());
-
-    // A wrapped canceled error still counts as canceled.
-    control.Run(action, &handler, &description);
-    control.Cancel();
-    action.job->Complete(Async::CanceledError());
-    EXPECT_EQ(handler.Last().Code(), Async::kJobDescriptionError);
-    EXPECT_TRUE(Async::ChainContains(handler.Last(), Async::kCanceled));
+    EXPECT_TRUE(run(description, false, Common::Error()).IsEmpty());
+    EXPECT_EQ(run(description, true, Async::CanceledError()).Reason().Code(), Async::kCanceled);
     EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
+    EXPECT_EQ(run(broken, false, Failure(0x55)).Code(), 0x55u);
 }
 
-TEST(JobControlResult, ADescriptionThatThrowsLeavesTheFailureAsItCame) {
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    const NamedOperation description(true);
-    control.Run(action, &handler, &description);
-    action.job->Complete(Failure(0x55));
-    EXPECT_EQ(handler.Last().Code(), 0x55u);
-}
-
-TEST(JobControlResult, ARunWithoutAHandlerIsTraced) {
+TEST(JobControl, MisuseIsAnAssertionOrATrace) {
     ScopedTraceCapture trace;
-    JobControl control;
-    ManualAction action;
-    control.Run(action, nullptr);
-    action.job->Complete(kOk);
-    const auto traced = trace->Errors();
-    ASSERT_EQ(traced.size(), 1u);
-    EXPECT_EQ(traced[0].level, 4u);
-    EXPECT_EQ(traced[0].error.Code(), Async::kNullFinalHandler);
-    EXPECT_EQ(traced[0].error.Message(),
-              u"Can't perform JobControl::SafeFinishRun with null handler.");
-    EXPECT_STREQ(traced[0].error.Place().function, "Async::JobControl::FinishRun");
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-TEST(JobControlResult, AHandlerThatThrowsIsTracedAsAFinalizeRunFailure) {
-    ScopedTraceCapture trace;
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    handler.then = [](const Common::Error&) { throw Failure(0x66); };
-    control.Run(action, &handler);
-    action.job->Complete(kOk);
-    handler.then = [](const Common::Error&) { throw std::logic_error("bad"); };
-    control.Run(action, &handler);
-    action.job->Complete(kOk);
-    EXPECT_EQ(handler.Calls(), 2);
-    const auto traced = trace->Errors();
-    ASSERT_EQ(traced.size(), 2u);
-    EXPECT_EQ(traced[0].level, 4u);
-    EXPECT_EQ(traced[0].error.Code(), Async::kExceptionDuringOperation);
-    EXPECT_EQ(traced[0].error.Message(),
-              u"ASYNC: Exception has occurred during operation 'Finalize run'.");
-    EXPECT_EQ(traced[0].error.Reason().Code(), 0x66u);
-    EXPECT_EQ(traced[1].error.Code(), Async::kStdExceptionDuringOperation);
-    EXPECT_EQ(traced[1].error.Message(),
-              u"ASYNC: STD exception 'bad' has occurred during operation 'Finalize run'.");
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-// --- Logic errors --------------------------------------------------------------------------
-
-TEST(JobControlLogic, ASecondCompletionIsAnAssertion) {
-    ScopedTraceCapture trace;
-    JobControl control;
-    ManualAction action;
-    RecordingHandler handler;
-    action.during = [](ManualJob& job) {
-        job.Complete(kOk);
-        job.Complete(kOk);  // state 2
-    };
-    control.Run(action, &handler);
-    EXPECT_EQ(trace->Assertions(u"State logic broken. Second Completed() called."), 1);
-    EXPECT_EQ(handler.Calls(), 1);
-    EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
-}
-
-TEST(JobControlLogic, ASecondRunWhileOneIsInProgressIsRefused) {
-    ScopedTraceCapture trace;
-    JobControl control;
     ManualAction first, second;
-    RecordingHandler firstHandler, secondHandler;
-    control.Run(first, &firstHandler);
-    control.Run(second, &secondHandler);
-    EXPECT_EQ(trace->Assertions(u"State logic broken. Second Perform() called."), 1);
-    EXPECT_EQ(second.performs, 0);
-    first.job->Complete(kOk);
-    EXPECT_EQ(firstHandler.Calls(), 1);
-    EXPECT_EQ(secondHandler.Calls(), 0);
-}
-
-TEST(JobControlLogic, DestroyingARunningControlIsAnAssertion) {
-    ScopedTraceCapture trace;
-    ManualAction action;
     RecordingHandler handler;
     {
         JobControl control;
-        control.Run(action, &handler);
-        EXPECT_EQ(control.State(), JobControl::STATE_PERFORMED);
-    }
-    EXPECT_EQ(trace->Assertions(u"Premature JobControl destruction."), 1);
-    EXPECT_EQ(handler.Calls(), 0);
+        control.Run(first, nullptr);  // nobody to hear the result: traced
+        first.job->Complete(Common::Error());
+        first.during = [](ManualJob& job) {
+            job.Complete(Common::Error());
+            job.Complete(Common::Error());
+        };
+        control.Run(first, &handler);
+        first.during = nullptr;
+        control.Run(first, &handler);
+        control.Run(second, &handler);  // refused: a run is in progress
+    }                                   // destroyed while running
+    EXPECT_EQ(second.performs, 0);
+    EXPECT_EQ(handler.Calls(), 1);
+    const auto traced = trace.Errors();
+    ASSERT_EQ(traced.size(), 1u);
+    EXPECT_EQ(traced[0].first, 4u);
+    EXPECT_EQ(traced[0].second.Code(), Async::kNullFinalHandler);
+    EXPECT_EQ(traced[0].second.Message(),
+              u"Can't perform JobControl::SafeFinishRun with null handler.");
+    EXPECT_EQ(trace.Assertions(u"State logic broken. Second Perform() called."), 1);
+    EXPECT_EQ(trace.Assertions(u"State logic broken. Second Completed() called."), 1);
+    EXPECT_EQ(trace.Assertions(u"Premature JobControl destruction."), 1);
+    const int assertions = trace.Assertions();
+    JobControl().Cancel();  // destroying with a cancel pending is allowed
+    EXPECT_EQ(trace.Assertions(), assertions);
 }
 
-TEST(JobControlLogic, DestroyingWithACancelPendingIsAllowed) {
-    ScopedTraceCapture trace;
-    {
-        JobControl control;
-        control.Cancel();
-    }
-    EXPECT_EQ(trace->AssertionCount(), 0);
-}
-
-// --- Ids -------------------------------------------------------------------------------------
-
-// Each case runs in a fresh process, so that the counters start from the beginning.
-TEST(JobControlIdsDeathTest, ControlsAndJobsCountFromOneEachOnTheirOwn) {
+// In a fresh process, so that the counters start from the beginning.
+TEST(JobControlDeathTest, ControlsAndJobsCountFromOneEachOnTheirOwn) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            RecordingHandler handler;
             ManualAction action;
             JobControl first;
-            first.Run(action, &handler);  // makes job 1
             JobControl second;
+            first.Run(action, nullptr);
             const bool ok = first.GetId() == 1 && second.GetId() == 2 && action.job->GetId() == 1;
-            action.job->Complete(kOk);
+            action.job->Complete(Common::Error());
             std::exit(ok ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");

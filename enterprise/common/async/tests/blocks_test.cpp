@@ -1,0 +1,388 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "enterprise/common/async/action_sequence.h"
+#include "enterprise/common/async/cyclic_runner.h"
+#include "enterprise/common/async/delegating_action_handler.h"
+#include "enterprise/common/async/error/cached_error.h"
+#include "enterprise/common/async/error/chain.h"
+#include "enterprise/common/async/life_cycle_completion.h"
+#include "enterprise/common/async/operation_description.h"
+#include "enterprise/common/async/result_accumulator.h"
+#include "enterprise/common/async/synchronization_callback.h"
+#include "enterprise/common/async/tests/async_support.h"
+#include "enterprise/common/async/waiting_handler.h"
+#include "platform/async_service/platform_service.h"
+
+namespace {
+
+using AsyncTest::Failure;
+using AsyncTest::ManualAction;
+using AsyncTest::ManualJob;
+using AsyncTest::RecordingHandler;
+using AsyncTest::Synchronous;
+
+struct CyclicSequence : Async::ActionSequence {
+    bool IsCyclic() const override { return true; }
+};
+
+TEST(ActionSequence, RunsItsStepsInOrderUntilOneFails) {
+    // Each step notes its name and fails with `code` on every `onRun`th run (every run for 0).
+    struct Step {
+        char name;
+        uint32_t code;
+        int onRun;
+    };
+    const struct {
+        bool cyclic;
+        std::vector<Step> steps;
+        std::string ran;
+        uint32_t head, reason;  // 0, 0: success
+    } cases[] = {
+        {false, {{'a', 0, 0}, {'b', 0, 0}, {'c', 0, 0}}, "abc", 0, 0},
+        {false,
+         {{'a', 0, 0}, {'b', 0x51, 0}, {'c', 0, 0}},
+         "ab",
+         Async::kJobDescriptionError,
+         0x51},
+        {false, {{'a', Async::kSequenceFinished, 0}, {'b', 0, 0}}, "a", 0, 0},
+        {false,
+         {{'a', Async::kCycleFinished, 0}},
+         "a",
+         Async::kJobDescriptionError,
+         Async::kCycleFinished},
+        {true, {{'x', 0, 0}, {'y', Async::kCycleFinished, 3}}, "xyxyxy", 0, 0},
+        {true, {{'x', Async::kSequenceFinished, 2}}, "xx", 0, 0},
+    };
+    for (const auto& c : cases) {
+        std::string ran;
+        Async::ActionSequence plain;
+        CyclicSequence cyclic;
+        Async::ActionSequence& sequence = c.cyclic ? cyclic : plain;
+        for (const Step& step : c.steps) {
+            sequence.Add(Synchronous([&ran, step, run = 0]() mutable {
+                ran += step.name;
+                return step.onRun == 0 || ++run % step.onRun == 0 ? Failure(step.code)
+                                                                  : Common::Error();
+            }));
+        }
+        RecordingHandler handler;
+        const std::shared_ptr<Async::Job> job = sequence.Perform(handler);
+        EXPECT_EQ(ran, c.ran);
+        ASSERT_EQ(handler.Calls(), 1) << c.ran;
+        EXPECT_EQ(handler.Last().Code(), c.head) << c.ran;
+        EXPECT_EQ(handler.Last().Reason().Code(), c.reason) << c.ran;
+        if (c.head != 0) {
+            EXPECT_EQ(handler.Last().Message(), u"ASYNC: Unidentified job.");
+        }
+        RecordingHandler again;  // each run is a job of its own
+        EXPECT_NE(sequence.Perform(again)->GetId(), job->GetId());
+    }
+    Async::ActionSequence empty;
+    RecordingHandler handler;
+    EXPECT_EQ(empty.Perform(handler), nullptr);
+    EXPECT_EQ(handler.Calls(), 1);
+}
+
+// A step that completes later goes on on the completing call. Canceled during a step, the
+// sequence ends with the step's canceled result; canceled between two steps, the next never
+// starts and the plain canceled error ends it.
+TEST(ActionSequence, Cancel) {
+    for (const bool betweenSteps : {false, true}) {
+        std::shared_ptr<Async::Job> job;
+        auto manual = std::make_shared<ManualAction>();
+        manual->onCancel = [](ManualJob& job) { job.Complete(Async::CanceledError()); };
+        int lastRuns = 0;
+        Async::ActionSequence sequence;
+        sequence.Add(manual);
+        sequence.Add(betweenSteps ? Async::MakeAction([&](Async::ActionHandler& handler) {
+            return AsyncTest::CompleteWithReleaseHook(handler, [&] { job->Cancel(); });
+        })
+                                  : manual);
+        sequence.Add(Synchronous([&] { return ++lastRuns, Common::Error(); }));
+        RecordingHandler handler;
+        job = sequence.Perform(handler);
+        manual->job->Complete(Common::Error());
+        job->Cancel();
+        job->Cancel();  // after the end: nothing more
+        EXPECT_EQ(lastRuns, 0);
+        ASSERT_EQ(handler.Calls(), 1);
+        EXPECT_EQ(handler.Last().Code(),
+                  betweenSteps ? Async::kCanceled : Async::kJobDescriptionError);
+        EXPECT_TRUE(Async::IsCanceled(handler.Last()));
+        EXPECT_EQ(manual->cancels.load(), betweenSteps ? 0 : 1);
+    }
+}
+
+TEST(CyclicRun, RunsUntilARunFails) {
+    auto action = std::make_shared<ManualAction>();
+    Async::Detail::CyclicRunAction cyclic(action);
+    RecordingHandler handler;
+    const std::shared_ptr<Async::Job> job = cyclic.Perform(handler);
+    action->during = [&](ManualJob& run) {  // the second run completes inside Perform
+        if (action->performs == 2) {
+            run.Complete(Common::Error());
+        }
+    };
+    action->job->Complete(Common::Error());  // a run completing later starts the next at once
+    action->job->Complete(Failure(0x61));
+    ASSERT_EQ(handler.Calls(), 1);
+    const Common::Error result = handler.Last();
+    EXPECT_EQ(result.Code(), Async::kJobDescriptionError);
+    EXPECT_EQ(result.Message(), u"ASYNC: Cyclic action execution job.");
+    EXPECT_STREQ(result.Place().function, "Async::CyclicRunnerImpl::CyclicRunner::Describe");
+    EXPECT_EQ(result.Reason().Code(), 0x61u);
+    EXPECT_FALSE(Async::IsCanceled(result));
+    job->Cancel();  // after the end: nothing more runs
+    EXPECT_EQ(action->performs, 3);
+    EXPECT_EQ(handler.Calls(), 1);
+}
+
+// However the cancel meets the runner, its end counts as canceled: the canceled run's result
+// wrapped in the runner's description, or the plain canceled error when the run succeeded all
+// the same (the cancel then stops the next run before it is performed).
+TEST(CyclicRun, Canceled) {
+    for (const bool runEndsCanceled : {true, false}) {
+        auto action = std::make_shared<ManualAction>();
+        if (runEndsCanceled) {
+            action->onCancel = [](ManualJob& job) { job.Complete(Async::CanceledError()); };
+        }
+        Async::Detail::CyclicRunAction cyclic(action);
+        RecordingHandler handler;
+        const std::shared_ptr<Async::Job> job = cyclic.Perform(handler);
+        job->Cancel();
+        if (!runEndsCanceled) {
+            action->job->Complete(Common::Error());
+        }
+        EXPECT_EQ(action->performs, 1);
+        EXPECT_EQ(handler.Last().Code(),
+                  runEndsCanceled ? Async::kJobDescriptionError : Async::kCanceled);
+        EXPECT_TRUE(Async::IsCanceled(handler.Last()));
+    }
+}
+
+TEST(CyclicRun, ANullActionIsAnAssertionAndEndsAtOnce) {
+    AsyncTest::ScopedTraceCapture trace;
+    Async::Detail::CyclicRunAction cyclic(nullptr);
+    RecordingHandler handler;
+    cyclic.Perform(handler);
+    EXPECT_EQ(trace.Assertions(u"A cyclic run takes no null action."), 1);
+    EXPECT_EQ(handler.Last().Code(), Async::kInvalidResult);
+}
+
+using AsyncTest::ScopedTraceCapture;
+
+struct Reader {
+    std::shared_ptr<Async::Job> Read(Async::ActionHandler& handler) {
+        return ++reads, Async::AlreadyCompletedJob(handler);
+    }
+    int reads = 0;
+};
+
+// An adaptor with data keeps it as long as the action lives, and its function may change it. A
+// life-cycle deleter destroys the object first, then its companion, then its owner.
+TEST(ActionAdaptors, KeepTheirDataAndCompanions) {
+    RecordingHandler handler;
+    auto counter = std::make_shared<int>(0);
+    const std::weak_ptr<int> watch = counter;
+    auto withData = Async::MakeAction(
+        [](std::shared_ptr<int>& data, Async::ActionHandler& h) {
+            return Async::AlreadyFailedJob(h, Failure(static_cast<uint32_t>(++*data)));
+        },
+        std::move(counter));
+    withData->Perform(handler);
+    withData->Perform(handler);
+    EXPECT_EQ(handler.Last().Code(), 2u);
+    withData.reset();
+    EXPECT_TRUE(watch.expired());
+    Reader reader;
+    Async::ActionRefAdaptor<Reader>(reader, &Reader::Read).Perform(handler);
+    EXPECT_EQ(reader.reads, 1);
+    std::string order;
+    struct Noted {
+        Noted(std::string& o, char n) : order(o), name(n) {}
+        ~Noted() { order += name; }
+        std::string& order;
+        char name;
+    };
+    std::shared_ptr<Noted> managed(new Noted(order, 'm'), Async::Detail::LifeCycleCompletion<Noted>(
+                                                              std::make_shared<Noted>(order, 'o'),
+                                                              std::make_shared<Noted>(order, 'c')));
+    EXPECT_EQ(order, "");
+    managed.reset();
+    EXPECT_EQ(order, "mco");
+}
+
+// Describing an exception never throws: a description that throws yields the caught error
+// itself, or the out-of-memory error for the other kinds. A standard exception's text is put in
+// as it is, not read as a pattern.
+TEST(OperationDescription, DescribingFallsBackWhenTheDescriptionThrows) {
+    struct Throwing : Async::OperationDescription {
+        Common::Error DescribeException(const Common::Error&) const override { throw Failure(1); }
+        Common::Error DescribeStdException(std::string_view) const override {
+            throw std::bad_alloc();
+        }
+        Common::Error DescribeUnknownException() const override { throw 7; }
+    };
+    const std::function<void()> throwers[] = {
+        [] { throw Failure(0x30); }, [] { throw std::runtime_error("x"); }, [] { throw 1.5; }};
+    const uint32_t expected[] = {0x30, Common::kOutOfMemoryError, Common::kOutOfMemoryError};
+    for (int i = 0; i < 3; ++i) {
+        try {
+            throwers[i]();
+        } catch (...) {
+            EXPECT_EQ(Async::DescribeCurrentException(Throwing()).Code(), expected[i]);
+        }
+    }
+    EXPECT_EQ(Async::MakeOperationExceptionError(COMMON_PLACE("Test::Describe"),
+                                                 Async::kStdExceptionDuringOperation, u"Copy", {},
+                                                 "{0} bad")
+                  .Message(),
+              u"ASYNC: STD exception '{0} bad' has occurred during operation 'Copy'.");
+}
+
+// A filter that throws hands on the thrown error with the result as its reason; a failure
+// handler runs its clean-up for failures only; a handler without a target drops the result. A
+// barrier's tracer traces failures at level 1.
+TEST(DelegatingActionHandler, HandsEachCompletionOnThroughItsFilter) {
+    ScopedTraceCapture trace;
+    struct Throwing : Async::DelegatingActionHandler {
+        using DelegatingActionHandler::DelegatingActionHandler;
+        Common::Error Filter(const Common::Error& error) override {
+            throw Failure(error.Code() + 1);
+        }
+    };
+    RecordingHandler target;
+    Throwing(&target).Completed(Failure(0x72));
+    EXPECT_EQ(target.Last().Code(), 0x73u);
+    EXPECT_EQ(target.Last().Reason().Code(), 0x72u);
+    int cleanUps = 0;
+    Async::Detail::CustomActionFailureHandler onFailure(&target, [&] { ++cleanUps; });
+    onFailure.Completed(Common::Error());
+    EXPECT_EQ(cleanUps, 0);
+    onFailure.Completed(Failure(0x75));
+    EXPECT_EQ(cleanUps, 1);
+    EXPECT_EQ(target.Last().Code(), 0x75u);
+    EXPECT_EQ(target.Calls(), 3);
+    Async::DelegatingActionHandler(nullptr).Completed(Failure(0x74));
+    EXPECT_EQ(trace.Assertions(u"Invalid Delegating Action Handler state."), 1);
+    Async::BarrierDebugTracer tracer;
+    tracer.Accumulate(Common::Error());
+    tracer.Accumulate(Failure(0x78));
+    ASSERT_EQ(trace.Errors().size(), 1u);
+    EXPECT_EQ(trace.Errors()[0].first, 1u);
+    EXPECT_EQ(trace.Errors()[0].second.Code(), 0x78u);
+}
+
+using Async::ScopedSynchronizationHold;
+using Async::SynchronizationContext;
+
+// Notes "<name><context>," in a shared log; `stop` is what Synchronize returns; `then` runs
+// inside it.
+struct LoggingCallback : Async::ScopedSynchronizationCallback {
+    LoggingCallback(char n, std::string& l, bool s = false) : name(n), log(l), stop(s) {}
+    bool Synchronize(SynchronizationContext context) override {
+        log += name + std::to_string(context) + ",";
+        return then ? then(), stop : stop;
+    }
+    const char name;
+    std::string& log;
+    const bool stop;
+    std::function<void()> then;
+};
+
+void Pass(SynchronizationContext context) {
+    Async::CurrentSynchronizationCallbackStorage()->Synchronize(context);
+}
+
+// From the top down until a callback stops it; callbacks pushed and popped inside a callback
+// leave the pass going on below it.
+TEST(SynchronizationPass, RunsFromTheTopDownUntilACallbackStopsIt) {
+    std::string log;
+    {
+        LoggingCallback bottom('b', log);
+        LoggingCallback middle('m', log, /*stop=*/true);
+        LoggingCallback top('t', log);
+        top.then = [&] { LoggingCallback nested('n', log); };
+        Pass(7);
+        EXPECT_EQ(log, "t7,m7,");
+        EXPECT_EQ(bottom.CallCount(), 0u);
+    }
+    Pass(1);  // an empty stack: nothing to call
+    EXPECT_EQ(log, "t7,m7,");
+}
+
+// A hold defers the passes that meet it until it ends, then runs them from where they stopped
+// with context 0; its count travels with the top of the stack.
+TEST(SynchronizationHold, DefersPassesAndTravelsWithTheTop) {
+    std::string log;
+    {
+        ScopedSynchronizationHold onEmpty;  // nothing to hold yet, nor later
+        LoggingCallback callback('c', log);
+        EXPECT_EQ(callback.HoldCount(), 0);
+    }
+    LoggingCallback below('b', log);
+    { ScopedSynchronizationHold metNoPass; }
+    EXPECT_EQ(log, "");
+    std::optional<ScopedSynchronizationHold> hold(std::in_place);
+    {
+        LoggingCallback above('a', log);
+        EXPECT_EQ(above.HoldCount(), 1);
+        Pass(9);
+        EXPECT_EQ(log, "");
+        EXPECT_EQ(above.CallCount(), 1u);
+        hold.reset();  // the hold on the top ends: the pass runs from it, and stops below
+        EXPECT_EQ(log, "a0,");
+        EXPECT_EQ(below.HoldCount(), 1);  // still held where the hold was taken
+        Pass(4);
+        EXPECT_EQ(log, "a0,a4,");
+    }
+    EXPECT_EQ(below.HoldCount(), 0);  // the pop hands the ended hold down: the deferred pass runs
+    EXPECT_EQ(log, "a0,a4,b0,");
+}
+
+TEST(SynchronizationCallback, MisuseIsAnAssertion) {
+    AsyncTest::ScopedTraceCapture trace;
+    std::string log;
+    LoggingCallback bottom('b', log);
+    auto middle = std::make_unique<LoggingCallback>('m', log);
+    LoggingCallback top('t', log);
+    top.SetNext(&bottom);  // already linked by the push
+    EXPECT_EQ(trace.Assertions(u"Next == 0"), 1);
+    EXPECT_EQ(top.GetNext(), middle.get());
+    middle.reset();  // out of nesting order: unlinked where it is
+    EXPECT_EQ(trace.Assertions(u"Synchronisation callback destroyed out of nesting order."), 1);
+    Pass(0);
+    EXPECT_EQ(log, "t0,b0,");
+}
+
+// Wait runs the pass with its context first (the stack lives in the service's slot while a
+// service is registered): here the pass completes the operation itself. A manual-reset handler
+// then lets every later wait through with the latest result.
+TEST(WaitingHandler, WaitRunsThePassThenReturnsTheResult) {
+    std::string log;
+    LoggingCallback before('b', log);  // on the thread-local storage
+    Async::WaitingHandler waiting(false);
+    {
+        AsyncService::ScopedAsyncService service(AsyncService::ServiceOptions{1, 0});
+        LoggingCallback callback('c', log);
+        EXPECT_EQ(service.Get().TopSynchronizationCallback(), &callback);
+        callback.then = [&] { waiting.Completed(AsyncTest::Failure(0x21)); };
+        EXPECT_EQ(waiting.Wait(42).Code(), 0x21u);
+    }
+    EXPECT_EQ(Async::CurrentSynchronizationCallbackStorage()->Top(), &before);
+    EXPECT_EQ(log, "c42,");
+    EXPECT_EQ(waiting.Wait().Code(), 0x21u);
+    waiting.Completed(AsyncTest::Failure(0x24));
+    EXPECT_EQ(waiting.Wait().Code(), 0x24u);
+    EXPECT_EQ(log, "c42,b0,b0,");
+}
+
+}  // namespace

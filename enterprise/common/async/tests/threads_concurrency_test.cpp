@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <latch>
+#include <memory>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include "enterprise/common/async/action_sequence.h"
+#include "enterprise/common/async/error/cached_error.h"
+#include "enterprise/common/async/job_control.h"
+#include "enterprise/common/async/metronome_beat.h"
+#include "enterprise/common/async/metronome_listener.h"
+#include "enterprise/common/async/tests/async_support.h"
+#include "enterprise/common/async/waiting_handler.h"
+#include "platform/async_service/platform_service.h"
+
+namespace {
+
+using Async::JobControl;
+using AsyncService::ScopedAsyncService;
+using AsyncService::ServiceOptions;
+using AsyncTest::Failure;
+using AsyncTest::OnServiceThread;
+using AsyncTest::RecordingHandler;
+using Common::Event;
+
+void Spin(uint32_t rounds) {
+    std::atomic<uint32_t> counter{0};
+    while (counter.fetch_add(1, std::memory_order_relaxed) < rounds) {
+    }
+}
+
+// A synchronous call: runs `action` and blocks until its result.
+Common::Error RunAndWait(Async::Action& action) {
+    JobControl control;
+    Async::Synchronizer synchronizer;
+    control.Run(action, &synchronizer);
+    return synchronizer.Wait();
+}
+
+// Run, Cancel and the completion race on three threads, each at a random moment: exactly one
+// result per run, one that fits what happened, and the control idle (or keeping the cancel).
+TEST(JobControlThreads, RunCancelAndCompletionRace) {
+    std::mt19937 random(20240611);
+    AsyncTest::ScopedTraceCapture trace;
+    JobControl control;
+    RecordingHandler handler;
+    int outcomes[3] = {};  // preventive, canceled, cancel kept
+    for (int run = 0; run < 2000; ++run) {
+        AsyncTest::ManualAction action;
+        Event performed(Event::ResetMode::Manual, false);
+        const uint32_t linger = random() % 200, cancelDelay = random() % 400,
+                       completeDelay = random() % 400;
+        const Common::Error result = random() % 2 ? Common::Error() : Async::CanceledError();
+        const bool cancelRacing = random() % 4 != 0;
+        std::atomic<bool> claimed{false};
+        const auto complete = [&](const Common::Error& error) {
+            if (!claimed.exchange(true)) {
+                action.job->Complete(error);
+            }
+        };
+        action.during = [&](AsyncTest::ManualJob&) { return performed.Set(), Spin(linger); };
+        if (random() % 2 == 0) {
+            action.onCancel = [&](AsyncTest::ManualJob&) { complete(Async::CanceledError()); };
+        }
+        if (random() % 10 == 0) {
+            control.Cancel();
+        }
+        const bool pending = control.State() == JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL;
+        std::latch start(3);
+        std::thread completer([&] {
+            start.arrive_and_wait();
+            performed.Wait();
+            if (action.job != nullptr) {
+                Spin(completeDelay);
+                complete(result);
+            }
+        });
+        std::thread canceler([&] {
+            start.arrive_and_wait();
+            if (cancelRacing) {
+                Spin(cancelDelay);
+                control.Cancel();
+            }
+        });
+        start.arrive_and_wait();
+        const int callsBefore = handler.Calls();
+        control.Run(action, &handler);
+        performed.Set();  // releases the completer when Run did not perform
+        handler.Wait();
+        completer.join();
+        canceler.join();
+        ASSERT_EQ(handler.Calls(), callsBefore + 1) << run;
+        const uint32_t heard = handler.Last().Code(), state = control.State();
+        ASSERT_TRUE(action.performs == 0 ? pending || cancelRacing
+                                         : heard == result.Code() || heard == Async::kCanceled);
+        const bool kept = state == JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL;
+        ASSERT_TRUE(state == JobControl::STATE_BEGIN || (kept && cancelRacing)) << run << state;
+        outcomes[0] += action.performs == 0 ? 1 : 0;
+        outcomes[1] += heard == Async::kCanceled ? 1 : 0;
+        outcomes[2] += kept ? 1 : 0;
+    }
+    EXPECT_EQ(trace.Assertions(), 0);
+    EXPECT_GT(outcomes[0], 0);  // every kind of outcome came up
+    EXPECT_GT(outcomes[1], outcomes[0]);
+    EXPECT_GT(outcomes[2], 0);
+}
+
+// The handler owns the control and destroys it: nothing may touch the control afterwards.
+TEST(JobControlThreads, TheHandlerMayDestroyTheControl) {
+    auto control = std::make_unique<JobControl>();
+    RecordingHandler handler;
+    handler.then = [&](const Common::Error&) { control.reset(); };
+    AsyncTest::ManualAction action;
+    control->Run(action, &handler);
+    std::thread completer([&] { action.job->Complete(Common::Error()); });
+    handler.Wait();
+    completer.join();
+}
+
+// On a service thread when a service is registered, else at once on the calling thread; a thrown
+// error counts as returned.
+TEST(ExecuteWork, ReportsWhatTheWorkReturnsOrThrows) {
+    for (const bool withService : {true, false}) {
+        std::optional<ScopedAsyncService> service;
+        if (withService) {
+            service.emplace(ServiceOptions{2, 0});
+        }
+        std::atomic<bool> here{false};
+        const std::thread::id self = std::this_thread::get_id();
+        EXPECT_EQ(RunAndWait(*OnServiceThread([&] {
+                      here = std::this_thread::get_id() == self;
+                      return Failure(0x31);
+                  })).Code(),
+                  0x31u);
+        EXPECT_EQ(here.load(), !withService);
+        const auto throws = OnServiceThread([]() -> Common::Error { throw Failure(0x32); });
+        EXPECT_EQ(RunAndWait(*throws).Code(), 0x32u);
+    }
+}
+
+std::shared_ptr<Async::Action> Beat(const Async::MetronomeBeat& beat) {
+    return Async::MakeAction([&beat](Async::ActionHandler& h) { return beat.Next(h); });
+}
+
+// A beat comes after its period. Work not started and waiting beats end with the canceled error
+// at once when canceled, and when the service shuts down, before the running work is joined (the
+// running work here waits for the shutdown's two), and such work never runs.
+TEST(ServiceJobs, CancelAndShutdownEndWorkNotStartedAndWaitingBeats) {
+    JobControl blocker, queued[2], beats[2];
+    RecordingHandler blockerHandler, queuedHandlers[2], beatHandlers[2];
+    std::atomic<int> queuedRuns{0};
+    std::latch shutdownEnded(2);
+    queuedHandlers[1].then =
+        beatHandlers[1].then = [&](const Common::Error&) { shutdownEnded.count_down(); };
+    {
+        ScopedAsyncService service(ServiceOptions{1, 0});
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_TRUE(RunAndWait(*Beat(Async::MetronomeBeat(60))).IsEmpty());
+        EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(60));
+        Event running(Event::ResetMode::Manual, false);
+        blocker.Run(
+            *OnServiceThread([&] { return running.Set(), shutdownEnded.wait(), Common::Error(); }),
+            &blockerHandler);
+        running.Wait();
+        const Async::MetronomeBeat hour(3600 * 1000);
+        for (int i = 0; i < 2; ++i) {
+            queued[i].Run(*OnServiceThread([&] { return ++queuedRuns, Common::Error(); }),
+                          &queuedHandlers[i]);
+            beats[i].Run(*Beat(hour), &beatHandlers[i]);
+        }
+        queued[0].Cancel();
+        beats[0].Cancel();
+        EXPECT_EQ(queuedHandlers[0].Calls() + beatHandlers[0].Calls(), 2);
+    }
+    EXPECT_TRUE(blockerHandler.Last().IsEmpty());
+    for (RecordingHandler* handler :
+         {&queuedHandlers[0], &queuedHandlers[1], &beatHandlers[0], &beatHandlers[1]}) {
+        EXPECT_EQ(handler->Results().size(), 1u);
+        EXPECT_EQ(handler->Last().Code(), Async::kCanceled);
+    }
+    EXPECT_EQ(queuedRuns.load(), 0);
+}
+
+// Handlers on both of the pool's workers each make a synchronous call that needs a worker: the
+// waits announce themselves, the blocked workers get stand-ins, and both calls finish.
+TEST(ServiceJobs, HandlersOnEveryWorkerMayMakeSynchronousCalls) {
+    ScopedAsyncService service(ServiceOptions{2, 2});
+    std::latch bothOnThePool(2);
+    Event bothRunning(Event::ResetMode::Manual, false);
+    // Each run finishes on the worker that completes it.
+    const auto outer = OnServiceThread([&] { return bothRunning.Wait(), Common::Error(); });
+    JobControl controls[2];
+    RecordingHandler handlers[2];
+    std::atomic<uint32_t> inner{0};
+    for (int i = 0; i < 2; ++i) {
+        handlers[i].then = [&](const Common::Error&) {
+            bothOnThePool.arrive_and_wait();  // both workers are taken from here on
+            inner += RunAndWait(*OnServiceThread([] { return Failure(0x41); })).Code();
+        };
+        controls[i].Run(*outer, &handlers[i]);
+    }
+    bothRunning.Set();
+    handlers[0].Wait();
+    handlers[1].Wait();
+    EXPECT_EQ(inner.load(), 0x82u);
+}
+
+class FunctionListener : public Async::MetronomeListener {
+  public:
+    explicit FunctionListener(std::function<void()> onTick) : onTick_(std::move(onTick)) {}
+    ~FunctionListener() override { Stop(); }
+
+  private:
+    void OnTick() override { onTick_(); }
+    const std::function<void()> onTick_;
+};
+
+// Without a service no beat comes; with one, Stop ends the wait without a tick, and returns only
+// after a tick under way has finished, also one that throws (the job control traces the throw).
+// A listener serves one beat: starting it again is an assertion.
+TEST(MetronomeListener, StopEndsTheWaitOrWaitsForATickUnderWay) {
+    const Async::MetronomeBeat never(3600 * 1000), shortBeat(1);
+    AsyncTest::ScopedTraceCapture trace;
+    std::optional<ScopedAsyncService> service;
+    std::atomic<int> ticks{0};
+    for (int round = 0; round < 2; ++round) {
+        FunctionListener listener([&] { ++ticks; });
+        listener.Stop();  // never started: returns at once
+        EXPECT_TRUE(listener.Start(never));
+        listener.Stop();
+        listener.Stop();
+        EXPECT_FALSE(listener.Start(never));
+        service.emplace(ServiceOptions{1, 0});
+    }
+    EXPECT_EQ(ticks.load(), 0);
+    EXPECT_EQ(trace.Assertions(u"Metronome logic broken."), 2);
+    Event inTick(Event::ResetMode::Manual, false), release(Event::ResetMode::Manual, false);
+    std::atomic<bool> onServiceThread{false};
+    FunctionListener listener([&] {
+        onServiceThread = service->Get().Pool().IsWorkerThread();
+        inTick.Set();
+        release.Wait();
+        ++ticks;
+        throw Failure(0xA1);
+    });
+    listener.Start(shortBeat);
+    inTick.Wait();
+    std::thread releaser([&] { release.Set(); });
+    listener.Stop();
+    EXPECT_EQ(ticks.load(), 1);
+    EXPECT_TRUE(onServiceThread.load());
+    releaser.join();
+    listener.Stop();  // fired already: returns at once
+    EXPECT_EQ(trace.Assertions(u"State"), 0);
+}
+
+// The first step's job, let go on the loop's thread just after the step ended, waits for the
+// second step, so only a fork can run that step: the fork of the wait's synchronisation pass, or,
+// for a plain event that runs no pass, the fork at the beat armed by the synchronous first step.
+TEST(TailRecursion, AStepWaitingForTheNextStepOfItsSequenceIsFreedByAFork) {
+    ScopedAsyncService service(ServiceOptions{2, 0});
+    for (const bool withPass : {true, false}) {
+        Async::WaitingHandler secondRan(false);
+        Event secondRanPlain(Event::ResetMode::Manual, false);
+        std::atomic<bool> secondHere{true};
+        const std::thread::id self = std::this_thread::get_id();
+        Async::ActionSequence sequence;
+        sequence.Add(Async::MakeAction([&](Async::ActionHandler& handler) {
+            return AsyncTest::CompleteWithReleaseHook(handler, [&] {
+                if (withPass) {
+                    EXPECT_TRUE(secondRan.Wait().IsEmpty());
+                } else {
+                    secondRanPlain.Wait();
+                }
+            });
+        }));
+        sequence.Add(AsyncTest::Synchronous([&] {
+            secondHere = std::this_thread::get_id() == self;
+            secondRan.Completed(Common::Error());
+            secondRanPlain.Set();
+            return Common::Error();
+        }));
+        RecordingHandler handler;
+        const std::shared_ptr<Async::Job> job = sequence.Perform(handler);
+        handler.Wait();
+        EXPECT_TRUE(handler.Last().IsEmpty());
+        EXPECT_FALSE(secondHere.load()) << withPass;
+    }
+}
+
+}  // namespace
