@@ -53,8 +53,7 @@ class HostileInputTest : public ::testing::Test {
 };
 
 TEST_F(HostileInputTest, AnImportThatIsNotASequenceOfWholeObjectsStoresNothing) {
-    const std::string first = Machine(1);
-    const std::string withoutEnd = first.substr(0, first.rfind(".End()"));
+    const std::string withoutEnd = Machine(1).substr(0, Machine(1).rfind(".End()"));
     for (const std::string& broken : {withoutEnd + "\n" + Machine(2), Machine(3) + withoutEnd}) {
         const Outcome outcome =
             Shell(kStore + " '" + store_ + "' import " + WriteFile("in.txt", broken));
@@ -112,8 +111,7 @@ TEST_F(HostileInputTest, AFifoIsWaitedForBoundedlyAndWithoutTheStoresWriteLock) 
                                 In("store.out") + " 2>&1 & " + kDump + " h u p DB pattern_file '" +
                                 fifo + "'; echo dump=$?; wait $!; echo store=$?");
     EXPECT_NE(unfed.output.find("FIFO within 10 seconds"), std::string::npos) << unfed.output;
-    EXPECT_NE(unfed.output.find("dump=1\n"), std::string::npos) << unfed.output;
-    EXPECT_NE(unfed.output.find("store=1\n"), std::string::npos) << unfed.output;
+    EXPECT_TRUE(unfed.output.ends_with("dump=1\nstore=1\n")) << unfed.output;
     EXPECT_NE(ReadFile("store.out").find("FIFO within 10 seconds"), std::string::npos);
 }
 
@@ -129,10 +127,6 @@ TEST_F(HostileInputTest, AReaderThatGoesAwayEndsTheReportWithCodeEleven) {
     EXPECT_EQ(ReadFile("status"), "11\n");
     EXPECT_EQ(ReadFile("err").rfind("Error 0xb: ", 0), 0u) << ReadFile("err");
     EXPECT_NE(ReadFile("err").find("Broken pipe"), std::string::npos) << ReadFile("err");
-
-    const Outcome full = Shell(kDump + " '" + store_ + "' u p DB Machine >/dev/full");
-    EXPECT_EQ(full.status, 11);
-    EXPECT_NE(full.output.find("No space left on device"), std::string::npos) << full.output;
 
     // kivo_store: counts that cannot be written are an error, and its errors reach standard
     // error, once on a terminal-like shared file, on both streams otherwise.
@@ -150,12 +144,6 @@ TEST_F(HostileInputTest, NamesAndTextsThatAreNotPlainAreHandledAsThemselves) {
         Shell("cd '" + folder_.Path() + "' && " + kStore + " $(printf 'st\\377\\376.db') create");
     EXPECT_EQ(notUtf8.output.rfind("Error 0xfc0068: ", 0), 0u) << notUtf8.output;
     EXPECT_EQ(folder_.Names(), std::vector<std::string>{"s.db"});
-
-    // An error of the text starts a line of its own after the unfinished trace line.
-    const Outcome badStatement =
-        Shell(kDump + " '" + store_ + "' u p DB pattern '.Composite().Frob()'");
-    EXPECT_EQ(badStatement.output.rfind("Interpret trace: .Composite()\nError 0x6: ", 0), 0u)
-        << badStatement.output;
 
     // A NUL byte in the input is shown, not taken as the end of the error text.
     const Outcome withNul = Shell(kDump + " '" + store_ + "' u p DB pattern_file " +

@@ -3,12 +3,11 @@
 //
 //   kivo_dump_in_process <service> <interface version 1 or 2> <kivo_dump arguments...>
 //
-// Machines 1 to 3 (scripted_service_support.h) match when the view or interest opens; the first
-// read brings the creation of machine 4, an update of 1 and the deletion of 2, every Key marked
-// with "ChannelID" under version 2. Later reads of a <service> that "works" wait, as a long poll
-// does, until the subscriber or view is released; those of one that "stops" fail with 0x9C0777,
-// of one that "cancels" with the cancel 0xF90002. One that "refuses" fails the opening with
-// 0x9C0777. With "elsewhere", every other host binds, then refuses the service.
+// Machines 1 to 3 match when the view or interest opens; the first read brings the creation of
+// machine 4, an update of 1 and the deletion of 2, marked with "ChannelID" under version 2. Later
+// reads of a <service> that "works" wait, as a long poll does, until the subscriber or view is
+// released; those of one that "stops" fail with 0x9C0777, of one that "cancels" with the cancel
+// 0xF90002. One that "refuses" fails the opening with 0x9C0777.
 
 #include <condition_variable>
 #include <memory>
@@ -19,18 +18,34 @@
 
 #include "core/common/standard_streams.h"
 #include "core/common/text.h"
-#include "core/ipc_client_api/ipc_client.h"
 #include "core/ipc_client_api/local_components.h"
 #include "enterprise/common/ipc/view_manager/view_manager_stub.h"
 #include "enterprise/common/kivo/tools/dump/run.h"
-#include "tests/scripted_service_support.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
 
 namespace {
 
 using namespace Kivo::ViewManagement;
-using namespace KivoDumpTest;
+using namespace ZaphTest;
 using Common::Error;
 using Kivo::ViewSpec;
+using Zaph::View::SharedUnitPtr;
+
+// `unit`, whose root carries the trait "ChannelID" unless `channel` is 0, as a service marks what
+// it sends for an interest.
+SharedUnitPtr Marked(UnitPtr unit, uint32_t channel) {
+    return SharedUnitPtr(channel == 0 ? std::move(unit)
+                                      : WithTrait(std::move(unit), "ChannelID", DWord(channel)));
+}
+
+// Machine `n`'s key, and the machine.
+UnitPtr Key(uint32_t n) {
+    return WithTrait(Composite(Prop{"Name", Str(Common::ToUtf16("machine-" + std::to_string(n)))}),
+                     "PrimaryKey", Nil());
+}
+SharedUnitPtr MachineObject(uint32_t n, uint32_t channel = 0) {
+    return Marked(WithTrait(Composite(Prop{"Key", Key(n)}), "Is", Str(u"Machine")), channel);
+}
 
 class ScriptedViewManager final : public ViewManager {
   public:
@@ -74,8 +89,9 @@ class ScriptedViewManager final : public ViewManager {
         matching = {MachineObject(1), MachineObject(2), MachineObject(3)};
         std::lock_guard<std::mutex> hold(lock_);
         pending_ = {ViewUpdate{0, MachineObject(4, channel), nullptr},
-                    ViewUpdate{1, MachineKey(1, channel), MachineDiff(1)},
-                    ViewUpdate{2, MachineKey(2, channel), nullptr}};
+                    ViewUpdate{1, Marked(Key(1), channel),
+                               SharedUnitPtr(Composite(Prop{"Port", DWord(8001)}))},
+                    ViewUpdate{2, Marked(Key(2), channel), nullptr}};
         changed_.notify_all();
         return Error();
     }
@@ -103,54 +119,6 @@ class ScriptedViewManager final : public ViewManager {
     std::vector<ViewUpdate> pending_;
 };
 
-// An IPC client library that is its own binder and browser: binds every host, then refuses every
-// service, naming the host, the credentials and the service it was given.
-class RefusingLibrary final : public IPCClient::Library,
-                              public Binding::Binder,
-                              public Binding::ServiceBrowser {
-  public:
-    Error Init() override { return Error(); }
-    Error Deinit() override { return Error(); }
-    Error CreateBinder(std::unique_ptr<Binding::Binder>& binder) override {
-        binder = std::make_unique<RefusingLibrary>();
-        return Error();
-    }
-    Error GetLocalBrowser(std::unique_ptr<Binding::ServiceBrowser>&) override { return Error(); }
-    Error Bind(const Binding::ConnectionParameters& parameters,
-               std::unique_ptr<Binding::ServiceBrowser>& browser) override {
-        auto bound = std::make_unique<RefusingLibrary>();
-        bound->bound_ = parameters.host + "|" + Common::ToUtf8(parameters.user) + "|" +
-                        Common::ToUtf8(parameters.password) + "|";
-        browser = std::move(bound);
-        return Error();
-    }
-    Error Connect(uint32_t serviceId, uint32_t, std::unique_ptr<Binding::AccessPoint>&) override {
-        return Error(COMMON_PLACE("RefusingLibrary::Connect"), 0xAE0003,
-                     Common::ToUtf16(bound_ + std::to_string(serviceId)));
-    }
-
-  private:
-    std::string bound_;
-};
-
-// What the run holds while the query runs: the view manager served, and for "elsewhere" the
-// refusing library in place of the platform's.
-struct Companion {
-    Companion(const std::string& service, uint32_t version)
-        : component(33, std::make_shared<ViewManager_Stub>(
-                            std::make_shared<ScriptedViewManager>(service), version)),
-          previous(service == "elsewhere"
-                       ? IPCClient::RegisterLibrary(std::make_shared<RefusingLibrary>())
-                       : nullptr) {}
-    ~Companion() {
-        if (previous != nullptr)
-            IPCClient::RegisterLibrary(previous);
-    }
-
-    const Binding::ScopedLocalComponent component;
-    const std::shared_ptr<IPCClient::Library> previous;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,6 +129,9 @@ int main(int argc, char** argv) {
     const uint32_t version = std::string(argv[2]) == "1" ? 1 : 2;
     // The tool's arguments follow the program's name.
     argv[2] = argv[0];
-    return KivoDump::Run(argc - 2, argv + 2,
-                         [&] { return std::make_shared<Companion>(service, version); });
+    return KivoDump::Run(argc - 2, argv + 2, [&] {
+        return std::make_shared<Binding::ScopedLocalComponent>(
+            33, std::make_shared<ViewManager_Stub>(std::make_shared<ScriptedViewManager>(service),
+                                                   version));
+    });
 }

@@ -1,15 +1,15 @@
-// Runs kivo_dump against kivod, each test with its own store (filled by kivo_store), socket folder
-// and kivod, over the Unix sockets and over TCP with TLS on 127.0.0.1 (a test CA and users file,
-// port 0 read from the ready descriptor): reports equal to DB mode on the same store, listening
-// until the user ends it or the service goes, a restarted service, no service to connect to, a
-// peer of another user, the refusals of TLS and logins with their reasons, a client without TLS,
-// and failed logins answered later and later.
+// Runs kivo_dump against kivod (each test with its own store, socket folder and kivod) over the
+// Unix sockets and over TCP with TLS (a test CA and users file, port 0 read from the ready
+// descriptor): reports equal to DB mode, listening until the user ends it or the service goes, a
+// restarted service, and each refusal with its reason.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -31,30 +31,77 @@ using KivoTestSupport::RunCommand;
 
 constexpr const char* kBindFailed = "Error 0x3: Failed to bind to host.\n";
 constexpr const char* kLoginRefused = "error 0xae0017: ";
-constexpr const char* kEnded = "Error 0x7: Subscription has ended with error.\n";
+
+// Disk `n` named `name` (an object of another `type` when given) in the unit construction text
+// format, quoted as a shell argument after a blank.
+std::string DiskId(unsigned n) {
+    char id[40];
+    std::snprintf(id, sizeof id, "%08X-D15C-0000-0000-000000000000", n);
+    return id;
+}
+std::string Disk(unsigned n, const std::string& name, const std::string& type = "Disk") {
+    return " '.Composite().Trait(\"Is\").String(\"" + type +
+           "\").End().Trait(\"PrimaryKey\").Guid(" + DiskId(n) +
+           ").End().Property(\"Name\").String(\"" + name + "\").End().End()'";
+}
+
+// The change records that kivo_dump prints for disk `n`, their times written "T".
+std::string Record(const char* tag, unsigned n, const std::string& body) {
+    return std::string("<") + tag + " id=\"" + DiskId(n) + "\" time=\"T\">\n" + body + "</" + tag +
+           ">\n\n";
+}
+std::string Created(unsigned n, const std::string& name) {
+    return Record("created", n,
+                  "  Root (Composite)\n    [Is (Common::String) = Disk]\n"
+                  "    [PrimaryKey (Common::Guid) = " +
+                      DiskId(n) + "]\n    Name (Common::String) = " + name + "\n");
+}
+
+// The listening scene: a store holding disks 1 "a" and 2 "b" with tape 9 "t" beside them; once
+// the snapshot is printed, disk 3 "c" is put, disk 1 renamed "a2" beside a tape update that never
+// shows, tape and disk 2 deleted.
+const std::string kListeningStore = "put" + Disk(1, "a") + Disk(9, "t", "Tape") + Disk(2, "b");
+const std::string kSnapshot = Created(1, "a") + Created(2, "b");
+const std::vector<std::string> kWrites = {"put" + Disk(3, "c"),
+                                          "update" + Disk(1, "a2") + Disk(9, "u", "Tape"),
+                                          "delete" + Disk(9, "t", "Tape") + Disk(2, "b")};
+const std::string kChanges =
+    Created(3, "c") +
+    Record("updated", 1,
+           "  <key>\n    Root (Common::Guid) = " + DiskId(1) +
+               "\n  </key>\n  <diff>\n    Root (Composite)\n      Name (Common::String) = a2\n"
+               "  </diff>\n") +
+    Record("deleted", 2, "  Root (Common::Guid) = " + DiskId(2) + "\n");
 
 class ServiceProgramTest : public ::testing::Test {
   protected:
-    void TearDown() override { EXPECT_TRUE(NoSanitizerReport(log_)); }
+    // kivod's log holds no sanitizer's report.
+    void TearDown() override {
+        const std::string log = ReadFile(log_);
+        EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+        EXPECT_EQ(log.find("runtime error:"), std::string::npos) << log;
+    }
 
     // Starts kivod (in place of the one before) with interface `version` and `flags`; with `tls`
-    // also on 127.0.0.1 port 0 with MakeTestPki's `presented` certificate and user alice (pw),
-    // failed logins answered after `loginDelay` ms, then doubled.
+    // also on 127.0.0.1 port 0 with MakeTestPki's `presented` certificate and user alice,
+    // failed logins answered after 200 ms, then doubled.
     void Serve(const char* version = "2", bool tls = false, std::vector<std::string> flags = {},
-               const std::string& presented = "server", const char* loginDelay = "0") {
-        flags.insert(flags.end(), {"--interface-version", version});
+               const std::string& presented = "server") {
+        flags.insert(flags.end(), {"--store", store_, "--socket-dir", sockets_, "--ready-fd", "3",
+                                   "--interface-version", version});
         if (tls) {
             if (!pki_) {
                 pki_ = KivoSecurityTesting::MakeTestPki(folder_.Path());
-                KivoSecurityTesting::WriteTestUsers(folder_.File("users"), {{"alice", "pw"}});
+                KivoSecurityTesting::WriteTestUsers(folder_.File("users"),
+                                                    {{"alice", "p\xC3\xBC"}});
             }
             const std::string files = folder_.File(presented);
             flags.insert(flags.end(), {"--listen", "127.0.0.1:0", "--tls-cert", files + ".pem",
                                        "--tls-key", files + ".key", "--users",
-                                       folder_.File("users"), "--login-delay-ms", loginDelay});
+                                       folder_.File("users"), "--login-delay-ms", "200"});
         }
         kivod_.reset();
-        kivod_.emplace(store_, sockets_, log_, flags);
+        kivod_.emplace(flags, log_);
         ASSERT_TRUE(kivod_->Ready(tls ? &port_ : nullptr)) << ReadFile(log_);
     }
     // The command line of kivo_dump with `arguments`, finding services in the socket folder and
@@ -64,10 +111,14 @@ class ServiceProgramTest : public ::testing::Test {
         return "exec env KIVO_SOCKET_DIR='" + sockets_ + "' " + ca + variables + DumpProgram() +
                " " + arguments + " 2>/dev/null";
     }
-    // The host, user and password of kivod's TLS listener.
-    std::string Remote(const std::string& user = "alice",
-                       const std::string& password = "pw") const {
-        return "127.0.0.1:" + std::to_string(port_) + " " + user + " " + password;
+    // What kivo_dump reports of `query` from the store in DB mode.
+    std::string DbReport(const std::string& query) const {
+        return RunCommand(DumpProgram() + " '" + store_ + "' u p DB " + query + " report").output;
+    }
+    // The host of kivod's TLS listener, after it the user alice and her password (not ASCII: the
+    // credentials reach the service as given).
+    std::string Remote() const {
+        return "127.0.0.1:" + std::to_string(port_) + " alice 'p\xC3\xBC'";
     }
 
     KivoTestSupport::TemporaryFolder folder_{"kivo_service_program_"};
@@ -82,8 +133,18 @@ class ServiceProgramTest : public ::testing::Test {
 // The sample's 6 objects and 1994 disks (2000 objects), over each service, interface version and
 // transport, KIVO from any host, with and without a limit of the query's own.
 TEST_F(ServiceProgramTest, ReportsWhatDbModeReadsFromTheSameStore) {
-    ASSERT_TRUE(RunStore(store_, SampleAndDisksImport(folder_.Path())));
-    const std::string limit = kLimitFive;
+    {
+        std::ofstream disks(folder_.File("disks.txt"));
+        for (unsigned n = 1; n <= 1994; ++n) {
+            const std::string disk = Disk(n, "disk-" + std::to_string(n));
+            disks << disk.substr(2, disk.size() - 3) << "\n";  // without the shell's quotes
+        }
+    }
+    ASSERT_TRUE(RunStore(store_, "import --create '" + std::string(std::getenv("KIVO_SOURCE_DIR")) +
+                                     "/tools/kivo_store/sample/objects.txt' " +
+                                     folder_.File("disks.txt")));
+    const std::string limit =
+        " options '.Composite().Trait(\"LimitOptions\").DWord(5).End().End()'";
     const struct {
         const char* version;
         bool tls;
@@ -103,12 +164,12 @@ TEST_F(ServiceProgramTest, ReportsWhatDbModeReadsFromTheSameStore) {
     for (const auto& run : cases) {
         SCOPED_TRACE(std::string(run.where) + " " + run.query);
         ASSERT_NO_FATAL_FAILURE(Serve(run.version, run.tls));
-        const Outcome db = DbReport(store_, run.query);
+        const std::string db = DbReport(run.query);
         const std::string where = run.tls ? Remote() + " " + run.where : run.where;
         const Outcome served = RunCommand(Dump(where + " " + run.query + " report </dev/null"));
         EXPECT_EQ(served.status, 0) << served.output.substr(0, 2000);
-        EXPECT_EQ(Objects(db.output), run.objects);
-        EXPECT_TRUE(SameReport(db.output, served.output));
+        EXPECT_EQ(Objects(db), run.objects);
+        EXPECT_EQ(db, served.output);
     }
 }
 
@@ -123,8 +184,7 @@ TEST_F(ServiceProgramTest, ListensToWhatKivoStoreWritesUntilTheRunEnds) {
     const Action kill = [&](pid_t, int&) { kivod_->Signal(SIGKILL); };
     const Action stop = [&](pid_t, int&) { kivod_->Signal(SIGSTOP); };
     const Action none;
-    const std::vector<std::string> pruning = {"put" + DiskArgument(3, "c") + DiskArgument(4, "d") +
-                                              DiskArgument(5, "e")};
+    const std::vector<std::string> pruning = {"put" + Disk(3, "c") + Disk(4, "d") + Disk(5, "e")};
     const char* const kLost = "error 0xae000d: The connection to the service was lost.";
     const struct {
         const char* version;
@@ -152,15 +212,26 @@ TEST_F(ServiceProgramTest, ListensToWhatKivoStoreWritesUntilTheRunEnds) {
         const bool pruned = !run.end;
         store_ = folder_.File(std::to_string(&run - cases) + ".db");
         ASSERT_TRUE(RunStore(store_, pruned ? "create entries=1" : "create"));
-        ASSERT_TRUE(RunStore(store_, ListeningStore()));
+        ASSERT_TRUE(RunStore(store_, kListeningStore));
         ASSERT_NO_FATAL_FAILURE(Serve(run.version, run.tls));
-        // Short liveness intervals where the service goes: a hung one is noticed soon.
-        const Outcome outcome =
-            ListenToChanges(Dump((run.tls ? Remote() + " " : "") + run.where + " Disk",
-                                 run.status == 0 ? "" : "KIVO_PING_MS=100 KIVO_DEAD_MS=500 "),
-                            store_, run.end, pruned ? pruning : ListeningWrites());
+        // Once the snapshot is printed, the writes; once a deletion is, the end. Short liveness
+        // intervals where the service goes: a hung one is noticed soon.
+        const Action write = [&](pid_t, int&) {
+            for (const std::string& change : pruned ? pruning : kWrites)
+                EXPECT_TRUE(RunStore(store_, change)) << change;
+        };
+        std::vector<KivoTestSupport::Step> steps = {{"= b\n</created>\n\n", write}};
+        if (!pruned)
+            steps.push_back({"</deleted>\n\n", run.end});
+        Outcome outcome =
+            RunCommand(Dump((run.tls ? Remote() + " " : "") + run.where + " Disk",
+                            run.status == 0 ? "" : "KIVO_PING_MS=100 KIVO_DEAD_MS=500 "),
+                       steps);
+        std::vector<std::string> times;
+        outcome.output = WithoutTimes(outcome.output, times);
         const std::string expected =
-            ListeningSnapshot() + (pruned ? "" : ListeningChanges()) + (run.status ? kEnded : "");
+            kSnapshot + (pruned ? "" : kChanges) +
+            (run.status ? "Error 0x7: Subscription has ended with error.\n" : "");
         EXPECT_EQ(outcome.status, run.status) << ReadFile(log_);
         EXPECT_EQ(run.status == 0 ? outcome.output : outcome.output.substr(0, expected.size()),
                   expected);
@@ -172,30 +243,36 @@ TEST_F(ServiceProgramTest, ListensToWhatKivoStoreWritesUntilTheRunEnds) {
 // What was committed while a service ran, and while none did (the sockets of a killed kivod left
 // behind: code 3), is served by the next kivod on the same store.
 TEST_F(ServiceProgramTest, ARestartedServiceServesEverythingCommittedBefore) {
-    ASSERT_TRUE(RunStore(store_, "put --create" + DiskArgument(1, "a") + DiskArgument(2, "b")));
+    ASSERT_TRUE(RunStore(store_, "put --create" + Disk(1, "a") + Disk(2, "b")));
     ASSERT_NO_FATAL_FAILURE(Serve());
-    ASSERT_TRUE(RunStore(store_, "put" + DiskArgument(3, "c")) &&
-                RunStore(store_, "update" + DiskArgument(1, "a2")));
+    ASSERT_TRUE(RunStore(store_, "put" + Disk(3, "c")) &&
+                RunStore(store_, "update" + Disk(1, "a2")));
     EXPECT_EQ(kivod_->Stop(SIGKILL), -1);
-    ASSERT_TRUE(RunStore(store_, "delete" + DiskArgument(2, "b")) &&
-                RunStore(store_, "put" + DiskArgument(4, "d")));
+    ASSERT_TRUE(RunStore(store_, "delete" + Disk(2, "b")) &&
+                RunStore(store_, "put" + Disk(4, "d")));
     EXPECT_EQ(RunCommand(Dump("localhost u p QOR Disk </dev/null")).status, 3);
     ASSERT_NO_FATAL_FAILURE(Serve());
     const Outcome served = RunCommand(Dump("localhost u p QOR Disk report </dev/null"));
     EXPECT_EQ(served.status, 0) << ReadFile(log_);
     EXPECT_EQ(Objects(served.output), 3u) << served.output;
     EXPECT_NE(served.output.find("= a2\n"), std::string::npos) << served.output;
-    EXPECT_TRUE(SameReport(DbReport(store_, "Disk").output, served.output));
+    EXPECT_EQ(DbReport("Disk"), served.output);
 }
 
 // Each failure ends the run with its code and first line, the reason below it: no socket folder,
-// an empty one, a kivod serving other services; over TLS a wrong password and an unknown user
-// printing the same bytes, a certificate for another host or from an untrusted CA, no CA file, a
-// service not served.
+// an empty one, a kivod serving other services, a peer of another user; over TLS a wrong password
+// and an unknown user printing the same bytes, the second answered after the delay, the right
+// password still logging in after them to a service not served, no CA file, a certificate for
+// another host or from an untrusted CA.
 TEST_F(ServiceProgramTest, FailuresNameTheirReason) {
     ASSERT_TRUE(RunStore(store_, "create"));
     const std::string noCa = "KIVO_CA_FILE='" + folder_.File("missing-ca.pem") + "' ";
     const std::string noService = "Error 0x3: Failed to create local connection with ";
+    // Root may run the tool as another user, whom kivod refuses even when the socket lets it in.
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    const bool nobodyRuns =
+        ::geteuid() == 0 &&
+        RunCommand(asNobody + DumpProgram() + " 2>&1").output.find("Usage") != std::string::npos;
     const struct {
         const char* serve;      // "-": no socket folder; "": an empty one; else kivod's services
         const char* presented;  // kivod's certificate, over TLS
@@ -208,13 +285,14 @@ TEST_F(ServiceProgramTest, FailuresNameTheirReason) {
         {"-", nullptr, "anyhost u p KIVO", "", 3, noService + "KIVO\n", "error 0xae0003: "},
         {"", nullptr, "localhost u p QOR", "", 3, noService + "QOR\n", "error 0xae0003: "},
         {"KIVO,TUK", nullptr, "localhost u p QOR", "", 3, noService + "QOR\n", "error 0xae0003: "},
+        {"QOR", nullptr, "localhost u p QOR", asNobody, 3, noService + "QOR\n", "error 0xfc00a3: "},
         {"QOR", "server", "alice not-it QOR", "", 3, kBindFailed, kLoginRefused},
-        {"QOR", "server", "mallory pw QOR", "", 3, kBindFailed, kLoginRefused},
-        {"QOR", "other", "alice pw QOR", "", 3, kBindFailed, "0x2740015: "},
-        {"QOR", "untrusted", "alice pw QOR", "", 3, kBindFailed, "0x2740014: "},
-        {"QOR", "server", "alice pw QOR", noCa, 255, "Error 0x2740011: ", "No such file"},
-        {"QOR", "server", "alice pw YEB", "", 3, "Error 0x3: Failed to connect to YEB\n",
+        {"QOR", "server", "mallory p\xC3\xBC QOR", "", 3, kBindFailed, kLoginRefused},
+        {"QOR", "server", "alice p\xC3\xBC YEB", "", 3, "Error 0x3: Failed to connect to YEB\n",
          "error 0xfc00a2: "},
+        {"QOR", "server", "alice p\xC3\xBC QOR", noCa, 255, "Error 0x2740011: ", "No such file"},
+        {"QOR", "other", "alice p\xC3\xBC QOR", "", 3, kBindFailed, "0x2740015: "},
+        {"QOR", "untrusted", "alice p\xC3\xBC QOR", "", 3, kBindFailed, "0x2740014: "},
     };
     // One kivod while it can: the port is in what is printed. What the first refused login printed.
     std::string served = "?", refusedLogin;
@@ -233,7 +311,16 @@ TEST_F(ServiceProgramTest, FailuresNameTheirReason) {
                     Serve("2", run.presented != nullptr, {"--services", run.serve}, presented));
             }
         }
+        if (run.variables == asNobody) {
+            if (!nobodyRuns)
+                continue;  // needs root, setpriv, and a build that user 65534 may run
+            for (const std::string& path : {folder_.Path(), sockets_, sockets_ + "/qor.sock"})
+                ASSERT_EQ(
+                    ::chmod(path.c_str(), path == folder_.Path() || path == sockets_ ? 0755 : 0666),
+                    0);
+        }
         const std::string host = run.presented ? "127.0.0.1:" + std::to_string(port_) + " " : "";
+        const auto start = std::chrono::steady_clock::now();
         const Outcome outcome =
             RunCommand(Dump(host + run.where + " Disk </dev/null", run.variables));
         EXPECT_EQ(outcome.status, run.status) << outcome.output;
@@ -241,29 +328,11 @@ TEST_F(ServiceProgramTest, FailuresNameTheirReason) {
         EXPECT_NE(outcome.output.find(run.reason), std::string::npos) << outcome.output;
         if (run.reason == std::string(kLoginRefused)) {
             EXPECT_TRUE(refusedLogin.empty() || refusedLogin == outcome.output) << outcome.output;
+            EXPECT_TRUE(refusedLogin.empty() ||
+                        std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(200));
             refusedLogin = outcome.output;
         }
     }
-}
-
-// A user other than kivod's (and not root) is refused by the service itself, even when the
-// socket's permissions let it connect; the tool names the refusal.
-TEST_F(ServiceProgramTest, APeerOfAnotherUserIsRefused) {
-    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    if (::geteuid() != 0 ||
-        RunCommand(asNobody + DumpProgram() + " 2>&1").output.find("Usage") == std::string::npos)
-        GTEST_SKIP() << "needs root, setpriv, and a build that user 65534 may run";
-    ASSERT_TRUE(RunStore(store_, "create"));
-    ASSERT_NO_FATAL_FAILURE(Serve("2", false, {"--services", "QOR"}));
-    for (const std::string& path : {folder_.Path(), sockets_, sockets_ + "/qor.sock"})
-        ASSERT_EQ(::chmod(path.c_str(), path == folder_.Path() || path == sockets_ ? 0755 : 0666),
-                  0);
-    const Outcome outcome = RunCommand("env KIVO_SOCKET_DIR='" + sockets_ + "' " + asNobody +
-                                       DumpProgram() + " localhost u p QOR Disk </dev/null");
-    EXPECT_EQ(outcome.status, 3) << outcome.output;
-    EXPECT_NE(outcome.output.find("Failed to create local connection with QOR"), std::string::npos);
-    EXPECT_NE(outcome.output.find("error 0xfc00a3: "), std::string::npos) << outcome.output;
-    EXPECT_NE(ReadFile(log_).find("refused"), std::string::npos) << ReadFile(log_);
 }
 
 // Bytes of the service protocol sent in the clear get no frame back: kivod ends the connection
@@ -284,25 +353,6 @@ TEST_F(ServiceProgramTest, APlaintextClientGetsNoWelcome) {
     EXPECT_EQ(answer.output.rfind("connected\n", 0), 0u) << answer.output;
     EXPECT_EQ(answer.output.find("KIVO"), std::string::npos) << "a frame came back";
     EXPECT_EQ(RunCommand(Dump(Remote() + " QOR Disk report </dev/null")).status, 0);
-}
-
-// Failed logins from one address are answered later and later (200 ms before the second,
-// doubled for each one after), but answered; the right password still logs in after them. Each
-// run asks for a report, so that a password wrongly taken ends it at once.
-TEST_F(ServiceProgramTest, RepeatedFailuresAreAnsweredLaterAndLater) {
-    ASSERT_TRUE(RunStore(store_, "create"));
-    ASSERT_NO_FATAL_FAILURE(Serve("2", true, {}, "server", "200"));
-    std::chrono::steady_clock::duration fourth{};
-    for (const std::string password : {"not-it", "not-it", "not-it", "not-it", "pw"}) {
-        const auto start = std::chrono::steady_clock::now();
-        const Outcome outcome =
-            RunCommand(Dump(Remote("alice", password) + " QOR Disk report </dev/null"), {},
-                       std::chrono::seconds(30));
-        EXPECT_EQ(outcome.status, password == "pw" ? 0 : 3) << outcome.output;
-        if (password != "pw")
-            fourth = std::chrono::steady_clock::now() - start;
-    }
-    EXPECT_GE(fourth, std::chrono::milliseconds(400));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -27,8 +27,17 @@ int Left(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(std::max<int64_t>(0, left.count()));
 }
 
-Common::Error StartFailure(const char* function) {
-    return Common::LastSystemError(COMMON_PLACE(function), Common::kSystemCodeError);
+// Waits up to `bound` for the child `program` to end, killing it (SIGKILL) after that; its exit
+// status, -1 when it did not exit.
+int AwaitEnd(pid_t program, std::chrono::milliseconds bound) {
+    pollfd ended{static_cast<int>(::syscall(SYS_pidfd_open, program, 0)), POLLIN, 0};
+    if (ended.fd < 0 || ::poll(&ended, 1, static_cast<int>(bound.count())) <= 0)
+        ::kill(program, SIGKILL);
+    if (ended.fd >= 0)
+        ::close(ended.fd);
+    int raw = 0;
+    ::waitpid(program, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 }  // namespace
@@ -45,7 +54,8 @@ Outcome RunCommand(const std::string& command, const std::vector<Step>& steps,
     int in[2], out[2];
     pid_t program = -1;
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || (program = ::fork()) < 0)
-        throw StartFailure("KivoTestSupport::RunCommand");
+        throw Common::LastSystemError(COMMON_PLACE("KivoTestSupport::RunCommand"),
+                                      Common::kSystemCodeError);
     if (program == 0) {
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
@@ -78,17 +88,6 @@ Outcome RunCommand(const std::string& command, const std::vector<Step>& steps,
     return outcome;
 }
 
-int AwaitEnd(pid_t program, std::chrono::milliseconds bound) {
-    pollfd ended{static_cast<int>(::syscall(SYS_pidfd_open, program, 0)), POLLIN, 0};
-    if (ended.fd < 0 || ::poll(&ended, 1, static_cast<int>(bound.count())) <= 0)
-        ::kill(program, SIGKILL);
-    if (ended.fd >= 0)
-        ::close(ended.fd);
-    int raw = 0;
-    ::waitpid(program, &raw, 0);
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
 std::string ReadFile(const std::string& path) {
     std::stringstream contents;
     contents << std::ifstream(path, std::ios::binary).rdbuf();
@@ -99,14 +98,13 @@ Kivod::Kivod(const std::vector<std::string>& arguments, const std::string& log,
              const std::string& input) {
     int ready[2], in[2];
     if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0)
-        throw StartFailure("KivoTestSupport::Kivod::Kivod");
+        throw Common::LastSystemError(COMMON_PLACE("KivoTestSupport::Kivod::Kivod"),
+                                      Common::kSystemCodeError);
     ready_ = ready[0];
     const std::string program = ProgramPath("kivod"), out = log + ".out";
-    std::vector<std::string> words = {program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -123,24 +121,13 @@ Kivod::Kivod(const std::vector<std::string>& arguments, const std::string& log,
     ::close(in[0]);
     if (spawned != 0) {
         errno = spawned;
-        pid_ = -1;
-        throw StartFailure("KivoTestSupport::Kivod::Kivod");
+        throw Common::LastSystemError(COMMON_PLACE("KivoTestSupport::Kivod::Kivod"),
+                                      Common::kSystemCodeError);
     }
     // Small enough for the pipe: written whole without a reader.
     [[maybe_unused]] const ssize_t written = ::write(in[1], input.data(), input.size());
     ::close(in[1]);
 }
-
-Kivod::Kivod(const std::string& store, const std::string& sockets, const std::string& log,
-             const std::vector<std::string>& flags)
-    : Kivod(
-          [&] {
-              std::vector<std::string> arguments = {"--store", store,        "--socket-dir",
-                                                    sockets,   "--ready-fd", "3"};
-              arguments.insert(arguments.end(), flags.begin(), flags.end());
-              return arguments;
-          }(),
-          log) {}
 
 Kivod::~Kivod() {
     (void)Stop();
@@ -161,21 +148,18 @@ std::string Kivod::ReadyText() const {
 
 bool Kivod::Ready(uint16_t* port) const {
     const std::string text = ReadyText();
-    bool listens = false, tcp = false;
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line) && line != "ready";) {
-        if (!line.starts_with("unix ") && !line.starts_with("tcp "))
+    bool listens = false;
+    long tcp = 0;
+    for (std::string line; std::getline(lines, line) && line != "ready"; listens = true) {
+        if (line.starts_with("tcp "))
+            tcp = std::strtol(line.c_str() + line.rfind(':') + 1, nullptr, 10);
+        else if (!line.starts_with("unix "))
             return false;
-        listens = true;
-        unsigned number = 0;
-        if (port != nullptr && line.starts_with("tcp ") &&
-            std::sscanf(line.c_str() + line.rfind(':') + 1, "%5u", &number) == 1 && number > 0 &&
-            number <= 65535) {
-            *port = static_cast<uint16_t>(number);
-            tcp = true;
-        }
     }
-    return listens && text.ends_with("\nready\n") && (port == nullptr || tcp);
+    if (port != nullptr)
+        *port = static_cast<uint16_t>(tcp);
+    return listens && text.ends_with("\nready\n") && (port == nullptr || (tcp > 0 && tcp < 65536));
 }
 
 void Kivod::Signal(int signal) const {

@@ -45,10 +45,6 @@ struct Step {
 [[nodiscard]] Outcome RunCommand(const std::string& command, const std::vector<Step>& steps = {},
                                  std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-/// Waits up to `bound` for the child `program` to end, killing it (SIGKILL) after that; its exit
-/// status, -1 when it did not exit.
-int AwaitEnd(pid_t program, std::chrono::milliseconds bound);
-
 /// The contents of the file `path`; empty when it cannot be read.
 [[nodiscard]] std::string ReadFile(const std::string& path);
 
@@ -61,10 +57,6 @@ class Kivod {
     /// throws Common::Error.
     Kivod(const std::vector<std::string>& arguments, const std::string& log,
           const std::string& input = "");
-    /// kivod serving the store `store` on the socket folder `sockets`, ready on descriptor 3, with
-    /// `flags` of its own.
-    Kivod(const std::string& store, const std::string& sockets, const std::string& log,
-          const std::vector<std::string>& flags = {});
     ~Kivod();
     Kivod(const Kivod&) = delete;
     Kivod& operator=(const Kivod&) = delete;
