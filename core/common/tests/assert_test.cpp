@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -17,84 +18,48 @@
 #include <vector>
 
 #include "core/common/assert_policy.h"
+#include "core/common/stack_walk.h"
 #include "core/common/text.h"
 #include "core/common/trace.h"
 
 namespace {
 
-using Common::AssertionPolicy;
-using Common::ParseAssertionPolicy;
 using testing::HasSubstr;
 using testing::StartsWith;
 
-void ExpectPolicy(const char* value, uint32_t flags, bool openLog) {
-    const AssertionPolicy policy = ParseAssertionPolicy(value);
-    EXPECT_EQ(policy.flags, flags) << (value != nullptr ? value : "(absent)");
-    EXPECT_EQ(policy.openLog, openLog) << (value != nullptr ? value : "(absent)");
-}
-
-TEST(AssertionPolicy, AbsentOrEmptyKeepsTheDefault) {
-    ExpectPolicy(nullptr, 0x4E, false);
-    ExpectPolicy("", 0x4E, false);
-}
-
-TEST(AssertionPolicy, HexadecimalNumbers) {
-    ExpectPolicy("0x12", 0x12, false);
-    ExpectPolicy("0X12", 0x12, false);
-    ExpectPolicy("12", 0x12, false);
-    ExpectPolicy("4", 0x04, true);
-    ExpectPolicy("0x7f", 0x7F, true);
-    ExpectPolicy("FFFFFFFF", 0xFFFFFFFF, true);
-    ExpectPolicy("0x0000004e", 0x4E, true);
-    // Zero, an empty number, more than 32 bits and stray characters are read as words, none of
-    // which is a keyword: everything is ignored.
-    ExpectPolicy("0", 0xFFFFFFFF, false);
-    ExpectPolicy("0x0", 0xFFFFFFFF, false);
-    ExpectPolicy("0x", 0xFFFFFFFF, false);
-    ExpectPolicy("100000000", 0xFFFFFFFF, false);
-    ExpectPolicy("0x12 ", 0xFFFFFFFF, false);
-    ExpectPolicy("-1", 0xFFFFFFFF, false);
-    ExpectPolicy("0x0x12", 0xFFFFFFFF, false);
-}
-
-TEST(AssertionPolicy, Words) {
-    ExpectPolicy("debug stack", 0x42, false);
-    ExpectPolicy("  debug\tstack  ", 0x42, false);
-    ExpectPolicy("break debug log event msgbox abort stack", 0x7F, true);
-    ExpectPolicy("log", 0x04, true);
-    ExpectPolicy("abort abort", 0x20, false);
-    // Blanks alone give no flag at all: assertions then do nothing but return.
-    ExpectPolicy("   ", 0, false);
-}
-
-TEST(AssertionPolicy, AnUnknownWordIgnoresAssertions) {
-    ExpectPolicy("debug quiet", 0xFFFFFFFF, false);
-    ExpectPolicy("Debug", 0xFFFFFFFF, false);
-    ExpectPolicy("debug,stack", 0xFFFFFFFF, false);
-    // "log" still asks for the log target, even though the flags ignore everything.
-    ExpectPolicy("log junk", 0xFFFFFFFF, true);
-}
-
-TEST(AssertionPolicy, OnlyTheFirst127CharactersAreRead) {
-    const std::string padding(122, ' ');
-    ExpectPolicy((padding + "debug").c_str(), 0x02, false);  // 127 characters
-    // One more character cuts the word to "debu", which is no keyword.
-    ExpectPolicy((padding + " debug").c_str(), 0xFFFFFFFF, false);
-    ExpectPolicy((padding + "stack junk").c_str(), 0x40, false);
-}
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "assert_XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
+void ExpectPolicy(std::initializer_list<const char*> values, uint32_t flags, bool openLog) {
+    for (const char* value : values) {
+        const Common::AssertionPolicy policy = Common::ParseAssertionPolicy(value);
+        EXPECT_EQ(policy.flags, flags) << (value != nullptr ? value : "(absent)");
+        EXPECT_EQ(policy.openLog, openLog) << (value != nullptr ? value : "(absent)");
     }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::filesystem::path operator/(const char* name) const { return path_ / name; }
+}
 
-  private:
-    std::filesystem::path path_;
-};
+TEST(AssertionPolicy, NumbersWordsAndTheirLimits) {
+    constexpr uint32_t kIgnore = Common::kAssertIgnoreAll;
+    ExpectPolicy({nullptr, ""}, Common::kAssertDefaultFlags, false);
+    // Hexadecimal numbers of one to eight digits other than zero; the log flag opens the log.
+    ExpectPolicy({"0x12", "0X12", "12"}, 0x12, false);
+    ExpectPolicy({"4"}, 0x04, true);
+    ExpectPolicy({"0x7f"}, 0x7F, true);
+    ExpectPolicy({"FFFFFFFF"}, 0xFFFFFFFF, true);
+    ExpectPolicy({"0x0000004e"}, 0x4E, true);
+    // Anything else is words; an unknown word ignores all assertions ("log" still opens the log).
+    ExpectPolicy({"0", "0x0", "0x", "100000000", "0x12 ", "-1", "0x0x12", "debug quiet", "Debug",
+                  "debug,stack"},
+                 kIgnore, false);
+    ExpectPolicy({"log junk"}, kIgnore, true);
+    ExpectPolicy({"debug stack", "  debug\tstack  "}, 0x42, false);
+    ExpectPolicy({"break debug log event msgbox abort stack"}, 0x7F, true);
+    ExpectPolicy({"log"}, 0x04, true);
+    ExpectPolicy({"abort abort"}, 0x20, false);
+    ExpectPolicy({"   "}, 0, false);  // no flag at all: assertions only return
+    // Only the first 127 characters are read: one more cuts "debug" to "debu".
+    const std::string padding(122, ' ');
+    ExpectPolicy({(padding + "debug").c_str()}, 0x02, false);
+    ExpectPolicy({(padding + " debug").c_str()}, kIgnore, false);
+    ExpectPolicy({(padding + "stack junk").c_str()}, 0x40, false);
+}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path);
@@ -103,71 +68,56 @@ std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-TEST(AssertionLogTarget, StandardStreamsFilesAndFailures) {
+TEST(AssertionLogTarget, StandardStreamsAndFilesThatCannotBeOpened) {
     using Common::SelectAssertionLogTarget;
     EXPECT_EQ(SelectAssertionLogTarget(nullptr, stderr), stderr);
     EXPECT_EQ(SelectAssertionLogTarget("stdout", stderr), stdout);
     EXPECT_EQ(SelectAssertionLogTarget("stderr", stdout), stderr);
-
-    TempDir dir;
-    const std::filesystem::path log = dir / "assert.log";
-    std::ofstream(log) << "earlier\n";
-    FILE* file = SelectAssertionLogTarget(log.c_str(), stderr);
-    ASSERT_NE(file, stderr);
-    std::fputs("appended\n", file);
-    std::fclose(file);
-    EXPECT_EQ(ReadFile(log), "earlier\nappended\n");
-
     // A file that cannot be opened keeps the target there was.
-    const std::filesystem::path missing = dir / "no-such-dir/assert.log";
-    EXPECT_EQ(SelectAssertionLogTarget(missing.c_str(), stdout), stdout);
+    EXPECT_EQ(SelectAssertionLogTarget("/nonexistent-kivo-dir/assert.log", stdout), stdout);
     EXPECT_EQ(SelectAssertionLogTarget("", stderr), stderr);
+    // Appending to a file: see TheLogFileOfThePolicyIsAppendedTo.
 }
 
-// Collects what reaches the trace, whatever its level.
+// Collects what reaches the trace, whatever its level, as "channel level id1 id2 text".
 class RecordingTracer : public Common::Tracer {
   public:
     void OnText(uint32_t channel, uint32_t level, uint32_t id1, uint32_t id2,
                 std::u16string_view text) noexcept override {
         std::lock_guard<std::mutex> hold(lock);
-        texts.push_back({channel, level, id1, id2, Common::ToUtf8(text)});
+        texts.push_back(std::to_string(channel) + " " + std::to_string(level) + " " +
+                        std::to_string(id1) + " " + std::to_string(id2) + " " +
+                        Common::ToUtf8(text));
     }
     void OnError(uint32_t, uint32_t, const Common::Error&) noexcept override {}
 
-    struct Text {
-        uint32_t channel, level, id1, id2;
-        std::string text;
-    };
     std::mutex lock;
-    std::vector<Text> texts;
+    std::vector<std::string> texts;
 };
 
+// Reports go to a log in memory and to a recording tracer.
 class AssertionReport : public testing::Test {
   protected:
     AssertionReport() : tracer_(std::make_shared<RecordingTracer>()) {
         previous_ = Common::SetTracer(tracer_);
-        log_ = std::tmpfile();
+        log_ = open_memstream(&logText_, &logSize_);
     }
     ~AssertionReport() override {
         Common::SetTracer(previous_);
         std::fclose(log_);
+        std::free(logText_);
     }
 
     std::string Log() {
         std::fflush(log_);
-        std::rewind(log_);
-        std::string text;
-        char chunk[512];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof(chunk), log_)) > 0) {
-            text.append(chunk, got);
-        }
-        return text;
+        return std::string(logText_, logSize_);
     }
 
     std::shared_ptr<RecordingTracer> tracer_;
     std::shared_ptr<Common::Tracer> previous_;
     FILE* log_ = nullptr;
+    char* logText_ = nullptr;
+    size_t logSize_ = 0;
 };
 
 }  // namespace
@@ -191,59 +141,46 @@ __attribute__((noinline)) void FailInAKnownPlace(uint32_t flags, FILE* log) {
 
 namespace {
 
-using AssertTest::FailInAKnownPlace;
-
 TEST_F(AssertionReport, DefaultFlagsLogTraceWithStackAndReturn) {
-    FailInAKnownPlace(Common::kAssertDefaultFlags, log_);
+    AssertTest::FailInAKnownPlace(Common::kAssertDefaultFlags, log_);
     const std::string log = Log();
-    EXPECT_THAT(log, StartsWith("Assertion failed: count > 0, file core/common/x.cpp, line 42\n"));
+    const std::string first = "Assertion failed: count > 0, file core/common/x.cpp, line 42";
+    EXPECT_THAT(log, StartsWith(first + "\n"));
     EXPECT_THAT(log, HasSubstr("FailInAKnownPlace"));
     EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 1 + 32);
 
     ASSERT_EQ(tracer_->texts.size(), 2u);
-    const RecordingTracer::Text& text = tracer_->texts[0];
-    EXPECT_EQ(text.channel, 0u);
-    EXPECT_EQ(text.level, 5u);
-    EXPECT_EQ(text.id1, 0u);
-    EXPECT_EQ(text.id2, 27u);
-    EXPECT_EQ(text.text, "Assertion failed: count > 0, file core/common/x.cpp, line 42");
+    EXPECT_EQ(tracer_->texts[0], "0 5 0 27 " + first);
     // The stack goes to the trace as one text whose first frame is the failing function.
-    EXPECT_THAT(tracer_->texts[1].text, StartsWith("0x"));
-    EXPECT_THAT(tracer_->texts[1].text.substr(0, tracer_->texts[1].text.find('\n')),
-                HasSubstr("FailInAKnownPlace"));
-    EXPECT_EQ(log.substr(log.find('\n') + 1), tracer_->texts[1].text + "\n");
+    const std::string stack = tracer_->texts[1].substr(std::string("0 5 0 27 ").size());
+    EXPECT_THAT(stack, StartsWith("0x"));
+    EXPECT_THAT(stack.substr(0, stack.find('\n')), HasSubstr("FailInAKnownPlace"));
+    EXPECT_EQ(log.substr(log.find('\n') + 1), stack + "\n");
 }
 
-TEST_F(AssertionReport, EachFlagChoosesItsOwnOutput) {
+TEST_F(AssertionReport, EachFlagChoosesItsOwnOutputAndTheTextIsCut) {
     Common::ReportAssertion(Common::kAssertLog, log_, "a", "f.cpp", 1);
     EXPECT_EQ(Log(), "Assertion failed: a, file f.cpp, line 1\n");
-    EXPECT_TRUE(tracer_->texts.empty());
-
     Common::ReportAssertion(Common::kAssertEvent, log_, "b", "f.cpp", 2);
-    ASSERT_EQ(tracer_->texts.size(), 1u);
-    EXPECT_EQ(tracer_->texts[0].text, "Assertion failed: b, file f.cpp, line 2");
-
     // Stack alone reports nothing: it adds to outputs that are asked for.
     Common::ReportAssertion(Common::kAssertStack, log_, "c", "f.cpp", 3);
     Common::ReportAssertion(0, log_, "d", "f.cpp", 4);
     Common::ReportAssertion(Common::kAssertIgnoreAll, log_, "e", "f.cpp", 5);
-    EXPECT_EQ(Log(), "Assertion failed: a, file f.cpp, line 1\n");
-    EXPECT_EQ(tracer_->texts.size(), 1u);
-}
-
-TEST_F(AssertionReport, TheMessageBoxAnswersIgnoreEvenWithAbort) {
+    // Without a user interface the message box answers Ignore, even with abort.
     Common::ReportAssertion(Common::kAssertMessageBox | Common::kAssertAbort | Common::kAssertLog,
                             log_, "x", "f.cpp", 9);
-    EXPECT_EQ(Log(), "Assertion failed: x, file f.cpp, line 9\n");
-}
+    EXPECT_EQ(Log(),
+              "Assertion failed: a, file f.cpp, line 1\nAssertion failed: x, file f.cpp, line 9\n");
+    EXPECT_EQ(tracer_->texts,
+              std::vector<std::string>{"0 5 0 27 Assertion failed: b, file f.cpp, line 2"});
 
-TEST_F(AssertionReport, TheTextIsCutAtItsLimit) {
     const std::string expression(2000, 'e');
     Common::ReportAssertion(Common::kAssertLog | Common::kAssertEvent, log_, expression.c_str(),
                             "f.cpp", 1);
-    EXPECT_EQ(Log(), "Assertion failed: " + expression.substr(0, 539 - 18) + "\n");
-    ASSERT_EQ(tracer_->texts.size(), 1u);
-    EXPECT_EQ(tracer_->texts[0].text.size(), 539u);
+    const std::string cut = "Assertion failed: " + expression.substr(0, 539 - 18);
+    EXPECT_THAT(Log(), testing::EndsWith("line 9\n" + cut + "\n"));
+    ASSERT_EQ(tracer_->texts.size(), 2u);
+    EXPECT_EQ(tracer_->texts[1], "0 5 0 27 " + cut);
 }
 
 TEST(AssertionDeathTest, AbortTerminatesUnlessADebuggerIsAsked) {
@@ -301,6 +238,82 @@ TEST(AssertionDeathTest, TheLogFileOfThePolicyIsAppendedTo) {
     EXPECT_THAT(ReadFile(log), StartsWith("earlier\nAssertion failed: to the file, file "));
     std::filesystem::remove(log);
     unsetenv("ASSERT_TEST_LOGFILE");
+}
+
+}  // namespace
+
+namespace StackWalkTest {
+
+__attribute__((noinline)) std::vector<std::string> Walk(uint32_t options, uint32_t maxFrames,
+                                                        uint32_t skip) {
+    std::vector<std::string> lines;
+    Common::WalkStack(
+        [&](uint32_t index, std::string_view line) {
+            EXPECT_EQ(index, lines.size());
+            lines.emplace_back(line);
+            return true;
+        },
+        options, maxFrames, skip);
+    return lines;
+}
+
+// Exported and not inlined, so that the walk can name them.
+__attribute__((noinline)) std::vector<std::string> WalkFromInner(uint32_t options,
+                                                                 uint32_t maxFrames,
+                                                                 uint32_t skip) {
+    std::vector<std::string> lines = Walk(options, maxFrames, skip);
+    asm volatile("" ::: "memory");
+    return lines;
+}
+
+__attribute__((noinline)) std::vector<std::string> WalkFromOuter(uint32_t options,
+                                                                 uint32_t maxFrames,
+                                                                 uint32_t skip) {
+    std::vector<std::string> lines = WalkFromInner(options, maxFrames, skip);
+    asm volatile("" ::: "memory");
+    return lines;
+}
+
+}  // namespace StackWalkTest
+
+namespace {
+
+using StackWalkTest::WalkFromOuter;
+using testing::MatchesRegex;
+
+TEST(StackWalk, NamesTheCallersInOrderWithSkipAndLimit) {
+    // Frame 0 is Walk, the caller of WalkStack. Names are demangled, with their ABI tags and
+    // parameter lists, and a displacement.
+    const std::vector<std::string> lines = WalkFromOuter(0, 3, 0);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_THAT(lines[0], MatchesRegex("StackWalkTest::Walk[[(].*\\)\\+0x[0-9A-F]+"));
+    EXPECT_THAT(lines[1], StartsWith("StackWalkTest::WalkFromInner"));
+    EXPECT_THAT(lines[1], HasSubstr("(unsigned int, unsigned int, unsigned int)+0x"));
+    EXPECT_THAT(lines[2], StartsWith("StackWalkTest::WalkFromOuter"));
+
+    const std::vector<std::string> skipped = WalkFromOuter(0, 1, 2);
+    ASSERT_EQ(skipped.size(), 1u);
+    EXPECT_THAT(skipped[0], StartsWith("StackWalkTest::WalkFromOuter"));
+    EXPECT_TRUE(WalkFromOuter(0, 0, 0).empty());
+    EXPECT_TRUE(WalkFromOuter(0, 5, 100000).empty());
+    EXPECT_LE(WalkFromOuter(0, 100000, 0).size(), 1024u);
+}
+
+TEST(StackWalk, AddressPartIsPaddedHexadecimal) {
+    const std::vector<std::string> lines = WalkFromOuter(Common::kStackAllParts, 3, 1);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_THAT(lines[0],
+                MatchesRegex("0x[0-9A-F]{16} StackWalkTest::WalkFromInner.*\\)\\+0x[0-9A-F]+"));
+    // Frames outside any exported symbol still name their module and offset.
+    for (const std::string& line : WalkFromOuter(Common::kStackAddress, 64, 0)) {
+        EXPECT_THAT(line, MatchesRegex("0x[0-9A-F]{16} .+")) << line;
+    }
+}
+
+TEST(StackWalk, TheCallbackEndsTheWalk) {
+    int calls = 0;
+    Common::WalkStack([&](uint32_t, std::string_view) { return ++calls == 2; }, 0, 10);
+    EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 namespace {
 
 using Common::FormatCatalogMessage;
-using Common::IsValidCatalogBlock;
 
 constexpr size_t kTableEnd = 8 + 4 * size_t{Common::kCatalogMessageCount};
 
@@ -30,15 +29,16 @@ void SetWord(std::vector<uint8_t>& block, size_t offset, uint32_t word) {
     std::memcpy(block.data() + offset, &word, 4);
 }
 
+// Where the offset of message `index` is kept.
 size_t OffsetPosition(uint32_t index) {
     return 8 + 4 * size_t{index};
 }
 
 bool Valid(const std::vector<uint8_t>& block) {
-    return IsValidCatalogBlock(block.data(), block.size());
+    return Common::IsValidCatalogBlock(block.data(), block.size());
 }
 
-TEST(Catalog, BuiltinBlockIsWellFormedAndNamesItsMessages) {
+TEST(Catalog, BuiltinBlockNamesItsMessagesAndKnowsItsTexts) {
     const std::vector<uint8_t> block = BuiltinCopy();
     EXPECT_TRUE(Valid(block));
     EXPECT_EQ(Word(block, 0), block.size());
@@ -50,35 +50,25 @@ TEST(Catalog, BuiltinBlockIsWellFormedAndNamesItsMessages) {
     EXPECT_EQ(std::u16string(Common::GetCatalogMessage(Common::kMsgZaphTraitNotUnique)),
               u"ZAPH: Trait '{0}' is not unique.");
     // Indices nobody names hold empty texts; indices past the catalogue give an empty text too.
-    EXPECT_EQ(std::u16string(Common::GetCatalogMessage(682)), u"");
-    EXPECT_EQ(std::u16string(Common::GetCatalogMessage(683)), u"");
-    EXPECT_EQ(std::u16string(Common::GetCatalogMessage(UINT32_MAX)), u"");
-}
+    for (uint32_t index : {682u, 683u, UINT32_MAX}) {
+        EXPECT_EQ(std::u16string(Common::GetCatalogMessage(index)), u"") << index;
+    }
 
-TEST(Catalog, CatalogTextsAreRecognisedByAddress) {
     const char16_t* success = Common::GetCatalogMessage(Common::kMsgSuccess);
     EXPECT_TRUE(Common::IsCatalogText(success));
     EXPECT_TRUE(Common::IsCatalogText(success + 3));
-    const std::u16string copy = success;
-    EXPECT_FALSE(Common::IsCatalogText(copy.data()));
+    EXPECT_FALSE(Common::IsCatalogText(std::u16string(success).data()));
     EXPECT_FALSE(Common::IsCatalogText(u"Success"));
     EXPECT_FALSE(Common::IsCatalogText(nullptr));
+    EXPECT_FALSE(Common::IsCatalogText(Common::BuiltinCatalogBlock().data() + block.size()));
 }
 
-TEST(Catalog, AcceptsAChangedTextOfTheSameLength) {
-    std::vector<uint8_t> block = BuiltinCopy();
-    const size_t position = OffsetPosition(Common::kMsgSuccess);
-    std::memcpy(block.data() + position + Word(block, position), u"Erfolg!", 14);
-    EXPECT_TRUE(Valid(block));
-}
-
-TEST(Catalog, RejectsBadHeaders) {
+TEST(Catalog, RejectsBadHeadersAndTruncatedBlocks) {
     const std::vector<uint8_t> good = BuiltinCopy();
-    EXPECT_FALSE(IsValidCatalogBlock(nullptr, good.size()));
-    EXPECT_FALSE(IsValidCatalogBlock(good.data(), 0));
-    EXPECT_FALSE(IsValidCatalogBlock(good.data(), 8));
-    EXPECT_FALSE(IsValidCatalogBlock(good.data(), kTableEnd));
-
+    EXPECT_FALSE(Common::IsValidCatalogBlock(nullptr, good.size()));
+    for (size_t size : {size_t{0}, size_t{8}, kTableEnd, good.size() - 2}) {
+        EXPECT_FALSE(Common::IsValidCatalogBlock(good.data(), size)) << size;
+    }
     std::vector<uint8_t> block = good;
     SetWord(block, 4, 682);
     EXPECT_FALSE(Valid(block)) << "count one short";
@@ -88,7 +78,6 @@ TEST(Catalog, RejectsBadHeaders) {
     block = good;
     SetWord(block, 0, static_cast<uint32_t>(block.size() - 2));
     EXPECT_FALSE(Valid(block)) << "size word disagrees with the size";
-    EXPECT_FALSE(IsValidCatalogBlock(block.data(), block.size() - 2)) << "truncated block";
 
     block = good;
     block.push_back(0);
@@ -97,42 +86,34 @@ TEST(Catalog, RejectsBadHeaders) {
     block.push_back(0);
     SetWord(block, 0, static_cast<uint32_t>(block.size()));
     EXPECT_TRUE(Valid(block)) << "trailing padding is harmless";
+
+    // A changed text of the same length is fine; the last message without its terminator is not.
+    block = good;
+    const size_t position = OffsetPosition(Common::kMsgSuccess);
+    std::memcpy(block.data() + position + Word(block, position), u"Erfolg!", 14);
+    EXPECT_TRUE(Valid(block));
+    ASSERT_EQ(block[block.size() - 2], 0);
+    block[block.size() - 2] = 'x';
+    EXPECT_FALSE(Valid(block));
 }
 
 TEST(Catalog, RejectsOffsetsOutsideTheTextArea) {
     const std::vector<uint8_t> good = BuiltinCopy();
-    struct Case {
+    const int64_t size = static_cast<int64_t>(good.size());
+    const int64_t table = static_cast<int64_t>(kTableEnd);
+    const struct {
         const char* what;
         uint32_t index;
-        int64_t start;  // byte position the offset is made to point at
-    };
-    const int64_t size = static_cast<int64_t>(good.size());
-    const Case cases[] = {
-        {"into the header", 0, 0},
-        {"into the offset table", 5, static_cast<int64_t>(kTableEnd) - 2},
-        {"exactly at the end", 682, size},
-        {"past the end", 300, size + 40},
-        {"odd position", 17, static_cast<int64_t>(kTableEnd) + 1},
-    };
-    for (const Case& c : cases) {
+        int64_t start;  // the byte position that the offset is made to point at
+    } cases[] = {{"into the header", 0, 0},         {"into the offset table", 5, table - 2},
+                 {"exactly at the end", 682, size}, {"past the end", 300, size + 40},
+                 {"odd position", 17, table + 1},   {"past 32 bits", 1, (int64_t{1} << 32) + 8}};
+    for (const auto& c : cases) {
         std::vector<uint8_t> block = good;
         const size_t position = OffsetPosition(c.index);
         SetWord(block, position, static_cast<uint32_t>(c.start - static_cast<int64_t>(position)));
         EXPECT_FALSE(Valid(block)) << c.what;
     }
-    // An offset so large that position + offset wraps 32 bits must not land back inside.
-    std::vector<uint8_t> block = good;
-    SetWord(block, OffsetPosition(1), UINT32_MAX - 3);
-    EXPECT_FALSE(Valid(block));
-}
-
-TEST(Catalog, RejectsAMessageWithoutTerminator) {
-    std::vector<uint8_t> block = BuiltinCopy();
-    // The last unit of the block is the terminator of the last message laid out.
-    ASSERT_EQ(block[block.size() - 2], 0);
-    ASSERT_EQ(block[block.size() - 1], 0);
-    block[block.size() - 2] = 'x';
-    EXPECT_FALSE(Valid(block));
 }
 
 TEST(Catalog, InstallRefusesInvalidBlocksAndKeepsTheCurrentTexts) {
@@ -144,40 +125,36 @@ TEST(Catalog, InstallRefusesInvalidBlocksAndKeepsTheCurrentTexts) {
     EXPECT_EQ(Common::GetCatalogMessage(Common::kMsgSuccess), before);
 }
 
-TEST(FormatCatalogMessage, FillsPlaceholdersInAnyOrderAndRepeatedly) {
+TEST(FormatCatalogMessage, FillsPlaceholdersAndLeavesTheRestAlone) {
+    const std::u16string_view ten[] = {u"0", u"1", u"2", u"3", u"4",  u"5",
+                                       u"6", u"7", u"8", u"9", u"ten"};
     EXPECT_EQ(FormatCatalogMessage(u"Cannot convert '{0}' to qword.", {u"12x"}),
               u"Cannot convert '12x' to qword.");
     EXPECT_EQ(FormatCatalogMessage(u"{1} before {0}, {1} again", {u"a", u"b"}),
               u"b before a, b again");
     EXPECT_EQ(FormatCatalogMessage(u"{0}{0}{0}", {u"ab"}), u"ababab");
-    EXPECT_EQ(FormatCatalogMessage(
-                  u"{10}", {u"0", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"ten"}),
-              u"ten");
-    EXPECT_EQ(FormatCatalogMessage(u"{007}", {u"0", u"1", u"2", u"3", u"4", u"5", u"6", u"7"}),
-              u"7");
+    EXPECT_EQ(FormatCatalogMessage(u"{10}", ten), u"ten");
+    EXPECT_EQ(FormatCatalogMessage(u"{007}", ten), u"7");
     EXPECT_EQ(FormatCatalogMessage(u"", {u"a"}), u"");
     EXPECT_EQ(FormatCatalogMessage(u"no placeholder", {}), u"no placeholder");
-}
-
-TEST(FormatCatalogMessage, MissingArgumentStopsTheFilling) {
-    EXPECT_EQ(FormatCatalogMessage(u"'{0}' is not '{1}' ({0})", {u"a"}), u"'a' is not '{1}' ({0})");
-    EXPECT_EQ(FormatCatalogMessage(u"{0} and {1}", {}), u"{0} and {1}");
-    const std::u16string longIndex = u"x {" + std::u16string(70, u'9') + u"} {0}";
-    EXPECT_EQ(FormatCatalogMessage(longIndex, {u"a"}), longIndex);
-}
-
-TEST(FormatCatalogMessage, InsertedTextIsNotSearchedAgain) {
+    // Inserted text is not searched again.
     EXPECT_EQ(FormatCatalogMessage(u"[{0}] [{1}]", {u"{1}", u"b"}), u"[{1}] [b]");
-    EXPECT_EQ(FormatCatalogMessage(u"{0}", {u"{0}"}), u"{0}");
-}
-
-TEST(FormatCatalogMessage, TextThatIsNotAPlaceholderStays) {
+    // Text that is no placeholder stays; a choice form is not interpreted.
     EXPECT_EQ(FormatCatalogMessage(u"{} {x} {0 } {-1} { {0", {u"a"}), u"{} {x} {0 } {-1} { {0");
-    // A choice form is not interpreted, but a placeholder after it is still filled.
     EXPECT_EQ(FormatCatalogMessage(u"{0,choice,0#none|1#one} {0}", {u"n"}),
               u"{0,choice,0#none|1#one} n");
     EXPECT_EQ(FormatCatalogMessage(u"{{0}}", {u"a"}), u"{a}");
     EXPECT_EQ(FormatCatalogMessage(u"{12{0}", {u"a"}), u"{12a");
+}
+
+TEST(FormatCatalogMessage, AMissingArgumentStopsTheFilling) {
+    EXPECT_EQ(FormatCatalogMessage(u"'{0}' is not '{1}' ({0})", {u"a"}), u"'a' is not '{1}' ({0})");
+    EXPECT_EQ(FormatCatalogMessage(u"{0} and {1}", {}), u"{0} and {1}");
+    // Huge indices saturate rather than wrap around to an argument (2^64 would wrap to 0).
+    for (std::u16string text : {u"x {" + std::u16string(70, u'9') + u"} {0}",
+                                std::u16string(u"{18446744073709551616} {0}")}) {
+        EXPECT_EQ(FormatCatalogMessage(text, {u"a"}), text);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "core/common/error/error.h"
 
+#include <dlfcn.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,11 +10,16 @@
 
 #include "core/common/catalog.h"
 #include "core/common/error/error_record.h"
+#include "core/common/library_loading.h"
 #include "core/common/text.h"
 
 namespace {
 
 using Common::Error;
+using testing::HasSubstr;
+using testing::StartsWith;
+
+constexpr uint32_t kMalformed = Common::kErrorBytesMalformed;
 
 std::string Text(const Error& error) {
     return Common::ToUtf8(error.ToText());
@@ -24,14 +31,18 @@ std::vector<uint8_t> Bytes(const Error& error) {
     return std::vector<uint8_t>(buffer.Data(), buffer.Data() + buffer.Size());
 }
 
-Error Reread(const Error& error) {
-    const std::vector<uint8_t> bytes = Bytes(error);
+Error Read(const std::vector<uint8_t>& bytes) {
     return Error::Deserialize(bytes.data(), bytes.size());
 }
 
+// A blob of one record of code 7 with the given fields ("name\0" type value), then its end.
+std::vector<uint8_t> Blob(const std::string& fields) {
+    const std::string blob = std::string("\x01\x07\0\0\0\x01\0\0\0\0\0\0\0\0", 14) + fields + '\0';
+    return std::vector<uint8_t>(blob.begin(), blob.end());
+}
+
 std::string FileLine(const Error& error) {
-    const Common::SourceLocation place = error.Place();
-    return std::string(place.file) + ":" + std::to_string(place.line);
+    return std::string(error.Place().file) + ":" + std::to_string(error.Place().line);
 }
 
 TEST(Error, CodeZeroIsSuccessInEveryForm) {
@@ -39,8 +50,8 @@ TEST(Error, CodeZeroIsSuccessInEveryForm) {
     EXPECT_TRUE(empty.IsEmpty());
     EXPECT_EQ(Text(empty), "Success");
     EXPECT_EQ(Bytes(empty), std::vector<uint8_t>{0x01});
-    const uint8_t single = 0x01;
-    EXPECT_TRUE(Error::Deserialize(&single, 1).IsEmpty());
+    EXPECT_TRUE(Read({0x01}).IsEmpty());
+    EXPECT_EQ(Read({0x02}).Code(), kMalformed);
     EXPECT_TRUE(Error().Reason().IsEmpty());
 }
 
@@ -48,7 +59,6 @@ TEST(Error, TextOfATwoRecordChain) {
     // A semaphore that could not be created because of system error 5.
     Error error(COMMON_PLACE_TAG(0x26f045fa5950f445, "Semaphore::Semaphore"), 20);
     error.AddWindowsError(5);
-    const Error reason = error.Reason();
     const std::string expected =
         "Error 0x14\n"
         "| line: 0x26f045fa5950f445\n"
@@ -61,7 +71,7 @@ TEST(Error, TextOfATwoRecordChain) {
         "| error 0xfff0: Input/output error\n"
         "| line: 0xbd28fdbd64edb8f8\n"
         "| file: " +
-        FileLine(reason) +
+        FileLine(error.Reason()) +
         "\n"
         "| function: Common::Error::AddWindowsError\n"
         "| code: 0x80070005\n"
@@ -107,40 +117,37 @@ TEST(Error, AddOnASharedHeadLeavesOtherHoldersAlone) {
     alone.Add(first).Add(second);
     EXPECT_EQ(alone.Reason().Code(), 102u);
     EXPECT_TRUE(alone.Reason().Reason().IsEmpty());
-
     Error empty;
     empty.Add(first);
     EXPECT_EQ(empty.Code(), 101u);
-
     Error self(COMMON_PLACE("Test::Self"), 9);
     self.Add(self);  // shared with the argument: cloned, so no cycle
     EXPECT_EQ(self.Reason().Code(), 9u);
     EXPECT_TRUE(self.Reason().Reason().IsEmpty());
 }
 
-TEST(Error, MessagesAndFieldValuesKeepTheMargin) {
-    const Error error(COMMON_PLACE("Test::Lines"), 0x2a, u"first\nsecond");
-    const std::string text = Text(error);
-    EXPECT_EQ(text.rfind("Error 0x2a: first\n| second\n| line: 0x", 0), 0u) << text;
-}
-
 const Common::ErrorFieldType kPathTypes[] = {
     Common::ErrorFieldType::Narrow, Common::ErrorFieldType::Number, Common::ErrorFieldType::Wide};
 const Common::ErrorFieldKind kPathKind = {"path,ordinal,note,$module", kPathTypes, 3};
 
-TEST(Error, ExtraFieldKindsAnswerTheirFieldsAndModule) {
-    const Error error(COMMON_PLACE("Test::Fields"), 0x140FA3, kPathKind, u"",
+TEST(Error, FieldsAndMessagesKeepTheMarginAndNulsStayVisible) {
+    const Error error(COMMON_PLACE("Test::Fields"), 0x140FA3, kPathKind, u"first\nsecond",
                       {"libfoo.so", int64_t{42}, u"caf\u00e9\nmore"});
     EXPECT_STREQ(error.NarrowField("path"), "libfoo.so");
     EXPECT_EQ(error.NumberField("ordinal"), 42);
     EXPECT_EQ(std::u16string(error.WideField("note")), u"caf\u00e9\nmore");
     EXPECT_STREQ(error.NarrowField("$module"), Common::kModuleIdentity);
     EXPECT_EQ(error.NarrowField("ordinal"), nullptr) << "each getter answers its own type";
-    EXPECT_EQ(error.NarrowField("pat"), nullptr) << "names compare whole";
+    EXPECT_EQ(error.NarrowField("paths"), nullptr) << "names compare whole";
     const std::string text = Text(error);
-    EXPECT_NE(text.find("\n| path: libfoo.so\n| ordinal: 0x2a\n| note: caf\xC3\xA9\n| more\n"),
-              std::string::npos)
-        << text;
+    EXPECT_THAT(text, StartsWith("Error 0x140fa3: first\n| second\n| line: 0x"));
+    EXPECT_THAT(text,
+                HasSubstr("\n| path: libfoo.so\n| ordinal: 0x2a\n| note: caf\xC3\xA9\n| more\n"));
+
+    // A NUL inside a message would cut it short: it is kept visible as "\0".
+    EXPECT_EQ(Error(COMMON_PLACE("Test::Nul"), 1, std::string_view("a\0b", 3)).Message(), u"a\\0b");
+    EXPECT_EQ(Error(COMMON_PLACE("Test::Nul"), 1, std::u16string_view(u"a\0b", 3)).Message(),
+              u"a\\0b");
 }
 
 TEST(Error, ByteFormRoundTripsEveryKind) {
@@ -153,7 +160,7 @@ TEST(Error, ByteFormRoundTripsEveryKind) {
     chain.Add(wide);
     chain.Add(wide);  // idempotent on a record referenced once
 
-    const Error again = Reread(chain);
+    const Error again = Read(Bytes(chain));
     // The re-read chain prints the same text: "$module" is now a stored field of the sender.
     EXPECT_EQ(Text(again), Text(chain));
     EXPECT_EQ(again.Reason().Reason().NumberField("ordinal"), -5);
@@ -162,21 +169,16 @@ TEST(Error, ByteFormRoundTripsEveryKind) {
     EXPECT_STREQ(again.NarrowField("$module"), Common::kModuleIdentity);
     EXPECT_EQ(again.Place().line, chain.Place().line);
     EXPECT_STREQ(again.Place().function, "Test::Narrow");
-    // And it writes the same bytes again.
     EXPECT_EQ(Bytes(again), Bytes(chain));
 
     const Error plain(COMMON_PLACE_TAG(0x1234, "Test::Plain"), 0xFFFFFFFF);
-    EXPECT_EQ(Text(Reread(plain)), Text(plain));
-}
-
-TEST(Error, ByteFormOfAPlaceWithoutFileFunctionOrLine) {
+    EXPECT_EQ(Text(Read(Bytes(plain))), Text(plain));
     const Error bare(Common::SourceLocation{0x99, nullptr, nullptr, 0}, 5, "bare");
-    const std::vector<uint8_t> bytes = Bytes(bare);
-    const std::string text = Text(Error::Deserialize(bytes.data(), bytes.size()));
-    EXPECT_EQ(text, "Error 0x5: bare\n| line: 0x99\n| $module: kivo_dump_vsa64_35791");
+    EXPECT_EQ(Text(Read(Bytes(bare))),
+              "Error 0x5: bare\n| line: 0x99\n| $module: kivo_dump_vsa64_35791");
 }
 
-TEST(Error, MalformedBytesGiveTheDecodeErrorWithWhatWasRead) {
+TEST(Error, MalformedOrOversizedBytesGiveTheDecodeErrorWithWhatWasRead) {
     Error outer(COMMON_PLACE("Test::Outer"), 11, "outer");
     outer.Add(Error(COMMON_PLACE("Test::Inner"), 12, "inner"));
     const std::vector<uint8_t> bytes = Bytes(outer);
@@ -185,68 +187,67 @@ TEST(Error, MalformedBytesGiveTheDecodeErrorWithWhatWasRead) {
 
     for (size_t length = 0; length < bytes.size(); ++length) {
         const Error read = Error::Deserialize(bytes.data(), length);
-        if (length == 1) {
-            EXPECT_TRUE(read.IsEmpty());
-            continue;
-        }
-        if (length == firstRecordEnd) {
-            EXPECT_EQ(read.Code(), 11u) << "a whole first record is a valid one-record blob";
+        if (length == 1 || length == firstRecordEnd) {
+            // Only the version, or a whole first record: a valid blob.
+            EXPECT_EQ(read.Code(), length == 1 ? 0u : 11u);
             EXPECT_TRUE(read.Reason().IsEmpty());
             continue;
         }
-        ASSERT_EQ(read.Code(), Common::kErrorBytesMalformed) << "length " << length;
+        ASSERT_EQ(read.Code(), kMalformed) << "length " << length;
         EXPECT_FALSE(read.Message().empty());
-        if (length < firstRecordEnd) {
-            EXPECT_TRUE(read.Reason().IsEmpty()) << "length " << length;
-        } else {
-            EXPECT_EQ(read.Reason().Code(), 11u) << "length " << length;
-            EXPECT_TRUE(read.Reason().Reason().IsEmpty());
-        }
+        EXPECT_EQ(read.Reason().Code(), length < firstRecordEnd ? 0u : 11u) << "length " << length;
+        EXPECT_TRUE(read.Reason().Reason().IsEmpty());
     }
-    EXPECT_EQ(Error::Deserialize(bytes.data(), bytes.size()).Reason().Code(), 12u);
+    EXPECT_EQ(Read(bytes).Reason().Code(), 12u);
+    // A code of 0 ends the chain.
+    std::vector<uint8_t> ended(bytes.begin(),
+                               bytes.begin() + static_cast<ptrdiff_t>(firstRecordEnd));
+    const std::vector<uint8_t> first = ended;
+    ended.insert(ended.end(), {0, 0, 0, 0});
+    ended.insert(ended.end(), bytes.begin() + static_cast<ptrdiff_t>(firstRecordEnd + 4),
+                 bytes.end());
+    EXPECT_EQ(Bytes(Read(ended)), first);
 
-    std::vector<uint8_t> badVersion = bytes;
-    badVersion[0] = 0x02;
-    EXPECT_EQ(Error::Deserialize(badVersion.data(), badVersion.size()).Code(),
-              Common::kErrorBytesMalformed);
-
-    // A field whose type byte is neither 'A', 'W' nor 'N'.
-    std::vector<uint8_t> badType = firstOnly;
-    badType.pop_back();
-    for (char c : std::string("k\0Zv\0\0", 6))
-        badType.push_back(static_cast<uint8_t>(c));
-    EXPECT_EQ(Error::Deserialize(badType.data(), badType.size()).Code(),
-              Common::kErrorBytesMalformed);
-}
-
-TEST(Error, DecodingIsBounded) {
+    // Each rule and bound of a record, refused one past its edge.
+    const std::string number("f\0N\0\0\0\0\0\0\0\0", 11);
+    std::string fields;
+    for (int i = 0; i < 1024; ++i)
+        fields += number;
+    const std::string large((16u << 20) - 19, 'x');
+    const std::pair<std::vector<uint8_t>, uint32_t> cases[] = {
+        {Blob(std::string("k\0Z", 3)), kMalformed},  // a type neither 'A', 'W' nor 'N'
+        {Blob(std::string("a,b\0N\0\0\0\0\0\0\0\0", 13)), kMalformed},
+        {Blob(fields), 7},
+        {Blob(fields + number), kMalformed},
+        {Blob(std::string("v\0A", 3) + large + '\0'), 7},
+        {Blob(std::string("v\0A", 3) + large + "x" + '\0'), kMalformed}};
+    for (const auto& [blob, code] : cases) {
+        EXPECT_EQ(Read(blob).Code(), code) << blob.size() << " bytes";
+    }
     Error deep(COMMON_PLACE("Test::Deep"), 1);
     for (int i = 0; i < 1100; ++i) {
         deep = Error(COMMON_PLACE("Test::Deep"), 2).Add(deep);
     }
-    const std::vector<uint8_t> bytes = Bytes(deep);
-    const Error read = Error::Deserialize(bytes.data(), bytes.size());
-    EXPECT_EQ(read.Code(), Common::kErrorBytesMalformed);
-    EXPECT_EQ(read.Reason().Code(), 2u);
+    EXPECT_EQ(Read(Bytes(deep)).Code(), kMalformed) << "more records than are read";
+    EXPECT_EQ(Read(Bytes(deep)).Reason().Code(), 2u);
 }
 
 TEST(Error, InterningOfPeerTextsIsCapped) {
-    // Past the cap, a file name that came from a peer stays visible as a field.
+    // A file name too long, or past the cap on names, stays visible as a field.
+    const std::string tooLong(4097, 'f');
+    const Error longName = Read(Blob("$file" + std::string(1, '\0') + "A" + tooLong + '\0'));
+    EXPECT_EQ(longName.Place().file, nullptr);
+    EXPECT_EQ(std::string(longName.NarrowField("$file")), tooLong);
     std::string lastFile;
     Error last;
     for (int i = 0; i < 5000; ++i) {
         lastFile = "peer/file" + std::to_string(i) + ".cpp";
-        std::vector<uint8_t> blob = {0x01, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
-        const std::string field = "$file" + std::string(1, '\0') + "A" + lastFile;
-        blob.insert(blob.end(), field.begin(), field.end());
-        blob.push_back(0);
-        blob.push_back(0);
-        last = Error::Deserialize(blob.data(), blob.size());
+        last = Read(Blob("$file" + std::string(1, '\0') + "A" + lastFile + '\0'));
         ASSERT_EQ(last.Code(), 7u);
     }
     EXPECT_EQ(last.Place().file, nullptr);
     EXPECT_EQ(std::string(last.NarrowField("$file")), lastFile);
-    EXPECT_NE(Text(last).find("| $file: " + lastFile), std::string::npos);
+    EXPECT_THAT(Text(last), HasSubstr("| $file: " + lastFile));
 }
 
 TEST(Error, OutOfMemoryGivesTheStaticRecordAndAddKeepsTheError) {
@@ -268,11 +269,41 @@ TEST(Error, OutOfMemoryGivesTheStaticRecordAndAddKeepsTheError) {
     EXPECT_TRUE(head.Reason().IsEmpty());
 }
 
-TEST(Error, CatalogueTextsAreReferencedNotCopied) {
+TEST(Error, WholeCatalogueTextsAreReferencedNotCopied) {
     const char16_t* text = Common::GetCatalogMessage(Common::kMsgAsyncCanceled);
     const Error error(COMMON_PLACE("Test::Catalogue"), 0xF90002, text);
     EXPECT_EQ(error.Message(), text);
     EXPECT_EQ(error.Head()->size, Common::Detail::kRecordHeaderSize + 8);
+    const Error part(COMMON_PLACE("Test::Catalogue"), 0xF90002, std::u16string_view(text, 5));
+    EXPECT_EQ(part.Message(), u"ASYNC");
+}
+
+TEST(LibraryLoading, MissingLibrariesAndFunctionsRaiseTheirErrorsWithTheLoaderReason) {
+    try {
+        Common::LoadLibrary("libkivo_no_such_library.so");
+        FAIL() << "loaded a missing library";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Code(), 0x140FA1u);
+        EXPECT_STREQ(error.FieldNames(), "path,$module");
+        EXPECT_STREQ(error.Place().function, "FailureHook");
+        EXPECT_EQ(error.Reason().Code(), Common::kSystemCodeError);
+        EXPECT_THAT(Common::ToUtf8(error.Reason().Message()),
+                    HasSubstr("libkivo_no_such_library.so"));
+        EXPECT_THAT(Text(error), HasSubstr("| path: libkivo_no_such_library.so\n"));
+    }
+    void* library = Common::LoadLibrary("libm.so.6");
+    EXPECT_NE(Common::FindLibraryFunction(library, "libm.so.6", "cos"), nullptr);
+    try {
+        Common::FindLibraryFunction(library, "libm.so.6", "kivo_no_such_function");
+        FAIL() << "found a missing function";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.Code(), 0x140FA2u);
+        EXPECT_STREQ(error.FieldNames(), "path,function,$module");
+        EXPECT_STREQ(error.NarrowField("path"), "libm.so.6");
+        EXPECT_STREQ(error.NarrowField("function"), "kivo_no_such_function");
+        EXPECT_THAT(Common::ToUtf8(error.Reason().Message()), HasSubstr("kivo_no_such_function"));
+    }
+    dlclose(library);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "core/common/error/error.h"
 #include "core/common/text.h"
+#include "core/common/trace.h"
 #include "core/common/win/event.h"
 #include "core/common/win/mutex.h"
 #include "core/common/win/semaphore.h"
@@ -46,9 +47,7 @@ void RunThreads(int count, const std::function<void(int)>& body) {
     }
 }
 
-// ---- Mutex ----
-
-TEST(MutexTest, ExcludesUnderContentionAndNests) {
+TEST(MutexTest, ExcludesUnderContentionAndNestsPerThread) {
     Mutex mutex;
     int64_t counter = 0;
     RunThreads(kThreads, [&](int) {
@@ -59,186 +58,134 @@ TEST(MutexTest, ExcludesUnderContentionAndNests) {
         }
     });
     EXPECT_EQ(counter, kThreads * 20000);
-    EXPECT_FALSE(mutex.IsHeldByCurrentThread());
-}
-
-TEST(MutexTest, StaysHeldUntilLeftAsOftenAsEntered) {
-    Mutex mutex;
+    // Held until left as often as entered, and only by its owner.
     mutex.Enter();
     mutex.Enter();
     mutex.Leave();
-    EXPECT_TRUE(mutex.IsHeldByCurrentThread());
     bool heldElsewhere = true;
     std::thread([&] { heldElsewhere = mutex.IsHeldByCurrentThread(); }).join();
+    EXPECT_TRUE(mutex.IsHeldByCurrentThread());
     EXPECT_FALSE(heldElsewhere);
     mutex.Leave();
     EXPECT_FALSE(mutex.IsHeldByCurrentThread());
-    std::thread([&] {
-        MutexLock lock(mutex);
-        heldElsewhere = mutex.IsHeldByCurrentThread();
-    }).join();
-    EXPECT_TRUE(heldElsewhere);
 }
 
-TEST(MutexTest, LeavingFromAnotherThreadAssertsAndKeepsTheOwner) {
-    Mutex mutex;
-    MutexLock lock(mutex);
-    const std::string report = StandardErrorOf([&] { std::thread([&] { mutex.Leave(); }).join(); });
+TEST(MutexTest, LeavingElsewhereOrDestroyingWhileOwnedAsserts) {
+    auto mutex = std::make_unique<Mutex>();
+    mutex->Enter();
+    const std::string report =
+        StandardErrorOf([&] { std::thread([&] { mutex->Leave(); }).join(); });
     EXPECT_NE(report.find("Assertion failed: *reinterpret_cast<DWORD*>(&MUTEX_DATA.OwningThread) "
                           "== GetCurrentThreadId()"),
               std::string::npos)
         << report;
-    EXPECT_TRUE(mutex.IsHeldByCurrentThread());
-}
-
-TEST(MutexTest, DestroyingWhileOwnedAssertsAndReleases) {
-    auto mutex = std::make_unique<Mutex>();
+    EXPECT_TRUE(mutex->IsHeldByCurrentThread()) << "the owner keeps it";
     mutex->Enter();
-    mutex->Enter();
-    const std::string report = StandardErrorOf([&] { mutex.reset(); });
-    EXPECT_NE(report.find("Assertion failed: MUTEX_DATA.OwningThread == 0"), std::string::npos)
-        << report;
+    const std::string destroyed = StandardErrorOf([&] { mutex.reset(); });
+    EXPECT_NE(destroyed.find("Assertion failed: MUTEX_DATA.OwningThread == 0"), std::string::npos)
+        << destroyed;
 }
-
-// ---- Event ----
 
 TEST(EventTest, ManualResetReleasesEveryWaiterAndStaysSignalled) {
     Event event(Event::ResetMode::Manual, false);
+    std::atomic<int> arrived{0};
     std::atomic<int> released{0};
-    std::thread setter([&] { event.Set(); });
+    std::thread setter([&] {
+        while (arrived.load() < kThreads) {
+            std::this_thread::yield();
+        }
+        event.Set();
+    });
     RunThreads(kThreads, [&](int) {
+        ++arrived;
         event.Wait();
         ++released;
     });
     setter.join();
     EXPECT_EQ(released.load(), kThreads);
     event.Wait();  // still signalled
-
-    event.Reset();
-    std::thread waiter([&] { event.Wait(); });
-    event.Set();
-    waiter.join();
 }
 
-TEST(EventTest, AutoResetHandsOverOneWaiterAtATime) {
-    // Two threads take turns through a pair of auto-reset events; the unguarded counter is safe
-    // only if each Set releases exactly one Wait.
-    Event ping(Event::ResetMode::Auto, false);
-    Event pong(Event::ResetMode::Auto, false);
-    int turns = 0;
-    constexpr int kRounds = 5000;
-    std::thread partner([&] {
+TEST(EventTest, EachSetLetsOneWaitThroughUntilReset) {
+    // Two threads take turns through a pair of events, auto-reset or reset by the waiter; a Wait
+    // that got through without its Set would find the count of turns at the wrong parity.
+    for (const auto mode : {Event::ResetMode::Auto, Event::ResetMode::Manual}) {
+        const bool manual = mode == Event::ResetMode::Manual;
+        Event ping(mode, false);
+        Event pong(mode, false);
+        std::atomic<int> turns{0};
+        std::atomic<int> outOfTurn{0};
+        constexpr int kRounds = 2000;
+        std::thread partner([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                ping.Wait();
+                if (manual)
+                    ping.Reset();
+                outOfTurn += turns.fetch_add(1) % 2 != 1;
+                pong.Set();
+            }
+        });
         for (int i = 0; i < kRounds; ++i) {
-            ping.Wait();
-            ++turns;
-            pong.Set();
+            outOfTurn += turns.fetch_add(1) % 2 != 0;
+            ping.Set();
+            pong.Wait();
+            if (manual)
+                pong.Reset();
         }
-    });
-    for (int i = 0; i < kRounds; ++i) {
-        ++turns;
-        ping.Set();
-        pong.Wait();
+        partner.join();
+        EXPECT_EQ(outOfTurn.load(), 0) << (manual ? "manual" : "auto");
     }
-    partner.join();
-    EXPECT_EQ(turns, 2 * kRounds);
 }
 
-TEST(EventTest, AutoResetKeepsASetForTheNextWaiter) {
-    Event event(Event::ResetMode::Auto, true);
-    event.Wait();
-    event.Set();
-    event.Set();  // a second Set on a signalled event adds nothing
-    std::atomic<int> released{0};
-    std::thread first([&] {
-        event.Wait();
-        ++released;
-    });
-    first.join();
-    EXPECT_EQ(released.load(), 1);
-    std::thread second([&] {
-        event.Wait();
-        ++released;
-    });
-    event.Set();
-    second.join();
-    EXPECT_EQ(released.load(), 2);
+// The error that `action` throws, or none.
+template <typename Action>
+Common::Error ErrorOf(Action action) {
+    try {
+        action();
+    } catch (const Common::Error& error) {
+        return error;
+    }
+    return Common::Error();
 }
-
-// ---- Semaphore ----
 
 void ExpectSemaphoreError(const Common::Error& error, uint32_t code, const char* function,
                           int systemError) {
     EXPECT_EQ(error.Code(), code);
     EXPECT_STREQ(error.Place().function, function);
-    const Common::Error reason = error.Reason();
-    EXPECT_EQ(reason.Code(), Common::kSystemCodeError);
+    EXPECT_EQ(error.Reason().Code(), Common::kSystemCodeError);
     const std::string text = Common::ToUtf8(error.ToText());
     EXPECT_NE(text.find(std::strerror(systemError)), std::string::npos) << text;
 }
 
-TEST(SemaphoreTest, CountAboveTheMaximumFailsCreation) {
-    try {
-        Semaphore semaphore(Semaphore::kMaximumCount + 1);
-        FAIL() << "created";
-    } catch (const Common::Error& error) {
-        ExpectSemaphoreError(error, 20, "Semaphore::Semaphore", EINVAL);
-    }
-}
-
-TEST(SemaphoreTest, SignalAtTheMaximumFailsAndKeepsTheCount) {
-    Semaphore semaphore(Semaphore::kMaximumCount);
-    try {
-        semaphore.Signal();
-        FAIL() << "signalled";
-    } catch (const Common::Error& error) {
-        ExpectSemaphoreError(error, 21, "Semaphore::Signal", EOVERFLOW);
-    }
-    semaphore.Wait();
-    semaphore.Signal();
-}
-
-// Fault injection: a wait that is interrupted `gInterruptions` times, then fails with
-// `gWaitError` if that is set, and otherwise waits for real.
-std::atomic<int> gInterruptions{0};
-std::atomic<int> gWaitCalls{0};
-std::atomic<int> gWaitError{0};
+// Fault injection: the wait is interrupted `gInterruptions` times, then fails with `gWaitError`
+// if that is set, and otherwise waits for real.
+std::atomic<int> gInterruptions{0}, gWaitCalls{0}, gWaitError{0};
 
 int FaultyWait(sem_t* semaphore) {
     ++gWaitCalls;
-    if (gInterruptions > 0) {
-        --gInterruptions;
-        errno = EINTR;
-        return -1;
-    }
-    if (gWaitError != 0) {
-        errno = gWaitError;
-        return -1;
-    }
-    return sem_wait(semaphore);
+    errno = gInterruptions-- > 0 ? EINTR : gWaitError.load();
+    return errno != 0 ? -1 : sem_wait(semaphore);
 }
 
 constexpr Common::SemaphoreCalls kFaultyCalls{sem_init, sem_post, FaultyWait, sem_destroy};
 
-TEST(SemaphoreTest, FailedWaitThrowsCode22) {
-    gInterruptions = 0;
-    gWaitError = EINVAL;
-    Semaphore semaphore(1, kFaultyCalls);
-    try {
-        semaphore.Wait();
-        FAIL() << "waited";
-    } catch (const Common::Error& error) {
-        ExpectSemaphoreError(error, 22, "Semaphore::Wait", EINVAL);
-    }
-    gWaitError = 0;
-}
+TEST(SemaphoreTest, FailuresThrowTheirCodesAndInterruptedWaitsResume) {
+    ExpectSemaphoreError(ErrorOf([] { Semaphore semaphore(Semaphore::kMaximumCount + 1); }), 20,
+                         "Semaphore::Semaphore", EINVAL);
+    Semaphore full(Semaphore::kMaximumCount);
+    ExpectSemaphoreError(ErrorOf([&] { full.Signal(); }), 21, "Semaphore::Signal", EOVERFLOW);
+    full.Wait();
+    full.Signal();  // the count was kept
 
-TEST(SemaphoreTest, InterruptedWaitIsResumed) {
+    gWaitError = EINVAL;
+    Semaphore failing(1, kFaultyCalls);
+    ExpectSemaphoreError(ErrorOf([&] { failing.Wait(); }), 22, "Semaphore::Wait", EINVAL);
     gWaitError = 0;
     gInterruptions = 3;
     gWaitCalls = 0;
-    Semaphore semaphore(0, kFaultyCalls);
-    std::thread waiter([&] { semaphore.Wait(); });
-    semaphore.Signal();
+    Semaphore interrupted(0, kFaultyCalls);
+    std::thread waiter([&] { interrupted.Wait(); });
+    interrupted.Signal();
     waiter.join();
     EXPECT_EQ(gWaitCalls.load(), 4);
 }
@@ -267,8 +214,6 @@ TEST(SemaphoreTest, CountsUnitsAcrossProducersAndConsumers) {
     EXPECT_EQ(taken.load(), int64_t{kThreads} * kPerThread);
 }
 
-// ---- Thread-local slots ----
-
 std::mutex gCleanedLock;
 std::vector<std::string> gCleaned;
 
@@ -277,56 +222,37 @@ void RecordCleanUp(void* value) {
     gCleaned.emplace_back(static_cast<const char*>(value));
 }
 
-void OtherCleanUp(void*) {}
-
 std::vector<std::string> TakeCleaned() {
     std::lock_guard<std::mutex> lock(gCleanedLock);
-    return std::move(gCleaned);
+    std::vector<std::string> cleaned = std::move(gCleaned);
+    gCleaned.clear();
+    std::sort(cleaned.begin(), cleaned.end());
+    return cleaned;
 }
 
-// A slot carrying RecordCleanUp for one test.
-class TlsTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        TakeCleaned();
-        key_ = Tls::Allocate(&RecordCleanUp);
-        ASSERT_NE(key_, Tls::OUT_OF_INDEXES);
-    }
-    void TearDown() override {
-        if (key_ != Tls::OUT_OF_INDEXES)
-            Tls::Free(key_);
-    }
-
-    Tls::Key key_ = Tls::OUT_OF_INDEXES;
-};
-
-TEST_F(TlsTest, CallbackGetsEachEndingThreadsValue) {
+TEST(TlsTest, ValuesArePerThreadAndTheOneCallbackGetsEachEndingThreadsValue) {
+    Tls::Key key = Tls::Allocate(&RecordCleanUp);
+    ASSERT_NE(key, Tls::OUT_OF_INDEXES);
     static const char* const kNames[kThreads] = {"zero", "one", nullptr, "three"};
     RunThreads(kThreads, [&](int index) {
-        EXPECT_EQ(Tls::GetValue(key_), nullptr);
-        Tls::SetValue(key_, const_cast<char*>(kNames[index]));
-        EXPECT_EQ(Tls::GetValue(key_), kNames[index]);
+        EXPECT_EQ(Tls::GetValue(key), nullptr);
+        Tls::SetValue(key, const_cast<char*>(kNames[index]));
+        EXPECT_EQ(Tls::GetValue(key), kNames[index]);
     });
-    std::vector<std::string> cleaned = TakeCleaned();
-    std::sort(cleaned.begin(), cleaned.end());
-    EXPECT_EQ(cleaned, (std::vector<std::string>{"one", "three", "zero"}));
-}
+    EXPECT_EQ(TakeCleaned(), (std::vector<std::string>{"one", "three", "zero"}));
 
-TEST_F(TlsTest, ValuesArePerThread) {
     char mine[] = "main";
-    Tls::SetValue(key_, mine);
+    Tls::SetValue(key, mine);
     std::thread([&] {
-        EXPECT_EQ(Tls::GetValue(key_), nullptr);
-        Tls::SetValue(key_, const_cast<char*>("worker"));
+        EXPECT_EQ(Tls::GetValue(key), nullptr);
+        Tls::SetValue(key, const_cast<char*>("worker"));
     }).join();
-    EXPECT_EQ(Tls::GetValue(key_), mine);
-    Tls::SetValue(key_, nullptr);
+    EXPECT_EQ(Tls::GetValue(key), mine);
+    Tls::SetValue(key, nullptr);
     EXPECT_EQ(TakeCleaned(), std::vector<std::string>{"worker"});
-}
 
-TEST_F(TlsTest, OneCallbackPerProcess) {
     Tls::Key second = 0;
-    const std::string report = StandardErrorOf([&] { second = Tls::Allocate(&OtherCleanUp); });
+    const std::string report = StandardErrorOf([&] { second = Tls::Allocate([](void*) {}); });
     EXPECT_EQ(second, Tls::OUT_OF_INDEXES);
     EXPECT_NE(report.find("Assertion failed: _Callback == 0"), std::string::npos) << report;
 
@@ -335,41 +261,80 @@ TEST_F(TlsTest, OneCallbackPerProcess) {
     const Tls::Key plain = Tls::Allocate();
     EXPECT_NE(plain, Tls::OUT_OF_INDEXES);
     Tls::Free(plain);
-    Tls::Free(key_);
-    key_ = Tls::Allocate(&RecordCleanUp);
-    EXPECT_NE(key_, Tls::OUT_OF_INDEXES);
-}
+    Tls::Free(key);
+    key = Tls::Allocate(&RecordCleanUp);
+    EXPECT_NE(key, Tls::OUT_OF_INDEXES);
+    Tls::Free(key);
 
-TEST_F(TlsTest, InvalidSlotAssertsAndDoesNothing) {
     void* value = &value;
-    const std::string report = StandardErrorOf([&] {
+    const std::string invalid = StandardErrorOf([&] {
         value = Tls::GetValue(Tls::OUT_OF_INDEXES);
         Tls::SetValue(Tls::OUT_OF_INDEXES, &value);
         Tls::Free(Tls::OUT_OF_INDEXES);
     });
     EXPECT_EQ(value, nullptr);
+    const std::string check = "key != Common::Tls::OUT_OF_INDEXES";
     size_t count = 0;
-    for (size_t at = report.find("key != Common::Tls::OUT_OF_INDEXES"); at != std::string::npos;
-         at = report.find("key != Common::Tls::OUT_OF_INDEXES", at + 1)) {
+    for (size_t at = invalid.find(check); at != std::string::npos; at = invalid.find(check, at + 1))
         ++count;
-    }
-    EXPECT_EQ(count, 3u) << report;
-}
-
-void PrintCleanUp(void* value) {
-    std::fprintf(stderr, "cleaned up %s\n", static_cast<const char*>(value));
-    std::fflush(stderr);
+    EXPECT_EQ(count, 3u) << invalid;
 }
 
 TEST(TlsProcessExit, CallbackGetsTheExitingThreadsValue) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            const Tls::Key key = Tls::Allocate(&PrintCleanUp);
+            const Tls::Key key = Tls::Allocate([](void* value) {
+                std::fprintf(stderr, "cleaned up %s\n", static_cast<const char*>(value));
+                std::fflush(stderr);
+            });
             Tls::SetValue(key, const_cast<char*>("at exit"));
             std::exit(0);
         },
         testing::ExitedWithCode(0), "cleaned up at exit");
+}
+
+// Traces from several threads while the sinks and the tracer change under them.
+std::atomic<int> wrongCodes{0};
+
+void Check(uint32_t, uint32_t, const Common::Error& error) noexcept {
+    wrongCodes += error.Code() != 7;
+}
+
+class Quiet : public Common::Tracer {
+  public:
+    void OnText(uint32_t, uint32_t, uint32_t, uint32_t, std::u16string_view) noexcept override {}
+    void OnError(uint32_t, uint32_t, const Common::Error&) noexcept override {}
+};
+
+TEST(TraceConcurrency, TracingWhileSinksAndTracersChange) {
+    const Common::TraceErrorSink previous = Common::SetTraceErrorSink(&Check);
+    const Common::Error error(COMMON_PLACE("Test::Shared"), 7);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            while (!go.load()) {
+                std::this_thread::yield();
+            }
+            for (int i = 0; i < 2000; ++i) {
+                Common::TraceError(4, error);
+                Common::TraceText(0, 4, 0, 0, u"x");
+            }
+        });
+    }
+    auto tracer = std::make_shared<Quiet>();
+    go.store(true);
+    for (int i = 0; i < 200; ++i) {
+        Common::SetTracer(i % 2 == 0 ? tracer : nullptr);
+        Common::SetTraceErrorSink(i % 3 == 0 ? nullptr : &Check);
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    Common::SetTracer(nullptr);
+    Common::SetTraceErrorSink(previous);
+    EXPECT_EQ(wrongCodes.load(), 0);
 }
 
 }  // namespace
