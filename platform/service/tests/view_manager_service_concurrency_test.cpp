@@ -22,6 +22,7 @@
 #include "platform/service/view_manager_service.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ class ServiceTest : public ::testing::Test {
         return view;
     }
 
-    KivoStoreTest::ScratchFolder folder_;
+    KivoTestSupport::TemporaryFolder folder_;
     std::shared_ptr<KivoStore::Store> store_;
     std::shared_ptr<KivoService::ViewManagerService> service_;
     const ViewSpec machines_{TypePattern(u"Machine"), nullptr};

@@ -1,9 +1,8 @@
-// The socket server over a real store and view manager, reached by clients of its Unix sockets and
-// by TLS clients of its TCP listener (the test CA trusted): broken input, silent peers, peers that
-// go mid-call and mid-poll, the call past the bound, a stop with connections open, and logins
-// (refused alike and later and later, broken, silent, capped, and checked at most maxHashing at
-// once). Each fault ends that connection alone, the component never hears of a connection after
-// its end, and the service holds nothing at the end.
+// The socket server over a real store and view manager, reached over its Unix sockets and by TLS
+// clients of its TCP listener: broken input, silent peers, peers gone mid-call and mid-poll, the
+// call past the bound, a stop with connections open, and logins (refused alike and later and later,
+// broken, silent, capped, checked at most maxHashing at once). Each fault ends that connection
+// alone, the component never hears of a connection after its end, and the service keeps nothing.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -28,6 +28,7 @@
 #include "platform/socket_server/tcp_listener.h"
 #include "platform/store/tests/store_test_support.h"
 #include "platform/wire/framed_socket.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/test_pki.h"
 
 namespace {
@@ -55,8 +56,7 @@ std::vector<uint8_t> Credentials(const std::string& user, const std::string& pas
 struct Client {
     explicit Client(std::unique_ptr<Link> link) : socket(std::move(link)) {}
 
-    // Queues `frame` and drives the connection until all that waits has left (the TLS handshake
-    // first).
+    // Queues `frame` and drives the connection until all has left (a TLS handshake first).
     void Send(std::vector<uint8_t> frame) {
         socket.Queue(std::move(frame));
         for (const auto deadline = Clock::now() + kBound; !ended && socket.Pending() > 0;)
@@ -100,8 +100,7 @@ struct Client {
         const Frame pong = Next();
         return pong.header.kind == FrameKind::Pong && pong.header.callId == callId;
     }
-    // One round: sends what it can; then, unless `sending` and all has left, waits for the socket
-    // and reads what came.
+    // One round: sends what it can, then (unless `sending` and all has left) waits and reads.
     void Step(Clock::time_point deadline, bool sending = false) {
         Common::Error failure;
         ended = ended || socket.Flush(failure) == FramedSocket::Status::Failed;
@@ -187,10 +186,9 @@ struct Probe final : public Binding::ServerComponent {
     bool Await(const std::string& words, size_t least) {
         std::unique_lock<std::mutex> hold(lock_);
         return changed_.wait_for(hold, kBound, [&] {
-            size_t count = 0;
-            for (const std::string& line : log)
-                count += line.find(words) != std::string::npos;
-            return count >= least;
+            return std::count_if(log.begin(), log.end(), [&](const std::string& line) {
+                       return line.find(words) != std::string::npos;
+                   }) >= static_cast<ptrdiff_t>(least);
         });
     }
     void Log(const std::string& line) {
@@ -208,9 +206,8 @@ struct Probe final : public Binding::ServerComponent {
         changed_.notify_all();
     }
 
-    // Under the lock (or once the server has stopped): calls parked or held, calls that left
-    // StartCall, connections let go by the service, calls or ends out of order, and derivations
-    // running now and at most.
+    // Under the lock (or once the server stopped): calls parked or held, calls that left StartCall,
+    // connections let go, calls or ends out of order, and derivations running now and at most.
     size_t parked = 0, returned = 0, closed = 0, broken = 0, hashing = 0, mostHashing = 0;
     std::vector<std::string> log;
     const std::shared_ptr<Binding::ServerComponent> inner_;
@@ -297,7 +294,7 @@ struct SocketServerTest : ::testing::Test {
             EXPECT_EQ(std::string::npos, line.find("secret")) << line;
     }
 
-    KivoStoreTest::ScratchFolder folder_;
+    KivoTestSupport::TemporaryFolder folder_;
     std::shared_ptr<KivoService::ViewManagerService> service_;
     std::shared_ptr<Probe> probe_;
     std::unique_ptr<KivoServer::SocketServer> server_;
@@ -471,14 +468,12 @@ TEST_F(SocketServerTest, BrokenLoginsEndThatConnectionAlone) {
     StopAndCheck({viewer.get()});
 }
 
-// Past two connections logging in a third is closed at once; one that goes, or logs in, makes
-// room.
+// Past two connections logging in, a third is closed at once; one that goes or logs in makes room.
 TEST_F(SocketServerTest, ConnectionsLoggingInAreCapped) {
     KivoServer::RemoteOptions remote;
     remote.maxLoggingIn = 2;
     Start(1s, remote);
-    auto first = Connect(false, true), second = Connect(false, true);
-    auto third = Connect(false, true);
+    auto first = Connect(false, true), second = Connect(false, true), third = Connect(false, true);
     EXPECT_EQ(kEnded, third->Next(true).header.kind);
     EXPECT_TRUE(probe_->Await("closed at once: 2 connections are logging in", 1));
     first.reset();
@@ -493,10 +488,8 @@ TEST_F(SocketServerTest, ConnectionsLoggingInAreCapped) {
 TEST_F(SocketServerTest, PasswordChecksRunAtMostMaxHashingAtOnce) {
     Start(1s, KivoServer::RemoteOptions{}, true);
     std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < 4; ++i) {
-        clients.push_back(Connect(false, true));
-        clients.back()->Send(Credentials("u", "p"));
-    }
+    for (int i = 0; i < 4; ++i)
+        clients.emplace_back(Connect(false, true))->Send(Credentials("u", "p"));
     ASSERT_TRUE(probe_->Await(probe_->hashing, 2));
     auto local = Connect();
     probe_->Answer();
