@@ -5,6 +5,7 @@
 
 #include "enterprise/common/zaph/compare.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
+#include "enterprise/common/zaph/unit_utilities.h"
 
 namespace {
 
@@ -32,22 +33,17 @@ size_t CountNamed(const Zaph::View::Unit& unit, const char* name) {
     return count;
 }
 
-TEST(Decorators, ExcludeTraitUnitHidesOneName) {
+TEST(Decorators, TraitsOfOneNameHiddenOrAloneShown) {
     const UnitPtr unit = TaggedUnit();
     const ExcludeTraitUnit excluded(*unit, "K");
     EXPECT_THAT(TraitNames(excluded), ElementsAre("L", "M"));
     EXPECT_EQ(CountNamed(excluded, "K"), 0u);
     EXPECT_EQ(CountNamed(excluded, "L"), 1u);
-    EXPECT_EQ(Zaph::Util::GetValue<uint32_t>(excluded), 5u);
     EXPECT_EQ(Zaph::Util::CompareValues(excluded, *unit), 0);
     EXPECT_EQ(Zaph::Util::CompareTraits(excluded, *unit), -1);  // fewer traits order first
-}
 
-TEST(Decorators, SieveInIncludeModeShowsOnlyOneName) {
-    const UnitPtr unit = TaggedUnit();
     const Zaph::View::SieveTraitsUnit sieved(*unit, "K", false);
     EXPECT_THAT(TraitNames(sieved), ElementsAre("K", "K"));
-    EXPECT_EQ(CountNamed(sieved, "K"), 2u);
     EXPECT_EQ(CountNamed(sieved, "M"), 0u);
     // Stopping the enumeration stops the underlying one.
     size_t seen = 0;
@@ -63,31 +59,17 @@ TEST(Decorators, PropertyRemovingSkipsOneProperty) {
     const UnitPtr unit = WithTrait(
         Composite(Prop{"a", DWord(1)}, Prop{"p", DWord(2)}, Prop{"q", DWord(3)}), "T", Nil());
     const PropertyRemovingUnitDecorator decorated(*unit, "p");
-    struct Reader : Zaph::View::NullVisitor {
-        using NullVisitor::Visit;
-        void Visit(const Zaph::View::CompositeValue& composite) override {
-            names = PropertyNames(composite);
-            auto any =
-                Zaph::MakeProcessor<const Zaph::View::Property>([](const auto&) { return false; });
-            foundRemoved = composite.Find("p", any);
-            foundKept = composite.Find("q", any);
-            for (auto it = composite.GetIterator(); it.IsValid(); it.Next()) {
-                iterated += it.Current().GetName().Text();
-            }
-        }
-        std::vector<std::string> names;
-        bool foundRemoved = true;
-        bool foundKept = false;
-        std::string iterated;
-    } reader;
-    decorated.Accept(reader);
-    EXPECT_THAT(reader.names, ElementsAre("a", "q"));
-    EXPECT_FALSE(reader.foundRemoved);
-    EXPECT_TRUE(reader.foundKept);
-    EXPECT_EQ(reader.iterated, "aq");
-    EXPECT_THAT(TraitNames(decorated), ElementsAre("T"));
-
-    // Removing the first or the last property; comparing against the plain composite.
+    EXPECT_TRUE(Zaph::Util::UnitsEqual(
+        decorated, *WithTrait(Composite(Prop{"a", DWord(1)}, Prop{"q", DWord(3)}), "T", Nil())));
+    EXPECT_FALSE(Zaph::Util::HasProperty(&decorated, "p"));
+    EXPECT_TRUE(Zaph::Util::HasProperty(&decorated, "q"));
+    std::string iterated;
+    for (auto it = Zaph::Util::Detail::CompositeOf(decorated)->GetIterator(); it.IsValid();
+         it.Next()) {
+        iterated += it.Current().GetName().Text();
+    }
+    EXPECT_EQ(iterated, "aq");
+    // Removing the first or the last property.
     EXPECT_TRUE(Zaph::Util::ValuesEqual(PropertyRemovingUnitDecorator(*unit, "a"),
                                         *Composite(Prop{"p", DWord(2)}, Prop{"q", DWord(3)})));
     EXPECT_TRUE(Zaph::Util::ValuesEqual(PropertyRemovingUnitDecorator(*unit, "q"),
@@ -95,12 +77,9 @@ TEST(Decorators, PropertyRemovingSkipsOneProperty) {
 }
 
 TEST(Decorators, PropertyRemovingPassesOtherKindsUnchanged) {
-    const UnitPtr unit = Str(u"text");
-    const PropertyRemovingUnitDecorator decorated(*unit, "p");
-    EXPECT_EQ(Zaph::Util::GetValue<Zaph::String>(decorated), u"text");
-    EXPECT_EQ(Zaph::Util::GetTypeIndex(decorated), Zaph::TypeIndex::String);
-    const Zaph::View::DelegatingUnit delegating(*unit);
-    EXPECT_TRUE(Zaph::Util::UnitsEqual(delegating, *unit));
+    const UnitPtr unit = WithTrait(Str(u"text"), "T", Nil());
+    EXPECT_TRUE(Zaph::Util::UnitsEqual(PropertyRemovingUnitDecorator(*unit, "p"), *unit));
+    EXPECT_TRUE(Zaph::Util::UnitsEqual(Zaph::View::DelegatingUnit(*unit), *unit));
 }
 
 }  // namespace

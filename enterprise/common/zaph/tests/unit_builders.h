@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "enterprise/common/zaph/container_access.h"
 #include "enterprise/common/zaph/unit_factory.h"
 #include "enterprise/common/zaph/value_access.h"
 
@@ -39,23 +40,11 @@ struct Prop {
 };
 
 inline Zaph::Construction::CompositeValue& AsComposite(Zaph::Construction::Unit& unit) {
-    struct Finder : Zaph::Construction::CompositeVisitor {
-        using CompositeVisitor::Visit;
-        void Visit(Zaph::Construction::CompositeValue& value) override { found = &value; }
-        Zaph::Construction::CompositeValue* found = nullptr;
-    } finder;
-    unit.Accept(finder);
-    return *finder.found;
+    return *Zaph::Util::Detail::CompositeOf(unit);
 }
 
 inline Zaph::Construction::ArrayValue& AsArray(Zaph::Construction::Unit& unit) {
-    struct Finder : Zaph::Construction::ArrayVisitor {
-        using ArrayVisitor::Visit;
-        void Visit(Zaph::Construction::ArrayValue& value) override { found = &value; }
-        Zaph::Construction::ArrayValue* found = nullptr;
-    } finder;
-    unit.Accept(finder);
-    return *finder.found;
+    return *Zaph::Util::Detail::ArrayOf(unit);
 }
 
 template <class... Props>
