@@ -35,11 +35,8 @@ Zaph::Construction::Unit& FirstElement(Zaph::Construction::Unit& array) {
     return *first;
 }
 
-TEST(Assign, ScalarsOfTheSameKindOnlyAndTheFunctionOfEachCell) {
-    UnitPtr target = DWord(3);
-    Assign(*target, *DWord(7), Factory());
-    EXPECT_EQ(GetValue<uint32_t>(*target), 7u);
-
+TEST(Assign, EveryCellOfTheKindTableRaisesItsOwnMismatch) {
+    UnitPtr target = DWord(7);
     const Common::Error error =
         ErrorOf([&] { Assign(*target, *Factory().CreateWord(7), Factory()); });
     EXPECT_EQ(error.Code(), Zaph::Errors::kAssignDifferentTypes);
@@ -47,9 +44,6 @@ TEST(Assign, ScalarsOfTheSameKindOnlyAndTheFunctionOfEachCell) {
     EXPECT_STREQ(error.Place().function,
                  "AssignValue<Modification::ScalarValue<unsigned long>, "
                  "View::ScalarValue<unsigned short>>::Apply");
-    EXPECT_EQ(GetValue<uint32_t>(*target), 7u);
-
-    // Every cell is a raise site of its own.
     const Common::Error other = ErrorOf([&] { Assign(*target, *Str(u"7"), Factory()); });
     EXPECT_STREQ(other.Place().function,
                  "AssignValue<Modification::ScalarValue<unsigned long>, "
@@ -143,9 +137,8 @@ TEST(Assign, ADeepMismatchLeavesTheWholeTargetUntouched) {
 TEST(Assign, OverlappingSourceAndTargetKeepTheData) {
     // A unit assigned to itself.
     UnitPtr self = Array(DWord(1), Composite(Prop{"x", DWord(2)}));
-    const Zaph::Blob original = BinaryForm(*self);
     Assign(*self, *self, Factory());
-    EXPECT_EQ(BinaryForm(*self), original);
+    EXPECT_EQ(BinaryForm(*self), BinaryForm(*Array(DWord(1), Composite(Prop{"x", DWord(2)}))));
 
     // A unit assigned into its own descendant: [[1, 2]] -> the inner array becomes [[1, 2]].
     UnitPtr outer = Array(Array(DWord(1), DWord(2)));

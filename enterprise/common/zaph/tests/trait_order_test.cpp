@@ -2,9 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <vector>
 
@@ -20,17 +18,12 @@ using Zaph::Util::CompareUnitsTotal;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-size_t CountTraits(const Zaph::View::Unit& unit) {
-    return TraitNames(unit).size();
-}
-
-TEST(TraitOrder, NaNValuesAreOneTraitAndOrderLast) {
+TEST(TraitOrder, NaNValuesAreOneTraitAndOrderLastAtEveryDepth) {
     UnitPtr unit = Nil();
-    unit = WithTrait(std::move(unit), "N", Double(kNaN));
-    unit = WithTrait(std::move(unit), "N", Double(1.0));
-    unit = WithTrait(std::move(unit), "N", Double(kNaN));
-    unit = WithTrait(std::move(unit), "N", Double(-INFINITY));
-    unit = WithTrait(std::move(unit), "N", Double(-std::numeric_limits<double>::signaling_NaN()));
+    for (const double value :
+         {kNaN, 1.0, kNaN, -double{INFINITY}, -std::numeric_limits<double>::signaling_NaN()}) {
+        unit = WithTrait(std::move(unit), "N", Double(value));
+    }
     std::vector<double> values;
     auto collect = Zaph::MakeProcessor<const Zaph::View::Trait>([&](const auto& trait) {
         values.push_back(Zaph::Util::GetValue<double>(trait.GetValue()));
@@ -42,20 +35,14 @@ TEST(TraitOrder, NaNValuesAreOneTraitAndOrderLast) {
     EXPECT_EQ(values[1], 1.0);
     EXPECT_TRUE(std::isnan(values[2]));
     EXPECT_EQ(unit->GetTraits().Remove("N"), 3u);
-}
 
-TEST(TraitOrder, NestedNaNValuesAreDeduplicatedToo) {
-    UnitPtr unit = Nil();
     for (int round = 0; round < 2; ++round) {
         unit = WithTrait(std::move(unit), "A", Array(DWord(1), Double(kNaN)));
         unit = WithTrait(std::move(unit), "C", Composite(Prop{"x", Double(kNaN)}));
         unit = WithTrait(std::move(unit), "T", WithTrait(Nil(), "inner", Double(kNaN)));
     }
     EXPECT_THAT(TraitNames(*unit), testing::ElementsAre("A", "C", "T"));
-    // A NaN inside a value orders after the numbers in the same place.
-    unit = WithTrait(std::move(unit), "A", Array(DWord(1), Double(7.0)));
     EXPECT_EQ(CompareUnitsTotal(*Array(DWord(1), Double(7.0)), *Array(DWord(1), Double(kNaN))), -1);
-    EXPECT_EQ(CountTraits(*unit), 4u);
 }
 
 TEST(TraitOrder, CompositeCycleOfTheUnitOrderIsBroken) {
@@ -125,34 +112,25 @@ TEST(TraitOrder, IsAStrictWeakOrderOverTrickyUnits) {
 
 TEST(TraitOrder, SetContentsDoNotDependOnInsertionOrder) {
     const std::vector<UnitPtr> pool = TrickyUnits();
-    std::vector<size_t> permutation(pool.size());
-    for (size_t i = 0; i < permutation.size(); ++i) {
-        permutation[i] = i;
-    }
-    std::vector<UnitPtr> sets;
-    for (int round = 0; round < 3; ++round) {
-        UnitPtr unit = Nil();
-        for (size_t index : permutation) {
-            unit = WithTrait(std::move(unit), "K", Zaph::Util::CopyUnit(*pool[index], Factory()));
-        }
-        sets.push_back(std::move(unit));
-        std::reverse(permutation.begin(), permutation.end());
-        std::rotate(permutation.begin(), permutation.begin() + 5, permutation.end());
+    UnitPtr forward = Nil();
+    UnitPtr backward = Nil();
+    for (size_t i = 0; i < pool.size(); ++i) {
+        forward = WithTrait(std::move(forward), "K", Zaph::Util::CopyUnit(*pool[i], Factory()));
+        backward = WithTrait(std::move(backward), "K",
+                             Zaph::Util::CopyUnit(*pool[pool.size() - 1 - i], Factory()));
     }
     // -0.0 and 0.0 are one trait; everything else is distinct.
-    EXPECT_EQ(CountTraits(*sets[0]), pool.size() - 1);
-    for (const UnitPtr& other : sets) {
-        EXPECT_EQ(CompareUnitsTotal(*sets[0], *other), 0);
-        // Enumerated in ascending total order.
-        std::vector<const Zaph::View::Unit*> values;
-        auto collect = Zaph::MakeProcessor<const Zaph::View::Trait>([&](const auto& trait) {
-            values.push_back(&trait.GetValue());
-            return false;
-        });
-        other->GetTraits().ForEach(collect);
-        for (size_t i = 1; i < values.size(); ++i) {
-            EXPECT_EQ(CompareUnitsTotal(*values[i - 1], *values[i]), -1) << i;
-        }
+    EXPECT_EQ(TraitNames(*forward).size(), pool.size() - 1);
+    EXPECT_EQ(CompareUnitsTotal(*forward, *backward), 0);
+    // Enumerated in ascending total order.
+    std::vector<const Zaph::View::Unit*> values;
+    auto collect = Zaph::MakeProcessor<const Zaph::View::Trait>([&](const auto& trait) {
+        values.push_back(&trait.GetValue());
+        return false;
+    });
+    backward->GetTraits().ForEach(collect);
+    for (size_t i = 1; i < values.size(); ++i) {
+        EXPECT_EQ(CompareUnitsTotal(*values[i - 1], *values[i]), -1) << i;
     }
 }
 
