@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <memory>
 #include <new>
@@ -33,43 +34,33 @@ struct CyclicSequence : Async::ActionSequence {
     bool IsCyclic() const override { return true; }
 };
 
+// Steps note their names; the upper-case one fails with `code` on every `every`th run.
 TEST(ActionSequence, RunsItsStepsInOrderUntilOneFails) {
-    // Each step notes its name and fails with `code` on every `onRun`th run (every run for 0).
-    struct Step {
-        char name;
-        uint32_t code;
-        int onRun;
-    };
     const struct {
         bool cyclic;
-        std::vector<Step> steps;
+        std::string steps;
+        uint32_t code;
+        int every;
         std::string ran;
         uint32_t head, reason;  // 0, 0: success
     } cases[] = {
-        {false, {{'a', 0, 0}, {'b', 0, 0}, {'c', 0, 0}}, "abc", 0, 0},
-        {false,
-         {{'a', 0, 0}, {'b', 0x51, 0}, {'c', 0, 0}},
-         "ab",
-         Async::kJobDescriptionError,
-         0x51},
-        {false, {{'a', Async::kSequenceFinished, 0}, {'b', 0, 0}}, "a", 0, 0},
-        {false,
-         {{'a', Async::kCycleFinished, 0}},
-         "a",
-         Async::kJobDescriptionError,
+        {false, "abc", 0, 1, "abc", 0, 0},
+        {false, "aBc", 0x51, 1, "ab", Async::kJobDescriptionError, 0x51},
+        {false, "Ab", Async::kSequenceFinished, 1, "a", 0, 0},
+        {false, "A", Async::kCycleFinished, 1, "a", Async::kJobDescriptionError,
          Async::kCycleFinished},
-        {true, {{'x', 0, 0}, {'y', Async::kCycleFinished, 3}}, "xyxyxy", 0, 0},
-        {true, {{'x', Async::kSequenceFinished, 2}}, "xx", 0, 0},
+        {true, "xY", Async::kCycleFinished, 3, "xyxyxy", 0, 0},
+        {true, "X", Async::kSequenceFinished, 2, "xx", 0, 0},
     };
     for (const auto& c : cases) {
         std::string ran;
         Async::ActionSequence plain;
         CyclicSequence cyclic;
         Async::ActionSequence& sequence = c.cyclic ? cyclic : plain;
-        for (const Step& step : c.steps) {
-            sequence.Add(Synchronous([&ran, step, run = 0]() mutable {
-                ran += step.name;
-                return step.onRun == 0 || ++run % step.onRun == 0 ? Failure(step.code)
+        for (const char step : c.steps) {
+            sequence.Add(Synchronous([&ran, &c, step, run = 0]() mutable {
+                ran += static_cast<char>(std::tolower(step));
+                return std::isupper(step) && ++run % c.every == 0 ? Failure(c.code)
                                                                   : Common::Error();
             }));
         }
