@@ -160,39 +160,35 @@ TEST(Equality, ValuesUnitsAndTraits) {
 }
 
 // Records the calls of a walk as text.
+namespace V = Zaph::View;
+
 class Recorder final : public Zaph::Util::ArrayElementsWalker,
                        public Zaph::Util::CompositePropertyWalker,
                        public Zaph::Util::UnitTraitsWalker {
   public:
     explicit Recorder(size_t stopAfter = SIZE_MAX) : stopAfter_(stopAfter) {}
-    bool OnPair(const Zaph::View::Unit& l, const Zaph::View::Unit& r) override {
+    bool OnPair(const V::Unit& l, const V::Unit& r) override {
         return Note("pair " + Text(l) + Text(r));
     }
-    bool OnLeftOnly(const Zaph::View::Unit& l) override { return Note("left " + Text(l)); }
-    bool OnRightOnly(const Zaph::View::Unit& r) override { return Note("right " + Text(r)); }
-    bool OnPair(const Zaph::View::Property& l, const Zaph::View::Property&) override {
-        return Note(std::string("pair ") + l.GetName().Text());
+    bool OnLeftOnly(const V::Unit& l) override { return Note("left " + Text(l)); }
+    bool OnRightOnly(const V::Unit& r) override { return Note("right " + Text(r)); }
+    bool OnPair(const V::Property& l, const V::Property&) override {
+        return Note("pair " + Text(l));
     }
-    bool OnLeftOnly(const Zaph::View::Property& l) override {
-        return Note(std::string("left ") + l.GetName().Text());
-    }
-    bool OnRightOnly(const Zaph::View::Property& r) override {
-        return Note(std::string("right ") + r.GetName().Text());
-    }
-    bool OnPair(const Zaph::View::Trait& l, const Zaph::View::Trait&) override {
-        return Note(std::string("pair ") + l.GetName().Text());
-    }
-    bool OnLeftOnly(const Zaph::View::Trait& l) override {
-        return Note(std::string("left ") + l.GetName().Text());
-    }
-    bool OnRightOnly(const Zaph::View::Trait& r) override {
-        return Note(std::string("right ") + r.GetName().Text());
-    }
+    bool OnLeftOnly(const V::Property& l) override { return Note("left " + Text(l)); }
+    bool OnRightOnly(const V::Property& r) override { return Note("right " + Text(r)); }
+    bool OnPair(const V::Trait& l, const V::Trait&) override { return Note("pair " + Text(l)); }
+    bool OnLeftOnly(const V::Trait& l) override { return Note("left " + Text(l)); }
+    bool OnRightOnly(const V::Trait& r) override { return Note("right " + Text(r)); }
     std::vector<std::string> calls;
 
   private:
-    static std::string Text(const Zaph::View::Unit& unit) {
+    static std::string Text(const V::Unit& unit) {
         return std::to_string(Zaph::Util::GetValue<uint32_t>(unit));
+    }
+    template <class Item>
+    static std::string Text(const Item& item) {
+        return item.GetName().Text();
     }
     bool Note(std::string call) {
         calls.push_back(std::move(call));
@@ -266,7 +262,7 @@ TEST(PairingWalkers, OtherArrayImplementationsPairTheSameWay) {
     EXPECT_EQ(CompareUnits(*Array(DWord(1), DWord(2), DWord(3)), borrowed), 0);
 }
 
-TEST(PairingWalkers, CompositesReportLeftOnlyBeforeRightOnly) {
+TEST(PairingWalkers, CompositesReportLeftOnlyBeforeRightOnlyTraitsPairByValue) {
     UnitPtr left = Composite(Prop{"a", Nil()}, Prop{"c", Nil()}, Prop{"e", Nil()});
     UnitPtr right = Composite(Prop{"b", Nil()}, Prop{"c", Nil()}, Prop{"d", Nil()});
     Recorder all;
@@ -275,18 +271,16 @@ TEST(PairingWalkers, CompositesReportLeftOnlyBeforeRightOnly) {
     Recorder stopping(4);
     Zaph::Util::WalkCompositeProperties(AsComposite(*left), AsComposite(*right), stopping);
     EXPECT_EQ(stopping.calls.size(), 4u);
-}
 
-TEST(PairingWalkers, TraitsPairByNameAndEqualValue) {
-    UnitPtr left = WithTrait(WithTrait(Nil(), "A", DWord(1)), "B", DWord(1));
-    UnitPtr right = WithTrait(WithTrait(Nil(), "A", DWord(2)), "B", DWord(1));
-    Recorder all;
-    Zaph::Util::WalkTraits(*left, *right, all);
-    EXPECT_THAT(all.calls, ElementsAre("left A", "pair B", "right A"));
+    left = WithTrait(WithTrait(Nil(), "A", DWord(1)), "B", DWord(1));
+    right = WithTrait(WithTrait(Nil(), "A", DWord(2)), "B", DWord(1));
+    Recorder traits;
+    Zaph::Util::WalkTraits(*left, *right, traits);
+    EXPECT_THAT(traits.calls, ElementsAre("left A", "pair B", "right A"));
     // Stopping in the left pass skips the right pass.
-    Recorder stopping(1);
-    Zaph::Util::WalkTraits(*left, *right, stopping);
-    EXPECT_THAT(stopping.calls, ElementsAre("left A"));
+    Recorder first(1);
+    Zaph::Util::WalkTraits(*left, *right, first);
+    EXPECT_THAT(first.calls, ElementsAre("left A"));
 }
 
 }  // namespace

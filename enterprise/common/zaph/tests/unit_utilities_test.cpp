@@ -14,20 +14,12 @@ TEST(GetUniqueTraitByName, ExactlyOne) {
     UnitPtr unit =
         WithTrait(WithTrait(WithTrait(Nil(), "K", Str(u"a")), "K", Str(u"b")), "L", DWord(1));
     EXPECT_EQ(GetValue<uint32_t>(GetUniqueTraitByName(*unit, "L").GetValue()), 1u);
-    try {
-        GetUniqueTraitByName(*unit, "K");
-        FAIL();
-    } catch (const Common::Error& error) {
-        EXPECT_EQ(error.Code(), Zaph::Errors::kTraitNotUnique);
-        EXPECT_EQ(error.Message(), u"ZAPH: Trait 'K' is not unique.");
-    }
-    try {
-        GetUniqueTraitByName(*unit, "\xc3\xa9");
-        FAIL();
-    } catch (const Common::Error& error) {
-        EXPECT_EQ(error.Code(), Zaph::Errors::kTraitNotFound);
-        EXPECT_EQ(error.Message(), u"ZAPH: Trait '\u00e9' cannot be found.");
-    }
+    const Common::Error twice = ErrorOf([&] { GetUniqueTraitByName(*unit, "K"); });
+    EXPECT_EQ(twice.Code(), Zaph::Errors::kTraitNotUnique);
+    EXPECT_EQ(twice.Message(), u"ZAPH: Trait 'K' is not unique.");
+    const Common::Error none = ErrorOf([&] { GetUniqueTraitByName(*unit, "\xc3\xa9"); });
+    EXPECT_EQ(none.Code(), Zaph::Errors::kTraitNotFound);
+    EXPECT_EQ(none.Message(), u"ZAPH: Trait '\u00e9' cannot be found.");
 }
 
 TEST(UnitQuestions, TraitsPropertiesAndKinds) {
@@ -81,14 +73,11 @@ TEST(FindMapElement, FirstEqualKey) {
     EXPECT_EQ(FindMapElement(*Array(), "x"), nullptr);
     EXPECT_EQ(ErrorCodeOf([] { FindMapElement(*Composite(), "x"); }), Zaph::Errors::kTypeMismatch);
 
-    UnitPtr broken = Array(Composite(Prop{"first", Str(u"x")}));
-    try {
-        FindMapElement(*broken, "x");
-        FAIL();
-    } catch (const Common::Error& error) {
-        EXPECT_EQ(error.Code(), Zaph::Errors::kPropertyNotFound);
-        EXPECT_EQ(error.Message(), u"ZAPH: Property 'second' cannot be found.");
-    }
+    const Common::Error broken = ErrorOf([] {
+        FindMapElement(*Array(Composite(Prop{"first", Str(u"x")})), "x");
+    });
+    EXPECT_EQ(broken.Code(), Zaph::Errors::kPropertyNotFound);
+    EXPECT_EQ(broken.Message(), u"ZAPH: Property 'second' cannot be found.");
     EXPECT_EQ(ErrorCodeOf([] {
                   FindMapElement(*Array(Composite(Prop{"first", DWord(1)})), "x");
               }),
