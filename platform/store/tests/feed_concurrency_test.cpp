@@ -1,220 +1,184 @@
 // The change feed under concurrency: subscriptions made while a writer commits, in this process
 // and in another, see every change exactly once; a commit of another process wakes a waiting
-// read; the post office's subscriptions read and cancel across threads.
+// read.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
+#include <functional>
 #include <map>
 #include <thread>
 
-#include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
 #include "platform/store/feed_subscription.h"
-#include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
 
 namespace {
 
 using KivoStore::FeedSubscription;
 using KivoStore::OperationKind;
-using KivoStoreTest::GuidObject;
 using KivoStoreTest::PropertyText;
+using View = std::map<std::u16string, unsigned long>;  // object id: Count
 using Zaph::View::SharedUnitPtr;
 
-constexpr uint32_t kObjects = 16;
-constexpr uint32_t kCommits = 600;
-
-SharedUnitPtr Counted(uint32_t number, uint32_t count) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%08X-0000-0000-0000-0000000C0DE5", number);
-    return GuidObject(KivoStoreTest::MakeGuid(text), u"Disk", u"n", count);
-}
-
-// The writer: commit i creates, updates (Count = i) or deletes object i % kObjects.
-void WriteInLoop(KivoStore::Store& store) {
-    std::vector<bool> stored(kObjects, false);
-    for (uint32_t i = 1; i <= kCommits; ++i) {
-        const uint32_t object = i % kObjects;
-        OperationKind kind = OperationKind::CreateObject;
-        if (stored[object])
-            kind = i % 5 == 0 ? OperationKind::DeleteObject : OperationKind::UpdateObject;
-        store.Apply({{kind, Counted(object, i)}});
-        stored[object] = kind != OperationKind::DeleteObject;
-    }
-}
-
-// A subscriber's view of the store, kept from the snapshot and the updates; the first fault
-// (a change seen twice, or one missed) is remembered.
-class Follower {
-  public:
-    Follower(const std::shared_ptr<KivoStore::Store>& store)
-        : feed_(FeedSubscription::Start(store, KivoStoreTest::TypePattern(u"Disk"), 0,
-                                        [this](const SharedUnitPtr& object) {
-                                            Put(Kivo::GetObjectIdText(object), object);
-                                        })) {}
+// A subscriber's view of the disks, kept from the snapshot and the updates; the first fault (a
+// change seen twice or out of order, or one missed) is remembered.
+struct Follower {
+    explicit Follower(const std::shared_ptr<KivoStore::Store>& store)
+        : feed(FeedSubscription::Start(
+              store, KivoStoreTest::TypePattern(u"Disk"), 0, [this](const SharedUnitPtr& object) {
+                  view[Kivo::GetObjectIdText(object)] = std::stoul(PropertyText(object, "Count"));
+              })) {}
     void ReadPending() {
-        for (const auto& update : feed_->ReadPending()) {
+        for (const auto& update : feed->ReadPending()) {
             const std::u16string id = update.Type == 0 ? Kivo::GetObjectIdText(update.Key)
                                                        : Kivo::GetKeyIdText(*update.Key);
-            const bool known = view_.count(id) != 0;
-            if (update.Type == 0 && known)
-                fault_ = "created twice";
-            else if (update.Type != 0 && !known)
-                fault_ = "changed while unknown";
-            else if (update.Type == 1 &&
-                     std::stoul(PropertyText(update.PackedUpdate, "Count")) <= view_[id])
-                fault_ = "an update seen twice or out of order";
+            const bool known = view.count(id) != 0;
+            const unsigned long count =
+                update.Type == 2 ? 0 : std::stoul(PropertyText(update.PackedUpdate, "Count"));
+            if (known == (update.Type == 0) || (update.Type == 1 && count <= view[id]))
+                fault = "change " + std::to_string(count) + " of type " +
+                        std::to_string(update.Type) + " seen twice, out of order or unknown";
             if (update.Type == 2)
-                view_.erase(id);
+                view.erase(id);
             else
-                Put(id, update.PackedUpdate);
+                view[id] = count;
         }
     }
-    // Reads until the log's end as of `last`.
-    void ReadTo(uint64_t last) {
-        while (feed_->Position() < last)
-            ReadPending();
-    }
-    std::map<std::u16string, unsigned long> view_;
-    std::string fault_;
-
-  private:
-    void Put(const std::u16string& id, const SharedUnitPtr& object) {
-        view_[id] = std::stoul(PropertyText(object, "Count"));
-    }
-    std::unique_ptr<FeedSubscription> feed_;
+    std::unique_ptr<FeedSubscription> feed;
+    View view;
+    std::string fault;
 };
 
-// What the store holds now, as a follower keeps it.
-std::map<std::u16string, unsigned long> Current(KivoStore::Store& store) {
-    std::map<std::u16string, unsigned long> view;
-    store.Report(*KivoStoreTest::TypePattern(u"Disk"), 0, [&](const SharedUnitPtr& object) {
-        view[Kivo::GetObjectIdText(object)] = std::stoul(PropertyText(object, "Count"));
-    });
-    return view;
-}
-
-uint64_t LastSequence(const std::string& file) {
-    return std::stoull(
-        KivoStoreTest::RawDatabase(file).Column("SELECT max(seq) FROM changes;").at(0));
-}
-
-// In a child: follows the store from subscriptions made while the parent writes; exits 0 when
-// each saw every change exactly once.
-[[noreturn]] void FollowInChild(const std::u16string& connection, const std::string& file,
-                                int fromParent) {
-    int status = 1;
-    try {
-        auto store = KivoStore::Store::Open(connection);
-        char byte = 0;
-        if (::read(fromParent, &byte, 1) != 1)
-            _exit(3);
-        std::vector<std::unique_ptr<Follower>> followers;
-        for (int i = 0; i < 4; ++i) {
-            followers.push_back(std::make_unique<Follower>(store));
-            for (auto& follower : followers)
-                follower->ReadPending();
-        }
-        if (::read(fromParent, &byte, 1) != 1)
-            _exit(3);
-        const uint64_t last = LastSequence(file);
-        status = 0;
-        for (auto& follower : followers) {
-            follower->ReadTo(last);
-            if (!follower->fault_.empty() || follower->view_ != Current(*store))
-                status = 1;
-        }
-    } catch (const Common::Error&) {
-        status = 2;
+// Subscribes `count` followers one after another (each new one reading what is pending on all)
+// while a writer commits, waits for `writerDone`, then reads each to the log's end. Returns the
+// first fault, or that a view differs from the store; "" when there is none.
+std::string FollowWhileWriting(const std::u16string& connection, const std::string& file, int count,
+                               const std::function<void()>& writerDone) {
+    auto store = KivoStore::Store::Open(connection);
+    std::vector<std::unique_ptr<Follower>> followers;
+    for (int i = 0; i < count; ++i) {
+        followers.push_back(std::make_unique<Follower>(store));
+        for (auto& follower : followers)
+            follower->ReadPending();
     }
-    _exit(status);
+    writerDone();
+    const uint64_t last =
+        std::stoull(KivoStoreTest::RawDatabase(file).Column("SELECT max(seq) FROM changes;").at(0));
+    View current;
+    store->Report(*KivoStoreTest::TypePattern(u"Disk"), 0, [&](const SharedUnitPtr& object) {
+        current[Kivo::GetObjectIdText(object)] = std::stoul(PropertyText(object, "Count"));
+    });
+    for (auto& follower : followers) {
+        while (follower->feed->Position() < last)
+            follower->ReadPending();
+        if (!follower->fault.empty() || follower->view != current)
+            return follower->fault.empty() ? "a view that differs from the store" : follower->fault;
+    }
+    return "";
+}
+
+// A child process that runs `body` on the read end of a pipe from this process and exits with
+// its result (2 when it raises).
+class Child {
+  public:
+    explicit Child(const std::function<int(int)>& body) {
+        if (::pipe(ends_) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ends_[1]);
+            int status = 2;
+            try {
+                status = body(ends_[0]);
+            } catch (const Common::Error&) {
+            }
+            _exit(status);
+        }
+        ::close(ends_[0]);
+    }
+    bool Tell() { return ::write(ends_[1], "t", 1) == 1; }
+    // Waits for the child's end; its exit status, -1 when it did not exit.
+    int Status() {
+        ::close(ends_[1]);
+        int status = -1;
+        ::waitpid(pid_, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    int ends_[2] = {-1, -1};
+    pid_t pid_ = -1;
+};
+
+bool Heard(int fromParent) {
+    char byte = 0;
+    return ::read(fromParent, &byte, 1) == 1;
 }
 
 TEST(FeedConcurrencyTest, SubscriptionsMadeDuringWritesSeeEveryChangeOnce) {
     KivoStoreTest::ScratchFolder folder;
     const std::u16string connection = folder.WideFile("s.db");
+    const std::string file = folder.File("s.db");
     KivoStore::CreateStore(connection);
-    int toChild[2];
-    ASSERT_EQ(::pipe(toChild), 0);
-    // The child starts before any thread of this test.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(toChild[1]);
-        FollowInChild(connection, folder.File("s.db"), toChild[0]);
-    }
-    ::close(toChild[0]);
-
-    auto store = KivoStore::Store::Open(connection);
-    std::thread writer([&] { WriteInLoop(*KivoStore::Store::Open(connection)); });
-    ASSERT_EQ(::write(toChild[1], "w", 1), 1);
-    std::vector<std::unique_ptr<Follower>> followers;
-    for (int i = 0; i < 6; ++i) {
-        followers.push_back(std::make_unique<Follower>(store));
-        for (auto& follower : followers)
-            follower->ReadPending();
-    }
-    writer.join();
-    ASSERT_EQ(::write(toChild[1], "d", 1), 1);
-    const uint64_t last = LastSequence(folder.File("s.db"));
-    for (auto& follower : followers) {
-        follower->ReadTo(last);
-        EXPECT_EQ(follower->fault_, "");
-        EXPECT_EQ(follower->view_, Current(*store));
-    }
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    ::close(toChild[1]);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-}
-
-// Measures how long a read waits for a commit of a child process; fails past `bound`.
-void WakeFromAnotherProcess(std::chrono::milliseconds bound) {
-    KivoStoreTest::ScratchFolder folder;
-    const std::u16string connection = folder.WideFile("s.db");
-    KivoStore::CreateStore(connection);
-    int toChild[2];
-    ASSERT_EQ(::pipe(toChild), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(toChild[1]);
-        char byte = 0;
-        int status = ::read(toChild[0], &byte, 1) == 1 ? 0 : 3;
-        try {
-            KivoStore::Store::Open(connection)
-                ->Apply({{OperationKind::CreateObject, Counted(1, 1)}});
-        } catch (const Common::Error&) {
-            status = 2;
+    // The child, which follows from another process, starts before any thread of this test.
+    Child child([&](int fromParent) {
+        return Heard(fromParent) &&
+                       FollowWhileWriting(connection, file, 4, [&] { Heard(fromParent); }).empty()
+                   ? 0
+                   : 1;
+    });
+    // Commit i creates, updates (Count = i) or deletes disk i % 16.
+    std::thread writer([&] {
+        auto store = KivoStore::Store::Open(connection);
+        std::vector<bool> stored(16, false);
+        for (uint32_t i = 1; i <= 600; ++i) {
+            const uint32_t disk = i % 16;
+            OperationKind kind = OperationKind::CreateObject;
+            if (stored[disk])
+                kind = i % 5 == 0 ? OperationKind::DeleteObject : OperationKind::UpdateObject;
+            store->Apply({{kind, KivoStoreTest::Disk(disk, u"n", i)}});
+            stored[disk] = kind != OperationKind::DeleteObject;
         }
-        _exit(status);
-    }
-    ::close(toChild[0]);
-    auto store = KivoStore::Store::Open(connection);
-    auto subscription = FeedSubscription::Start(store, KivoStoreTest::TypePattern(u""), 0,
-                                                [](const SharedUnitPtr&) {});
-    std::atomic<bool> canceled{false};
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(::write(toChild[1], "g", 1), 1);
-    const FeedSubscription::Updates updates = subscription->Read(canceled);
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(updates.size(), 1u);
-    EXPECT_LT(waited, bound);
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    ::close(toChild[1]);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    });
+    EXPECT_TRUE(child.Tell());
+    EXPECT_EQ(FollowWhileWriting(connection, file, 6,
+                                 [&] {
+                                     writer.join();
+                                     EXPECT_TRUE(child.Tell());
+                                 }),
+              "");
+    EXPECT_EQ(child.Status(), 0);
 }
 
 TEST(FeedConcurrencyTest, AnotherProcessesCommitWakesAWaitingRead) {
-    // Well inside the one-second tick that would catch a missed wake-up.
-    WakeFromAnotherProcess(std::chrono::milliseconds(800));
-    // Without inotify, the 50 ms look does it.
-    ::setenv("KIVO_STORE_POLL", "1", 1);
-    WakeFromAnotherProcess(std::chrono::milliseconds(800));
+    // Well inside the one-second tick that would catch a missed wake-up; without inotify, the
+    // 50 ms look does it.
+    for (const bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "polling" : "inotify");
+        if (polling)
+            ::setenv("KIVO_STORE_POLL", "1", 1);
+        KivoStoreTest::ScratchFolder folder;
+        const std::u16string connection = folder.WideFile("s.db");
+        KivoStore::CreateStore(connection);
+        Child child([&](int fromParent) {
+            if (!Heard(fromParent))
+                return 3;
+            KivoStore::Store::Open(connection)
+                ->Apply({{OperationKind::CreateObject, KivoStoreTest::Disk(1, u"n")}});
+            return 0;
+        });
+        auto subscription = FeedSubscription::Start(KivoStore::Store::Open(connection),
+                                                    KivoStoreTest::TypePattern(u""), 0,
+                                                    [](const SharedUnitPtr&) {});
+        std::atomic<bool> canceled{false};
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(child.Tell());
+        EXPECT_EQ(subscription->Read(canceled).size(), 1u);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+        EXPECT_EQ(child.Status(), 0);
+    }
     ::unsetenv("KIVO_STORE_POLL");
 }
 

@@ -1,8 +1,10 @@
+// The store's post office on the async service's threads: reports with their limits, refusals
+// and cancels, subscriptions read and canceled from another thread, and the store library.
 #include "platform/store/post_office.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <future>
 #include <mutex>
 
 #include "core/common/text.h"
@@ -19,37 +21,63 @@
 namespace {
 
 using KivoStoreTest::GuidObject;
-using KivoStoreTest::MakeGuid;
+using KivoStoreTest::Numbered;
+using KivoStoreTest::PropertyText;
 using KivoStoreTest::TypePattern;
 using Zaph::View::SharedUnitPtr;
 
-// Keeps what it is given; throws on the objects it is told to.
+// Keeps what it is given; throws at the object `throwAt` (counted from 1); cancels the job that
+// `cancel` gives at the first object.
 class CollectingReader : public Kivo::ReportReader {
   public:
     using Kivo::ReportReader::OnObject;
     void OnObject(const SharedUnitPtr& object) override {
         std::lock_guard<std::mutex> guard(mutex);
         objects.push_back(object);
+        if (cancel.valid() &&
+            cancel.wait_for(std::chrono::seconds(10)) == std::future_status::ready)
+            cancel.get()->Cancel();
         if (objects.size() == throwAt)
             throw Common::Error(COMMON_PLACE("CollectingReader::OnObject"), 0x77, "reader fault");
     }
     std::mutex mutex;
     std::vector<SharedUnitPtr> objects;
     size_t throwAt = 0;
+    std::shared_future<std::shared_ptr<Async::Job>> cancel;
 };
 
+// Keeps the changes a subscription reads, as "<type>:<Name or key id>".
+class ChangeLog : public Kivo::SubscriptionReader {
+  public:
+    using Kivo::SubscriptionReader::OnCreated;
+    using Kivo::SubscriptionReader::OnDeleted;
+    using Kivo::SubscriptionReader::OnUpdated;
+    void OnCreated(const SharedUnitPtr& object) override {
+        seen.push_back("0:" + PropertyText(object, "Name"));
+    }
+    void OnUpdated(const SharedUnitPtr&, const SharedUnitPtr& diff) override {
+        seen.push_back("1:" + PropertyText(diff, "Name"));
+    }
+    void OnDeleted(const SharedUnitPtr& key) override {
+        seen.push_back("2:" + Common::ToUtf8(Kivo::GetKeyIdText(*key)));
+    }
+    std::vector<std::string> seen;
+};
+
+SharedUnitPtr Limit(Zaph::Construction::UnitPtr count) {
+    return SharedUnitPtr(
+        ZaphTest::WithTrait(ZaphTest::Composite(), "LimitOptions", std::move(count)));
+}
+
+// A store of three disks (1, 3, 5) and two machines (2, 4), opened through the store library.
 class PostOfficeTest : public ::testing::Test {
   protected:
     void SetUp() override {
         KivoStore::CreateStore(folder_.WideFile("s.db"));
         std::vector<KivoStore::Operation> operations;
-        for (int i = 0; i < 5; ++i) {
-            char text[40];
-            std::snprintf(text, sizeof text, "%08X-0000-0000-0000-000000000000", i + 1);
-            operations.push_back(
-                {KivoStore::OperationKind::CreateObject,
-                 GuidObject(MakeGuid(text), i % 2 == 0 ? u"Disk" : u"Machine", u"n")});
-        }
+        for (uint32_t i = 1; i <= 5; ++i)
+            operations.push_back({KivoStore::OperationKind::CreateObject,
+                                  GuidObject(Numbered(i), i % 2 ? u"Disk" : u"Machine", u"n")});
         KivoStore::Store::Open(folder_.WideFile("s.db"))->Apply(operations);
 
         Kivo::NullStoreCustomizer customizer(u"");
@@ -64,22 +92,6 @@ class PostOfficeTest : public ::testing::Test {
         KIVO_Delete(core_, error);
         EXPECT_TRUE(error.IsEmpty());
     }
-    // Runs a report to its end; returns its result.
-    Common::Error Report(const SharedUnitPtr& pattern, const SharedUnitPtr& options,
-                         const std::shared_ptr<CollectingReader>& reader) {
-        Async::Synchronizer done;
-        postOffice_->Report(Core::EntryPoint{}, Kivo::ViewSpec{pattern, options}, reader, done);
-        return done.Wait();
-    }
-    static SharedUnitPtr Limit(uint32_t count) {
-        return SharedUnitPtr(Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
-                                 .Composite()
-                                 .Trait("LimitOptions")
-                                 .DWord(count)
-                                 .End()
-                                 .End()
-                                 .TakeResult());
-    }
 
     AsyncService::ScopedAsyncService service_;
     KivoStore::ScopedStoreLibrary library_;
@@ -89,63 +101,74 @@ class PostOfficeTest : public ::testing::Test {
     std::unique_ptr<Kivo::PostOffice> postOffice_;
 };
 
-TEST_F(PostOfficeTest, ReportsByTypeAndScanHonouringLimitOptions) {
+TEST_F(PostOfficeTest, ReportsHonourTheirLimitsAndRefuseWhatCannotStart) {
+    const struct {
+        const char* what;
+        SharedUnitPtr pattern;
+        SharedUnitPtr options;
+        size_t throwAt;
+        uint32_t code;
+        size_t objects;
+    } reports[] = {
+        {"by type", TypePattern(u"Disk"), nullptr, 0, 0, 3},
+        {"a scan cut by its limit", TypePattern(u""), Limit(ZaphTest::DWord(4)), 0, 0, 4},
+        {"limit 0: no limit", TypePattern(u""), Limit(ZaphTest::DWord(0)), 0, 0, 5},
+        {"a reader that throws: traced, delivery goes on", TypePattern(u"Machine"), nullptr, 1, 0,
+         2},
+        {"no pattern", nullptr, nullptr, 0, KivoStore::kNullPattern, 0},
+        {"a limit that is no count", TypePattern(u""), Limit(ZaphTest::Str(u"ten")), 0,
+         KivoStore::kBadOptions, 0},
+    };
+    for (const auto& report : reports) {
+        SCOPED_TRACE(report.what);
+        KivoStoreTest::TraceCollector traces;
+        auto reader = std::make_shared<CollectingReader>();
+        reader->throwAt = report.throwAt;
+        Async::Synchronizer done;
+        postOffice_->Report(Core::EntryPoint{}, Kivo::ViewSpec{report.pattern, report.options},
+                            reader, done);
+        const Common::Error result = done.Wait();
+        EXPECT_EQ(result.Code(), report.code);
+        EXPECT_EQ(reader->objects.size(), report.objects);
+        ASSERT_EQ(traces.errors.size(), report.throwAt);
+        if (report.throwAt != 0) {
+            EXPECT_EQ(traces.errors[0].Reason().Code(), 0x77u);
+        }
+        if (report.code == KivoStore::kNullPattern) {
+            EXPECT_NE(Common::ToUtf8(result.Message()).find(".Nil().End()"), std::string::npos);
+        }
+    }
+
+    // Canceled by its reader at the first object: the report ends with the canceled error.
     auto reader = std::make_shared<CollectingReader>();
-    EXPECT_TRUE(Report(TypePattern(u"Disk"), nullptr, reader).IsEmpty());
-    EXPECT_EQ(reader->objects.size(), 3u);
-
-    reader = std::make_shared<CollectingReader>();
-    EXPECT_TRUE(Report(TypePattern(u""), Limit(4), reader).IsEmpty());
-    EXPECT_EQ(reader->objects.size(), 4u);
-
-    reader = std::make_shared<CollectingReader>();
-    EXPECT_TRUE(Report(TypePattern(u""), Limit(0), reader).IsEmpty());
-    EXPECT_EQ(reader->objects.size(), 5u);
+    std::promise<std::shared_ptr<Async::Job>> job;
+    reader->cancel = job.get_future().share();
+    Async::Synchronizer done;
+    job.set_value(postOffice_->Report(Core::EntryPoint{}, Kivo::ViewSpec{TypePattern(u""), nullptr},
+                                      reader, done));
+    EXPECT_TRUE(Async::IsCanceled(done.Wait()));
+    EXPECT_EQ(reader->objects.size(), 1u);
 }
-
-TEST_F(PostOfficeTest, ReaderThatThrowsIsTracedAndDeliveryGoesOn) {
-    KivoStoreTest::TraceCollector traces;
-    auto reader = std::make_shared<CollectingReader>();
-    reader->throwAt = 1;
-    EXPECT_TRUE(Report(TypePattern(u"Machine"), nullptr, reader).IsEmpty());
-    EXPECT_EQ(reader->objects.size(), 2u);
-    ASSERT_EQ(traces.errors.size(), 1u);
-    EXPECT_EQ(traces.errors[0].Reason().Code(), 0x77u);
-}
-
-// Keeps the changes a subscription reads, as "<type>:<Name or key id>".
-class ChangeLog : public Kivo::SubscriptionReader {
-  public:
-    using Kivo::SubscriptionReader::OnCreated;
-    using Kivo::SubscriptionReader::OnDeleted;
-    using Kivo::SubscriptionReader::OnUpdated;
-    void OnCreated(const SharedUnitPtr& object) override {
-        seen.push_back("0:" + KivoStoreTest::PropertyText(object, "Name"));
-    }
-    void OnUpdated(const SharedUnitPtr&, const SharedUnitPtr& diff) override {
-        seen.push_back("1:" + KivoStoreTest::PropertyText(diff, "Name"));
-    }
-    void OnDeleted(const SharedUnitPtr& key) override {
-        seen.push_back("2:" + Common::ToUtf8(Kivo::GetKeyIdText(*key)));
-    }
-    std::vector<std::string> seen;
-};
 
 TEST_F(PostOfficeTest, SubscriptionDeliversSnapshotThenOneBatchPerRead) {
     auto reader = std::make_shared<CollectingReader>();
     Async::Synchronizer subscribed;
     std::unique_ptr<Kivo::Subscription> subscription;
-    postOffice_->Subscribe(Core::EntryPoint{}, Kivo::ViewSpec{TypePattern(u"Disk"), Limit(2)},
-                           reader, subscription, subscribed);
+    postOffice_->Subscribe(Core::EntryPoint{}, Kivo::ViewSpec{nullptr, nullptr}, reader,
+                           subscription, subscribed);
+    EXPECT_EQ(subscribed.Wait().Code(), KivoStore::kNullPattern);
+    EXPECT_EQ(subscription, nullptr);
+
+    postOffice_->Subscribe(Core::EntryPoint{},
+                           Kivo::ViewSpec{TypePattern(u"Disk"), Limit(ZaphTest::DWord(2))}, reader,
+                           subscription, subscribed);
     ASSERT_TRUE(subscribed.Wait().IsEmpty());
     ASSERT_NE(subscription, nullptr);
     EXPECT_EQ(reader->objects.size(), 2u);  // the limit caps the snapshot only
 
-    auto store = KivoStore::Store::Open(folder_.WideFile("s.db"));
-    store->Apply({{KivoStore::OperationKind::UpdateObject,
-                   GuidObject(MakeGuid("00000005-0000-0000-0000-000000000000"), u"Disk", u"m")},
-                  {KivoStore::OperationKind::DeleteObject,
-                   GuidObject(MakeGuid("00000001-0000-0000-0000-000000000000"), u"Disk", u"")}});
+    KivoStore::Store::Open(folder_.WideFile("s.db"))
+        ->Apply({{KivoStore::OperationKind::UpdateObject, GuidObject(Numbered(5), u"Disk", u"m")},
+                 {KivoStore::OperationKind::DeleteObject, GuidObject(Numbered(1), u"Disk", u"")}});
     ChangeLog changes;
     Async::Synchronizer read;
     subscription->Read(changes, read);
@@ -155,8 +178,7 @@ TEST_F(PostOfficeTest, SubscriptionDeliversSnapshotThenOneBatchPerRead) {
 
     // A waiting read ends at once when canceled, and when the subscription goes.
     Async::Synchronizer canceled;
-    std::shared_ptr<Async::Job> job = subscription->Read(changes, canceled);
-    job->Cancel();
+    subscription->Read(changes, canceled)->Cancel();
     EXPECT_TRUE(Async::IsCanceled(canceled.Wait()));
     Async::Synchronizer orphaned;
     subscription->Read(changes, orphaned);
@@ -165,71 +187,7 @@ TEST_F(PostOfficeTest, SubscriptionDeliversSnapshotThenOneBatchPerRead) {
     EXPECT_EQ(changes.seen.size(), 2u);
 }
 
-TEST_F(PostOfficeTest, RefusalsCompleteAtOnce) {
-    auto reader = std::make_shared<CollectingReader>();
-    const Common::Error nullPattern = Report(nullptr, nullptr, reader);
-    EXPECT_EQ(nullPattern.Code(), KivoStore::kNullPattern);
-    EXPECT_NE(Common::ToUtf8(nullPattern.Message()).find(".Nil().End()"), std::string::npos);
-
-    const SharedUnitPtr badLimit(
-        Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
-            .Composite()
-            .Trait("LimitOptions")
-            .String(u"ten")
-            .End()
-            .End()
-            .TakeResult());
-    EXPECT_EQ(Report(TypePattern(u""), badLimit, reader).Code(), KivoStore::kBadOptions);
-    EXPECT_TRUE(reader->objects.empty());
-
-    Async::Synchronizer done;
-    std::unique_ptr<Kivo::Subscription> subscription;
-    postOffice_->Subscribe(Core::EntryPoint{}, Kivo::ViewSpec{nullptr, nullptr}, reader,
-                           subscription, done);
-    EXPECT_EQ(done.Wait().Code(), KivoStore::kNullPattern);
-    EXPECT_EQ(subscription, nullptr);
-}
-
-TEST_F(PostOfficeTest, CanceledReportEndsWithCanceledError) {
-    // The reader cancels the job from inside the delivery of the first object.
-    class CancelingReader : public CollectingReader {
-      public:
-        using Kivo::ReportReader::OnObject;
-        void OnObject(const SharedUnitPtr& object) override {
-            CollectingReader::OnObject(object);
-            job->Cancel();
-        }
-        std::shared_ptr<Async::Job> job;
-    };
-    auto reader = std::make_shared<CancelingReader>();
-    // The job is handed to the reader before the report may deliver: hold delivery until then.
-    std::mutex gate;
-    std::unique_lock<std::mutex> hold(gate);
-    class GatedReader : public Kivo::ReportReader {
-      public:
-        GatedReader(std::mutex& gate, std::shared_ptr<CancelingReader> target)
-            : gate_(gate), target_(std::move(target)) {}
-        using Kivo::ReportReader::OnObject;
-        void OnObject(const SharedUnitPtr& object) override {
-            std::lock_guard<std::mutex> wait(gate_);
-            target_->OnObject(object);
-        }
-
-      private:
-        std::mutex& gate_;
-        std::shared_ptr<CancelingReader> target_;
-    };
-    Async::Synchronizer done;
-    reader->job = postOffice_->Report(Core::EntryPoint{}, Kivo::ViewSpec{TypePattern(u""), nullptr},
-                                      std::make_shared<GatedReader>(gate, reader), done);
-    hold.unlock();
-    EXPECT_TRUE(Async::IsCanceled(done.Wait()));
-    EXPECT_EQ(reader->objects.size(), 1u);
-    // The reader held its own job, which holds the reader.
-    reader->job.reset();
-}
-
-TEST(StoreLibraryTest, OpenFailuresReachTheCaller) {
+TEST(StoreLibraryTest, OpenFailuresReachTheCallerAndTheCustomizerNamesTheStore) {
     KivoStore::ScopedStoreLibrary library;
     Kivo::NullStoreCustomizer customizer(u"");
     Zaph::Construction::InMemoryUnitFactory factory;
@@ -239,7 +197,6 @@ TEST(StoreLibraryTest, OpenFailuresReachTheCaller) {
     EXPECT_EQ(error.Code(), KivoStore::kStoreDirectoryMissing);
     EXPECT_EQ(core, nullptr);
 
-    // The customizer's connection string serves when the caller gives none.
     Kivo::NullStoreCustomizer memory(u":memory:");
     KIVO_Create(u"", memory, factory, core, error);
     EXPECT_TRUE(error.IsEmpty());

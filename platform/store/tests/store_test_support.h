@@ -1,11 +1,13 @@
-// Shared by the store tests: a scratch folder, raw SQLite access beside the store, sample
-// objects and a trace collector.
+// Shared by the store tests (and by the tests of the libraries built over the store): a scratch
+// folder, raw SQLite access beside the store, sample objects and patterns, the names a report
+// delivers and a trace collector.
 #pragma once
 
 #include <sqlite3.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,11 +15,14 @@
 #include "core/common/error/error.h"
 #include "core/common/guid.h"
 #include "core/common/trace.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/common/zaph/trace_unit.h"
-#include "enterprise/common/zaph/unit_builder.h"
 #include "enterprise/common/zaph/view.h"
+#include "platform/store/store.h"
 
 namespace KivoStoreTest {
+
+using Zaph::View::SharedUnitPtr;
 
 /// A folder of its own for one test, removed with everything in it at the end.
 class ScratchFolder {
@@ -48,6 +53,11 @@ class ScratchFolder {
   private:
     std::filesystem::path path_;
 };
+
+/// `text` (ASCII) as a wide text, as connection strings are.
+inline std::u16string Wide(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 /// A plain SQLite connection to a file, as another program would hold it.
 class RawDatabase {
@@ -84,74 +94,63 @@ inline Common::Guid MakeGuid(const char* text) {
     return guid;
 }
 
+/// The Guid "<number as 8 hex digits>-0000-0000-0000-000000000000".
+inline Common::Guid Numbered(uint32_t number) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%08X-0000-0000-0000-000000000000", number);
+    return MakeGuid(text);
+}
+
 /// An object keyed by a GUID: {PrimaryKey: guid, Is: type} with a Name and a Count.
-inline Zaph::View::SharedUnitPtr GuidObject(const Common::Guid& guid, std::u16string_view type,
-                                            std::u16string_view name, uint32_t count = 0) {
-    return Zaph::View::SharedUnitPtr(
-        Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
-            .Composite()
-            .Trait("PrimaryKey")
-            .Guid(guid)
-            .End()
-            .Trait("Is")
-            .String(type)
-            .End()
-            .Property("Name")
-            .String(name)
-            .End()
-            .Property("Count")
-            .DWord(count)
-            .End()
-            .End()
-            .TakeResult());
+inline SharedUnitPtr GuidObject(const Common::Guid& guid, std::u16string_view type,
+                                std::u16string_view name, uint32_t count = 0) {
+    using namespace ZaphTest;
+    return SharedUnitPtr(
+        WithTrait(WithTrait(Composite(Prop{"Name", Str(name)}, Prop{"Count", DWord(count)}),
+                            "PrimaryKey", Factory().CreateGuid(guid)),
+                  "Is", Str(type)));
+}
+
+/// The disk Numbered(number) named `name` whose Count is `count`.
+inline SharedUnitPtr Disk(uint32_t number, std::u16string_view name, uint32_t count = 0) {
+    return GuidObject(Numbered(number), u"Disk", name, count);
 }
 
 /// A user keyed by a hashed key composite {Login, KivoTimeStamp}, with a Mail property.
-inline Zaph::View::SharedUnitPtr User(std::u16string_view login, uint64_t stamp,
-                                      std::u16string_view mail) {
-    return Zaph::View::SharedUnitPtr(
-        Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
-            .Composite()
-            .Trait("Is")
-            .String(u"User")
-            .End()
-            .Property("Key")
-            .Composite()
-            .Trait("PrimaryKey")
-            .Nil()
-            .End()
-            .Property("Login")
-            .String(login)
-            .End()
-            .Property("KivoTimeStamp")
-            .QWord(stamp)
-            .End()
-            .End()
-            .Property("Mail")
-            .String(mail)
-            .End()
-            .End()
-            .TakeResult());
+inline SharedUnitPtr User(std::u16string_view login, uint64_t stamp, std::u16string_view mail) {
+    using namespace ZaphTest;
+    UnitPtr key = WithTrait(
+        Composite(Prop{"Login", Str(login)}, Prop{"KivoTimeStamp", Factory().CreateQWord(stamp)}),
+        "PrimaryKey", Nil());
+    return SharedUnitPtr(WithTrait(Composite(Prop{"Key", std::move(key)}, Prop{"Mail", Str(mail)}),
+                                   "Is", Str(u"User")));
 }
 
 /// A pattern {Is: type}, or the Nil pattern that selects everything for an empty type.
-inline Zaph::View::SharedUnitPtr TypePattern(std::u16string_view type) {
-    Zaph::Util::FluentUnitBuilder builder(Zaph::Construction::DefaultUnitFactory());
+inline SharedUnitPtr TypePattern(std::u16string_view type) {
     if (type.empty())
-        builder.Nil();
-    else
-        builder.Composite().Trait("Is").String(type).End();
-    return Zaph::View::SharedUnitPtr(builder.End().TakeResult());
+        return SharedUnitPtr(ZaphTest::Nil());
+    return SharedUnitPtr(ZaphTest::WithTrait(ZaphTest::Composite(), "Is", ZaphTest::Str(type)));
 }
 
 /// The printed value of the first property `name` of `unit`, "" when there is none.
-inline std::string PropertyText(const Zaph::View::SharedUnitPtr& unit, const std::string& name) {
+inline std::string PropertyText(const SharedUnitPtr& unit, const std::string& name) {
     const std::string printout = Zaph::Util::TraceUnitToString(*unit, "", true);
     const size_t at = printout.find(name + " (");
     if (at == std::string::npos)
         return "";
     const size_t value = printout.find(" = ", at) + 3;
     return printout.substr(value, printout.find('\n', value) - value);
+}
+
+/// The Names of the objects a report of `type` (every object when empty) delivers, in order.
+inline std::vector<std::string> ReportNames(KivoStore::Store& store, std::u16string_view type,
+                                            uint64_t limit = 0) {
+    std::vector<std::string> names;
+    store.Report(*TypePattern(type), limit, [&](const SharedUnitPtr& object) {
+        names.push_back(PropertyText(object, "Name"));
+    });
+    return names;
 }
 
 /// Collects the errors traced while it lives (every level).
@@ -179,16 +178,5 @@ class TraceCollector {
     Common::TraceErrorSink previousSink_ = nullptr;
     uint32_t previousLevel_ = 0;
 };
-
-/// The code of the Common::Error that `call` throws; 0 when it throws none.
-template <class F>
-uint32_t FailureOf(F&& call) {
-    try {
-        call();
-    } catch (const Common::Error& error) {
-        return error.Code();
-    }
-    return 0;
-}
 
 }  // namespace KivoStoreTest
