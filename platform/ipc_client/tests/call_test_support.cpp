@@ -33,8 +33,7 @@ class NumberRequest final : public Binding::Request {
 
     Common::Error DeserializeReply(std::span<const uint8_t> reply) override {
         if (reads_ != nullptr) {
-            std::lock_guard<std::mutex> hold(reads_->lock);
-            ++reads_->reads;
+            ++*reads_;
         }
         const std::string text = Text(reply);
         if (text.starts_with("ok:")) {
@@ -73,8 +72,6 @@ std::vector<uint8_t> TestComponent::HandleCall(uint32_t methodId,
     ++entered_;
     changed_.notify_all();
     changed_.wait(hold, [this] { return !hold_ || released_; });
-    ++left_;
-    changed_.notify_all();
     const int input = std::stoi(Text(request));
     switch (methodId) {
         case kEcho:
@@ -99,11 +96,6 @@ void TestComponent::Release() {
     std::lock_guard<std::mutex> hold(lock_);
     released_ = true;
     changed_.notify_all();
-}
-
-void TestComponent::WaitLeft(int count) {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [&] { return left_ >= count; });
 }
 
 void RecordingHandler::OnSucceeded() {

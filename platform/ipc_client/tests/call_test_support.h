@@ -3,6 +3,7 @@
 // records what it hears, and a scope that installs and initialises the library.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -34,10 +35,7 @@ enum Method : uint32_t {
 };
 
 /// Counts the replies that requests read, across all requests.
-struct ReadCounter {
-    std::mutex lock;
-    int reads = 0;
-};
+using ReadCounter = std::atomic<int>;
 
 /// A request to method `method` with `input`; writes the reply's number into `output` on success.
 std::unique_ptr<Binding::Request> MakeRequest(uint32_t method, int input, int& output,
@@ -58,8 +56,6 @@ class TestComponent final : public Binding::SynchronousServerComponent {
     void WaitEntered(int count);
     /// Lets every held call (and every later one) return.
     void Release();
-    /// Waits until `count` calls have returned from HandleCall.
-    void WaitLeft(int count);
 
   private:
     const bool hold_;
@@ -67,7 +63,6 @@ class TestComponent final : public Binding::SynchronousServerComponent {
     std::condition_variable changed_;
     bool released_ = false;
     int entered_ = 0;
-    int left_ = 0;
 };
 
 /// A handler that records the slots it hears, in order, with their threads.
