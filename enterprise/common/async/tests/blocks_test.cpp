@@ -166,6 +166,7 @@ TEST(CyclicRun, ANullActionIsAnAssertionAndEndsAtOnce) {
     cyclic.Perform(handler);
     EXPECT_EQ(trace.Assertions(u"A cyclic run takes no null action."), 1);
     EXPECT_EQ(handler.Last().Code(), Async::kInvalidResult);
+    EXPECT_EQ(handler.Last().Message(), u"ASYNC: The operation result is invalid.");
 }
 
 using AsyncTest::ScopedTraceCapture;
