@@ -15,6 +15,7 @@
 #include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
 #include "enterprise/common/ipc/view_manager/requests.h"
 #include "enterprise/common/kivo/client/remoting.h"
+#include "enterprise/common/zaph/unit_builder.h"
 #include "enterprise/common/zaph/unit_utilities.h"
 #include "enterprise/common/zaph/value_access.h"
 #include "platform/async_service/platform_service.h"
