@@ -19,16 +19,6 @@ using Zaph::Util::ComputeUnitHash;
 using Zaph::Util::Md5;
 using Zaph::Util::Md5Digest;
 
-std::string Hex(const Md5Digest& digest) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (const uint8_t byte : digest) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 0xf];
-    }
-    return text;
-}
-
 Md5Digest OpenSslMd5(const Zaph::Blob& bytes) {
     Md5Digest digest{};
     unsigned int size = 0;
@@ -120,37 +110,16 @@ TEST(WalkUnit, GuidesOrderTheHalvesAndChooseTheDepth) {
     EXPECT_EQ(shallow.text, "<TK<7>C>");
 }
 
-TEST(Md5, Rfc1321TestSuite) {
-    const std::pair<std::string, std::string> suite[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-         "d174ab98d277d9f5a5611c2c9f419d9f"},
-        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-         "57edf4a22be3c955ac49da2e2107b67a"},
-    };
-    for (const auto& [message, digest] : suite) {
-        Md5 md5;
-        md5.Update(message.data(), message.size());
-        EXPECT_EQ(Hex(md5.Finish()), digest) << message;
-
-        // The same message fed byte by byte; Finish starts a new message.
-        for (const char c : message) {
-            md5.Update(&c, 1);
-        }
-        EXPECT_EQ(Hex(md5.Finish()), digest) << message;
-    }
-}
-
 TEST(Md5, EveryLengthAroundTheBlockBoundariesMatchesOpenSsl) {
+    // One object for every message: Finish starts the next. A third of each message is fed byte
+    // by byte, the rest at once.
+    Md5 md5;
     Zaph::Blob bytes;
     for (size_t length = 0; length <= 300; ++length) {
-        Md5 md5;
         const size_t split = length / 3;
-        md5.Update(bytes.data(), split);
+        for (size_t i = 0; i < split; ++i) {
+            md5.Update(bytes.data() + i, 1);
+        }
         md5.Update(bytes.data() + split, length - split);
         EXPECT_EQ(md5.Finish(), OpenSslMd5(bytes)) << length;
         bytes.push_back(static_cast<uint8_t>(length * 7));
@@ -174,7 +143,7 @@ TEST(ComputeUnitHash, EqualUnitsBuiltInAnotherOrderHashTheSame) {
     UnitPtr two = WithTrait(
         WithTrait(Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)}), "X", Str(u"x")), "Y", Nil());
     EXPECT_EQ(ComputeUnitHash(*one), ComputeUnitHash(*two));
-    EXPECT_EQ(Hex(ComputeUnitHash(*Nil())), Hex(OpenSslMd5({'U', 0, 'E'})));
+    EXPECT_EQ(ComputeUnitHash(*Nil()), OpenSslMd5({'U', 0, 'E'}));
 }
 
 TEST(WriteUnitToBlob, AppendsAndLeavesNothingBehindOnFailure) {

@@ -21,33 +21,6 @@ using Zaph::Blob;
 using Zaph::Util::FluentUnitBuilder;
 using Zaph::Util::UnitAccumulator;
 
-TEST(UnitAccumulator, AChainOfEventsBuildsTheUnitItDescribes) {
-    // clang-format off
-    UnitPtr built = FluentUnitBuilder(Factory())
-        .Composite()
-            .Trait("Is").String(u"Machine").End()
-            .Property("Ports")
-                .Array()
-                    .DWord(80).End()
-                    .Array()
-                        .Nil().End()
-                    .End()
-                    .SDWord(-1)
-                        .Trait("E").Nil().End()
-                    .End()
-                .End()
-            .Property("Name").String(u"alpha").End()
-        .End()
-        .TakeResult();
-    // clang-format on
-    ASSERT_NE(built, nullptr);
-    UnitPtr expected = WithTrait(
-        Composite(Prop{"Ports", Array(DWord(80), Array(Nil()), WithTrait(SDWord(-1), "E", Nil()))},
-                  Prop{"Name", Str(u"alpha")}),
-        "Is", Str(u"Machine"));
-    EXPECT_EQ(BinaryForm(*built), BinaryForm(*expected));
-}
-
 TEST(UnitAccumulator, RootFramesReplaceTheirResult) {
     UnitAccumulator accumulator(Factory());
     EXPECT_EQ(accumulator.TakeResult(), nullptr);
