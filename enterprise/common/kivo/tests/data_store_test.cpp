@@ -1,7 +1,8 @@
 // The local client side: the synchronous data store, subscriptions without a report and the
-// scoped post office, over test post offices and store libraries.
+// scoped post office, over the fake post office and a store library of the tests.
 #include <gtest/gtest.h>
 
+#include "core/common/text.h"
 #include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/async/error/chain.h"
 #include "enterprise/common/async/waiting_handler.h"
@@ -9,127 +10,81 @@
 #include "enterprise/common/kivo/subscribe_without_report.h"
 #include "enterprise/common/kivo/synchronous_data_store.h"
 #include "enterprise/common/kivo/tests/fake_post_office.h"
+#include "enterprise/common/kivo/tests/remote_client_support.h"
 #include "enterprise/common/kivo/tests/trace_recorder.h"
-#include "enterprise/common/zaph/tests/unit_builders.h"
-#include "platform/async_service/platform_service.h"
 
 namespace {
 
-using Zaph::View::SharedUnitPtr;
-
-uint32_t ValueOf(const SharedUnitPtr& unit) {
-    return Zaph::Util::GetValue<uint32_t>(*unit);
-}
-
-Common::Error Fault(uint32_t code) {
-    return Common::Error(COMMON_PLACE("KivoTest::Fault"), code, "test fault");
-}
-
-// Keeps the values it hears as objects or creations; throws on the value `throwOn`.
-class Recorder final : public Kivo::ReportReader, public Kivo::SubscriptionReader {
-  public:
-    using Kivo::ReportReader::OnObject, Kivo::SubscriptionReader::OnCreated,
-        Kivo::SubscriptionReader::OnDeleted, Kivo::SubscriptionReader::OnUpdated;
-    void OnObject(const SharedUnitPtr& object) override { Keep(object); }
-    void OnCreated(const SharedUnitPtr& object) override { Keep(object); }
-    void OnUpdated(const SharedUnitPtr&, const SharedUnitPtr&) override { ADD_FAILURE(); }
-    void OnDeleted(const SharedUnitPtr&) override { ADD_FAILURE(); }
-
-    uint32_t throwOn = 0;
-    std::vector<SharedUnitPtr> heard;
-    std::vector<uint32_t> Values() const {
-        std::vector<uint32_t> values;
-        for (const SharedUnitPtr& unit : heard)
-            values.push_back(ValueOf(unit));
-        return values;
-    }
-
-  private:
-    void Keep(const SharedUnitPtr& object) {
-        if (ValueOf(object) == throwOn)
-            throw Fault(0x77);
-        heard.push_back(object);
-    }
-};
+using namespace KivoTest;
 
 class DataStoreTest : public ::testing::Test {
   protected:
     // Subscribes and waits for the end; returns its result.
     Common::Error Subscribe() {
         Async::Synchronizer done;
-        const auto job = Kivo::SubscribeWithoutReport(entryPoint_, postOffice_, factory_, spec_,
+        const auto job = Kivo::SubscribeWithoutReport(kCaller, postOffice_, factory_, spec_,
                                                       subscription_, done);
         return done.Wait();
+    }
+    Common::Error Report(Kivo::PostOffice* postOffice, Reading& reading) {
+        return ZaphTest::ErrorOf([&] {
+            Kivo::SynchronousDataStore(postOffice, factory_).Report(kCaller, spec_, reading);
+        });
     }
 
     AsyncService::ScopedAsyncService service_{AsyncService::ServiceOptions{2, 0}};
     Zaph::Construction::InMemoryUnitFactory factory_;
-    KivoTest::FakePostOffice postOffice_;
-    Kivo::ViewSpec spec_{SharedUnitPtr(ZaphTest::DWord(0)), nullptr};
-    Core::EntryPoint entryPoint_{0x1234, "caller.cpp", 7, 0};
+    FakePostOffice postOffice_;
+    Kivo::ViewSpec spec_{SharedUnitPtr(DWord(0)), nullptr};
     std::unique_ptr<Kivo::Subscription> subscription_;
 };
 
+// What the reader throws is traced and the next object still arrives; objects delivered before
+// a failure stay delivered.
 TEST_F(DataStoreTest, ReportBlocksUntilTheEndAndThrowsThePostOfficesFailure) {
-    postOffice_.objects = {ZaphTest::DWord(1), ZaphTest::DWord(2), ZaphTest::DWord(3)};
-    Recorder reader;
-    reader.throwOn = 1;
-    KivoTest::TraceRecorder traces;
-    Kivo::SynchronousDataStore(&postOffice_, factory_).Report(entryPoint_, spec_, reader);
-    EXPECT_EQ(reader.Values(), (std::vector<uint32_t>{2, 3}));
-    EXPECT_EQ(postOffice_.lastEntryPoint.File, "caller.cpp");
+    postOffice_.objects = {DWord(1), DWord(2)};
+    Reading reading;
+    reading.throwFirst = true;
+    TraceRecorder traces;
+    EXPECT_TRUE(Report(&postOffice_, reading).IsEmpty());
+    EXPECT_EQ(reading.Told("end"), "1, 2: end");
+    EXPECT_EQ(postOffice_.lastEntryPoint.File, kCaller.File);
     const auto traced = traces.Errors();
     ASSERT_EQ(traced.size(), 1u);
     EXPECT_EQ(traced[0].first, 1u);
     EXPECT_EQ(traced[0].second.Code(), Kivo::Detail::kExceptionFromCallback);
     EXPECT_EQ(traced[0].second.Reason().Code(), 0x77u);
 
-    // Objects delivered before a failure stay delivered.
     postOffice_.result = Fault(0xFC0020);
-    try {
-        Kivo::SynchronousDataStore(&postOffice_, factory_).Report(entryPoint_, spec_, reader);
-        ADD_FAILURE() << "no error";
-    } catch (const Common::Error& error) {
-        EXPECT_TRUE(Async::ChainContains(error, 0xFC0020));
-    }
-    EXPECT_EQ(reader.heard.size(), 4u);
-    try {
-        Kivo::SynchronousDataStore(nullptr, factory_).Report(entryPoint_, spec_, reader);
-        ADD_FAILURE() << "no error";
-    } catch (const Common::Error& error) {
-        EXPECT_EQ(error.Code(), Kivo::kUnproperUse);
-        EXPECT_EQ(error.Message(), u"KIVO: Unproper use. Missing PostOffice.");
-        EXPECT_STREQ(error.Place().function, "Kivo::SynchronousDataStore::Report");
-    }
+    EXPECT_TRUE(Async::ChainContains(Report(&postOffice_, reading), 0xFC0020));
+    EXPECT_EQ(reading.Told("end"), "1, 2: end");
+    const Common::Error unproper = Report(nullptr, reading);
+    EXPECT_EQ(unproper.Code(), Kivo::kUnproperUse);
+    EXPECT_EQ(unproper.Message(), u"KIVO: Unproper use. Missing PostOffice.");
+    EXPECT_STREQ(unproper.Place().function, "Kivo::SynchronousDataStore::Report");
 }
 
 TEST_F(DataStoreTest, FirstReadDeliversKeptCopiesAndLaterReadsGoToThePostOffice) {
-    postOffice_.objects = {ZaphTest::DWord(1), ZaphTest::DWord(2), ZaphTest::DWord(3)};
+    postOffice_.objects = {DWord(1), DWord(2)};
     ASSERT_TRUE(Subscribe().IsEmpty());
-    Recorder reader;
-    reader.throwOn = 1;
-    Async::Synchronizer done;
-    EXPECT_EQ(subscription_->Read(reader, done), nullptr);
-    EXPECT_TRUE(done.Wait().IsEmpty());
-    EXPECT_EQ(reader.Values(), (std::vector<uint32_t>{2, 3}));
-    EXPECT_NE(reader.heard[0], postOffice_.objects[1]);  // deep copies
+    Reading reading, second;
+    reading.throwFirst = true;
+    EXPECT_EQ(subscription_->Read(reading, reading), nullptr);
+    EXPECT_EQ(reading.Ended(), "created 1, created 2: 0");
+    EXPECT_NE(reading.last, postOffice_.objects[1].get());  // a deep copy
     EXPECT_EQ(postOffice_.reads->count, 0);
 
-    // A second read while one is outstanding is invalid; the outstanding one still ends, and a
-    // read may follow it.
-    postOffice_.reads->hold = true;
-    Async::Synchronizer second;
-    subscription_->Read(reader, done);
-    ASSERT_NE(postOffice_.reads->held, nullptr);
-    subscription_->Read(reader, second);
-    EXPECT_EQ(second.Wait().Code(), Async::kInvalidResult);
+    // A read while one is outstanding is invalid; the outstanding one still ends, and a read may
+    // follow it at once.
+    reading.throwFirst = false;
+    EXPECT_EQ(reading.Read(*subscription_), ": waits");
+    EXPECT_EQ(second.Read(*subscription_), ": " + Hex(Async::kInvalidResult));
+    reading.then = [&] { EXPECT_EQ(second.Read(*subscription_), ": waits"); };
     postOffice_.reads->held->Completed(Fault(0x55));
-    EXPECT_EQ(done.Wait().Code(), 0x55u);
-    subscription_->Read(reader, second);
+    EXPECT_EQ(reading.End(false), "55");
     postOffice_.reads->held->Completed(Common::Error());
-    EXPECT_TRUE(second.Wait().IsEmpty());
+    EXPECT_EQ(second.End(false), "0");
     EXPECT_EQ(postOffice_.reads->count, 2);
-    EXPECT_EQ(reader.heard.size(), 2u);
 
     // A failed subscribe reaches the handler and leaves the holder as it was.
     const Kivo::Subscription* const kept = subscription_.get();
@@ -138,7 +93,7 @@ TEST_F(DataStoreTest, FirstReadDeliversKeptCopiesAndLaterReadsGoToThePostOffice)
     EXPECT_EQ(subscription_.get(), kept);
 }
 
-// A store library that records the order of what happens to its stores.
+// A store library that notes what happens to its stores, whose post offices are fake ones.
 class RecordingLibrary final : public Kivo::StoreLibrary {
   public:
     RecordingLibrary() { Kivo::RegisterStoreLibrary(this); }
@@ -147,94 +102,70 @@ class RecordingLibrary final : public Kivo::StoreLibrary {
     Common::Error Create(const std::u16string& connectionString, Kivo::StoreCustomizer& customizer,
                          Zaph::Construction::UnitFactory&,
                          std::unique_ptr<Kivo::CoreObject>& core) override {
-        events += "create;";
-        openedWith = customizer.GetConnectionString()->GetConnectionString();
+        events += "create " +
+                  Common::ToUtf8(customizer.GetConnectionString()->GetConnectionString()) + ";";
         if (connectionString == u"bad")
-            return Common::Error(COMMON_PLACE("KivoTest::Create"), 0xFC0040, "no such store");
-        core = std::make_unique<Store>(*this, connectionString);
+            return Fault(0xFC0040);
+        core = std::make_unique<Store>(*this);
         return Common::Error();
     }
-
     Common::Error Delete(std::unique_ptr<Kivo::CoreObject>& core) override {
-        events += "delete;";
+        events += postOffice.expired() ? "delete;" : "delete under its post office;";
         core.reset();
-        if (failDelete)
-            return Common::Error(COMMON_PLACE("KivoTest::Delete"), 0xFC0041, "cannot close");
-        return Common::Error();
+        return failDelete ? Fault(0xFC0041) : Common::Error();
     }
 
     std::string events;
-    std::u16string openedWith;
     bool failDelete = false;
     bool giveNoPostOffice = false;
+    // Alive as long as the last post office made.
+    std::weak_ptr<SubscriptionReads> postOffice;
 
   private:
-    class Store final : public Kivo::CoreObject {
-      public:
-        Store(RecordingLibrary& library, std::u16string connection)
-            : library_(library), connection_(std::move(connection)) {}
-        std::u16string GetConnectionString() const override { return connection_; }
+    struct Store final : Kivo::CoreObject {
+        explicit Store(RecordingLibrary& library) : library(library) {}
+        std::u16string GetConnectionString() const override { return u""; }
         std::unique_ptr<Kivo::PostOffice> CreatePostOffice() override {
-            library_.events += "post office;";
-            if (library_.giveNoPostOffice)
+            library.events += "post office;";
+            if (library.giveNoPostOffice)
                 return nullptr;
-            return std::make_unique<PostOffice>(library_.events);
+            auto made = std::make_unique<FakePostOffice>();
+            made->objects = {DWord(5)};
+            library.postOffice = made->reads;
+            return made;
         }
-
-      private:
-        RecordingLibrary& library_;
-        const std::u16string connection_;
-    };
-
-    class PostOffice final : public Kivo::PostOffice {
-      public:
-        explicit PostOffice(std::string& events) : events_(events) {}
-        ~PostOffice() override { events_ += "post office gone;"; }
-        std::shared_ptr<Async::Job> Subscribe(const Core::EntryPoint&, const Kivo::ViewSpec&,
-                                              const std::shared_ptr<Kivo::ReportReader>&,
-                                              std::unique_ptr<Kivo::Subscription>&,
-                                              Async::ActionHandler&) override {
-            events_ += "subscribe;";
-            return nullptr;
-        }
-        std::shared_ptr<Async::Job> Report(const Core::EntryPoint&, const Kivo::ViewSpec&,
-                                           const std::shared_ptr<Kivo::ReportReader>&,
-                                           Async::ActionHandler&) override {
-            events_ += "report;";
-            return nullptr;
-        }
-
-      private:
-        std::string& events_;
+        RecordingLibrary& library;
     };
 };
 
-TEST(ScopedPostOfficeTest, StoreClosesOnceAfterItsPostOfficeIsGone) {
-    RecordingLibrary library;
-    {
-        auto postOffice = Kivo::CreateScopedPostOffice(u"/data/x.db");
-        Async::Synchronizer unheard;
-        std::unique_ptr<Kivo::Subscription> subscription;
-        postOffice->Report({}, {}, nullptr, unheard);
-        postOffice->Subscribe({}, {}, nullptr, subscription, unheard);
-    }
-    EXPECT_EQ(library.events, "create;post office;report;subscribe;post office gone;delete;");
-    EXPECT_EQ(library.openedWith, u"/data/x.db");
-}
-TEST(ScopedPostOfficeTest, StoresThatCannotOpenOrServeAreClosedOnlyWhenOpen) {
+// The store is opened with the connection string, serves, and closes once after its post office
+// is gone; a store that cannot open or serve is closed only when open, a failed close traced.
+TEST(ScopedPostOfficeTest, StoreServesAndClosesOnceAfterItsPostOffice) {
     EXPECT_EQ(ZaphTest::ErrorCodeOf([] { (void)Kivo::CreateScopedPostOffice(u"x.db"); }),
               Kivo::kStoreLibraryMissing);
     RecordingLibrary library;
+    {
+        const auto postOffice = Kivo::CreateScopedPostOffice(u"/data/x.db");
+        const auto reading = std::make_shared<Reading>();
+        std::unique_ptr<Kivo::Subscription> subscription;
+        postOffice->Report(kCaller, {}, reading, *reading);
+        EXPECT_EQ(reading->Ended(), "5: 0");
+        postOffice->Subscribe(kCaller, {}, reading, subscription, *reading);
+        EXPECT_EQ(reading->Ended(), "5: 0");
+        EXPECT_NE(subscription, nullptr);
+    }
+    EXPECT_EQ(library.events, "create /data/x.db;post office;delete;");
+    library.events.clear();
+
     EXPECT_EQ(ZaphTest::ErrorCodeOf([] { (void)Kivo::CreateScopedPostOffice(u"bad"); }), 0xFC0040u);
-    EXPECT_EQ(library.events, "create;");
-    library.giveNoPostOffice = true;
-    library.failDelete = true;
-    KivoTest::TraceRecorder traces;
-    EXPECT_THROW(Kivo::CreateScopedPostOffice(u"/data/x.db"), Common::Error);
-    EXPECT_EQ(library.events, "create;create;post office;delete;");
+    library.giveNoPostOffice = library.failDelete = true;
+    TraceRecorder traces;
+    EXPECT_THROW((void)Kivo::CreateScopedPostOffice(u"x.db"), Common::Error);
+    EXPECT_EQ(library.events, "create bad;create x.db;post office;delete;");
     bool tracedClose = false;
     for (const auto& [level, error] : traces.Errors())
         tracedClose |= level == 4 && error.Code() == 0xFC0041u;
     EXPECT_TRUE(tracedClose);
 }
+
 }  // namespace

@@ -1,8 +1,7 @@
 // A post office of the tests: reports and subscriptions over a list of objects it is given,
-// completing on a thread of its own, and subscriptions whose reads it counts and may hold.
+// completing on a thread of its own; its subscriptions' reads wait until the test ends them.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -13,11 +12,9 @@
 
 namespace KivoTest {
 
-/// The reads of a FakePostOffice's subscriptions: counted, and completed at once with success
-/// unless `hold` is set, when the last one waits in `held`.
+/// The reads of a FakePostOffice's subscriptions: counted, the last one waiting in `held`.
 struct SubscriptionReads {
-    std::atomic<int> count{0};
-    bool hold = false;
+    int count = 0;
     Async::ActionHandler* held = nullptr;
 };
 
@@ -28,6 +25,7 @@ class FakePostOffice final : public Kivo::PostOffice {
     std::vector<Zaph::View::SharedUnitPtr> objects;
     /// The result every operation completes with.
     Common::Error result;
+    /// Shared with the subscriptions, which outlive the post office.
     const std::shared_ptr<SubscriptionReads> reads = std::make_shared<SubscriptionReads>();
     /// The last entry point given.
     Core::EntryPoint lastEntryPoint;
@@ -51,21 +49,15 @@ class FakePostOffice final : public Kivo::PostOffice {
     }
 
   private:
-    class Subscription final : public Kivo::Subscription {
-      public:
-        explicit Subscription(std::shared_ptr<SubscriptionReads> reads) : reads_(reads) {}
+    struct Subscription final : Kivo::Subscription {
+        explicit Subscription(std::shared_ptr<SubscriptionReads> reads) : reads(std::move(reads)) {}
         std::shared_ptr<Async::Job> Read(Kivo::SubscriptionReader&,
                                          Async::ActionHandler& handler) override {
-            ++reads_->count;
-            if (reads_->hold)
-                reads_->held = &handler;
-            else
-                handler.Completed(Common::Error());
+            ++reads->count;
+            reads->held = &handler;
             return nullptr;
         }
-
-      private:
-        const std::shared_ptr<SubscriptionReads> reads_;
+        const std::shared_ptr<SubscriptionReads> reads;
     };
 
     std::shared_ptr<Async::Job> Begin(const Core::EntryPoint& entryPoint,

@@ -1,67 +1,50 @@
-// The client under concurrency: request runners finishing while canceled, update caches put
-// to while canceled, and subscription dispatchers fed, read and destroyed across threads.
+// The client under concurrency: queries finishing while canceled, update caches put to while
+// canceled, and subscription dispatchers fed, read and destroyed across threads.
 #include <gtest/gtest.h>
 
 #include <latch>
 #include <thread>
 
 #include "core/common/win/event.h"
-#include "enterprise/common/kivo/client/async_request.h"
 #include "enterprise/common/kivo/client/remote_subscription.h"
 #include "enterprise/common/kivo/tests/remote_client_support.h"
-#include "platform/ipc_client/tests/call_test_support.h"
 
 namespace {
 
 using namespace KivoTest;
 using Kivo::Client::RemoteSubscriptionDispatcher;
 
-class EchoRunner final : public Kivo::SmartRequestRunner {
-  public:
-    using SmartRequestRunner::SmartRequestRunner;
-    int output = 0;
-
-  protected:
-    std::unique_ptr<Binding::Request> CreateRequest() override {
-        return IpcClientTest::MakeRequest(IpcClientTest::kEcho, 1, output);
-    }
-};
-
-// Calls finishing on the library's threads race with cancels from other threads: every caller
-// hears exactly once, a success or the cancellation, and no runner is touched after its end.
+// Queries finishing on the library's threads race with cancels from another thread: every caller
+// hears exactly once, a success or the cancellation, and nothing once the library is gone.
 TEST(RequestRunnerConcurrencyTest, FinishAndCancelRaceYetEachCallerHearsOnce) {
-    IpcClientTest::Library library;
-    const std::shared_ptr<Binding::AccessPoint> accessPoint = library.Connect();
     constexpr int kRuns = 200;
-    std::vector<Reading> readings(kRuns);
-    std::vector<std::shared_ptr<EchoRunner>> runners;
+    std::vector<std::shared_ptr<Reading>> readings;
     for (int i = 0; i < kRuns; ++i)
-        runners.push_back(std::make_shared<EchoRunner>(accessPoint, readings[i]));
-    std::atomic<int> started{0};
-    std::thread cancelers[2];
-    for (int c = 0; c < 2; ++c) {
-        cancelers[c] = std::thread([&, c] {
-            for (int i = c; i < kRuns; i += 2) {
+        readings.push_back(std::make_shared<Reading>());
+    {
+        InProcessService service(2);
+        std::vector<std::shared_ptr<Async::Job>> jobs(kRuns);
+        std::atomic<int> started{0};
+        std::thread canceler([&] {
+            for (int i = 0; i < kRuns; ++i) {
                 while (started.load() <= i)
                     std::this_thread::yield();
-                runners[i]->Cancel();
+                jobs[i]->Cancel();
             }
         });
-    }
-    for (int i = 0; i < kRuns; ++i) {
-        runners[i]->StartRequest();
-        started.store(i + 1);
-    }
-    for (std::thread& canceler : cancelers)
+        for (int i = 0; i < kRuns; ++i) {
+            jobs[i] =
+                service.postOffice->Report(kCaller, {DWord(7), nullptr}, readings[i], *readings[i]);
+            started.store(i + 1);
+        }
         canceler.join();
-    for (Reading& reading : readings) {
-        const std::string end = reading.End();
-        EXPECT_TRUE(end == "0" || end == "f90002") << end;
+        for (const std::shared_ptr<Reading>& reading : readings) {
+            const std::string end = reading->End();
+            EXPECT_TRUE(end == "0" || end == "f90002") << end;
+        }
     }
-    runners.clear();
-    library.Deinit();
-    for (Reading& reading : readings)
-        EXPECT_EQ(reading.End(false), "waits");
+    for (const std::shared_ptr<Reading>& reading : readings)
+        EXPECT_EQ(reading->End(false), "waits");
 }
 
 // A put and a cancel race for each checkout: each is heard once, and every update reaches the
@@ -165,6 +148,7 @@ TEST(RemoteSubscriptionConcurrencyTest, SubscriptionsAtOnceShareOneSubscriber) {
     EXPECT_EQ(told, std::vector<std::string>(holders.size(), "1: 0"));
     EXPECT_EQ(service.views->Calls(5), 1u);
     EXPECT_EQ(service.views->Calls(6), holders.size());
+    EXPECT_EQ(service.views->receivedTopicSpec.Subscription, 17u);
 }
 
 }  // namespace

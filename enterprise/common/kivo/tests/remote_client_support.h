@@ -1,6 +1,6 @@
-// Helpers of the remote client tests: a recording view manager of either interface version served
-// in-process with a post office over it, updates as the service sends them, and a reader that
-// tells in one line what it heard and how its operation ended.
+// Helpers of the client tests: a reader that tells in one line what it heard and how its
+// operation ended, a recording view manager of either interface version served in-process with a
+// post office over it, and updates as the service sends them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@
 #include "enterprise/common/ipc/client/lib/client.h"
 #include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
 #include "enterprise/common/ipc/tests/ipc_test_support.h"
-#include "enterprise/common/ipc/view_manager/view_manager_stub.h"
 #include "enterprise/common/kivo/client/remoting.h"
 #include "enterprise/common/kivo/interfaces/subscription.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
@@ -36,6 +35,13 @@ inline const Core::EntryPoint kCaller{0x0123456789ABCDEF, "tools/dump/caller.cpp
 
 inline Common::Error Fault(uint32_t code) {
     return Common::Error(COMMON_PLACE("KivoTest::Fault"), code, "test fault");
+}
+
+/// `code` in hexadecimal, as a Reading tells it.
+inline std::string Hex(uint32_t code) {
+    std::ostringstream text;
+    text << std::hex << code;
+    return text.str();
 }
 
 /// An update of `type` (0 created, 1 updated, 2 deleted) of the DWord `object`, its own Key.
@@ -97,21 +103,23 @@ class Reading final : public Kivo::ReportReader,
     void Completed(const Common::Error& error) override {
         if (then)
             then();
-        std::ostringstream code;
-        code << std::hex << error.Code();
         std::lock_guard<std::mutex> hold(lock_);
-        ends_.push_back(code.str());
+        ends_.push_back(Hex(error.Code()));
         ended_.notify_all();
     }
     std::function<void()> then;
     /// The first thing heard throws after it has been told.
     bool throwFirst = false;
+    /// The last unit heard.
+    const Zaph::View::Unit* last = nullptr;
 
-  private:
+    /// What it heard since it last told, then `end`.
     std::string Told(const std::string& end) {
         std::lock_guard<std::mutex> hold(lock_);
         return std::exchange(heard_, {}) + ": " + end;
     }
+
+  private:
     void Heard(const char* what, const Zaph::View::Unit& key) {
         std::lock_guard<std::mutex> hold(lock_);
         const bool first = heard_.empty();
@@ -119,6 +127,7 @@ class Reading final : public Kivo::ReportReader,
                   std::to_string(Zaph::Util::GetValue<uint32_t>(key));
         if (Zaph::Util::HasTrait(key, Zaph::Name::Literal("ChannelID")))
             heard_ += ", ChannelID shown";
+        last = &key;
         if (first && throwFirst)
             throw Fault(0x77);
     }

@@ -11,9 +11,7 @@ namespace KivoTest {
 
 class TraceRecorder {
   public:
-    TraceRecorder() : tracer_(std::make_shared<Tracer>()) {
-        previous_ = Common::SetTracer(tracer_);
-    }
+    TraceRecorder() : previous_(Common::SetTracer(tracer_)) {}
     ~TraceRecorder() { Common::SetTracer(previous_); }
 
     /// The traced errors with their levels, in order.
@@ -34,8 +32,8 @@ class TraceRecorder {
         std::vector<std::pair<uint32_t, Common::Error>> errors;
     };
 
-    const std::shared_ptr<Tracer> tracer_;
-    std::shared_ptr<Common::Tracer> previous_;
+    const std::shared_ptr<Tracer> tracer_ = std::make_shared<Tracer>();
+    const std::shared_ptr<Common::Tracer> previous_;
 };
 
 }  // namespace KivoTest
