@@ -1,8 +1,16 @@
+// Opening stores: connection strings, files that are no store of ours, earlier layouts, and
+// read-only opens of stores that a user may read but not write. The cases of another user run in
+// child processes (as `nobody` they need root), so that no SQLite state of the test process leaks
+// into a reader.
 #include "platform/store/connection.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "core/common/text.h"
@@ -19,23 +27,30 @@ using KivoStoreTest::ScratchFolder;
 using KivoStoreTest::Wide;
 using Names = std::vector<std::string>;
 
+std::string Bytes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 uint32_t OpenFailure(const std::string& connection) {
     return ZaphTest::ErrorCodeOf([&] { KivoStore::Store::Open(Wide(connection)); });
 }
 
-TEST(ConnectionStringTest, ReadsPathsAndUris) {
-    const KivoStore::ConnectionTarget plain = KivoStore::ParseConnectionString(u"data/x.db");
-    EXPECT_FALSE(plain.isUri);
-    EXPECT_EQ(plain.filePath, "data/x.db");
-
-    const KivoStore::ConnectionTarget uri =
-        KivoStore::ParseConnectionString(u"file://localhost/srv/a%20b.db?mode=ro#x");
-    EXPECT_TRUE(uri.isUri);
-    EXPECT_TRUE(uri.readOnly);
-    EXPECT_EQ(uri.filePath, "/srv/a b.db");
-
-    for (const char16_t* memory : {u":memory:", u"file::memory:", u"file:x?mode=memory"})
-        EXPECT_TRUE(KivoStore::ParseConnectionString(memory).inMemory);
+// Paths, URIs (with an authority, escapes and a fragment) and in-memory stores, each open a store
+// of its own.
+TEST(ConnectionStringTest, OpensWhatNamesAStore) {
+    ScratchFolder folder;
+    const std::string in = folder.File("");
+    KivoStore::CreateStore(Wide(in + "a b.db"));
+    KivoStore::Store::Open(Wide(in + "a b.db"))
+        ->Apply({{KivoStore::OperationKind::CreateObject, KivoStoreTest::Disk(1, u"kept")}});
+    for (const std::string& connection :
+         {in + "a b.db", "file://localhost" + in + "a%20b.db?mode=ro#x", "file:" + in + "a b.db"})
+        EXPECT_EQ(KivoStoreTest::ReportNames(*KivoStore::Store::Open(Wide(connection)), u""),
+                  Names{"kept"});
+    for (const char* memory : {":memory:", "file::memory:", "file:x?mode=memory"})
+        EXPECT_TRUE(KivoStoreTest::ReportNames(*KivoStore::Store::Open(Wide(memory)), u"").empty());
+    EXPECT_EQ(folder.Names(), (Names{"a b.db"}));
 }
 
 // Opening and creating refuse what names no store of theirs, and leave the folder as it was.
@@ -113,18 +128,14 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
         KivoStore::Store::Open(Wide(file))
             ->Apply({{KivoStore::OperationKind::CreateObject, KivoStoreTest::Disk(1, u"kept")},
                      {KivoStore::OperationKind::CreateObject,
-                      KivoStoreTest::User(u"ann", 1, u"a@b.org")}});
+                      KivoStoreTest::GuidObject(KivoStoreTest::Numbered(2), u"Machine", u"m")}});
         ASSERT_EQ(RawDatabase(file).Execute(
                       std::string(earlier.downgrade) +
                       "DROP TABLE changes; DELETE FROM kivo_store WHERE name <> 'layout';"
                       "PRAGMA user_version=" +
                       std::to_string(earlier.layout) + ";"),
                   SQLITE_OK);
-        const auto bytes = [&] {
-            std::ifstream in(file, std::ios::binary);
-            return std::string(std::istreambuf_iterator<char>(in), {});
-        };
-        const std::string before = bytes();
+        const std::string before = Bytes(file);
         const std::string readOnly = "file:" + file + "?mode=ro";
         if (earlier.layout == 1) {
             EXPECT_EQ(OpenFailure(readOnly), KivoStore::kStoreNeedsMigration);
@@ -145,14 +156,14 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
                       }),
                       KivoStore::kStoreNeedsMigration);
         }
-        EXPECT_EQ(bytes(), before);
+        EXPECT_EQ(Bytes(file), before);
 
         auto store = KivoStore::Store::Open(Wide(file));
         RawDatabase raw(file);
         EXPECT_EQ(raw.Column("PRAGMA user_version;"),
                   Names{std::to_string(KivoStore::kSchemaVersion)});
         EXPECT_EQ(raw.Column("SELECT type FROM object_types ORDER BY type;"),
-                  (Names{"Disk", "User"}));
+                  (Names{"Disk", "Machine"}));
         EXPECT_EQ(KivoStoreTest::ReportNames(*store, u"Disk"), Names{"kept"});
         EXPECT_EQ(store->GetRetention().entries, 1'000'000u);
         auto feed = KivoStore::FeedSubscription::Start(store, KivoStoreTest::TypePattern(u""), 0,
@@ -160,6 +171,132 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
         store->Apply({{KivoStore::OperationKind::DeleteObject, KivoStoreTest::Disk(1, u"")}});
         EXPECT_EQ(feed->ReadPending().size(), 1u);
     }
+}
+
+constexpr uid_t kNobody = 65534;
+constexpr uid_t kRoot = 0;
+
+// "ok <objects>" or "<code> <message>".
+std::string Outcome(const std::function<size_t()>& action) {
+    try {
+        return "ok " + std::to_string(action());
+    } catch (const Common::Error& error) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%x ", error.Code());
+        return code + Common::ToUtf8(error.Message());
+    }
+}
+
+size_t ReadAll(const std::string& connection) {
+    KivoStore::OpenOptions options;
+    options.readOnly = true;
+    return KivoStore::Store::Open(Wide(connection), options)
+        ->Report(*KivoStoreTest::TypePattern(u""), 0, [](const Zaph::View::SharedUnitPtr&) {});
+}
+
+size_t Put(const std::string& connection, uint32_t number) {
+    return KivoStore::Store::Open(Wide(connection))
+        ->Apply({{KivoStore::OperationKind::StoreOrUpdate, KivoStoreTest::Disk(number, u"x")}})
+        .created;
+}
+
+// Runs `action` in a child process as `uid` (root stays root) and returns its outcome.
+std::string RunAs(uid_t uid, const std::function<size_t()>& action) {
+    return KivoStoreTest::ChildProcess([&](int, int toParent) {
+               if (uid != kRoot &&
+                   (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0))
+                   return 3;
+               const std::string outcome = Outcome(action);
+               return ::write(toParent, outcome.data(), outcome.size()) < 0 ? 4 : 0;
+           })
+        .Told();
+}
+
+// A store with two objects, closed, its folder and file owned by `owner` with the given modes.
+struct SharedStore {
+    SharedStore(uid_t owner, mode_t folderMode, mode_t fileMode) : file(folder.File("s.db")) {
+        KivoStore::CreateStore(Wide(file));
+        Put(file, 1);
+        Put(file, 2);
+        const std::string path = folder.File("");
+        if (::chown(path.c_str(), owner, owner) != 0 || ::chown(file.c_str(), owner, owner) != 0 ||
+            ::chmod(path.c_str(), folderMode) != 0 || ::chmod(file.c_str(), fileMode) != 0)
+            ADD_FAILURE() << "cannot set up " << path;
+        alone = folder.Names();
+    }
+    ScratchFolder folder;
+    std::string file;
+    Names alone;
+};
+
+// The refusals without a holder, and reads while one holds the store, are tested through the
+// programs; here, the side files that the owner's read leaves and what others then may do.
+TEST(OtherUserTest, SideFilesDecideWhoMayReadAndWrite) {
+    if (::geteuid() != kRoot)
+        GTEST_SKIP() << "reading as another user needs root, to become nobody";
+    {
+        // A read-only open by the owner leaves the side files with the store's owner and mode;
+        // they let others read without a holder, and the next writer to close removes them.
+        SharedStore store(kRoot, 0755, 0644);
+        EXPECT_EQ(RunAs(kRoot, [&] { return ReadAll(store.file); }), "ok 2");
+        EXPECT_EQ(store.folder.Names(), (Names{"s.db", "s.db-shm", "s.db-wal"}));
+        EXPECT_EQ(RunAs(kNobody, [&] { return ReadAll("file:" + store.file + "?mode=ro"); }),
+                  "ok 2");
+        EXPECT_EQ(RunAs(kRoot, [&] { return Put(store.file, 3); }), "ok 1");
+        EXPECT_EQ(store.folder.Names(), store.alone);
+    }
+    {
+        // In a folder that anyone may write, a reader other than the owner would make side files
+        // of its own, which the owner could not write.
+        SharedStore store(kNobody, 0777, 0644);
+        const std::string outcome = RunAs(12345, [&] { return ReadAll(store.file); });
+        EXPECT_EQ(
+            outcome.rfind("0xfc0067 KIVO: Cannot read the store '" + store.file +
+                              "' while no program has it open: SQLite would make '" + store.file +
+                              "-wal' owned by this user (uid 12345) with the "
+                              "store's mode 0644",
+                          0),
+            0u)
+            << outcome;
+        EXPECT_EQ(store.folder.Names(), store.alone);
+        EXPECT_EQ(RunAs(kNobody, [&] { return Put(store.file, 10); }), "ok 1");
+    }
+    {
+        // A side file its owner may not write, as an older version left it, is named; reads go
+        // on. (Nobody may write a store of mode 0444, root neither: the programs' tests.)
+        SharedStore store(kNobody, 0755, 0644);
+        EXPECT_EQ(RunAs(kNobody, [&] { return ReadAll(store.file); }), "ok 2");
+        ASSERT_EQ(::chmod((store.file + "-shm").c_str(), 0444), 0);
+        EXPECT_EQ(RunAs(kNobody, [&] { return Put(store.file, 10); }),
+                  "0xfc006d KIVO: Cannot write the store '" + store.file +
+                      "': this user (uid 65534) has no write permission on '" + store.file +
+                      "-shm', which SQLite keeps beside it.");
+        EXPECT_EQ(RunAs(kNobody, [&] { return ReadAll(store.file); }), "ok 2");
+    }
+}
+
+TEST(ReadOnlyOpenTest, WritesNothingAndRefusesWhatWouldNeedWriting) {
+    ScratchFolder folder;
+    const std::string file = folder.File("s.db");
+    KivoStore::CreateStore(Wide(file));
+    Put(file, 1);
+
+    // A store its owner may not write: reading would leave side files that refuse the owner's
+    // writes later, so it is refused while nothing holds it open.
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_EQ(Outcome([&] { return ReadAll(file); }).rfind("0xfc0067 ", 0), 0u);
+    EXPECT_EQ(folder.Names(), Names{"s.db"});
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+
+    const std::string before = Bytes(file);
+    EXPECT_EQ(Outcome([&] { return ReadAll(file); }), "ok 1");
+    EXPECT_EQ(Outcome([&] { return Put("file:" + file + "?mode=ro", 2); }).rfind("0xfc006d ", 0),
+              0u);
+    EXPECT_EQ(Outcome([&] { return ReadAll("file:" + file + "?mode=rw"); }),
+              "0xfc0068 KIVO: The connection string 'file:" + file +
+                  "?mode=rw' cannot be used: it asks for writing (mode=rw), and this program "
+                  "opens stores read-only");
+    EXPECT_EQ(Bytes(file), before);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The store's post office on the async service's threads: reports with their limits, refusals
-// and cancels, subscriptions read and canceled from another thread, and the store library.
+// The store's post office, over the store library, on the async service's threads: reports with
+// their limits, refusals and cancels, subscriptions read and canceled from another thread.
 #include "platform/store/post_office.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +69,8 @@ SharedUnitPtr Limit(Zaph::Construction::UnitPtr count) {
         ZaphTest::WithTrait(ZaphTest::Composite(), "LimitOptions", std::move(count)));
 }
 
-// A store of three disks (1, 3, 5) and two machines (2, 4), opened through the store library.
+// A store of three disks (1, 3, 5) and two machines (2, 4), opened through the store library by
+// the connection string of its customizer.
 class PostOfficeTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -80,10 +81,11 @@ class PostOfficeTest : public ::testing::Test {
                                   GuidObject(Numbered(i), i % 2 ? u"Disk" : u"Machine", u"n")});
         KivoStore::Store::Open(folder_.WideFile("s.db"))->Apply(operations);
 
-        Kivo::NullStoreCustomizer customizer(u"");
+        Kivo::NullStoreCustomizer customizer(folder_.WideFile("s.db"));
         Common::Error error;
-        KIVO_Create(folder_.WideFile("s.db"), customizer, factory_, core_, error);
+        KIVO_Create(u"", customizer, factory_, core_, error);
         ASSERT_TRUE(error.IsEmpty()) << Common::ToUtf8(error.ToText());
+        EXPECT_EQ(core_->GetConnectionString(), folder_.WideFile("s.db"));
         postOffice_ = core_->CreatePostOffice();
     }
     void TearDown() override {
@@ -185,25 +187,6 @@ TEST_F(PostOfficeTest, SubscriptionDeliversSnapshotThenOneBatchPerRead) {
     subscription.reset();
     EXPECT_TRUE(Async::IsCanceled(orphaned.Wait()));
     EXPECT_EQ(changes.seen.size(), 2u);
-}
-
-TEST(StoreLibraryTest, OpenFailuresReachTheCallerAndTheCustomizerNamesTheStore) {
-    KivoStore::ScopedStoreLibrary library;
-    Kivo::NullStoreCustomizer customizer(u"");
-    Zaph::Construction::InMemoryUnitFactory factory;
-    std::unique_ptr<Kivo::CoreObject> core;
-    Common::Error error;
-    KIVO_Create(u"/nonexistent-folder-of-kivo/x.db", customizer, factory, core, error);
-    EXPECT_EQ(error.Code(), KivoStore::kStoreDirectoryMissing);
-    EXPECT_EQ(core, nullptr);
-
-    Kivo::NullStoreCustomizer memory(u":memory:");
-    KIVO_Create(u"", memory, factory, core, error);
-    EXPECT_TRUE(error.IsEmpty());
-    ASSERT_NE(core, nullptr);
-    EXPECT_EQ(core->GetConnectionString(), u":memory:");
-    KIVO_Delete(core, error);
-    EXPECT_TRUE(error.IsEmpty());
 }
 
 }  // namespace

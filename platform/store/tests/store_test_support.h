@@ -1,15 +1,21 @@
 // Shared by the store tests (and by the tests of the libraries built over the store): a scratch
 // folder, raw SQLite access beside the store, sample objects and patterns, the names a report
-// delivers and a trace collector.
+// delivers, a trace collector, a fixture with a new store and a child process.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/common/error/error.h"
@@ -116,16 +122,6 @@ inline SharedUnitPtr Disk(uint32_t number, std::u16string_view name, uint32_t co
     return GuidObject(Numbered(number), u"Disk", name, count);
 }
 
-/// A user keyed by a hashed key composite {Login, KivoTimeStamp}, with a Mail property.
-inline SharedUnitPtr User(std::u16string_view login, uint64_t stamp, std::u16string_view mail) {
-    using namespace ZaphTest;
-    UnitPtr key = WithTrait(
-        Composite(Prop{"Login", Str(login)}, Prop{"KivoTimeStamp", Factory().CreateQWord(stamp)}),
-        "PrimaryKey", Nil());
-    return SharedUnitPtr(WithTrait(Composite(Prop{"Key", std::move(key)}, Prop{"Mail", Str(mail)}),
-                                   "Is", Str(u"User")));
-}
-
 /// A pattern {Is: type}, or the Nil pattern that selects everything for an empty type.
 inline SharedUnitPtr TypePattern(std::u16string_view type) {
     if (type.empty())
@@ -177,6 +173,80 @@ class TraceCollector {
     static inline TraceCollector* active_ = nullptr;
     Common::TraceErrorSink previousSink_ = nullptr;
     uint32_t previousLevel_ = 0;
+};
+
+/// A new store "s.db" in a scratch folder, opened, with raw SQLite access to its file.
+class StoreFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        KivoStore::CreateStore(folder_.WideFile("s.db"));
+        store_ = KivoStore::Store::Open(folder_.WideFile("s.db"));
+    }
+    std::vector<std::string> Column(const std::string& sql) {
+        return RawDatabase(folder_.File("s.db")).Column(sql);
+    }
+    int Execute(const std::string& sql) { return RawDatabase(folder_.File("s.db")).Execute(sql); }
+
+    ScratchFolder folder_;
+    std::shared_ptr<KivoStore::Store> store_;
+};
+
+/// A child process that runs `body(fromParent, toParent)` and exits with its result (2 when it
+/// raises); the parent tells it a byte (Tell), hears one (Heard) or all it writes (Told), and
+/// waits for its end (Status). A child still running when the object goes is killed.
+class ChildProcess {
+  public:
+    explicit ChildProcess(const std::function<int(int, int)>& body) {
+        if (::pipe(down_) != 0 || ::pipe(up_) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(down_[1]);
+            ::close(up_[0]);
+            int status = 2;
+            try {
+                status = body(down_[0], up_[1]);
+            } catch (...) {
+            }
+            _exit(status);
+        }
+        ::close(down_[0]);
+        ::close(up_[1]);
+    }
+    ~ChildProcess() {
+        if (pid_ > 0) {
+            Kill();
+            (void)Status();
+        }
+        ::close(up_[0]);
+    }
+    bool Tell() { return ::write(down_[1], "t", 1) == 1; }
+    bool Heard() { return HeardOn(up_[0]); }
+    std::string Told() {
+        std::string told;
+        char chunk[512];
+        for (ssize_t got; (got = ::read(up_[0], chunk, sizeof chunk)) > 0;)
+            told.append(chunk, static_cast<size_t>(got));
+        return told;
+    }
+    void Kill() { ::kill(pid_, SIGKILL); }
+    /// The exit status, or minus the signal that ended the child.
+    int Status() {
+        ::close(down_[1]);
+        int status = 0;
+        ::waitpid(std::exchange(pid_, -1), &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+    /// In the child: whether a byte came on `fd`.
+    static bool HeardOn(int fd) {
+        char byte = 0;
+        return ::read(fd, &byte, 1) == 1;
+    }
+
+  private:
+    int down_[2] = {-1, -1};
+    int up_[2] = {-1, -1};
+    pid_t pid_ = -1;
 };
 
 }  // namespace KivoStoreTest
