@@ -32,8 +32,9 @@ std::string ReadAs(void (D::*read)(const SerializationTag&, T&), const std::stri
 }
 
 TEST(PacketReader, NumbersInDecimalTruncatedToTheirType) {
-    for (const char* text : {"", "  ", "12x", "x12", "+", "+-1", "0x10", "1.0", "\xEF\xBC\x91",
-                             "\xC4\xB1", "18446744073709551616", "99999999999999999999999"}) {
+    for (const char* text :
+         {"", "  ", "12x", "9:", "x12", "+", "+-1", "0x10", "1.0", "\xEF\xBC\x91", "\xC4\xB1",
+          "18446744073709551616", "99999999999999999999999"}) {
         EXPECT_EQ(ReadAs(&D::ReadUInt64, text), "9C0002 Read") << text;
     }
     const std::pair<std::string, std::string> signed64[] = {
