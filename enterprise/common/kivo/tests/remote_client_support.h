@@ -5,11 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,6 @@
 #include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
 #include "enterprise/common/ipc/tests/ipc_test_support.h"
 #include "enterprise/common/kivo/client/remoting.h"
-#include "enterprise/common/kivo/interfaces/subscription.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/common/zaph/unit_utilities.h"
 #include "platform/async_service/platform_service.h"
@@ -39,9 +37,8 @@ inline Common::Error Fault(uint32_t code) {
 
 /// `code` in hexadecimal, as a Reading tells it.
 inline std::string Hex(uint32_t code) {
-    std::ostringstream text;
-    text << std::hex << code;
-    return text.str();
+    char text[12];
+    return std::string(text, std::snprintf(text, sizeof text, "%x", code));
 }
 
 /// An update of `type` (0 created, 1 updated, 2 deleted) of the DWord `object`, its own Key.
