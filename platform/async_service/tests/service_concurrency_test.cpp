@@ -82,26 +82,32 @@ TEST(ThreadPool, RunsInOrderAndStopAbandonsTheQueueBeforeJoining) {
 // A blocked worker gets a stand-in, up to the bound; nested waits count once, and waits outside
 // the pool (or unmatched ends) nothing.
 TEST(ThreadPool, BlockedWorkersGetBoundedStandIns) {
+    Log log;
+    std::atomic<uint32_t> nested{0}, most{0};
+    {
+        ThreadPool wide(1, 4);
+        std::latch done(1);
+        wide.Submit(log.Task('n', [&] {
+            wide.BeginBlockingWait();
+            wide.BeginBlockingWait();
+            nested = wide.WorkerCount();
+            wide.EndBlockingWait(), wide.EndBlockingWait(), done.count_down();
+        }));
+        done.wait();
+    }
     ThreadPool pool(1, 1);
     pool.BeginBlockingWait();
     pool.EndBlockingWait();
     pool.EndBlockingWait();
     Event blocked(Event::ResetMode::Manual, false), release(Event::ResetMode::Manual, false);
-    std::atomic<uint32_t> nested{0}, most{0};
-    const auto block = [&](bool twice) {
+    const auto block = [&] {
         pool.BeginBlockingWait();
-        if (twice) {
-            pool.BeginBlockingWait();
-            nested = pool.WorkerCount();
-            pool.EndBlockingWait();
-        }
         blocked.Set(), release.Wait(), pool.EndBlockingWait();
     };
-    Log log;
-    pool.Submit(log.Task('a', [&] { block(true); }));
+    pool.Submit(log.Task('a', block));
     blocked.Wait();
     blocked.Reset();
-    pool.Submit(log.Task('b', [&] { block(false); }));  // runs on the stand-in
+    pool.Submit(log.Task('b', block));  // runs on the stand-in
     blocked.Wait();
     most = pool.WorkerCount();
     Event ran(Event::ResetMode::Manual, false);
@@ -110,7 +116,7 @@ TEST(ThreadPool, BlockedWorkersGetBoundedStandIns) {
     ran.Wait();
     pool.Stop();
     EXPECT_EQ(nested.load() + most.load(), 4u);
-    EXPECT_EQ(log.Text(), "ar br cr ");
+    EXPECT_EQ(log.Text(), "nr ar br cr ");
     EXPECT_EQ(pool.WorkerCount(), 0u);
 }
 

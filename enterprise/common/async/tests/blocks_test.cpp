@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "enterprise/common/async/action_sequence.h"
@@ -182,13 +183,13 @@ struct Reader {
 // life-cycle deleter destroys the object first, then its companion, then its owner.
 TEST(ActionAdaptors, KeepTheirDataAndCompanions) {
     RecordingHandler handler;
-    auto counter = std::make_shared<int>(0);
-    const std::weak_ptr<int> watch = counter;
+    auto life = std::make_shared<int>(0);
+    const std::weak_ptr<int> watch = life;
     auto withData = Async::MakeAction(
-        [](std::shared_ptr<int>& data, Async::ActionHandler& h) {
-            return Async::AlreadyFailedJob(h, Failure(static_cast<uint32_t>(++*data)));
+        [](std::pair<int, std::shared_ptr<int>>& data, Async::ActionHandler& h) {
+            return Async::AlreadyFailedJob(h, Failure(static_cast<uint32_t>(++data.first)));
         },
-        std::move(counter));
+        std::make_pair(0, std::move(life)));
     withData->Perform(handler);
     withData->Perform(handler);
     EXPECT_EQ(handler.Last().Code(), 2u);
