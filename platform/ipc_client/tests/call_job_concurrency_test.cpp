@@ -76,6 +76,22 @@ TEST(CallJobContract, CancelEndsAHeldCallOrRunAtOnceAndDropsTheLateReplies) {
     EXPECT_EQ(call.handler.WaitFinished(), kFailed);
 }
 
+// A connection closed while one of its calls is still inside the component stays known until that
+// call leaves; its later calls must fail rather than reach the component.
+TEST(CallJobContract, ACloseWithACallInsideFailsTheConnectionsLaterCalls) {
+    Library library(std::make_shared<TestComponent>(/*hold=*/true));
+    std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
+    StartedCall inside, later;
+    Start(*accessPoint, inside, kEcho, 1);
+    library.component->WaitEntered(1);
+    EXPECT_TRUE(accessPoint->Call(MakeRequest(kEcho, 1, later.output), later.job).IsEmpty());
+    accessPoint.reset();
+    EXPECT_EQ(later.job->Start(later.handler).Code(), Binding::kIpcClientConnectionClosed);
+    library.component->Release();
+    EXPECT_EQ(inside.handler.WaitFinished(), kSucceeded);
+    EXPECT_EQ(later.output, -1);
+}
+
 TEST(CallJobContract, CancelsRacingTheReplyGiveExactlyOneEnding) {
     Library library;
     const std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
