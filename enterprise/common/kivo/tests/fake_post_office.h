@@ -1,8 +1,7 @@
-// A post office of the tests: reports and subscriptions over a list of objects it is given,
-// completing on a thread of its own; its subscriptions' reads wait until the test ends them.
+// A post office of the tests: reports over a list of objects it is given, completing on a thread
+// of its own. A subscribe reports the same way and gives no subscription.
 #pragma once
 
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -12,20 +11,13 @@
 
 namespace KivoTest {
 
-/// The reads of a FakePostOffice's subscriptions: the last one waits in `held`.
-struct SubscriptionReads {
-    Async::ActionHandler* held = nullptr;
-};
-
 /// See the file comment.
 class FakePostOffice final : public Kivo::PostOffice {
   public:
-    /// The objects every report and subscription delivers.
+    /// The objects every operation delivers.
     std::vector<Zaph::View::SharedUnitPtr> objects;
     /// The result every operation completes with.
     Common::Error result;
-    /// Shared with the subscriptions, which outlive the post office.
-    const std::shared_ptr<SubscriptionReads> reads = std::make_shared<SubscriptionReads>();
     /// The last entry point given.
     Core::EntryPoint lastEntryPoint;
 
@@ -34,45 +26,27 @@ class FakePostOffice final : public Kivo::PostOffice {
             thread.join();
     }
 
-    std::shared_ptr<Async::Job> Subscribe(const Core::EntryPoint& entryPoint, const Kivo::ViewSpec&,
+    std::shared_ptr<Async::Job> Subscribe(const Core::EntryPoint& entryPoint,
+                                          const Kivo::ViewSpec& spec,
                                           const std::shared_ptr<Kivo::ReportReader>& reader,
-                                          std::unique_ptr<Kivo::Subscription>& subscription,
+                                          std::unique_ptr<Kivo::Subscription>&,
                                           Async::ActionHandler& handler) override {
-        return Begin(entryPoint, reader, handler, &subscription);
+        return Report(entryPoint, spec, reader, handler);
     }
 
     std::shared_ptr<Async::Job> Report(const Core::EntryPoint& entryPoint, const Kivo::ViewSpec&,
                                        const std::shared_ptr<Kivo::ReportReader>& reader,
                                        Async::ActionHandler& handler) override {
-        return Begin(entryPoint, reader, handler, nullptr);
-    }
-
-  private:
-    struct Subscription final : Kivo::Subscription {
-        explicit Subscription(std::shared_ptr<SubscriptionReads> reads) : reads(std::move(reads)) {}
-        std::shared_ptr<Async::Job> Read(Kivo::SubscriptionReader&,
-                                         Async::ActionHandler& handler) override {
-            reads->held = &handler;
-            return nullptr;
-        }
-        const std::shared_ptr<SubscriptionReads> reads;
-    };
-
-    std::shared_ptr<Async::Job> Begin(const Core::EntryPoint& entryPoint,
-                                      std::shared_ptr<Kivo::ReportReader> reader,
-                                      Async::ActionHandler& handler,
-                                      std::unique_ptr<Kivo::Subscription>* subscription) {
         lastEntryPoint = entryPoint;
         std::lock_guard<std::mutex> hold(lock_);
-        threads_.emplace_back([this, reader, &handler, subscription] {
+        threads_.emplace_back([this, reader, &handler] {
             Kivo::Detail::DeliverObjects(*reader, objects);
-            if (subscription != nullptr && result.IsEmpty())
-                *subscription = std::make_unique<Subscription>(reads);
             handler.Completed(result);
         });
         return nullptr;
     }
 
+  private:
     std::mutex lock_;
     std::vector<std::thread> threads_;
 };

@@ -107,8 +107,6 @@ class Reading final : public Kivo::ReportReader,
     std::function<void()> then;
     /// The first thing heard throws after it has been told.
     bool throwFirst = false;
-    /// The last unit heard.
-    const Zaph::View::Unit* last = nullptr;
 
     /// What it heard since it last told, then `end`.
     std::string Told(const std::string& end) {
@@ -124,7 +122,6 @@ class Reading final : public Kivo::ReportReader,
                   std::to_string(Zaph::Util::GetValue<uint32_t>(key));
         if (Zaph::Util::HasTrait(key, Zaph::Name::Literal("ChannelID")))
             heard_ += ", ChannelID shown";
-        last = &key;
         if (first && throwFirst)
             throw Fault(0x77);
     }
