@@ -196,6 +196,17 @@ TEST(DispatcherTest, RunsReachTheirChannelsInOrderHoweverTheRepliesCut) {
         EXPECT_EQ(a.Read(*one), "created 4: 0");
         EXPECT_EQ(b.Read(*dispatcher.MakeChannel(2)), "created 3: 0");
     }
+    // A handler handed over to a cache lives until it has been called.
+    Kivo::Client::InMemoryUpdateCache cache;
+    Reading reading;
+    auto owned = std::make_shared<Reading>();
+    const std::weak_ptr<Reading> watched = owned;
+    auto job = cache.CheckOut(reading, std::move(owned));
+    ASSERT_FALSE(watched.expired());
+    cache.Fail(Fault(0x54));
+    EXPECT_EQ(watched.lock()->Ended(), ": 54");
+    job.reset();
+    EXPECT_TRUE(watched.expired());
 }
 
 TEST(DispatcherTest, MarkersHandOverTheRunThenEndTheInterest) {
