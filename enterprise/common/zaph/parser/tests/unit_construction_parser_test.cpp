@@ -245,6 +245,8 @@ TEST(UnitConstructionStrict, RefusesWhatLenientModeGuessesAndSaysWhere) {
         {".Composite().End()\n\n  .Composite().Property(\"a\").DWord(1)",
          "Root (Composite); error 12: Line 3, column 3", "Root (Composite)"},
         {".Array().Array().DWord(1).End().End()", "error 12: Line 1, column 1", ""},
+        // A property opened last, with no value yet, leaves its composite open too.
+        {".Composite().Property(\"a\")", "error 12: Line 1, column 1", ""},
         {"DWord(1).Trait(\"t\").Nil().End()", "error 12: Line 1, column 1", ""},
         // Named again, an array takes elements and a composite properties.
         {".Composite().Property(\"l\").Array().End().Property(\"l\").DWord(2).End().End()"
