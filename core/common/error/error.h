@@ -56,6 +56,9 @@ inline constexpr uint32_t kSystemCodeError = 0xFFF0;
 inline constexpr uint32_t kOutOfMemoryError = 0xFFF2;
 /// Code of the error that Deserialize returns for a malformed byte form.
 inline constexpr uint32_t kErrorBytesMalformed = 0xFFF3;
+/// Code of an operation that was canceled: a job of the job framework, or a call of the IPC client
+/// library ended early ("ASYNC: The operation has been canceled.").
+inline constexpr uint32_t kCanceled = 0xF90002;
 
 /// Type of a field of an extra-field kind.
 enum class ErrorFieldType : uint8_t { Narrow, Wide, Number };

@@ -55,7 +55,7 @@ TEST(CallJobContract, CancelEndsAHeldCallAtOnceAndDropsItsLateReply) {
     EXPECT_TRUE(call.job->Cancel().IsEmpty());
     // The component still holds the call: the ending cannot have waited for its reply.
     EXPECT_EQ(call.handler.WaitFinished(), kFailed);
-    EXPECT_EQ(call.handler.Failure().Code(), IPCClient::kCanceled);
+    EXPECT_EQ(call.handler.Failure().Code(), Common::kCanceled);
     EXPECT_TRUE(call.job->Cancel().IsEmpty()) << "a cancel after the end changes nothing";
 
     library.component->Release();
@@ -76,7 +76,7 @@ TEST(CallJobContract, CancelOfARunInProgressReturnsCanceled) {
     library.component->WaitEntered(1);
     job->Cancel();
     runner.join();
-    EXPECT_EQ(outcome.Code(), IPCClient::kCanceled);
+    EXPECT_EQ(outcome.Code(), Common::kCanceled);
     library.component->Release();
     ASSERT_TRUE(library.Deinit().IsEmpty());
     EXPECT_EQ(output, -1);
@@ -101,7 +101,7 @@ TEST(CallJobContract, CancelsRacingTheReplyGiveExactlyOneEnding) {
         if (slots == kSucceeded) {
             EXPECT_EQ(call.output, round + 1);
         } else {
-            EXPECT_EQ(call.handler.Failure().Code(), IPCClient::kCanceled);
+            EXPECT_EQ(call.handler.Failure().Code(), Common::kCanceled);
             EXPECT_EQ(call.output, -1);
         }
     }
@@ -177,8 +177,8 @@ TEST(CallJobContract, DeinitCancelsStartedAndRunningCallsAndJoinsEveryThread) {
     ASSERT_TRUE(library.Deinit().IsEmpty());
     runner.join();
     EXPECT_EQ(started.handler.WaitFinished(), kFailed);
-    EXPECT_EQ(started.handler.Failure().Code(), IPCClient::kCanceled);
-    EXPECT_EQ(runOutcome.Code(), IPCClient::kCanceled);
+    EXPECT_EQ(started.handler.Failure().Code(), Common::kCanceled);
+    EXPECT_EQ(runOutcome.Code(), Common::kCanceled);
     library.component->WaitLeft(2);  // already true: Deinit joined the component's threads
     EXPECT_EQ(reads->reads, 0);
 

@@ -136,7 +136,7 @@ TEST(IpcClientLibrary, CallJobsRunOnceAndACancelBeforehandWins) {
 
     ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 8, output), job).IsEmpty());
     job->Cancel();
-    EXPECT_EQ(job->Start(handler).Code(), IPCClient::kCanceled);
+    EXPECT_EQ(job->Start(handler).Code(), Common::kCanceled);
     EXPECT_EQ(output, 7);
 
     EXPECT_EQ(accessPoint->Call(nullptr, job).Code(), Binding::kIpcClientNoRequest);

@@ -306,7 +306,7 @@ TEST_F(StoreTest, ReportCanBeCanceledBetweenObjects) {
                       },
                       &canceled);
               }),
-              Async::kCanceled);
+              Common::kCanceled);
     EXPECT_EQ(seen, 1u);
 }
 

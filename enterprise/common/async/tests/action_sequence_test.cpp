@@ -168,7 +168,7 @@ TEST(ActionSequence, CancelBetweenStepsCancelsTheNextBeforeItIsPerformed) {
     EXPECT_TRUE(log.empty());
     ASSERT_EQ(handler.Calls(), 1);
     // Canceled before it was performed: the plain canceled error, no step to describe.
-    EXPECT_EQ(handler.Last().Code(), Async::kCanceled);
+    EXPECT_EQ(handler.Last().Code(), Common::kCanceled);
 }
 
 // The first step's job, let go just after the step ended, waits for the second step. With no

@@ -25,7 +25,7 @@ TEST(CachedError, FirstUsersRaceAndAllSeeOneError) {
     for (int i = 0; i < kThreads; ++i) {
         EXPECT_EQ(seen[i], seen[i % 2]);
     }
-    EXPECT_EQ(Async::CanceledError().Code(), Async::kCanceled);
+    EXPECT_EQ(Async::CanceledError().Code(), Common::kCanceled);
     EXPECT_EQ(Async::CanceledError().Message(), u"ASYNC: The operation has been canceled.");
     EXPECT_EQ(Async::InvalidResultError().Code(), Async::kInvalidResult);
     EXPECT_EQ(Async::InvalidResultError().Message(), u"ASYNC: The operation result is invalid.");

@@ -81,7 +81,7 @@ TEST(CyclicRun, CanceledDuringARun) {
     ASSERT_EQ(handler.Calls(), 1);
     const Common::Error result = handler.Last();
     EXPECT_EQ(result.Code(), Async::kJobDescriptionError);
-    EXPECT_EQ(result.Reason().Code(), Async::kCanceled);
+    EXPECT_EQ(result.Reason().Code(), Common::kCanceled);
     EXPECT_TRUE(Async::IsCanceled(result));
 }
 
@@ -96,7 +96,7 @@ TEST(CyclicRun, ARunThatSucceedsDespiteTheCancelIsTheLast) {
     EXPECT_EQ(handler.Calls(), 0);
     action->job->Complete(Common::Error());
     EXPECT_EQ(action->performs, 1);
-    EXPECT_EQ(handler.Last().Code(), Async::kCanceled);
+    EXPECT_EQ(handler.Last().Code(), Common::kCanceled);
 }
 
 // Canceled after a run ended and before the next is performed: that run never starts, and the
@@ -125,7 +125,7 @@ TEST(CyclicRun, CanceledBetweenRuns) {
     first->Complete(Common::Error());
     EXPECT_EQ(runs, 5);
     ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_EQ(handler.Last().Code(), Async::kCanceled);
+    EXPECT_EQ(handler.Last().Code(), Common::kCanceled);
     EXPECT_TRUE(Async::IsCanceled(handler.Last()));
 }
 

@@ -187,7 +187,7 @@ TEST(JobControlRaces, RunCancelAndCompletionOnThreeThreads) {
             ASSERT_TRUE(cancelBefore || preventiveRun || cancelRacing) << "run " << run;
             ASSERT_STREQ(heard.Place().function, "Async::JobControl::PreventiveCancel");
         } else {
-            ASSERT_TRUE(heard.Code() == result.Code() || heard.Code() == Async::kCanceled)
+            ASSERT_TRUE(heard.Code() == result.Code() || heard.Code() == Common::kCanceled)
                 << "run " << run;
         }
         const uint32_t state = control.State();
@@ -198,7 +198,7 @@ TEST(JobControlRaces, RunCancelAndCompletionOnThreeThreads) {
             ASSERT_TRUE(cancelRacing || cancelBefore) << "run " << run;
             ++pendingAfterRun;
         }
-        canceledRuns += heard.Code() == Async::kCanceled ? 1 : 0;
+        canceledRuns += heard.Code() == Common::kCanceled ? 1 : 0;
     }
     // Every kind of outcome came up.
     EXPECT_GT(preventive, 0);
@@ -223,7 +223,7 @@ TEST(JobControlRaces, ControlsOnThePoolCanceledFromAnotherThread) {
 
     struct Chain : public Async::ActionHandler {
         void Completed(const Common::Error& error) override {
-            EXPECT_TRUE(error.IsEmpty() || error.Code() == Async::kCanceled);
+            EXPECT_TRUE(error.IsEmpty() || error.Code() == Common::kCanceled);
             if (++runs < kRunsEach) {
                 control.Run(*action, this);
             } else {

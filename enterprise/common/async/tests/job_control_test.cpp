@@ -24,7 +24,7 @@ Common::Error Failure(uint32_t code = 0x1234) {
 }
 
 bool IsCanceled(const Common::Error& error) {
-    return error.Code() == Async::kCanceled;
+    return error.Code() == Common::kCanceled;
 }
 
 // --- Orderings of Run, Cancel and the job's completion on one thread -----------------------
@@ -39,7 +39,7 @@ TEST(JobControlOrder, CancelBeforeRunEndsTheRunWithoutPerforming) {
     control.Run(action, &handler);
     EXPECT_EQ(action.performs, 0);
     ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_EQ(handler.Last().Code(), Async::kCanceled);
+    EXPECT_EQ(handler.Last().Code(), Common::kCanceled);
     EXPECT_STREQ(handler.Last().Place().function, "Async::JobControl::PreventiveCancel");
     EXPECT_EQ(handler.Last().Message(), u"ASYNC: The operation has been canceled.");
     EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
@@ -377,7 +377,7 @@ TEST(JobControlResult, ADescriptionWrapsFailuresOnly) {
     control.Cancel();
     action.job->Complete(Async::CanceledError());
     EXPECT_EQ(handler.Last().Code(), Async::kJobDescriptionError);
-    EXPECT_TRUE(Async::ChainContains(handler.Last(), Async::kCanceled));
+    EXPECT_TRUE(Async::ChainContains(handler.Last(), Common::kCanceled));
     EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
 }
 

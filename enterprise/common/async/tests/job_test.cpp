@@ -78,7 +78,7 @@ TEST(FinishedJob, UnderAJobControl) {
     const auto succeeds =
         Async::MakeAction([](Async::ActionHandler& h) { return Async::AlreadyCompletedJob(h); });
     control.Run(*succeeds, &handler);
-    EXPECT_EQ(handler.Last().Code(), Async::kCanceled);  // canceled before it performed
+    EXPECT_EQ(handler.Last().Code(), Common::kCanceled);  // canceled before it performed
     control.Run(*succeeds, &handler);
     EXPECT_TRUE(handler.Last().IsEmpty());
     EXPECT_EQ(handler.Calls(), 3);
@@ -149,10 +149,10 @@ TEST(LifeCycleCompletion, TheObjectGoesFirstThenTheCompanionThenTheOwner) {
 }
 
 TEST(ErrorChain, FindsACodeAnywhereFromTheHead) {
-    EXPECT_FALSE(Async::ChainContains(Common::Error(), Async::kCanceled));
-    EXPECT_TRUE(Async::ChainContains(Async::CanceledError(), Async::kCanceled));
-    EXPECT_TRUE(Async::ChainContains(Chain(0x10, Async::kCanceled), Async::kCanceled));
-    EXPECT_FALSE(Async::ChainContains(Chain(0x10, 0x11), Async::kCanceled));
+    EXPECT_FALSE(Async::ChainContains(Common::Error(), Common::kCanceled));
+    EXPECT_TRUE(Async::ChainContains(Async::CanceledError(), Common::kCanceled));
+    EXPECT_TRUE(Async::ChainContains(Chain(0x10, Common::kCanceled), Common::kCanceled));
+    EXPECT_FALSE(Async::ChainContains(Chain(0x10, 0x11), Common::kCanceled));
 }
 
 TEST(ErrorChain, CodesThatEndASequenceAsASuccess) {

@@ -110,7 +110,7 @@ TEST(ExecuteWork, CancelBeforeTheWorkStartsEndsAtOnceWithoutRunningIt) {
     queuedControl.Run(*WorkAction(queued), &queuedHandler);
     queuedControl.Cancel();
     ASSERT_EQ(queuedHandler.Calls(), 1);  // at once, on this thread
-    EXPECT_EQ(queuedHandler.Last().Code(), Async::kCanceled);
+    EXPECT_EQ(queuedHandler.Last().Code(), Common::kCanceled);
     EXPECT_EQ(queuedHandler.Thread(), std::this_thread::get_id());
     EXPECT_EQ(queuedControl.State(), JobControl::STATE_BEGIN);
     release.Set();
@@ -145,7 +145,7 @@ TEST(MetronomeBeat, CancelingABeatEndsItAtOnceWithTheCanceledError) {
     control.Run(*action, &handler);
     control.Cancel();
     ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_EQ(handler.Last().Code(), Async::kCanceled);
+    EXPECT_EQ(handler.Last().Code(), Common::kCanceled);
     EXPECT_EQ(handler.Thread(), std::this_thread::get_id());
     EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
 }
@@ -155,7 +155,7 @@ TEST(MetronomeBeat, WithoutAServiceThereAreNoBeats) {
     RecordingHandler handler;
     Async::MetronomeBeat(60).Next(handler);
     ASSERT_EQ(handler.Calls(), 1);
-    EXPECT_EQ(handler.Last().Code(), Async::kCanceled);
+    EXPECT_EQ(handler.Last().Code(), Common::kCanceled);
 }
 
 // Work still queued, and a beat still waiting, when the service shuts down end with the canceled
@@ -191,12 +191,12 @@ TEST(ServiceShutdown, QueuedWorkAndWaitingBeatsEndCanceled) {
     EXPECT_TRUE(blockerHandler.Last().IsEmpty());
     for (int i = 0; i < kQueued; ++i) {
         ASSERT_EQ(queuedHandlers[i].Calls(), 1);
-        EXPECT_EQ(queuedHandlers[i].Last().Code(), Async::kCanceled);
+        EXPECT_EQ(queuedHandlers[i].Last().Code(), Common::kCanceled);
         EXPECT_EQ(queuedHandlers[i].Thread(), std::this_thread::get_id());
         EXPECT_EQ(queued[i]->executions.load(), 0);
     }
     ASSERT_EQ(beatHandler.Calls(), 1);
-    EXPECT_EQ(beatHandler.Last().Code(), Async::kCanceled);
+    EXPECT_EQ(beatHandler.Last().Code(), Common::kCanceled);
     EXPECT_EQ(AsyncService::GetAsyncService(), nullptr);
 }
 

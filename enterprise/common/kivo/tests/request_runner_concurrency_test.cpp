@@ -18,7 +18,7 @@ class TallyHandler final : public Async::ActionHandler {
             ++extra;
         if (error.IsEmpty())
             ++succeeded;
-        else if (error.Code() == Async::kCanceled)
+        else if (error.Code() == Common::kCanceled)
             ++canceled;
         done_.Set();
     }

@@ -215,7 +215,7 @@ TEST_F(HeldRequestRunnerTest, CancelEndsTheCallAndDeliversCanceledOnce) {
     runner->Cancel();
     // Cancel returned after the library had left the call, and the handler heard it already.
     EXPECT_EQ(handler_.Calls(), 1);
-    EXPECT_EQ(handler_.Wait().Code(), Async::kCanceled);
+    EXPECT_EQ(handler_.Wait().Code(), Common::kCanceled);
     EXPECT_EQ(runner->replies, 0);
     runner->Cancel();
     library_.component->Release();
