@@ -364,7 +364,7 @@ TEST(PacketReader, TextThatIsNoPacketIsInconsistent) {
             EXPECT_EQ(error.Reason().Code(), Xml::kXmlMalformed) << text.substr(0, 40);
         }
     }
-    EXPECT_NE(PacketTest::AssertionLog().find("Cannot read xml document from string."),
+    EXPECT_EQ(PacketTest::AssertionLog().find("Cannot read xml document from string."),
               std::string::npos);
     // Right at the depth bound a packet reads.
     EXPECT_NO_THROW(XMLPacketDeserializer(Nested(kMaxPacketDepth - 1), 0));
