@@ -74,7 +74,7 @@ TEST(CallJobContract, CancelOfARunInProgressReturnsCanceled) {
     Common::Error outcome;
     std::thread runner([&] { outcome = job->Run(); });
     library.component->WaitEntered(1);
-    job->Cancel();
+    EXPECT_TRUE(job->Cancel().IsEmpty());
     runner.join();
     EXPECT_EQ(outcome.Code(), Common::kCanceled);
     library.component->Release();
@@ -90,7 +90,7 @@ TEST(CallJobContract, CancelsRacingTheReplyGiveExactlyOneEnding) {
         Start(*accessPoint, call, kEcho, round);
         std::vector<std::thread> cancelers;
         for (int i = 0; i < 3; ++i) {
-            cancelers.emplace_back([&] { call.job->Cancel(); });
+            cancelers.emplace_back([&] { EXPECT_TRUE(call.job->Cancel().IsEmpty()); });
         }
         const std::vector<std::string> slots = call.handler.WaitFinished();
         for (std::thread& canceler : cancelers) {
@@ -203,8 +203,8 @@ TEST(CallJobContract, ManyThreadsCallingAtOnceEachHearTheirOwnReply) {
                 Start(*accessPoint, *calls.back(), kEcho, t * 1000 + i);
                 int syncOutput = -1;
                 std::unique_ptr<Binding::CallJob> job;
-                accessPoint->Call(MakeRequest(kEcho, -i, syncOutput), job);
-                if (!job->Run().IsEmpty() || syncOutput != 1 - i) {
+                if (!accessPoint->Call(MakeRequest(kEcho, -i, syncOutput), job).IsEmpty() ||
+                    !job->Run().IsEmpty() || syncOutput != 1 - i) {
                     ++wrong;
                 }
             }

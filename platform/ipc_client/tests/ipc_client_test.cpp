@@ -135,7 +135,7 @@ TEST(IpcClientLibrary, CallJobsRunOnceAndACancelBeforehandWins) {
     EXPECT_EQ(job->Start(handler).Code(), Binding::kIpcClientJobAlreadyUsed);
 
     ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 8, output), job).IsEmpty());
-    job->Cancel();
+    EXPECT_TRUE(job->Cancel().IsEmpty());
     EXPECT_EQ(job->Start(handler).Code(), Common::kCanceled);
     EXPECT_EQ(output, 7);
 

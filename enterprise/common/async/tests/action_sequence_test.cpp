@@ -180,7 +180,7 @@ TEST(ActionSequence, WithoutAServiceAWaitingStepRunsTheNextStepInsideItsWait) {
     sequence.Add(Async::MakeAction([&](Async::ActionHandler& handler) {
         return AsyncTest::CompleteWithReleaseHook(handler, [&] {
             log.push_back("first waits");
-            secondRan.Wait();
+            EXPECT_TRUE(secondRan.Wait().IsEmpty());
             log.push_back("first wait over");
         });
     }));

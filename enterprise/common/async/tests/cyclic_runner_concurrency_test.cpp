@@ -49,7 +49,7 @@ TEST(CyclicRun, CanceledFromAnotherThreadWhileRunsGoOnOnServiceThreads) {
         Async::Synchronizer flush;
         Async::JobControl flushControl;
         flushControl.Run(*OnServiceThread([] { return Common::Error(); }), &flush);
-        flush.Wait();
+        EXPECT_TRUE(flush.Wait().IsEmpty());
         EXPECT_EQ(runs.load(), ended);
     }
 }

@@ -77,7 +77,7 @@ TEST(RequestRunnerConcurrencyTest, FinishAndCancelRaceYetEachCallerHearsOnce) {
     for (TallyHandler& handler : handlers)
         handler.Wait();
     runners.clear();
-    library.Deinit();
+    EXPECT_TRUE(library.Deinit().IsEmpty());
 
     EXPECT_EQ(TallyHandler::extra, 0);
     EXPECT_EQ(TallyHandler::succeeded + TallyHandler::canceled, kRuns);

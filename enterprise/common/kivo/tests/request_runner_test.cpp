@@ -147,7 +147,8 @@ TEST_F(RequestRunnerTest, WhatRepliedOrTheHandlerThrowsIsTracedAndChangesNothing
     runner->StartRequest();
     EXPECT_TRUE(handler_.Wait().IsEmpty());
     runner.reset();
-    library_.Deinit();  // joins the library's threads: the handler's trace is written
+    // Joins the library's threads: the handler's trace is written.
+    EXPECT_TRUE(library_.Deinit().IsEmpty());
 
     std::vector<uint32_t> reasons;
     for (const auto& [level, error] : traces.Errors()) {
@@ -219,7 +220,7 @@ TEST_F(HeldRequestRunnerTest, CancelEndsTheCallAndDeliversCanceledOnce) {
     EXPECT_EQ(runner->replies, 0);
     runner->Cancel();
     library_.component->Release();
-    library_.Deinit();
+    EXPECT_TRUE(library_.Deinit().IsEmpty());
     EXPECT_EQ(handler_.Calls(), 1);
     EXPECT_EQ(runner->output, 0);
 }
@@ -231,7 +232,7 @@ TEST_F(HeldRequestRunnerTest, RunnerDestroyedWithItsCallInFlightWaitsAndHearsNot
         library_.component->WaitEntered(1);
     }
     library_.component->Release();
-    library_.Deinit();
+    EXPECT_TRUE(library_.Deinit().IsEmpty());
     EXPECT_EQ(handler_.Calls(), 0);
 }
 
@@ -245,7 +246,7 @@ TEST_F(HeldRequestRunnerTest, RunnerKeepsItselfAliveWhileItsCallIsInFlight) {
     EXPECT_FALSE(watched.expired());
     library_.component->Release();
     EXPECT_TRUE(handler_.Wait().IsEmpty());
-    library_.Deinit();
+    EXPECT_TRUE(library_.Deinit().IsEmpty());
     EXPECT_TRUE(watched.expired());
 }
 

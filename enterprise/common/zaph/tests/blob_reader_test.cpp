@@ -123,7 +123,7 @@ TEST(ReadUnitFromBlob, TruncatedValuesAndImpossibleLengths) {
         const Blob form = BinaryForm(*unit);
         // Every cut inside the value is corrupt (the trailing 'E' alone would be a closed root).
         for (size_t cut = 2; cut + 1 < form.size(); ++cut) {
-            CorruptionOf(Blob(form.begin(), form.begin() + cut));
+            CorruptionOf(Blob(form.begin(), form.begin() + cut)).Ignore();  // checked inside
         }
     }
     // A length past the end, an odd string length, a name that is not a string.
