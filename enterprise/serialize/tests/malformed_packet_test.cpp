@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "enterprise/serialize/container.h"
 #include "enterprise/serialize/tests/packet_support.h"
+#include "enterprise/serialize/unit_value.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
 
 namespace {
@@ -21,6 +24,22 @@ TEST(MalformedPacket, FailsWithThePacketErrorAndNoAssertion) {
             << text;
         EXPECT_EQ(PacketTest::AssertionLog().size(), logged) << text;
     }
+}
+
+// A container whose element does not read leaves the reader where it was, so the section
+// around it still closes.
+TEST(MalformedPacket, ContainerThatDoesNotReadLeavesTheReaderBalanced) {
+    XMLPacketDeserializer in(
+        PacketTest::Packet("<s><vector><item><is_empty>1</is_empty></item><item/></vector></s>"),
+        0);
+    const size_t logged = PacketTest::AssertionLog().size();
+    std::vector<Zaph::View::SharedUnitPtr> units;
+    in.BeginTag("s");
+    EXPECT_EQ(PacketTest::ThrownCode(
+                  [&] { Serialization::ReadVector(in, units, Serialization::ReadUnit); }),
+              Serialization::kPacketInconsistent);
+    EXPECT_EQ(PacketTest::ThrownCode([&] { in.EndTag("s"); }), 0u);
+    EXPECT_EQ(PacketTest::AssertionLog().size(), logged);
 }
 
 }  // namespace
