@@ -3,7 +3,8 @@
 // A writer walks a container through a ContainerIterator; ValueIterator adapts a pair of
 // iterators and a function that writes one element under a tag. Each element is written under
 // the tag "item" by that function: as a value element or as a section of its own. A reader takes
-// elements while the next element of the "vector" section is named "item".
+// elements while the next element of the "vector" section is named "item"; an element that does
+// not read ends the reading with its error, the "vector" section closed again.
 //
 // Thread-safety: iterators are used by one thread at a time.
 #pragma once
@@ -76,8 +77,15 @@ const SerializationTag& ContainerItemTag();
 template <class ReadElement>
 void ReadContainer(Deserializer& deserializer, ReadElement&& readElement) {
     deserializer.BeginTag(ContainerSectionTag());
-    while (deserializer.NextElementIs(kContainerItemName)) {
-        readElement(deserializer, ContainerItemTag());
+    try {
+        while (deserializer.NextElementIs(kContainerItemName)) {
+            readElement(deserializer, ContainerItemTag());
+        }
+    } catch (const Common::Error&) {
+        // An element that does not read leaves its own element closed: closing the section too
+        // leaves the reader as it was before the container.
+        deserializer.EndTag(ContainerSectionTag());
+        throw;
     }
     deserializer.EndTag(ContainerSectionTag());
 }

@@ -34,7 +34,6 @@ Xml::Document ParsePacket(std::string_view packet) {
     try {
         return Xml::Document::Parse(packet, limits);
     } catch (const Common::Error& reason) {
-        COMMON_ASSERT_TEXT(false, "result && \"Cannot read xml document from string.\"");
         throw Inconsistent(
             COMMON_PLACE("Serialization::XMLPacketDeserializer::XMLPacketDeserializer"))
             .Add(reason);

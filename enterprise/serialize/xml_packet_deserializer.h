@@ -3,9 +3,8 @@
 // The constructor parses the whole packet with the core XML reader (entity and numeric
 // references decoded, CDATA line ends read as "\n", xml:space="preserve" honoured). Packets come
 // from peers, so the reader is bounded: at most kMaxPacketBytes of text and kMaxPacketDepth
-// nested elements; past a bound, as for text that does not parse, the constructor fails the
-// assertion "Cannot read xml document from string." and throws kPacketInconsistent whose reason
-// is the XML reader's error.
+// nested elements; past a bound, as for text that does not parse, the constructor throws
+// kPacketInconsistent whose reason is the XML reader's error.
 //
 // The reader keeps a stack of open elements, each with a cursor over its children and a
 // meta-info version, starting with the root element, the cursor at its first child and the

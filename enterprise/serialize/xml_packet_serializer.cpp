@@ -1,7 +1,6 @@
 #include "enterprise/serialize/xml_packet_serializer.h"
 
 #include <charconv>
-#include <new>
 
 #include "core/common/assert.h"
 #include "core/common/base64.h"
@@ -198,7 +197,8 @@ void XMLPacketSerializer::WriteError(const SerializationTag& tag, const Common::
     }
     Common::DynamicBuffer bytes;
     if (!value.Serialize(bytes)) {
-        throw std::bad_alloc();
+        throw Common::Error(COMMON_PLACE("Serialization::XMLPacketSerializer::WriteError"),
+                            Common::kOutOfMemoryError);
     }
     WriteBlob(tag, bytes.Data(), bytes.Size());
 }

@@ -28,6 +28,8 @@
 // tag writes nothing, an EndTag closes the innermost open tag whatever its name, finishing closes
 // the tags left open, writes after finishing are ignored, and finishing again hands out nothing.
 //
+// An error value whose byte form cannot be held in memory throws Common::kOutOfMemoryError.
+//
 // Thread-safety: one thread at a time.
 #pragma once
 

@@ -23,7 +23,8 @@ Common::Error NotInitialized(const Common::SourceLocation& place) {
 }
 
 Common::Error Canceled(const Common::SourceLocation& place) {
-    return Common::Error(place, kCanceled, Common::GetCatalogMessage(Common::kMsgAsyncCanceled));
+    return Common::Error(place, Common::kCanceled,
+                         Common::GetCatalogMessage(Common::kMsgAsyncCanceled));
 }
 
 Common::Error UnexpectedException(const Common::SourceLocation& place,

@@ -10,9 +10,6 @@
 
 namespace IPCClient {
 
-/// The job framework's code for a call that was canceled.
-inline constexpr uint32_t kCanceled = 0xF90002;
-
 /// kIpcClientNotInitialized at `place`.
 [[nodiscard]] Common::Error NotInitialized(const Common::SourceLocation& place);
 /// The canceled error at `place`.

@@ -56,6 +56,9 @@ inline constexpr uint32_t kSystemCodeError = 0xFFF0;
 inline constexpr uint32_t kOutOfMemoryError = 0xFFF2;
 /// Code of the error that Deserialize returns for a malformed byte form.
 inline constexpr uint32_t kErrorBytesMalformed = 0xFFF3;
+/// Code of an operation that was canceled: a job of the job framework, or a call of the IPC client
+/// library ended early ("ASYNC: The operation has been canceled.").
+inline constexpr uint32_t kCanceled = 0xF90002;
 
 /// Type of a field of an extra-field kind.
 enum class ErrorFieldType : uint8_t { Narrow, Wide, Number };
@@ -82,8 +85,9 @@ struct ErrorFieldValue {
     int64_t number = 0;
 };
 
-/// See the file comment.
-class Error {
+/// See the file comment. An error returned by value must be looked at: a caller that means to
+/// drop one says so with Ignore() and a comment giving the reason.
+class [[nodiscard]] Error {
   public:
     /// The empty error (success).
     Error() noexcept = default;
@@ -143,6 +147,9 @@ class Error {
     bool Serialize(ByteBuffer& buffer) const;
     /// Reads a byte form; see the file comment for malformed input.
     static Error Deserialize(const void* data, size_t length);
+
+    /// Drops this error on purpose; the call site says why nothing is lost.
+    void Ignore() const noexcept {}
 
     /// Adopts a record that already carries the reference this error takes over.
     explicit Error(ErrorRecord* adopted) noexcept : head_(adopted) {}

@@ -166,7 +166,7 @@ void JobControl::PreventiveCancel() {
     if (!syncPoint) {
         return;
     }
-    result_ = Common::Error(COMMON_PLACE("Async::JobControl::PreventiveCancel"), kCanceled,
+    result_ = Common::Error(COMMON_PLACE("Async::JobControl::PreventiveCancel"), Common::kCanceled,
                             Common::GetCatalogMessage(Common::kMsgAsyncCanceled));
     FinishRun();
 }

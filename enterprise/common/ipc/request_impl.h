@@ -30,7 +30,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <tuple>
@@ -163,28 +162,38 @@ class RequestImpl<void(Args...)> final : public RequestBase {
         }
     }
 
-    // The value read for `slot`, or none when the slot is not read back.
+    // What reading gives for a slot that is read back: a copy of its value, updated from the
+    // reply when the slot is read, so that record fields missing from the reply keep it.
     template <class Arg>
-    static std::optional<std::remove_cvref_t<Arg>> ReadSlot(
-        [[maybe_unused]] Serialization::Deserializer& in,
-        [[maybe_unused]] const ParameterSlot<Arg>& slot) {
+    struct ReadCopy {
+        std::remove_cvref_t<Arg> value;
+        bool read;
+    };
+    struct NothingRead {};
+    template <class Arg>
+    using ReadResult =
+        std::conditional_t<ParameterSlot<Arg>::kReadBack, ReadCopy<Arg>, NothingRead>;
+
+    template <class Arg>
+    static ReadResult<Arg> ReadSlot([[maybe_unused]] Serialization::Deserializer& in,
+                                    [[maybe_unused]] const ParameterSlot<Arg>& slot) {
         if constexpr (ParameterSlot<Arg>::kReadBack) {
-            if (ReadsParameter(slot.flags)) {
-                // A copy of the current value: record fields missing from the reply keep it.
-                std::optional<std::remove_cvref_t<Arg>> read(slot.value);
-                ReadValue(in, Serialization::SerializationTag(slot.name), *read);
-                return read;
+            ReadCopy<Arg> copy{slot.value, ReadsParameter(slot.flags)};
+            if (copy.read) {
+                ReadValue(in, Serialization::SerializationTag(slot.name), copy.value);
             }
+            return copy;
+        } else {
+            return NothingRead{};
         }
-        return std::nullopt;
     }
 
     template <class Arg>
     static void Commit([[maybe_unused]] ParameterSlot<Arg>& slot,
-                       [[maybe_unused]] std::optional<std::remove_cvref_t<Arg>>& read) {
+                       [[maybe_unused]] ReadResult<Arg>& result) {
         if constexpr (ParameterSlot<Arg>::kReadBack) {
-            if (read) {
-                slot.value = std::move(*read);
+            if (result.read) {
+                slot.value = std::move(result.value);
             }
         }
     }
@@ -192,8 +201,7 @@ class RequestImpl<void(Args...)> final : public RequestBase {
     template <size_t... I>
     void ReadSlots([[maybe_unused]] Serialization::Deserializer& in, std::index_sequence<I...>) {
         // Braced initialisation reads the parameters in declaration order.
-        std::tuple<std::optional<std::remove_cvref_t<Args>>...> read{
-            ReadSlot(in, std::get<I>(slots_))...};
+        std::tuple<ReadResult<Args>...> read{ReadSlot(in, std::get<I>(slots_))...};
         (Commit(std::get<I>(slots_), std::get<I>(read)), ...);
     }
 

@@ -4,7 +4,6 @@
 #include <bit>
 #include <iterator>
 #include <limits>
-#include <new>
 
 #include "core/common/buffer.h"
 #include "core/common/catalog.h"
@@ -88,7 +87,8 @@ void BinaryDataProvider::OnNil() {
 void BinaryDataProvider::OnValue(const Common::Error& value) {
     Common::DynamicBuffer bytes;
     if (!value.Serialize(bytes)) {
-        throw std::bad_alloc();
+        throw Common::Error(COMMON_PLACE("Zaph::Util::BinaryDataProvider::OnValue"),
+                            Common::kOutOfMemoryError);
     }
     Header(TypeIndex::Error, bytes.Size());
     consumer_.Consume(bytes.Data(), static_cast<uint32_t>(bytes.Size()));

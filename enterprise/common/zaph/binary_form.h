@@ -20,7 +20,8 @@
 //
 // So a DWord 5 with the trait ("K", Nil) is 55 06 05 00 00 00 54 0D 02 00 00 00 4B 00 55 00 45 45.
 // The form is written in one pass, without intermediate text. A blob, string or error longer
-// than a u32 length can hold raises "ZAPH: An internal error has occurred." (Errors::kGeneral).
+// than a u32 length can hold raises "ZAPH: An internal error has occurred." (Errors::kGeneral);
+// an error whose byte form cannot be held in memory raises Common::kOutOfMemoryError.
 //
 // WriteUnitToBlob appends the binary form of a unit to a byte vector; ReadUnitFromBlob
 // (blob_reader.h) reads it back.

@@ -1,5 +1,4 @@
 #include <memory>
-#include <new>
 
 #include "core/common/buffer.h"
 #include "enterprise/common/zaph/object.h"
@@ -25,7 +24,8 @@ Common::Error DetachedCopy(const Common::Error& error) {
     }
     Common::DynamicBuffer bytes;
     if (!error.Serialize(bytes)) {
-        throw std::bad_alloc();
+        throw Common::Error(COMMON_PLACE("Zaph::Construction::`anonymous-namespace'::DetachedCopy"),
+                            Common::kOutOfMemoryError);
     }
     return Common::Error::Deserialize(bytes.Data(), bytes.Size());
 }

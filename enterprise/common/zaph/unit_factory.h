@@ -4,8 +4,9 @@
 // an empty trait set. CreateTrait and CreateProperty refuse an absent value unit with
 // "ZAPH: Null units are forbidden." (kNullUnit) and create nothing. CreateError stores a copy of
 // a non-success error made through its byte form, so the stored error carries its own message
-// and fields and depends on nothing of the code that raised it. Allocation failures propagate
-// as std::bad_alloc.
+// and fields and depends on nothing of the code that raised it; when that byte form cannot be
+// held in memory, CreateError throws Common::kOutOfMemoryError. The allocations of the units
+// themselves fail as the standard library's std::bad_alloc.
 //
 // InMemoryUnitFactory has no state: any number of instances may exist, and units made by one
 // are indistinguishable from units made by another. DefaultUnitFactory() is the process-wide

@@ -30,7 +30,12 @@ void WriteUpdate(Serializer& out, const SerializationTag& tag, const Update& upd
 void ReadUpdate(Deserializer& in, const SerializationTag& tag, Update& update) {
     in.BeginTag(tag);
     (void)PacketTest::ThrownCode([&] { in.ReadUInt32("Type", update.type); });
-    in.ReadString("Name", update.name);
+    try {
+        in.ReadString("Name", update.name);
+    } catch (const Common::Error&) {
+        in.EndTag(tag);  // an element reader closes its own element before its error goes on
+        throw;
+    }
     in.EndTag(tag);
 }
 

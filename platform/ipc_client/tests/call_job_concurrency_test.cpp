@@ -55,7 +55,7 @@ TEST(CallJobContract, CancelEndsAHeldCallOrRunAtOnceAndDropsTheLateReplies) {
     EXPECT_TRUE(call.job->Cancel().IsEmpty());
     // The component still holds the call: the ending cannot have waited for its reply.
     EXPECT_EQ(call.handler.WaitFinished(), kFailed);
-    EXPECT_EQ(call.handler.Failure().Code(), IPCClient::kCanceled);
+    EXPECT_EQ(call.handler.Failure().Code(), Common::kCanceled);
     EXPECT_TRUE(call.job->Cancel().IsEmpty()) << "a cancel after the end changes nothing";
     // So does a run in progress.
     int output = -1;
@@ -64,9 +64,9 @@ TEST(CallJobContract, CancelEndsAHeldCallOrRunAtOnceAndDropsTheLateReplies) {
     Common::Error outcome;
     std::thread runner([&] { outcome = job->Run(); });
     library.component->WaitEntered(2);
-    job->Cancel();
+    EXPECT_TRUE(job->Cancel().IsEmpty());
     runner.join();
-    EXPECT_EQ(outcome.Code(), IPCClient::kCanceled);
+    EXPECT_EQ(outcome.Code(), Common::kCanceled);
 
     library.component->Release();
     ASSERT_TRUE(library.Deinit().IsEmpty());  // joins the thread that got the late reply
@@ -100,7 +100,7 @@ TEST(CallJobContract, CancelsRacingTheReplyGiveExactlyOneEnding) {
         Start(*accessPoint, call, kEcho, round);
         std::vector<std::thread> cancelers;
         for (int i = 0; i < 3; ++i) {
-            cancelers.emplace_back([&] { call.job->Cancel(); });
+            cancelers.emplace_back([&] { EXPECT_TRUE(call.job->Cancel().IsEmpty()); });
         }
         const std::vector<std::string> slots = call.handler.WaitFinished();
         for (std::thread& canceler : cancelers) {
@@ -111,7 +111,7 @@ TEST(CallJobContract, CancelsRacingTheReplyGiveExactlyOneEnding) {
         if (slots == kSucceeded) {
             EXPECT_EQ(call.output, round + 1);
         } else {
-            EXPECT_EQ(call.handler.Failure().Code(), IPCClient::kCanceled);
+            EXPECT_EQ(call.handler.Failure().Code(), Common::kCanceled);
             EXPECT_EQ(call.output, -1);
         }
     }
@@ -179,8 +179,8 @@ TEST(CallJobContract, DeinitCancelsStartedAndRunningCallsAndJoinsEveryThread) {
     ASSERT_TRUE(library.Deinit().IsEmpty());
     runner.join();
     EXPECT_EQ(started.handler.WaitFinished(), kFailed);
-    EXPECT_EQ(started.handler.Failure().Code(), IPCClient::kCanceled);
-    EXPECT_EQ(runOutcome.Code(), IPCClient::kCanceled);
+    EXPECT_EQ(started.handler.Failure().Code(), Common::kCanceled);
+    EXPECT_EQ(runOutcome.Code(), Common::kCanceled);
     EXPECT_EQ(*reads, 0);
 
     // The objects outlive the library; their calls fail cleanly.
@@ -204,8 +204,8 @@ TEST(CallJobContract, ManyThreadsCallingAtOnceEachHearTheirOwnReply) {
                 Start(*accessPoint, *calls.back(), kEcho, t * 1000 + i);
                 int syncOutput = -1;
                 std::unique_ptr<Binding::CallJob> job;
-                accessPoint->Call(MakeRequest(kEcho, -i, syncOutput), job);
-                if (!job->Run().IsEmpty() || syncOutput != 1 - i) {
+                if (!accessPoint->Call(MakeRequest(kEcho, -i, syncOutput), job).IsEmpty() ||
+                    !job->Run().IsEmpty() || syncOutput != 1 - i) {
                     ++wrong;
                 }
             }

@@ -173,7 +173,7 @@ Library::Library(std::shared_ptr<TestComponent> testComponent)
 
 Library::~Library() {
     if (initialised_) {
-        IPCClient_Deinit();
+        EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
     }
 }
 

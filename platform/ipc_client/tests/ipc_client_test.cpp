@@ -138,8 +138,8 @@ TEST(IpcClientLibrary, CallJobsRunOnceAndACancelBeforehandWins) {
     EXPECT_EQ(job->Start(handler).Code(), Binding::kIpcClientJobAlreadyUsed);
 
     ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 8, output), job).IsEmpty());
-    job->Cancel();
-    EXPECT_EQ(job->Start(handler).Code(), IPCClient::kCanceled);
+    EXPECT_TRUE(job->Cancel().IsEmpty());
+    EXPECT_EQ(job->Start(handler).Code(), Common::kCanceled);
     EXPECT_EQ(output, 7);
 
     EXPECT_EQ(accessPoint->Call(nullptr, job).Code(), Binding::kIpcClientNoRequest);

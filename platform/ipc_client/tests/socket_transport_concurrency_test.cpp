@@ -193,7 +193,7 @@ TEST(SocketTransport, CallsEndByTheirRepliesInAnyOrderOrAllAtOnceWithTheirConnec
          kIpcClientConnectionLost, KivoWire::kBadFrame},
         {"closed", [](Session& s) { s.accessPoint.reset(); }, kIpcClientConnectionClosed, 0},
         {"library ended", [](Session& s) { EXPECT_TRUE(s.library.Deinit().IsEmpty()); },
-         IPCClient::kCanceled, 0},
+         Common::kCanceled, 0},
     };
     setenv(IPCClient::kPingIntervalVariable, "50", 1);
     setenv(IPCClient::kDeadIntervalVariable, "2500", 1);

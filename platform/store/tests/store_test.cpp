@@ -165,7 +165,7 @@ TEST_F(StoreTest, ReportsAndDeletesByPattern) {
     std::atomic<bool> canceled{false};
     const auto cancel = [&](const SharedUnitPtr&) { EXPECT_FALSE(canceled.exchange(true)); };
     EXPECT_EQ(ErrorCodeOf([&] { store_->Report(*TypePattern(u""), 0, cancel, &canceled); }),
-              Async::kCanceled);
+              Common::kCanceled);
 
     std::unique_ptr<KivoStore::WriteBatch> batch = store_->BeginBatch();
     EXPECT_EQ(batch->DeleteByPattern(SharedUnitPtr(Composite(Prop{"Count", DWord(2)}))), 2u);

@@ -29,7 +29,7 @@ struct CachedError {
 };
 
 CachedError invalidResult{kInvalidResult, Common::kMsgAsyncInvalidResult, {nullptr}};
-CachedError canceled{kCanceled, Common::kMsgAsyncCanceled, {nullptr}};
+CachedError canceled{Common::kCanceled, Common::kMsgAsyncCanceled, {nullptr}};
 
 }  // namespace
 

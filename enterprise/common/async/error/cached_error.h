@@ -11,13 +11,11 @@ namespace Async {
 
 /// Code of the result of a job that never set one: "ASYNC: The operation result is invalid."
 inline constexpr uint32_t kInvalidResult = 0xF90001;
-/// Code of the result of a canceled job: "ASYNC: The operation has been canceled."
-inline constexpr uint32_t kCanceled = 0xF90002;
 
 /// The shared error of code kInvalidResult.
 const Common::Error& InvalidResultError();
 
-/// The shared error of code kCanceled.
+/// The shared error of code Common::kCanceled.
 const Common::Error& CanceledError();
 
 }  // namespace Async

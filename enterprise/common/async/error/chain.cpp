@@ -14,7 +14,7 @@ bool ChainContains(const Common::Error& error, uint32_t code) {
 }
 
 bool IsCanceled(const Common::Error& error) {
-    return ChainContains(error, kCanceled);
+    return ChainContains(error, Common::kCanceled);
 }
 
 Common::Error SequenceResult(const Common::Error& stepResult, bool cyclic) {

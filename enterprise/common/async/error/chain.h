@@ -22,7 +22,7 @@ inline constexpr uint32_t kCycleFinished = 0xF9000F;
 /// True when some record of `error`'s chain, from the head, has `code`.
 bool ChainContains(const Common::Error& error, uint32_t code);
 
-/// True when `error`'s chain holds the canceled code (kCanceled, cached_error.h) anywhere: the
+/// True when `error`'s chain holds the canceled code (Common::kCanceled) anywhere: the
 /// operation ended because it was canceled, however its result was wrapped on the way (a cyclic
 /// job, for one, reports a step canceled inside it as its own description error with the
 /// canceled error as the reason).

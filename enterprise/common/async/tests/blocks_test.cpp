@@ -107,7 +107,7 @@ TEST(ActionSequence, Cancel) {
         EXPECT_EQ(lastRuns, 0);
         ASSERT_EQ(handler.Calls(), 1);
         EXPECT_EQ(handler.Last().Code(),
-                  betweenSteps ? Async::kCanceled : Async::kJobDescriptionError);
+                  betweenSteps ? Common::kCanceled : Async::kJobDescriptionError);
         EXPECT_TRUE(Async::IsCanceled(handler.Last()));
         EXPECT_EQ(manual->cancels.load(), betweenSteps ? 0 : 1);
     }
@@ -155,7 +155,7 @@ TEST(CyclicRun, Canceled) {
         }
         EXPECT_EQ(action->performs, 1);
         EXPECT_EQ(handler.Last().Code(),
-                  runEndsCanceled ? Async::kJobDescriptionError : Async::kCanceled);
+                  runEndsCanceled ? Async::kJobDescriptionError : Common::kCanceled);
         EXPECT_TRUE(Async::IsCanceled(handler.Last()));
     }
 }

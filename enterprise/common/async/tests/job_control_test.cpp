@@ -59,7 +59,7 @@ const Ordering kOrderings[] = {
 };
 
 void ExpectResult(char kind, const Common::Error& result) {
-    const uint32_t codes[] = {0, Async::kCanceled, 0x1234, Async::kExceptionDuringOperation};
+    const uint32_t codes[] = {0, Common::kCanceled, 0x1234, Async::kExceptionDuringOperation};
     EXPECT_EQ(result.Code(), codes[std::string_view("skfx").find(kind == 'p' ? 'k' : kind)]);
     if (kind == 'p' || kind == 'k') {  // the shared canceled error, or the preventive cancel's
         EXPECT_EQ(result.Message(), u"ASYNC: The operation has been canceled.");
@@ -188,7 +188,7 @@ TEST(JobControl, ADescriptionWrapsFailures) {
     EXPECT_EQ(failed.Message(), u"Reading the store");
     EXPECT_EQ(failed.Reason().Code(), 0x55u);
     EXPECT_TRUE(run(description, false, Common::Error()).IsEmpty());
-    EXPECT_EQ(run(description, true, Async::CanceledError()).Reason().Code(), Async::kCanceled);
+    EXPECT_EQ(run(description, true, Async::CanceledError()).Reason().Code(), Common::kCanceled);
     EXPECT_EQ(control.State(), JobControl::STATE_BEGIN);
     EXPECT_EQ(run(broken, false, Failure(0x55)).Code(), 0x55u);
 }

@@ -97,11 +97,11 @@ TEST(JobControlThreads, RunCancelAndCompletionRace) {
         ASSERT_EQ(handler.Calls(), callsBefore + 1) << run;
         const uint32_t heard = handler.Last().Code(), state = control.State();
         ASSERT_TRUE(action.performs == 0 ? pending || cancelRacing
-                                         : heard == result.Code() || heard == Async::kCanceled);
+                                         : heard == result.Code() || heard == Common::kCanceled);
         const bool kept = state == JobControl::STATE_CANCEL_SCHEDULED_WAIT_ALL;
         ASSERT_TRUE(state == JobControl::STATE_BEGIN || (kept && cancelRacing)) << run << state;
         outcomes[0] += action.performs == 0 ? 1 : 0;
-        outcomes[1] += heard == Async::kCanceled ? 1 : 0;
+        outcomes[1] += heard == Common::kCanceled ? 1 : 0;
         outcomes[2] += kept ? 1 : 0;
     }
     EXPECT_EQ(trace.Assertions(), 0);
@@ -184,7 +184,7 @@ TEST(ServiceJobs, CancelAndShutdownEndWorkNotStartedAndWaitingBeats) {
     for (RecordingHandler* handler :
          {&queuedHandlers[0], &queuedHandlers[1], &beatHandlers[0], &beatHandlers[1]}) {
         EXPECT_EQ(handler->Results().size(), 1u);
-        EXPECT_EQ(handler->Last().Code(), Async::kCanceled);
+        EXPECT_EQ(handler->Last().Code(), Common::kCanceled);
     }
     EXPECT_EQ(queuedRuns.load(), 0);
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "core/common/trace.h"
 #include "enterprise/common/ipc/utils.h"
 
 namespace Kivo::ViewManagement {
@@ -15,6 +16,9 @@ using Serialization::Serializer;
 
 // The format version of the content of a record field.
 constexpr uint64_t kNestedFormatVersion = 2;
+
+// The trace level of a field that did not read and was passed over.
+constexpr uint32_t kDroppedFieldTraceLevel = 1;
 
 // Per record: its qualified type name, and Each(record, visit), which calls visit(wire name,
 // field) for every field in wire order.
@@ -133,9 +137,10 @@ template <class Field>
 void ReadField(Deserializer& in, const char* name, Field& field) {
     try {
         ReadValue(in, SerializationTag(name), field);
-    } catch (const Common::Error&) {
+    } catch (const Common::Error& error) {
         // Every field is optional on the wire: one that does not read keeps its value, and the
         // value readers leave the packet reader at the record's section for the next field.
+        Common::TraceError(kDroppedFieldTraceLevel, error);
     }
 }
 

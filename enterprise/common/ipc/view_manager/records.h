@@ -14,7 +14,8 @@
 // record fields), and no attribute when it already was 2.
 //
 // Reading is tolerant field by field: a field that is missing or cannot be read keeps the value
-// it had, and reading goes on with the next field; only a missing record section throws
+// it had, its error is traced at level 1 (core/common/trace.h), and reading goes on with the next
+// field; only a missing record section throws
 // Common::Error (leaving the record as it was). A ViewUpdate that starts empty holds Type 3 and
 // null units, so an update element without "Type" reads as Type 3.
 //

@@ -4,12 +4,24 @@
 #include <utility>
 
 #include "core/common/assert.h"
+#include "core/common/trace.h"
 #include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/async/operation_description.h"
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
 
 namespace Kivo {
 namespace {
+
+// The trace level of a cancel that the library refused: nobody else hears of it.
+constexpr uint32_t kRefusedCancelTraceLevel = 4;
+
+// Asks the library to end the call. A refusal leaves the call to end by itself, which the
+// caller waits for in any case, so it is only traced.
+void CancelCall(Binding::CallJob& job) {
+    const Common::Error refused = job.Cancel();
+    if (!refused.IsEmpty())
+        Common::TraceError(kRefusedCancelTraceLevel, refused);
+}
 
 // Runs `call` (a runner's OnReplied, or its caller's handler) so that nothing it throws reaches
 // the library's thread: the failure is traced and the outcome stays as it was.
@@ -60,7 +72,7 @@ void AsyncRequest::Cancel() {
     Async::ActionHandler* const target = target_.exchange(nullptr);
     if (target != nullptr && job_ != nullptr) {
         // Its outcome reaches OnFailed; the target hears the cancellation below either way.
-        job_->Cancel();
+        CancelCall(*job_);
     }
     libraryDone_.Wait();
     if (target != nullptr)
@@ -69,7 +81,7 @@ void AsyncRequest::Cancel() {
 
 void AsyncRequest::Abandon() {
     if (target_.exchange(nullptr) != nullptr && job_ != nullptr)
-        job_->Cancel();
+        CancelCall(*job_);
     libraryDone_.Wait();
 }
 

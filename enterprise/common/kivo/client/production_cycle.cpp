@@ -105,8 +105,10 @@ void ProductionCycle::Stop(bool wait) {
             return;
     }
     control_.Cancel();
-    if (wait)
-        Wait();
+    if (wait) {
+        // The end's error has reached the consumer's Fail already; here only the end matters.
+        Wait().Ignore();
+    }
 }
 
 void ProductionCycle::Completed(const Common::Error& error) {

@@ -23,8 +23,7 @@ void TraceNullUnit() noexcept {
     try {
         Common::TraceError(
             1, Common::Error(COMMON_PLACE("Kivo::Detail::TraceNullUnit"), kNullUnitPassedOver,
-                             "KIVO: A null unit was passed over instead of given "
-                             "to the reader."));
+                             Common::GetCatalogMessage(Common::kMsgKivoNullUnitPassedOver)));
     } catch (const std::bad_alloc&) {
         // Nothing to trace with; the unit is passed over all the same.
     }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "core/common/catalog.h"
+
 namespace Kivo {
 namespace {
 
@@ -22,7 +24,7 @@ void KIVO_Create(const std::u16string& connectionString, Kivo::StoreCustomizer& 
     Kivo::StoreLibrary* library = Kivo::registeredLibrary.load(std::memory_order_acquire);
     if (library == nullptr) {
         error = Common::Error(COMMON_PLACE("KIVO_Create"), Kivo::kStoreLibraryMissing,
-                              "KIVO: This program has no store library; stores cannot be opened.");
+                              Common::GetCatalogMessage(Common::kMsgKivoNoStoreLibrary));
         return;
     }
     error = library->Create(connectionString, customizer, factory, core);
@@ -38,9 +40,8 @@ void KIVO_Delete(std::unique_ptr<Kivo::CoreObject>& core, Common::Error& error) 
     if (library == nullptr) {
         // The library that made the object is gone; dropping it is all that is left to do.
         core.reset();
-        error =
-            Common::Error(COMMON_PLACE("KIVO_Delete"), Kivo::kStoreLibraryMissing,
-                          "KIVO: The store library was unregistered before its store was closed.");
+        error = Common::Error(COMMON_PLACE("KIVO_Delete"), Kivo::kStoreLibraryMissing,
+                              Common::GetCatalogMessage(Common::kMsgKivoStoreLibraryUnregistered));
         return;
     }
     error = library->Delete(core);

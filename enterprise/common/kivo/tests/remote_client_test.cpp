@@ -146,7 +146,7 @@ TEST(RequestRunnerTest, EachCallerHearsOnceWhateverEndsTheCall) {
     canceling->StartRequest();
     component->WaitEntered(1);
     canceling->Cancel();
-    EXPECT_EQ(canceled.End(false), Hex(Async::kCanceled));
+    EXPECT_EQ(canceled.End(false), Hex(Common::kCanceled));
     canceling->Cancel();
     std::make_shared<EchoRunner>(accessPoint, unmade, false)->StartRequest();
     EXPECT_EQ(unmade.End(false), Hex(Binding::kIpcClientNoRequest));
@@ -164,7 +164,8 @@ TEST(RequestRunnerTest, EachCallerHearsOnceWhateverEndsTheCall) {
     component->Release();
     std::make_shared<EchoRunner>(accessPoint, replied)->StartRequest();
     EXPECT_EQ(heard.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    library.Deinit();  // joins the library's threads: the handler's trace is written
+    EXPECT_TRUE(
+        library.Deinit().IsEmpty());  // joins the library's threads: the handler's trace is written
     std::vector<std::string> traced;
     for (const auto& [level, error] : traces.Errors()) {
         EXPECT_EQ(error.Code(), Kivo::Detail::kExceptionFromCallback);

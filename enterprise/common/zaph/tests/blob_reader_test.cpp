@@ -118,7 +118,7 @@ TEST(ReadUnitFromBlob, CorruptionNamesThePosition) {
         const Blob form = BinaryForm(*unit);
         // Every cut inside the value is corrupt (the trailing 'E' alone would be a closed root).
         for (size_t cut = 2; cut + 1 < form.size(); ++cut) {
-            CorruptionOf(Blob(form.begin(), form.begin() + cut));
+            CorruptionOf(Blob(form.begin(), form.begin() + cut)).Ignore();  // checked inside
         }
     }
 }
