@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "core/common/trace.h"
-#include "enterprise/common/ipc/tests/view_manager_doubles.h"
 #include "enterprise/common/ipc/utils.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
+#include "tests/support/view_manager_doubles.h"
 
 namespace IpcTest {
 

@@ -15,12 +15,12 @@
 #include "core/ipc_client_api/local_components.h"
 #include "enterprise/common/ipc/client/lib/client.h"
 #include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
-#include "enterprise/common/ipc/tests/ipc_test_support.h"
 #include "enterprise/common/kivo/client/remoting.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/common/zaph/unit_utilities.h"
 #include "platform/async_service/platform_service.h"
 #include "platform/ipc_client/platform_library.h"
+#include "tests/support/view_manager_doubles.h"
 
 namespace KivoTest {
 

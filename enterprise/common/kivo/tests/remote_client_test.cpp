@@ -96,8 +96,8 @@ TEST(RemotePostOfficeTest, QueriesGoPreparedAndOnlyASuccessfulReplyIsDelivered) 
         if (limit == 0)
             continue;
         const Kivo::ViewSpec sent = views.receivedSpec;
-        EXPECT_TRUE(IpcTest::SameUnit(sent.Pattern, DWord(7)));
-        ASSERT_NE(sent.Options, nullptr);
+        ASSERT_TRUE(sent.Pattern && sent.Options);
+        EXPECT_TRUE(Zaph::Util::UnitsEqual(*sent.Pattern, *DWord(7)));
         EXPECT_EQ(Zaph::Util::GetValue<uint32_t>(Only(*sent.Options, "LimitOptions")), limit);
         EXPECT_TRUE(Zaph::Util::UnitsEqual(Only(*sent.Options, "EntryPoint"), *caller));
         EXPECT_EQ(options != nullptr, Zaph::Util::HasProperty(sent.Options.get(), "Depth"));

@@ -1,11 +1,12 @@
-// Test doubles of the view manager's two sides, used by the binding tests and by the tests of the
-// Kivo client: a view manager that records what it was called with and answers what it was set
-// to answer, and an access point that hands each request to a server component on the calling
-// thread. Header-only, so that any test program can use them.
+// Test doubles of the view manager's two sides, shared by the binding tests and the Kivo client
+// tests: a view manager that records what it was called with and answers what it was set to
+// answer, and an access point that hands each request to a server component on the calling
+// thread.
+//
+// Thread-safety: see each class.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -18,17 +19,10 @@
 #include "core/ipc_client_api/server_component.h"
 #include "enterprise/common/ipc/view_manager/view_manager.h"
 #include "enterprise/common/ipc/view_manager/view_manager_stub.h"
-#include "enterprise/common/zaph/compare.h"
 
 namespace IpcTest {
 
 using namespace Kivo::ViewManagement;
-
-/// True when both are null or both hold equal units.
-inline bool SameUnit(const Zaph::View::SharedUnitPtr& left,
-                     const Zaph::View::SharedUnitPtr& right) {
-    return left && right ? Zaph::Util::UnitsEqual(*left, *right) : left == right;
-}
 
 /// An access point that runs each call on the calling thread: Run packs the request, hands the
 /// packet to the component and lets the request read the reply. Keeps every packet exchanged.
@@ -81,8 +75,8 @@ class LoopbackAccessPoint final : public Binding::AccessPoint {
 };
 
 /// A view manager that records the inputs of its calls and answers with the fields below. Set
-/// those before the calls; the methods may then run on several threads at once, and Calls,
-/// HoldReads and WaitHeldRead may be used at any time.
+/// those before the calls; the methods may then run on several threads at once, and Calls and
+/// HoldReads may be used at any time.
 class RecordingViewManager final : public ViewManager {
   public:
     /// While held, a ReadSubscription with nothing queued waits (at most 30 s) until released.
@@ -91,13 +85,11 @@ class RecordingViewManager final : public ViewManager {
         holdReads_ = hold;
         changed_.notify_all();
     }
-    /// Waits (at most 30 s) until a ReadSubscription has been held; false if none was.
-    bool WaitHeldRead() {
-        std::unique_lock<std::mutex> locked(lock_);
-        return changed_.wait_for(locked, std::chrono::seconds(30), [this] { return heldReads_; });
-    }
     /// Calls of method `method` (1 to 9) so far.
-    size_t Calls(uint32_t method) const { return calls_.at(method); }
+    size_t Calls(uint32_t method) {
+        std::lock_guard<std::mutex> locked(lock_);
+        return calls_.at(method);
+    }
 
     // What the last calls received.
     Kivo::ViewSpec receivedSpec;
@@ -144,8 +136,6 @@ class RecordingViewManager final : public ViewManager {
             if (!held) {
                 contents.pop_front();
             }
-            heldReads_ = heldReads_ || held;
-            changed_.notify_all();
         });
         std::unique_lock<std::mutex> locked(lock_);
         changed_.wait_for(locked, std::chrono::seconds(held ? 30 : 0),
@@ -177,8 +167,7 @@ class RecordingViewManager final : public ViewManager {
     std::mutex lock_;
     std::condition_variable changed_;
     bool holdReads_ = false;
-    bool heldReads_ = false;
-    std::array<std::atomic<size_t>, 10> calls_{};
+    std::array<size_t, 10> calls_{};
 };
 
 /// A recording view manager served through a stub of interface version 2 and a loopback access
