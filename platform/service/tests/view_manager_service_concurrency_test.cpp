@@ -20,6 +20,7 @@
 #include "enterprise/common/zaph/value_access.h"
 #include "platform/async_service/platform_service.h"
 #include "platform/ipc_client/platform_library.h"
+#include "platform/service/reply_bounds.h"
 #include "platform/service/view_manager_service.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
@@ -40,6 +41,7 @@ struct Answer {
     std::condition_variable answered;
     bool done = false;
     Common::Error outcome;
+    size_t replyBytes = 0;
 
     bool Done() {
         std::lock_guard<std::mutex> hold(lock);
@@ -69,6 +71,7 @@ class ServiceTest : public ::testing::Test {
                                 answer->outcome = failure.IsEmpty()
                                                       ? answer->request->DeserializeReply(reply)
                                                       : failure;
+                                answer->replyBytes = reply.size();
                                 answer->done = true;
                                 answer->answered.notify_all();
                             });
@@ -230,6 +233,19 @@ TEST_F(ServiceTest, ReplyLimitAndInterfaceVersionOne) {
     Subscription subscriber;
     EXPECT_EQ(KivoService::kMethodNotOffered, Call(5, CreateSubscribeRequest({}, subscriber)));
     EXPECT_EQ(1u, service_->GetInterfaceVersion());
+    // An answer fits within the limit with the packet around its objects: one object alone,
+    // under a limit that its own bytes fill, is refused.
+    const auto writer = store_->BeginBatch();
+    writer->CreateObject(GuidObject(Guid(99), u"Big", std::u16string(1000, u'b')));
+    writer->Commit();
+    const ViewSpec big{TypePattern(u"Big"), nullptr};
+    ASSERT_EQ(0u, Call(5, CreateOpenStaticViewRequest(big, units)));
+    ASSERT_EQ(1u, units.size());
+    const size_t limit = KivoService::UnitReplyBytes(*units[0]);
+    service_ = KivoService::ViewManagerService::Start(store_, {.replyLimit = limit});
+    const auto answer = Start(5, CreateOpenStaticViewRequest(big, units));
+    EXPECT_TRUE(answer->Code() == KivoService::kReplyTooLarge || answer->replyBytes <= limit)
+        << answer->replyBytes << " bytes over a limit of " << limit;
 }
 
 // What a listener of the real client heard: the names of the objects created.
