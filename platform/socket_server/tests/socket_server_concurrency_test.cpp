@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -411,7 +412,7 @@ TEST_F(SocketServerTest, CallPastTheBoundIsRefusedAtOnce) {
 // Failed logins are never pinged (they would be after 50 ms if open). A silent peer is closed at
 // the login bound; a wrong password and an unknown user get the same Refusal, the address's
 // second failure after the base delay, its third after twice that (the Hello behind the
-// credentials is not answered).
+// credentials is not answered). The log shows a user name's control characters as '?'.
 TEST_F(SocketServerTest, FailedLoginsEndUnpingedAlikeAndLaterAndLater) {
     KivoServer::RemoteOptions remote;
     remote.loginBound = 300ms;
@@ -423,7 +424,7 @@ TEST_F(SocketServerTest, FailedLoginsEndUnpingedAlikeAndLaterAndLater) {
     EXPECT_LE(300ms, Clock::now() - began);
     EXPECT_TRUE(probe_->Await("no login within 300 ms", 1));
     const std::pair<const char*, Clock::duration> cases[] = {
-        {"u", 0ms}, {"nobody", 150ms}, {"u", 300ms}};
+        {"u", 0ms}, {"no\nbody\x7F", 150ms}, {"u", 300ms}};
     std::vector<uint8_t> first;
     for (const auto& [user, least] : cases) {
         SCOPED_TRACE(user);
@@ -440,6 +441,7 @@ TEST_F(SocketServerTest, FailedLoginsEndUnpingedAlikeAndLaterAndLater) {
         EXPECT_EQ(kEnded, client->Next(true).header.kind);
     }
     EXPECT_TRUE(probe_->Await("login refused for ", 3));
+    EXPECT_TRUE(probe_->Await("login refused for no?body? from ", 1));  // no control character
     StopAndCheck({});
 }
 
