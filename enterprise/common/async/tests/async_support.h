@@ -12,6 +12,7 @@
 #include "core/common/trace.h"
 #include "core/common/win/event.h"
 #include "enterprise/common/async/action_adaptors.h"
+#include "enterprise/common/async/action_sequence.h"
 #include "enterprise/common/async/finished_job.h"
 #include "enterprise/common/async/work.h"
 
@@ -28,9 +29,7 @@ struct RecordingHandler : Async::ActionHandler {
             std::lock_guard<std::mutex> hold(lock);
             results.push_back(error);
         }
-        if (then) {
-            then(error);
-        }
+        then ? then(error) : void();
         heard.Set();  // last: the waiter may destroy the handler
     }
     std::vector<Common::Error> Results() {
@@ -51,10 +50,7 @@ struct RecordingHandler : Async::ActionHandler {
 struct ManualJob : Async::BaseJob {
     ManualJob(Async::ActionHandler& h, std::atomic<int>& c) : handler(h), cancels(c) {}
     void Complete(const Common::Error& error) { handler.Completed(error); }
-    void Cancel() override {
-        ++cancels;
-        onCancel ? onCancel(*this) : void();
-    }
+    void Cancel() override { ++cancels, onCancel ? onCancel(*this) : void(); }
     Async::ActionHandler& handler;
     std::atomic<int>& cancels;
     std::function<void(ManualJob&)> onCancel;
@@ -75,6 +71,11 @@ struct ManualAction : Async::Action {
     std::shared_ptr<ManualJob> job;  // the last one made
     int performs = 0;
     std::atomic<int> cancels{0};  // of every job made
+};
+
+/// A sequence that starts again after its last step.
+struct CyclicSequence : Async::ActionSequence {
+    bool IsCyclic() const override { return true; }
 };
 
 /// An action whose job ends inside Perform with what `result()` says.
@@ -115,7 +116,7 @@ struct ScopedTraceCapture : Common::Tracer {
     void OnText(uint32_t, uint32_t level, uint32_t, uint32_t,
                 std::u16string_view text) noexcept override {
         std::lock_guard<std::mutex> hold(lock);
-        texts.emplace_back(level == 5 ? text : u"");
+        level == 5 ? void(texts.emplace_back(text)) : void();
     }
     void OnError(uint32_t, uint32_t level, const Common::Error& error) noexcept override {
         std::lock_guard<std::mutex> hold(lock);
@@ -129,9 +130,8 @@ struct ScopedTraceCapture : Common::Tracer {
     int Assertions(std::u16string_view part = {}) {
         std::lock_guard<std::mutex> hold(lock);
         int count = 0;
-        for (const std::u16string& text : texts) {
-            count += !text.empty() && text.find(part) != std::u16string::npos ? 1 : 0;
-        }
+        for (const std::u16string& text : texts)
+            count += text.find(part) != std::u16string::npos ? 1 : 0;
         return count;
     }
     std::mutex lock;

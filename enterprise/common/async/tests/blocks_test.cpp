@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <new>
@@ -25,15 +26,13 @@
 
 namespace {
 
+using AsyncTest::CyclicSequence;
 using AsyncTest::Failure;
 using AsyncTest::ManualAction;
 using AsyncTest::ManualJob;
 using AsyncTest::RecordingHandler;
+using AsyncTest::ScopedTraceCapture;
 using AsyncTest::Synchronous;
-
-struct CyclicSequence : Async::ActionSequence {
-    bool IsCyclic() const override { return true; }
-};
 
 // Steps note their names; the upper-case one fails with `code` on every `every`th run.
 TEST(ActionSequence, RunsItsStepsInOrderUntilOneFails) {
@@ -113,55 +112,44 @@ TEST(ActionSequence, Cancel) {
     }
 }
 
-TEST(CyclicRun, RunsUntilARunFails) {
-    auto action = std::make_shared<ManualAction>();
-    Async::Detail::CyclicRunAction cyclic(action);
-    RecordingHandler handler;
-    const std::shared_ptr<Async::Job> job = cyclic.Perform(handler);
-    action->during = [&](ManualJob& run) {  // the second run completes inside Perform
-        if (action->performs == 2) {
-            run.Complete(Common::Error());
-        }
-    };
-    action->job->Complete(Common::Error());  // a run completing later starts the next at once
-    action->job->Complete(Failure(0x61));
-    ASSERT_EQ(handler.Calls(), 1);
-    const Common::Error result = handler.Last();
-    EXPECT_EQ(result.Code(), Async::kJobDescriptionError);
-    EXPECT_EQ(result.Message(), u"ASYNC: Cyclic action execution job.");
-    EXPECT_STREQ(result.Place().function, "Async::CyclicRunnerImpl::CyclicRunner::Describe");
-    EXPECT_EQ(result.Reason().Code(), 0x61u);
-    EXPECT_FALSE(Async::IsCanceled(result));
-    job->Cancel();  // after the end: nothing more runs
-    EXPECT_EQ(action->performs, 3);
-    EXPECT_EQ(handler.Calls(), 1);
-}
-
-// However the cancel meets the runner, its end counts as canceled: the canceled run's result
-// wrapped in the runner's description, or the plain canceled error when the run succeeded all
-// the same (the cancel then stops the next run before it is performed).
-TEST(CyclicRun, Canceled) {
-    for (const bool runEndsCanceled : {true, false}) {
+// A run completing later starts the next at once, and so does one completing inside Perform; the
+// first failure ends the runner in its description. However a cancel meets the runner, its end
+// counts as canceled: the canceled run's result in the description, or the plain canceled error
+// when the run succeeded all the same (the next run is then never performed).
+TEST(CyclicRun, RunsUntilARunFailsOrIsCanceled) {
+    for (const char* script : {"sSf", "K", "s"}) {  // s/f: a run ends; K: the run ends canceled
         auto action = std::make_shared<ManualAction>();
-        if (runEndsCanceled) {
+        action->during = [&](ManualJob& run) {
+            script[action->performs - 1] == 'S' ? run.Complete(Common::Error()) : void();
+        };
+        if (script[0] != 's')
             action->onCancel = [](ManualJob& job) { job.Complete(Async::CanceledError()); };
-        }
         Async::Detail::CyclicRunAction cyclic(action);
         RecordingHandler handler;
         const std::shared_ptr<Async::Job> job = cyclic.Perform(handler);
-        job->Cancel();
-        if (!runEndsCanceled) {
+        const bool failing = script[1] != '\0';
+        if (failing) {
             action->job->Complete(Common::Error());
+            action->job->Complete(Failure(0x61));
+        } else {
+            job->Cancel();
+            script[0] == 's' ? action->job->Complete(Common::Error()) : void();
         }
-        EXPECT_EQ(action->performs, 1);
-        EXPECT_EQ(handler.Last().Code(),
-                  runEndsCanceled ? Async::kJobDescriptionError : Common::kCanceled);
-        EXPECT_TRUE(Async::IsCanceled(handler.Last()));
+        job->Cancel();  // after the end: nothing more runs
+        EXPECT_EQ(action->performs, failing ? 3 : 1);
+        ASSERT_EQ(handler.Calls(), 1);
+        const Common::Error result = handler.Last();
+        EXPECT_EQ(result.Code(),
+                  script[0] == 's' && !failing ? Common::kCanceled : Async::kJobDescriptionError);
+        EXPECT_EQ(Async::IsCanceled(result), !failing) << script;
+        if (result.Code() == Async::kJobDescriptionError) {
+            EXPECT_EQ(result.Message(), u"ASYNC: Cyclic action execution job.");
+            EXPECT_STREQ(result.Place().function,
+                         "Async::CyclicRunnerImpl::CyclicRunner::Describe");
+            EXPECT_EQ(result.Reason().Code(), failing ? 0x61u : Common::kCanceled);
+        }
     }
-}
-
-TEST(CyclicRun, ANullActionIsAnAssertionAndEndsAtOnce) {
-    AsyncTest::ScopedTraceCapture trace;
+    ScopedTraceCapture trace;
     Async::Detail::CyclicRunAction cyclic(nullptr);
     RecordingHandler handler;
     cyclic.Perform(handler);
@@ -169,15 +157,6 @@ TEST(CyclicRun, ANullActionIsAnAssertionAndEndsAtOnce) {
     EXPECT_EQ(handler.Last().Code(), Async::kInvalidResult);
     EXPECT_EQ(handler.Last().Message(), u"ASYNC: The operation result is invalid.");
 }
-
-using AsyncTest::ScopedTraceCapture;
-
-struct Reader {
-    std::shared_ptr<Async::Job> Read(Async::ActionHandler& handler) {
-        return ++reads, Async::AlreadyCompletedJob(handler);
-    }
-    int reads = 0;
-};
 
 // An adaptor with data keeps it as long as the action lives, and its function may change it. A
 // life-cycle deleter destroys the object first, then its companion, then its owner.
@@ -195,9 +174,6 @@ TEST(ActionAdaptors, KeepTheirDataAndCompanions) {
     EXPECT_EQ(handler.Last().Code(), 2u);
     withData.reset();
     EXPECT_TRUE(watch.expired());
-    Reader reader;
-    Async::ActionRefAdaptor<Reader>(reader, &Reader::Read).Perform(handler);
-    EXPECT_EQ(reader.reads, 1);
     std::string order;
     struct Noted {
         Noted(std::string& o, char n) : order(o), name(n) {}
@@ -224,14 +200,14 @@ TEST(OperationDescription, DescribingFallsBackWhenTheDescriptionThrows) {
         }
         Common::Error DescribeUnknownException() const override { throw 7; }
     };
-    const std::function<void()> throwers[] = {
-        [] { throw Failure(0x30); }, [] { throw std::runtime_error("x"); }, [] { throw 1.5; }};
-    const uint32_t expected[] = {0x30, Common::kOutOfMemoryError, Common::kOutOfMemoryError};
-    for (int i = 0; i < 3; ++i) {
+    for (const auto& [thrown, code] :
+         {std::pair(std::make_exception_ptr(Failure(0x30)), 0x30u),
+          std::pair(std::make_exception_ptr(std::runtime_error("x")), Common::kOutOfMemoryError),
+          std::pair(std::make_exception_ptr(1.5), Common::kOutOfMemoryError)}) {
         try {
-            throwers[i]();
+            std::rethrow_exception(thrown);
         } catch (...) {
-            EXPECT_EQ(Async::DescribeCurrentException(Throwing()).Code(), expected[i]);
+            EXPECT_EQ(Async::DescribeCurrentException(Throwing()).Code(), code);
         }
     }
     EXPECT_EQ(Async::MakeOperationExceptionError(COMMON_PLACE("Test::Describe"),
@@ -296,20 +272,28 @@ void Pass(SynchronizationContext context) {
 }
 
 // From the top down until a callback stops it; callbacks pushed and popped inside a callback
-// leave the pass going on below it.
+// leave the pass going on below it. Linking a pushed callback again, or popping one out of
+// nesting order (it is unlinked where it is), is an assertion.
 TEST(SynchronizationPass, RunsFromTheTopDownUntilACallbackStopsIt) {
+    ScopedTraceCapture trace;
     std::string log;
     {
         LoggingCallback bottom('b', log);
-        LoggingCallback middle('m', log, /*stop=*/true);
+        auto middle = std::make_unique<LoggingCallback>('m', log, /*stop=*/true);
         LoggingCallback top('t', log);
         top.then = [&] { LoggingCallback nested('n', log); };
         Pass(7);
         EXPECT_EQ(log, "t7,m7,");
         EXPECT_EQ(bottom.CallCount(), 0u);
+        top.SetNext(&bottom);
+        EXPECT_EQ(trace.Assertions(u"Next == 0"), 1);
+        EXPECT_EQ(top.GetNext(), middle.get());
+        middle.reset();
+        EXPECT_EQ(trace.Assertions(u"Synchronisation callback destroyed out of nesting order."), 1);
+        Pass(0);
     }
     Pass(1);  // an empty stack: nothing to call
-    EXPECT_EQ(log, "t7,m7,");
+    EXPECT_EQ(log, "t7,m7,t0,b0,");
 }
 
 // A hold defers the passes that meet it until it ends, then runs them from where they stopped
@@ -339,21 +323,6 @@ TEST(SynchronizationHold, DefersPassesAndTravelsWithTheTop) {
     }
     EXPECT_EQ(below.HoldCount(), 0);  // the pop hands the ended hold down: the deferred pass runs
     EXPECT_EQ(log, "a0,a4,b0,");
-}
-
-TEST(SynchronizationCallback, MisuseIsAnAssertion) {
-    AsyncTest::ScopedTraceCapture trace;
-    std::string log;
-    LoggingCallback bottom('b', log);
-    auto middle = std::make_unique<LoggingCallback>('m', log);
-    LoggingCallback top('t', log);
-    top.SetNext(&bottom);  // already linked by the push
-    EXPECT_EQ(trace.Assertions(u"Next == 0"), 1);
-    EXPECT_EQ(top.GetNext(), middle.get());
-    middle.reset();  // out of nesting order: unlinked where it is
-    EXPECT_EQ(trace.Assertions(u"Synchronisation callback destroyed out of nesting order."), 1);
-    Pass(0);
-    EXPECT_EQ(log, "t0,b0,");
 }
 
 // Wait runs the pass with its context first (the stack lives in the service's slot while a

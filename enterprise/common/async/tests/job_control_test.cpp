@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 #include <string_view>
@@ -82,19 +81,16 @@ TEST(JobControl, OrderingsOnOneThread) {
                                                                        ManualJob* j) {
             for (; *s != '\0'; ++s) {
                 const size_t completion = std::string_view("skf").find(*s);
-                if (completion != std::string_view::npos) {
+                if (completion != std::string_view::npos)
                     (j != nullptr ? j : action.job.get())->Complete(kResults[completion]);
-                } else if (*s == 'c') {
+                else if (*s == 'c')
                     control.Cancel();
-                } else if (*s == 'r') {
+                else if (*s == 'r')
                     control.Run(action, &handler);
-                } else if (*s == 'd') {
+                else if (*s == 'd')
                     action.job.reset();
-                } else if (*s == 'n') {
-                    action.returnNull = true;
-                } else {
-                    throw Failure(0x77);
-                }
+                else
+                    *s == 'n' ? void(action.returnNull = true) : throw Failure(0x77);
             }
         };
         action.during = [&](ManualJob& job) { steps(action.performs == 1 ? o.during : "s", &job); };
@@ -160,9 +156,8 @@ TEST(JobControl, ExceptionsBecomeDescribedErrors) {
 struct NamedOperation : Async::DescriptiveEntity {
     explicit NamedOperation(bool broken) : broken(broken) {}
     Async::JobDescription Describe() const override {
-        if (broken) {
+        if (broken)
             throw Failure(0x99);
-        }
         return {COMMON_PLACE("Test::NamedOperation::Describe"), u"Reading the store"};
     }
     const bool broken;
@@ -177,9 +172,8 @@ TEST(JobControl, ADescriptionWrapsFailures) {
     const NamedOperation description(false), broken(true);
     const auto run = [&](const NamedOperation& named, bool cancel, const Common::Error& result) {
         control.Run(action, &handler, &named);
-        if (cancel) {
+        if (cancel)
             control.Cancel();
-        }
         action.job->Complete(result);
         return handler.Last();
     };
@@ -224,22 +218,6 @@ TEST(JobControl, MisuseIsAnAssertionOrATrace) {
     const int assertions = trace.Assertions();
     JobControl().Cancel();  // destroying with a cancel pending is allowed
     EXPECT_EQ(trace.Assertions(), assertions);
-}
-
-// In a fresh process, so that the counters start from the beginning.
-TEST(JobControlDeathTest, ControlsAndJobsCountFromOneEachOnTheirOwn) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            ManualAction action;
-            JobControl first;
-            JobControl second;
-            first.Run(action, nullptr);
-            const bool ok = first.GetId() == 1 && second.GetId() == 2 && action.job->GetId() == 1;
-            action.job->Complete(Common::Error());
-            std::exit(ok ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -15,48 +15,40 @@
 
 namespace {
 
-struct CyclicSequence : Async::ActionSequence {
-    bool IsCyclic() const override { return true; }
-};
-
 // A million synchronous steps, of a cyclic sequence and of a cyclic run, without a service and
 // with one (where each step arms the metronome listener and stops it at once): each step runs
 // once, the job ends after the last, and no thread's stack goes deeper than a few frames below
 // its first step.
 TEST(MillionSteps, RunAsALoopOnAFlatStack) {
     constexpr int kSteps = 1000000;
-    for (const bool withService : {false, true}) {
-        for (const bool sequence : {true, false}) {
-            std::optional<AsyncService::ScopedAsyncService> service;
-            if (withService) {
-                service.emplace(AsyncService::ServiceOptions{2, 0});
-            }
-            std::mutex lock;
-            std::map<std::thread::id, uintptr_t> firstFrames;
-            uintptr_t deepest = 0;
-            int runs = 0;  // one step at a time, whichever thread runs it
-            const auto step = AsyncTest::Synchronous([&] {
-                const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-                std::lock_guard<std::mutex> hold(lock);
-                const uintptr_t first =
-                    firstFrames.emplace(std::this_thread::get_id(), frame).first->second;
-                deepest = std::max(deepest, first > frame ? first - frame : 0);
-                return ++runs == kSteps ? AsyncTest::Failure(Async::kCycleFinished)
-                                        : Common::Error();
-            });
-            CyclicSequence cyclicSequence;
-            cyclicSequence.Add(step);
-            Async::Detail::CyclicRunAction cyclicRun(step);
-            AsyncTest::RecordingHandler handler;
-            const std::shared_ptr<Async::Job> job =
-                sequence ? cyclicSequence.Perform(handler) : cyclicRun.Perform(handler);
-            handler.Wait();  // a step that took a beat has moved the loop to a service thread
+    for (const int mode : {0, 1, 2, 3}) {  // bit 0: a sequence; bit 1: a service
+        const bool sequence = (mode & 1) != 0;
+        std::optional<AsyncService::ScopedAsyncService> service;
+        (mode & 2) != 0 ? void(service.emplace(AsyncService::ServiceOptions{2, 0})) : void();
+        std::mutex lock;
+        std::map<std::thread::id, uintptr_t> firstFrames;
+        uintptr_t deepest = 0;
+        int runs = 0;  // one step at a time, whichever thread runs it
+        const auto step = AsyncTest::Synchronous([&] {
+            const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
             std::lock_guard<std::mutex> hold(lock);
-            EXPECT_EQ(runs, kSteps);
-            EXPECT_EQ(handler.Calls(), 1);
-            EXPECT_EQ(handler.Last().Reason().Code(), sequence ? 0u : Async::kCycleFinished);
-            EXPECT_LT(deepest, 64u * 1024) << withService << sequence;
-        }
+            const uintptr_t first =
+                firstFrames.emplace(std::this_thread::get_id(), frame).first->second;
+            deepest = std::max(deepest, first > frame ? first - frame : 0);
+            return ++runs == kSteps ? AsyncTest::Failure(Async::kCycleFinished) : Common::Error();
+        });
+        AsyncTest::CyclicSequence cyclicSequence;
+        cyclicSequence.Add(step);
+        Async::Detail::CyclicRunAction cyclicRun(step);
+        AsyncTest::RecordingHandler handler;
+        const std::shared_ptr<Async::Job> job =
+            sequence ? cyclicSequence.Perform(handler) : cyclicRun.Perform(handler);
+        handler.Wait();  // a step that took a beat has moved the loop to a service thread
+        std::lock_guard<std::mutex> hold(lock);
+        EXPECT_EQ(runs, kSteps);
+        EXPECT_EQ(handler.Calls(), 1);
+        EXPECT_EQ(handler.Last().Reason().Code(), sequence ? 0u : Async::kCycleFinished);
+        EXPECT_LT(deepest, 64u * 1024) << mode;
     }
 }
 
