@@ -1,19 +1,20 @@
-#include "enterprise/common/zaph/assign.h"
-
+// Assigning units onto others, deep copies and the depth bound of both.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "enterprise/common/zaph/binary_form.h"
+#include "enterprise/common/zaph/assign.h"
 #include "enterprise/common/zaph/compare.h"
 #include "enterprise/common/zaph/copy_unit.h"
+#include "enterprise/common/zaph/errors.h"
 #include "enterprise/common/zaph/tests/unit_samples.h"
 
 namespace {
 
 using namespace ZaphTest;
-using Zaph::Util::Assign;
-using Zaph::Util::GetValue;
+using namespace Zaph::Util;
+using Zaph::kMaxUnitDepth;
 
 Zaph::Construction::Unit& Member(Zaph::Construction::Unit& unit, const char* name) {
     Zaph::Construction::Unit* found = nullptr;
@@ -129,7 +130,7 @@ TEST(Assign, ADeepMismatchLeavesTheWholeTargetUntouched) {
               Zaph::Errors::kAssignDifferentTypes);
     EXPECT_EQ(BinaryForm(*target), BinaryForm(*makeTarget()));
 
-    EXPECT_EQ(ErrorCodeOf([&] { Zaph::Util::EnsureUnitsCanBeAssigned(*target, *source); }),
+    EXPECT_EQ(ErrorCodeOf([&] { EnsureUnitsCanBeAssigned(*target, *source); }),
               Zaph::Errors::kAssignDifferentTypes);
     EXPECT_EQ(BinaryForm(*target), BinaryForm(*makeTarget()));
 }
@@ -150,6 +151,64 @@ TEST(Assign, OverlappingSourceAndTargetKeepTheData) {
     UnitPtr holder = Composite(Prop{"p", Array(Composite(Prop{"p", Array(DWord(5))}))});
     Assign(*holder, FirstElement(Member(*holder, "p")), Factory());
     EXPECT_EQ(BinaryForm(*holder), BinaryForm(*Composite(Prop{"p", Array(DWord(5))})));
+}
+
+TEST(CopyUnit, DeepCopiesAreEqualAndOutliveTheirSource) {
+    std::vector<UnitPtr> units = OneOfEveryKind();
+    RandomUnits random(3);
+    for (int i = 0; i < 100; ++i) {
+        units.push_back(random.Make(4));
+    }
+    for (UnitPtr& source : units) {
+        const Zaph::Blob form = BinaryForm(*source);
+        const UnitPtr copy = CopyUnit(*source, Factory());
+        source.reset();
+        EXPECT_EQ(BinaryForm(*copy), form);
+    }
+}
+
+TEST(CopyUnit, ErrorValuesAreCopiedThroughTheirByteForm) {
+    Common::Error original(COMMON_PLACE("Test::Error"), 0xFA0001, u"message");
+    original.AddWindowsError(5);
+    UnitPtr unit = Factory().CreateError(original);
+    const Common::Error& stored = GetValue<Common::Error>(*unit);
+    EXPECT_NE(stored.Head(), original.Head());
+    EXPECT_EQ(stored.Code(), original.Code());
+    EXPECT_EQ(stored.Message(), u"message");
+    EXPECT_EQ(stored.Reason().Code(), original.Reason().Code());
+    EXPECT_TRUE(GetValue<Common::Error>(*Factory().CreateError({})).IsEmpty());
+}
+
+TEST(Depth, AlgorithmsWorkUpToTheLimitAndRefuseBeyond) {
+    const UnitPtr deepest = Nested(kMaxUnitDepth, InComposite);
+    const UnitPtr copy = CopyUnit(*deepest, Factory());
+    EXPECT_TRUE(UnitsEqual(*deepest, *copy));
+    EXPECT_EQ(CompareUnits(*deepest, *copy), 0);
+    EXPECT_EQ(CompareUnitsTotal(*deepest, *copy), 0);
+
+    const UnitPtr tooDeep = Nested(kMaxUnitDepth + 1, InComposite);
+    const UnitPtr alsoTooDeep = Nested(kMaxUnitDepth + 1, InComposite);
+    EXPECT_EQ(ErrorCodeOf([&] { CompareUnits(*tooDeep, *alsoTooDeep); }),
+              Zaph::Errors::kUnitTooDeep);
+    EXPECT_EQ(ErrorCodeOf([&] { UnitsEqual(*tooDeep, *alsoTooDeep); }), Zaph::Errors::kUnitTooDeep);
+    EXPECT_EQ(ErrorOf([&] { CopyUnit(*tooDeep, Factory()); }).Message(),
+              u"ZAPH: The unit is nested deeper than 512 levels.");
+    // The budget is given back after a refusal.
+    EXPECT_EQ(CompareUnits(*deepest, *copy), 0);
+    // Trait values count as a level.
+    const UnitPtr traits = Nested(kMaxUnitDepth, InTrait);
+    EXPECT_TRUE(UnitsEqual(*traits, *CopyUnit(*traits, Factory())));
+    const UnitPtr tooDeepTraits = Nested(kMaxUnitDepth + 1, InTrait);
+    EXPECT_EQ(ErrorCodeOf([&] { CopyUnit(*tooDeepTraits, Factory()); }),
+              Zaph::Errors::kUnitTooDeep);
+}
+
+TEST(Depth, VeryDeepTreesAreDestroyedWithoutRecursion) {
+    constexpr size_t kDepth = 100000;
+    Nested(kDepth, InComposite).reset();
+    Nested(kDepth, InArray).reset();
+    // Removing a deep trait value destroys its tree too.
+    EXPECT_EQ(Nested(kDepth, InTrait)->GetTraits().Remove("T"), 1u);
 }
 
 }  // namespace

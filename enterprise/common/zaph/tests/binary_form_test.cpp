@@ -13,11 +13,8 @@
 namespace {
 
 using namespace ZaphTest;
+using namespace Zaph::Util;
 using testing::ElementsAre;
-using testing::ElementsAreArray;
-using Zaph::Util::ComputeUnitHash;
-using Zaph::Util::Md5;
-using Zaph::Util::Md5Digest;
 
 Md5Digest OpenSslMd5(const Zaph::Blob& bytes) {
     Md5Digest digest{};
@@ -27,40 +24,38 @@ Md5Digest OpenSslMd5(const Zaph::Blob& bytes) {
     return digest;
 }
 
-TEST(BinaryForm, ExactBytes) {
-    EXPECT_THAT(BinaryForm(*WithTrait(DWord(5), "K", Nil())),
-                ElementsAre(0x55, 0x06, 0x05, 0x00, 0x00, 0x00, 0x54, 0x0D, 0x02, 0x00, 0x00, 0x00,
-                            0x4B, 0x00, 0x55, 0x00, 0x45, 0x45));
-    EXPECT_THAT(BinaryForm(*Composite()), ElementsAre('U', 'C', 'E'));
-    EXPECT_THAT(BinaryForm(*Array()), ElementsAre('U', 'A', 'E'));
-}
-
 TEST(BinaryForm, EveryKindLittleEndian) {
-    const std::vector<UnitPtr> units = OneOfEveryKind();
-    EXPECT_THAT(BinaryForm(*units[1]), ElementsAre('U', 1, 1, 'E'));
-    EXPECT_THAT(BinaryForm(*units[3]), ElementsAre('U', 3, 0xfe, 'E'));
-    EXPECT_THAT(BinaryForm(*units[5]), ElementsAre('U', 5, 0xd4, 0xfe, 'E'));
-    EXPECT_THAT(BinaryForm(*units[6]), ElementsAre('U', 6, 0x98, 0xba, 0xdc, 0xfe, 'E'));
-    EXPECT_THAT(BinaryForm(*units[8]),
-                ElementsAre('U', 8, 0x10, 0x32, 0x54, 0x76, 0x98, 0xba, 0xdc, 0xfe, 'E'));
-    EXPECT_THAT(BinaryForm(*units[9]), ElementsAre('U', 9, 0, 0, 0, 0, 0, 0, 0, 0x80, 'E'));
-    // -0.25 is 0xBFD0000000000000.
-    EXPECT_THAT(BinaryForm(*units[10]), ElementsAre('U', 10, 0, 0, 0, 0, 0, 0, 0xd0, 0xbf, 'E'));
-    EXPECT_THAT(BinaryForm(*units[11]), ElementsAre('U', 11, 3, 0, 0, 0, 0, 1, 0xff, 'E'));
-    EXPECT_THAT(BinaryForm(*units[12]),
-                ElementsAre('U', 12, 0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99,
-                            0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 'E'));
-    EXPECT_THAT(BinaryForm(*units[13]),
-                ElementsAre('U', 13, 8, 0, 0, 0, 't', 0, 0xe9, 0, 'x', 0, 't', 0, 'E'));
-    EXPECT_THAT(BinaryForm(*units[15]), ElementsAre('U', 'A', 'U', 6, 1, 0, 0, 0, 'E', 'U', 13, 6,
-                                                    0, 0, 0, 't', 0, 'w', 0, 'o', 0, 'E', 'E'));
-    EXPECT_THAT(BinaryForm(*units[16]),
-                ElementsAre('U', 'C', 'P', 13, 2, 0, 0, 0, 'a', 0, 'U', 6, 1, 0, 0, 0, 'E', 'P', 13,
-                            2, 0, 0, 0, 'b', 0, 'U', 0, 'E', 'E'));
+    std::vector<UnitPtr> units = OneOfEveryKind();
+    const struct {
+        UnitPtr unit;
+        Zaph::Blob form;
+    } cases[] = {
+        {std::move(units[1]), {'U', 1, 1, 'E'}},
+        {std::move(units[3]), {'U', 3, 0xfe, 'E'}},
+        {std::move(units[5]), {'U', 5, 0xd4, 0xfe, 'E'}},
+        {std::move(units[6]), {'U', 6, 0x98, 0xba, 0xdc, 0xfe, 'E'}},
+        {std::move(units[8]), {'U', 8, 0x10, 0x32, 0x54, 0x76, 0x98, 0xba, 0xdc, 0xfe, 'E'}},
+        {std::move(units[9]), {'U', 9, 0, 0, 0, 0, 0, 0, 0, 0x80, 'E'}},
+        {std::move(units[10]), {'U', 10, 0, 0, 0, 0, 0, 0, 0xd0, 0xbf, 'E'}},  // 0xBFD0000000000000
+        {std::move(units[11]), {'U', 11, 3, 0, 0, 0, 0, 1, 0xff, 'E'}},
+        {std::move(units[12]),
+         {'U', 12, 0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xaa, 0xbb, 0xcc,
+          0xdd, 0xee, 0xff, 'E'}},
+        {std::move(units[13]), {'U', 13, 8, 0, 0, 0, 't', 0, 0xe9, 0, 'x', 0, 't', 0, 'E'}},
+        {std::move(units[15]), {'U', 'A', 'U', 6,   1, 0,   0, 0,   'E', 'U', 13, 6,
+                                0,   0,   0,   't', 0, 'w', 0, 'o', 0,   'E', 'E'}},
+        {std::move(units[16]), {'U', 'C', 'P', 13, 2, 0, 0, 0, 'a', 0, 'U', 6, 1,   0,  0,
+                                0,   'E', 'P', 13, 2, 0, 0, 0, 'b', 0, 'U', 0, 'E', 'E'}},
+        {Composite(), {'U', 'C', 'E'}},
+        {Array(), {'U', 'A', 'E'}},
+    };
+    for (const auto& [unit, form] : cases) {
+        EXPECT_EQ(BinaryForm(*unit), form) << &unit - &cases[0].unit;
+    }
 
     // An error is its byte form behind a length.
     Common::DynamicBuffer bytes;
-    ASSERT_TRUE(Zaph::Util::GetValue<Common::Error>(*units[14]).Serialize(bytes));
+    ASSERT_TRUE(GetValue<Common::Error>(*units[14]).Serialize(bytes));
     const Zaph::Blob form = BinaryForm(*units[14]);
     ASSERT_EQ(form.size(), 1 + 1 + 4 + bytes.Size() + 1);
     EXPECT_EQ(form[1], 14);
@@ -89,9 +84,9 @@ TEST(BinaryForm, TraitsFollowTheValueAtEveryLevel) {
 }
 
 // Walks traits first, and does not descend into containers.
-class ShallowTraitsFirstGuide final : public Zaph::Util::TraitValueGuide {
+class ShallowTraitsFirstGuide final : public TraitValueGuide {
   public:
-    void Guide(const Zaph::View::Unit&, Zaph::Util::TraitValueCrossroad& crossroad) override {
+    void Guide(const Zaph::View::Unit&, TraitValueCrossroad& crossroad) override {
         crossroad.WalkTraits();
         crossroad.WalkValue(false);
     }
@@ -100,13 +95,13 @@ class ShallowTraitsFirstGuide final : public Zaph::Util::TraitValueGuide {
 TEST(WalkUnit, GuidesOrderTheHalvesAndChooseTheDepth) {
     UnitPtr unit = WithTrait(Composite(Prop{"a", Array(DWord(1))}), "K", SDWord(2));
     WalkRecorder valueFirst;
-    Zaph::Util::WalkValueFirstGuide guide;
-    Zaph::Util::WalkUnit(*unit, guide, valueFirst);
+    WalkValueFirstGuide guide;
+    WalkUnit(*unit, guide, valueFirst);
     EXPECT_EQ(valueFirst.text, "<CPa<A<6>>TK<7>>");
 
     WalkRecorder shallow;
     ShallowTraitsFirstGuide traitsFirst;
-    Zaph::Util::WalkUnit(*unit, traitsFirst, shallow);
+    WalkUnit(*unit, traitsFirst, shallow);
     EXPECT_EQ(shallow.text, "<TK<7>C>");
 }
 
@@ -137,26 +132,13 @@ TEST(ComputeUnitHash, IsMd5OfTheBinaryFormOfRandomUnits) {
     EXPECT_EQ(ComputeUnitHash(*blob), OpenSslMd5(BinaryForm(*blob)));
 }
 
-TEST(ComputeUnitHash, EqualUnitsBuiltInAnotherOrderHashTheSame) {
-    UnitPtr one = WithTrait(
-        WithTrait(Composite(Prop{"b", DWord(2)}, Prop{"a", DWord(1)}), "Y", Nil()), "X", Str(u"x"));
-    UnitPtr two = WithTrait(
-        WithTrait(Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)}), "X", Str(u"x")), "Y", Nil());
-    EXPECT_EQ(ComputeUnitHash(*one), ComputeUnitHash(*two));
-    EXPECT_EQ(ComputeUnitHash(*Nil()), OpenSslMd5({'U', 0, 'E'}));
-}
-
 TEST(WriteUnitToBlob, AppendsAndLeavesNothingBehindOnFailure) {
     Zaph::Blob blob{0xaa};
-    Zaph::Util::WriteUnitToBlob(*Nil(), blob);
+    WriteUnitToBlob(*Nil(), blob);
     EXPECT_THAT(blob, ElementsAre(0xaa, 'U', 0, 'E'));
 
-    UnitPtr deep = Nil();
-    for (uint32_t level = 0; level < Zaph::kMaxUnitDepth; ++level) {
-        deep = Array(std::move(deep));
-    }
-    EXPECT_EQ(ErrorCodeOf([&] { Zaph::Util::WriteUnitToBlob(*deep, blob); }),
-              Zaph::Errors::kUnitTooDeep);
+    const UnitPtr deep = Nested(Zaph::kMaxUnitDepth + 1, InArray);
+    EXPECT_EQ(ErrorCodeOf([&] { WriteUnitToBlob(*deep, blob); }), Zaph::Errors::kUnitTooDeep);
     EXPECT_THAT(blob, ElementsAre(0xaa, 'U', 0, 'E'));
 }
 

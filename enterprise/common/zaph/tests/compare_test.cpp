@@ -8,19 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "enterprise/common/zaph/copy_unit.h"
 #include "enterprise/common/zaph/pairing_walkers.h"
 #include "enterprise/common/zaph/tests/unit_samples.h"
 
 namespace {
 
 using namespace ZaphTest;
+using namespace Zaph::Util;
 using testing::ElementsAre;
-using Zaph::Util::CompareTraits;
-using Zaph::Util::CompareUnits;
-using Zaph::Util::CompareValues;
-using Zaph::Util::TraitsEqual;
-using Zaph::Util::UnitsEqual;
-using Zaph::Util::ValuesEqual;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -105,7 +101,7 @@ TEST(CompareUnits, ValuesOfOneKindAndTraitSets) {
         EXPECT_EQ(ValuesEqual(*cases[i].left, *cases[i].right),
                   CompareValues(*cases[i].left, *cases[i].right) == 0)
             << i;
-        EXPECT_EQ(Zaph::Util::UnitLess(*cases[i].left, *cases[i].right), cases[i].order == -1) << i;
+        EXPECT_EQ(UnitLess(*cases[i].left, *cases[i].right), cases[i].order == -1) << i;
     }
     // The same object is equal to itself even when it holds NaN.
     const UnitPtr nan = Double(kNaN);
@@ -127,20 +123,17 @@ TEST(CompareUnits, ErrorsByCodeThenReasonThenFields) {
     withSmallReason.Add(five);
     Common::Error withLargeReason(COMMON_PLACE("Test::B"), 9);
     withLargeReason.Add(seven);
-    EXPECT_EQ(Zaph::Util::CompareErrors(withSmallReason, withLargeReason), -1);
-    EXPECT_EQ(Zaph::Util::CompareErrors(Common::Error(COMMON_PLACE("Test::C"), 9), withSmallReason),
-              -1);
+    EXPECT_EQ(CompareErrors(withSmallReason, withLargeReason), -1);
+    EXPECT_EQ(CompareErrors(Common::Error(COMMON_PLACE("Test::C"), 9), withSmallReason), -1);
 
     // Same codes and reasons: the named fields decide; messages and places do not.
     const Common::Error a(COMMON_PLACE("Test::D"), 9, kPathKind, u"", {"a"});
     const Common::Error bb(COMMON_PLACE("Test::E"), 9, kPathKind, u"", {"bb"});
     const Common::Error plain(COMMON_PLACE("Test::F"), 9, "message");
-    EXPECT_EQ(Zaph::Util::CompareErrors(a, bb), -1);    // texts by length first
-    EXPECT_EQ(Zaph::Util::CompareErrors(a, plain), 1);  // no field list orders first
-    EXPECT_EQ(
-        Zaph::Util::CompareErrors(bb, Common::Error(COMMON_PLACE("G"), 9, kPathKind, u"x", {"bb"})),
-        0);
-    EXPECT_EQ(Zaph::Util::CompareErrors(plain, Common::Error(COMMON_PLACE("H"), 9, "other")), 0);
+    EXPECT_EQ(CompareErrors(a, bb), -1);    // texts by length first
+    EXPECT_EQ(CompareErrors(a, plain), 1);  // no field list orders first
+    EXPECT_EQ(CompareErrors(bb, Common::Error(COMMON_PLACE("G"), 9, kPathKind, u"x", {"bb"})), 0);
+    EXPECT_EQ(CompareErrors(plain, Common::Error(COMMON_PLACE("H"), 9, "other")), 0);
     EXPECT_TRUE(ValuesEqual(*f.CreateError(plain), *f.CreateError(plain)));
 }
 
@@ -162,9 +155,9 @@ TEST(Equality, ValuesUnitsAndTraits) {
 // Records the calls of a walk as text.
 namespace V = Zaph::View;
 
-class Recorder final : public Zaph::Util::ArrayElementsWalker,
-                       public Zaph::Util::CompositePropertyWalker,
-                       public Zaph::Util::UnitTraitsWalker {
+class Recorder final : public ArrayElementsWalker,
+                       public CompositePropertyWalker,
+                       public UnitTraitsWalker {
   public:
     explicit Recorder(size_t stopAfter = SIZE_MAX) : stopAfter_(stopAfter) {}
     bool OnPair(const V::Unit& l, const V::Unit& r) override {
@@ -184,7 +177,7 @@ class Recorder final : public Zaph::Util::ArrayElementsWalker,
 
   private:
     static std::string Text(const V::Unit& unit) {
-        return std::to_string(Zaph::Util::GetValue<uint32_t>(unit));
+        return std::to_string(GetValue<uint32_t>(unit));
     }
     template <class Item>
     static std::string Text(const Item& item) {
@@ -201,10 +194,10 @@ TEST(PairingWalkers, ArraysPairByIndexThenTheLongerRest) {
     UnitPtr left = Array(DWord(1), DWord(2));
     UnitPtr right = Array(DWord(3), DWord(4), DWord(5), DWord(6));
     Recorder all;
-    Zaph::Util::WalkArrayElements(AsArray(*left), AsArray(*right), all);
+    WalkArrayElements(AsArray(*left), AsArray(*right), all);
     EXPECT_THAT(all.calls, ElementsAre("pair 13", "pair 24", "right 5", "right 6"));
     Recorder stopping(3);
-    Zaph::Util::WalkArrayElements(AsArray(*right), AsArray(*left), stopping);
+    WalkArrayElements(AsArray(*right), AsArray(*left), stopping);
     EXPECT_THAT(stopping.calls, ElementsAre("pair 31", "pair 42", "left 5"));
 }
 
@@ -251,10 +244,10 @@ TEST(PairingWalkers, OtherArrayImplementationsPairTheSameWay) {
     const BorrowedArray borrowed({one.get(), two.get(), three.get()});
     UnitPtr held = Array(DWord(7), DWord(8));
     Recorder calls;
-    Zaph::Util::WalkArrayElements(borrowed, AsArray(*held), calls);
+    WalkArrayElements(borrowed, AsArray(*held), calls);
     EXPECT_THAT(calls.calls, ElementsAre("pair 17", "pair 28", "left 3"));
     Recorder reversed;
-    Zaph::Util::WalkArrayElements(AsArray(*held), borrowed, reversed);
+    WalkArrayElements(AsArray(*held), borrowed, reversed);
     EXPECT_THAT(reversed.calls, ElementsAre("pair 71", "pair 82", "right 3"));
 
     EXPECT_TRUE(UnitsEqual(borrowed, *Array(DWord(1), DWord(2), DWord(3))));
@@ -266,21 +259,134 @@ TEST(PairingWalkers, CompositesReportLeftOnlyBeforeRightOnlyTraitsPairByValue) {
     UnitPtr left = Composite(Prop{"a", Nil()}, Prop{"c", Nil()}, Prop{"e", Nil()});
     UnitPtr right = Composite(Prop{"b", Nil()}, Prop{"c", Nil()}, Prop{"d", Nil()});
     Recorder all;
-    Zaph::Util::WalkCompositeProperties(AsComposite(*left), AsComposite(*right), all);
+    WalkCompositeProperties(AsComposite(*left), AsComposite(*right), all);
     EXPECT_THAT(all.calls, ElementsAre("left a", "pair c", "left e", "right b", "right d"));
     Recorder stopping(4);
-    Zaph::Util::WalkCompositeProperties(AsComposite(*left), AsComposite(*right), stopping);
+    WalkCompositeProperties(AsComposite(*left), AsComposite(*right), stopping);
     EXPECT_EQ(stopping.calls.size(), 4u);
 
     left = WithTrait(WithTrait(Nil(), "A", DWord(1)), "B", DWord(1));
     right = WithTrait(WithTrait(Nil(), "A", DWord(2)), "B", DWord(1));
     Recorder traits;
-    Zaph::Util::WalkTraits(*left, *right, traits);
+    WalkTraits(*left, *right, traits);
     EXPECT_THAT(traits.calls, ElementsAre("left A", "pair B", "right A"));
     // Stopping in the left pass skips the right pass.
     Recorder first(1);
-    Zaph::Util::WalkTraits(*left, *right, first);
+    WalkTraits(*left, *right, first);
     EXPECT_THAT(first.calls, ElementsAre("left A"));
+}
+
+// The order the trait set keeps: total even where the unit order of CompareUnits is not.
+TEST(TraitOrder, NaNValuesAreOneTraitAndOrderLastAtEveryDepth) {
+    UnitPtr unit = Nil();
+    for (const double value :
+         {kNaN, 1.0, kNaN, -double{INFINITY}, -std::numeric_limits<double>::signaling_NaN()}) {
+        unit = WithTrait(std::move(unit), "N", Double(value));
+    }
+    std::vector<double> values;
+    auto collect = Zaph::MakeProcessor<const Zaph::View::Trait>([&](const auto& trait) {
+        values.push_back(GetValue<double>(trait.GetValue()));
+        return false;
+    });
+    unit->GetTraits().ForEach(collect);
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[0], -INFINITY);
+    EXPECT_EQ(values[1], 1.0);
+    EXPECT_TRUE(std::isnan(values[2]));
+    EXPECT_EQ(unit->GetTraits().Remove("N"), 3u);
+
+    for (int round = 0; round < 2; ++round) {
+        unit = WithTrait(std::move(unit), "A", Array(DWord(1), Double(kNaN)));
+        unit = WithTrait(std::move(unit), "C", Composite(Prop{"x", Double(kNaN)}));
+        unit = WithTrait(std::move(unit), "T", WithTrait(Nil(), "inner", Double(kNaN)));
+    }
+    EXPECT_THAT(TraitNames(*unit), testing::ElementsAre("A", "C", "T"));
+    EXPECT_EQ(CompareUnitsTotal(*Array(DWord(1), Double(7.0)), *Array(DWord(1), Double(kNaN))), -1);
+}
+
+TEST(TraitOrder, CompositeCycleOfTheUnitOrderIsBroken) {
+    // CompareUnits orders {c} < {a,c} < {b} < {c}: a cycle a sorted set cannot keep.
+    const UnitPtr c = Composite(Prop{"c", Nil()});
+    const UnitPtr ac = Composite(Prop{"a", Nil()}, Prop{"c", Nil()});
+    const UnitPtr b = Composite(Prop{"b", Nil()});
+    EXPECT_EQ(CompareUnits(*c, *ac), -1);
+    EXPECT_EQ(CompareUnits(*ac, *b), -1);
+    EXPECT_EQ(CompareUnits(*b, *c), -1);
+    // The smallest name present on one side decides, and that side orders last.
+    EXPECT_EQ(CompareUnitsTotal(*c, *ac), -1);
+    EXPECT_EQ(CompareUnitsTotal(*c, *b), -1);
+    EXPECT_EQ(CompareUnitsTotal(*b, *ac), -1);  // so {c} < {b} < {a,c}
+    EXPECT_EQ(CompareUnitsTotal(*Composite(Prop{"a", DWord(5)}),
+                                *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
+              -1);
+}
+
+// Units whose unit order misbehaves somewhere: NaN, composites and trait sets that differ on
+// both sides, and the same things one level down.
+std::vector<UnitPtr> TrickyUnits() {
+    return UnitList(
+        Double(kNaN), Double(0.0), Double(-0.0), Double(INFINITY), Composite(Prop{"c", Nil()}),
+        Composite(Prop{"a", Nil()}, Prop{"c", Nil()}), Composite(Prop{"b", Nil()}),
+        Composite(Prop{"a", Double(kNaN)}), Composite(Prop{"a", Double(1.0)}), Array(Double(kNaN)),
+        Array(Composite(Prop{"b", Nil()})), Array(Composite(Prop{"a", Nil()}, Prop{"c", Nil()})),
+        WithTrait(Nil(), "c", Nil()), WithTrait(WithTrait(Nil(), "a", Nil()), "c", Nil()),
+        WithTrait(Nil(), "b", Nil()), WithTrait(Nil(), "a", Double(kNaN)),
+        WithTrait(Nil(), "a", Composite(Prop{"b", Nil()})),
+        WithTrait(Nil(), "a", Composite(Prop{"a", Nil()}, Prop{"c", Nil()})), Nil());
+}
+
+TEST(TraitOrder, IsAStrictWeakOrderOverTrickyUnits) {
+    const std::vector<UnitPtr> units = TrickyUnits();
+    const size_t n = units.size();
+    std::vector<std::vector<int>> order(n, std::vector<int>(n));
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t j = 0; j < n; ++j) {
+            order[i][j] = CompareUnitsTotal(*units[i], *units[j]);
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(order[i][i], 0) << i;
+        for (size_t j = 0; j < n; ++j) {
+            EXPECT_EQ(order[i][j], -order[j][i]) << i << " " << j;
+            for (size_t k = 0; k < n; ++k) {
+                if (order[i][j] <= 0 && order[j][k] <= 0) {
+                    EXPECT_LE(order[i][k], 0) << i << " " << j << " " << k;
+                }
+            }
+        }
+    }
+}
+
+TEST(TraitOrder, SetContentsDoNotDependOnInsertionOrder) {
+    const std::vector<UnitPtr> pool = TrickyUnits();
+    UnitPtr forward = Nil();
+    UnitPtr backward = Nil();
+    for (size_t i = 0; i < pool.size(); ++i) {
+        forward = WithTrait(std::move(forward), "K", CopyUnit(*pool[i], Factory()));
+        backward =
+            WithTrait(std::move(backward), "K", CopyUnit(*pool[pool.size() - 1 - i], Factory()));
+    }
+    // -0.0 and 0.0 are one trait; everything else is distinct.
+    EXPECT_EQ(TraitNames(*forward).size(), pool.size() - 1);
+    EXPECT_EQ(CompareUnitsTotal(*forward, *backward), 0);
+    // Enumerated in ascending total order.
+    std::vector<const Zaph::View::Unit*> values;
+    auto collect = Zaph::MakeProcessor<const Zaph::View::Trait>([&](const auto& trait) {
+        values.push_back(&trait.GetValue());
+        return false;
+    });
+    backward->GetTraits().ForEach(collect);
+    for (size_t i = 1; i < values.size(); ++i) {
+        EXPECT_EQ(CompareUnitsTotal(*values[i - 1], *values[i]), -1) << i;
+    }
+}
+
+TEST(TraitOrder, TraitSetsDifferingOnBothSides) {
+    // Extra traits order last; otherwise the smallest unpaired trait's side orders last.
+    EXPECT_EQ(CompareUnitsTotal(*Nil(), *WithTrait(Nil(), "K", Nil())), -1);
+    EXPECT_EQ(CompareUnitsTotal(*WithTrait(Nil(), "A", Nil()), *WithTrait(Nil(), "B", Nil())), 1);
+    EXPECT_EQ(CompareUnitsTotal(*WithTrait(Nil(), "K", DWord(1)), *WithTrait(Nil(), "K", DWord(2))),
+              1);
 }
 
 }  // namespace

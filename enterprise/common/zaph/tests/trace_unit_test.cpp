@@ -58,7 +58,7 @@ TEST(TraceUnit, EveryKind) {
     EXPECT_EQ(Trace(*Str(u"a\xd841z")), "Root (Common::String) = a\x41z\n");
 }
 
-TEST(TraceUnit, ErrorsWithTheirReasons) {
+TEST(TraceUnit, ErrorsWithTheirReasonsAndTheDepthBound) {
     Common::Error error(COMMON_PLACE("ZaphTest::Error"), 0xFA0001, u"outer");
     Common::Error middle(COMMON_PLACE("ZaphTest::Error"), 7);
     middle.Add(Common::Error(COMMON_PLACE("ZaphTest::Error"), 8, u"inner"));
@@ -74,6 +74,9 @@ TEST(TraceUnit, ErrorsWithTheirReasons) {
                   "      (SubError) Code = 8 LineTag = " +
                   Hex(stored.Reason().Reason().Place().tag) + " Message = inner\n");
     EXPECT_EQ(Trace(*Factory().CreateError({})), "Root (Common::Error) Code = 0 LineTag = 0\n");
+
+    const UnitPtr deep = Nested(Zaph::kMaxUnitDepth + 1, InArray);
+    EXPECT_EQ(ErrorCodeOf([&] { Trace(*deep); }), Zaph::Errors::kUnitTooDeep);
 }
 
 TEST(TraceUnit, ContainersAndTraits) {
@@ -120,14 +123,6 @@ TEST(TraceUnit, NumbersIgnoreTheStreamLocale) {
               "  0 (double) = 0.5\n"
               "  1 (unsigned long) = 1234567\n"
               "  2 (Blob) Size = 1234\n");
-}
-
-TEST(TraceUnit, TooDeepUnitsRaise) {
-    UnitPtr deep = Nil();
-    for (uint32_t level = 0; level < Zaph::kMaxUnitDepth; ++level) {
-        deep = Array(std::move(deep));
-    }
-    EXPECT_EQ(ErrorCodeOf([&] { Trace(*deep); }), Zaph::Errors::kUnitTooDeep);
 }
 
 }  // namespace

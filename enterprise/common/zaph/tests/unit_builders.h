@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/common/text.h"
 #include "enterprise/common/zaph/container_access.h"
 #include "enterprise/common/zaph/unit_factory.h"
 #include "enterprise/common/zaph/value_access.h"
@@ -62,11 +63,33 @@ UnitPtr Array(Units... elements) {
     return unit;
 }
 
+/// The units in a vector, in order.
+template <class... Units>
+std::vector<UnitPtr> UnitList(Units... units) {
+    std::vector<UnitPtr> list;
+    (list.push_back(std::move(units)), ...);
+    return list;
+}
+
 /// `unit` with the trait (name, value) added.
 inline UnitPtr WithTrait(UnitPtr unit, const char* name, UnitPtr value) {
     unit->GetTraits().Add(Factory().CreateTrait(name, std::move(value)));
     return unit;
 }
+
+/// `innermost` wrapped `levels - 1` times by `wrap`: a unit `levels` deep.
+template <class Wrap>
+UnitPtr Nested(size_t levels, Wrap wrap, UnitPtr innermost = Nil()) {
+    for (size_t level = 1; level < levels; ++level) {
+        innermost = wrap(std::move(innermost));
+    }
+    return innermost;
+}
+
+/// Wrappers for Nested: the only element of an array, the property "p", the value of trait "T".
+inline const auto InArray = [](UnitPtr unit) { return Array(std::move(unit)); };
+inline const auto InComposite = [](UnitPtr unit) { return Composite(Prop{"p", std::move(unit)}); };
+inline const auto InTrait = [](UnitPtr unit) { return WithTrait(Nil(), "T", std::move(unit)); };
 
 /// The names of the traits, in order.
 inline std::vector<std::string> TraitNames(const Zaph::View::Unit& unit) {
@@ -100,6 +123,11 @@ Common::Error ErrorOf(F&& action) {
         return error;
     }
     return {};
+}
+
+/// The message of `error` in UTF-8.
+inline std::string MessageOf(const Common::Error& error) {
+    return Common::ToUtf8(error.Message());
 }
 
 /// The code of the Common::Error that `action` throws (0 when it throws none).

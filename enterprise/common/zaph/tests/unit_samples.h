@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -24,29 +25,17 @@ inline Zaph::Blob BinaryForm(const Zaph::View::Unit& unit) {
 /// One unit of each kind, in type index order.
 inline std::vector<UnitPtr> OneOfEveryKind() {
     auto& f = Factory();
-    std::vector<UnitPtr> units;
-    units.push_back(f.CreateNil());
-    units.push_back(f.CreateBoolean(true));
-    units.push_back(f.CreateByte(0xfe));
-    units.push_back(f.CreateSByte(-2));
-    units.push_back(f.CreateWord(0xfedc));
-    units.push_back(f.CreateSWord(-300));
-    units.push_back(f.CreateDWord(0xfedcba98));
-    units.push_back(f.CreateSDWord(-70000));
-    units.push_back(f.CreateQWord(0xfedcba9876543210ULL));
-    units.push_back(f.CreateSQWord(std::numeric_limits<int64_t>::min()));
-    units.push_back(f.CreateDouble(-0.25));
-    units.push_back(f.CreateBlob({0, 1, 0xff}));
     Common::Guid guid;
     Common::GuidFromString("00112233-4455-6677-8899-AABBCCDDEEFF", guid);
-    units.push_back(f.CreateGuid(guid));
-    units.push_back(f.CreateString(u"t\u00e9xt"));
     Common::Error error(COMMON_PLACE("ZaphTest::OneOfEveryKind"), 0xFA0001, u"outer");
     error.Add(Common::Error(COMMON_PLACE("ZaphTest::OneOfEveryKind"), 7, u"inner"));
-    units.push_back(f.CreateError(error));
-    units.push_back(Array(DWord(1), Str(u"two")));
-    units.push_back(Composite(Prop{"a", DWord(1)}, Prop{"b", Nil()}));
-    return units;
+    return UnitList(f.CreateNil(), f.CreateBoolean(true), f.CreateByte(0xfe), f.CreateSByte(-2),
+                    f.CreateWord(0xfedc), f.CreateSWord(-300), f.CreateDWord(0xfedcba98),
+                    f.CreateSDWord(-70000), f.CreateQWord(0xfedcba9876543210ULL),
+                    f.CreateSQWord(std::numeric_limits<int64_t>::min()), f.CreateDouble(-0.25),
+                    f.CreateBlob({0, 1, 0xff}), f.CreateGuid(guid), f.CreateString(u"t\u00e9xt"),
+                    f.CreateError(error), Array(DWord(1), Str(u"two")),
+                    Composite(Prop{"a", DWord(1)}, Prop{"b", Nil()}));
 }
 
 /// Random unit trees: every kind, traits, names that repeat, NaNs and unpaired surrogates.
@@ -66,77 +55,72 @@ class RandomUnits {
 
   private:
     int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(engine_); }
-    uint64_t Bits() { return engine_(); }
+    template <class T>
+    T Bits() {
+        return static_cast<T>(engine_());
+    }
 
     std::string MakeName() {
         static const char* const kNames[] = {"a", "b", "Key", "K", "", "n\xc3\xa9", "x.y", "&"};
         return kNames[Below(8)];
     }
 
+    // The containers (the last two kinds) only above the deepest level.
     UnitPtr MakeValue(int depth) {
         auto& f = Factory();
-        const int kind = Below(depth > 0 ? 17 : 15);
-        switch (kind) {
-            case 0:
-                return f.CreateNil();
-            case 1:
-                return f.CreateBoolean(Below(2) == 1);
-            case 2:
-                return f.CreateByte(static_cast<uint8_t>(Bits()));
-            case 3:
-                return f.CreateSByte(static_cast<int8_t>(Bits()));
-            case 4:
-                return f.CreateWord(static_cast<uint16_t>(Bits()));
-            case 5:
-                return f.CreateSWord(static_cast<int16_t>(Bits()));
-            case 6:
-                return f.CreateDWord(static_cast<uint32_t>(Bits()));
-            case 7:
-                return f.CreateSDWord(static_cast<int32_t>(Bits()));
-            case 8:
-                return f.CreateQWord(Bits());
-            case 9:
-                return f.CreateSQWord(static_cast<int64_t>(Bits()));
-            case 10:
-                return f.CreateDouble(Below(5) == 0 ? std::nan("") : static_cast<double>(Bits()));
-            case 11: {
+        const std::function<UnitPtr()> kinds[] = {
+            [&] { return f.CreateNil(); },
+            [&] { return f.CreateBoolean(Below(2) == 1); },
+            [&] { return f.CreateByte(Bits<uint8_t>()); },
+            [&] { return f.CreateSByte(Bits<int8_t>()); },
+            [&] { return f.CreateWord(Bits<uint16_t>()); },
+            [&] { return f.CreateSWord(Bits<int16_t>()); },
+            [&] { return f.CreateDWord(Bits<uint32_t>()); },
+            [&] { return f.CreateSDWord(Bits<int32_t>()); },
+            [&] { return f.CreateQWord(Bits<uint64_t>()); },
+            [&] { return f.CreateSQWord(Bits<int64_t>()); },
+            [&] { return f.CreateDouble(Below(5) == 0 ? std::nan("") : Bits<double>()); },
+            [&] {
                 Zaph::Blob blob(Below(40));
                 for (auto& byte : blob) {
-                    byte = static_cast<uint8_t>(Bits());
+                    byte = Bits<uint8_t>();
                 }
                 return f.CreateBlob(blob);
-            }
-            case 12: {
+            },
+            [&] {
                 Common::Guid guid;
-                guid.Data1 = static_cast<uint32_t>(Bits());
-                guid.Data4[7] = static_cast<uint8_t>(Bits());
+                guid.Data1 = Bits<uint32_t>();
+                guid.Data4[7] = Bits<uint8_t>();
                 return f.CreateGuid(guid);
-            }
-            case 13: {
+            },
+            [&] {
                 std::u16string text(Below(12), u'\0');
                 for (auto& unit : text) {
-                    unit = static_cast<char16_t>(Below(4) == 0 ? Bits() : u'a' + Below(26));
+                    unit =
+                        Below(4) == 0 ? Bits<char16_t>() : static_cast<char16_t>(u'a' + Below(26));
                 }
                 return f.CreateString(text);
-            }
-            case 14:
+            },
+            [&] {
                 return f.CreateError(Common::Error(COMMON_PLACE("ZaphTest::RandomUnits::MakeValue"),
                                                    static_cast<uint32_t>(Below(3)), u"random"));
-            case 15: {
+            },
+            [&] {
                 UnitPtr array = f.CreateArray();
                 for (int i = Below(4); i > 0; --i) {
                     AsArray(*array).PushBack(Make(depth - 1));
                 }
                 return array;
-            }
-            default: {
+            },
+            [&] {
                 UnitPtr composite = f.CreateComposite();
                 for (int i = Below(4); i > 0; --i) {
                     AsComposite(*composite).Set(f.CreateProperty(MakeName(), Make(depth - 1)));
                 }
                 return composite;
-            }
-        }
+            },
+        };
+        return kinds[Below(depth > 0 ? 17 : 15)]();
     }
 
     std::mt19937_64 engine_;
