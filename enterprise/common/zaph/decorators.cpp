@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "enterprise/common/zaph/container_access.h"
+
 namespace Zaph::View {
 namespace {
 
@@ -56,60 +58,34 @@ void SieveTraits::ForEach(ItemProcessor<const Trait>& processor) const {
     traits_.ForEach(sieve);
 }
 
-class PropertyRemovingUnitDecorator::Value final : public CompositeValue {
-  public:
-    Value(const CompositeValue& composite, const Name& name) : composite_(composite), name_(name) {}
+void PropertyRemovingUnitDecorator::Value::ForEach(ItemProcessor<const Property>& processor) const {
+    SkippingProcessor skipping(processor, name_);
+    composite_.ForEach(skipping);
+}
 
-    void ForEach(ItemProcessor<const Property>& processor) const override {
-        SkippingProcessor skipping(processor, name_);
-        composite_.ForEach(skipping);
+bool PropertyRemovingUnitDecorator::Value::Find(const Name& name,
+                                                ItemProcessor<const Property>& processor) const {
+    return name != name_ && composite_.Find(name, processor);
+}
+
+CompositeIterator<const Property> PropertyRemovingUnitDecorator::Value::GetIterator() const {
+    return CompositeIterator<const Property>(
+        std::make_shared<SkippingIteratorState>(composite_.GetIterator(), name_));
+}
+
+PropertyRemovingUnitDecorator::PropertyRemovingUnitDecorator(const Unit& unit, const Name& name)
+    : unit_(unit), name_(name) {
+    if (const CompositeValue* composite = Util::Detail::CompositeOf(unit)) {
+        shown_.emplace(*composite, name_);
     }
-    bool Find(const Name& name, ItemProcessor<const Property>& processor) const override {
-        return name != name_ && composite_.Find(name, processor);
-    }
-    CompositeIterator<const Property> GetIterator() const override {
-        return CompositeIterator<const Property>(
-            std::make_shared<SkippingIteratorState>(composite_.GetIterator(), name_));
-    }
-
-  private:
-    const CompositeValue& composite_;
-    const Name& name_;
-};
-
-namespace {
-
-// Hands every value to the caller's reader unchanged, except that a composite is shown
-// through PropertyRemovingUnitDecorator::Value.
-class PassThrough {
-  public:
-    PassThrough(UnitReader& reader, const Name& name) : reader_(reader), name_(name) {}
-    template <class V>
-    void operator()(const V& value) {
-        reader_.Visit(value);
-    }
-    void operator()(const CompositeValue& composite) {
-        const PropertyRemovingUnitDecorator::Value value(composite, name_);
-        reader_.Visit(value);
-    }
-
-  private:
-    UnitReader& reader_;
-    const Name& name_;
-};
-
-}  // namespace
-
-class PropertyRemovingUnitDecorator::Reader final : private Generic::HandlerStorage<PassThrough>,
-                                                    public Detail::UnitVisitorAdaptor<PassThrough> {
-  public:
-    Reader(UnitReader& reader, const Name& name)
-        : HandlerStorage(PassThrough(reader, name)), VisitorAdaptor(handler) {}
-};
+}
 
 void PropertyRemovingUnitDecorator::Accept(UnitReader& reader) const {
-    Reader inner(reader, name_);
-    unit_.Accept(inner);
+    if (shown_) {
+        reader.Visit(*shown_);
+    } else {
+        unit_.Accept(reader);
+    }
 }
 
 }  // namespace Zaph::View

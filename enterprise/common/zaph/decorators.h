@@ -1,5 +1,5 @@
 // Read-only decorators: another view of a unit without copying it. The decorated unit must
-// outlive the decorator.
+// outlive the decorator and keep its kind while decorated.
 //
 //   DelegatingUnit                 forwards Accept and GetTraits to the decorated unit
 //   SieveTraits                    a trait set showing only the traits called `name`, or in
@@ -12,6 +12,8 @@
 //
 // Thread-safety: as the decorated unit.
 #pragma once
+
+#include <optional>
 
 #include "enterprise/common/zaph/view.h"
 
@@ -76,17 +78,29 @@ class SkippingProcessor final : public ItemProcessor<const Property> {
 class PropertyRemovingUnitDecorator : public Unit {
   public:
     /// The composite shown to readers, without the removed property.
-    class Value;
-    /// The reader wrapped around the caller's reader.
-    class Reader;
+    class Value final : public CompositeValue {
+      public:
+        Value(const CompositeValue& composite, const Name& name)
+            : composite_(composite), name_(name) {}
+        void ForEach(ItemProcessor<const Property>& processor) const override;
+        bool Find(const Name& name, ItemProcessor<const Property>& processor) const override;
+        CompositeIterator<const Property> GetIterator() const override;
 
-    PropertyRemovingUnitDecorator(const Unit& unit, const Name& name) : unit_(unit), name_(name) {}
+      private:
+        const CompositeValue& composite_;
+        const Name& name_;
+    };
+
+    PropertyRemovingUnitDecorator(const Unit& unit, const Name& name);
     void Accept(UnitReader& reader) const override;
     const Traits& GetTraits() const override { return unit_.GetTraits(); }
 
   private:
     const Unit& unit_;
     Name name_;
+    // Lives as long as the decorator, as any unit's value does: readers may keep a pointer to the
+    // composite they are shown (container look-ups do). Empty when the unit holds another kind.
+    std::optional<Value> shown_;
 };
 
 }  // namespace Zaph::View

@@ -5,6 +5,7 @@
 
 #include "enterprise/common/zaph/compare.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
+#include "enterprise/common/zaph/unit_utilities.h"
 
 namespace {
 
@@ -60,7 +61,6 @@ TEST(Decorators, PropertyRemovingSkipsOneProperty) {
     const PropertyRemovingUnitDecorator decorated(*unit, "p");
     EXPECT_TRUE(Zaph::Util::UnitsEqual(
         decorated, *WithTrait(Composite(Prop{"a", DWord(1)}, Prop{"q", DWord(3)}), "T", Nil())));
-    // The composite the decorator shows lives only while it is visited.
     struct Reader : Zaph::View::NullVisitor {
         using NullVisitor::Visit;
         void Visit(const Zaph::View::CompositeValue& composite) override {
@@ -78,6 +78,9 @@ TEST(Decorators, PropertyRemovingSkipsOneProperty) {
     decorated.Accept(reader);
     EXPECT_EQ(reader.found, "q");
     EXPECT_EQ(reader.iterated, "aq");
+    // Look-ups keep the composite they are shown past the visit: it lives with the decorator.
+    EXPECT_TRUE(Zaph::Util::HasProperty(&decorated, "q"));
+    EXPECT_FALSE(Zaph::Util::HasProperty(&decorated, "p"));
     // Removing the first or the last property.
     EXPECT_TRUE(Zaph::Util::ValuesEqual(PropertyRemovingUnitDecorator(*unit, "a"),
                                         *Composite(Prop{"p", DWord(2)}, Prop{"q", DWord(3)})));
