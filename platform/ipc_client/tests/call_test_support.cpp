@@ -1,10 +1,7 @@
 #include "platform/ipc_client/tests/call_test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <stdexcept>
-#include <string_view>
 
 namespace IpcClientTest {
 namespace {
@@ -13,29 +10,17 @@ std::vector<uint8_t> Bytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-std::string Text(std::span<const uint8_t> bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
 class NumberRequest final : public Binding::Request {
   public:
-    NumberRequest(uint32_t component, uint32_t method, int input, int& output,
-                  std::shared_ptr<ReadCounter> reads)
-        : component_(component),
-          method_(method),
-          input_(input),
-          output_(output),
-          reads_(std::move(reads)) {}
+    NumberRequest(uint32_t component, uint32_t method, int input, int& output)
+        : component_(component), method_(method), input_(input), output_(output) {}
 
     uint32_t GetComponentID() const override { return component_; }
     uint32_t GetMethodID() const override { return method_; }
     std::vector<uint8_t> Pack() const override { return Bytes(std::to_string(input_)); }
 
     Common::Error DeserializeReply(std::span<const uint8_t> reply) override {
-        if (reads_ != nullptr) {
-            ++*reads_;
-        }
-        const std::string text = Text(reply);
+        const std::string text(reply.begin(), reply.end());
         if (text.starts_with("ok:")) {
             output_ = std::stoi(text.substr(3));
             return Common::Error();
@@ -55,15 +40,13 @@ class NumberRequest final : public Binding::Request {
     const uint32_t method_;
     const int input_;
     int& output_;
-    const std::shared_ptr<ReadCounter> reads_;
 };
 
 }  // namespace
 
 std::unique_ptr<Binding::Request> MakeRequest(uint32_t method, int input, int& output,
-                                              std::shared_ptr<ReadCounter> reads,
                                               uint32_t component) {
-    return std::make_unique<NumberRequest>(component, method, input, output, std::move(reads));
+    return std::make_unique<NumberRequest>(component, method, input, output);
 }
 
 std::vector<uint8_t> TestComponent::HandleCall(uint32_t methodId,
@@ -72,7 +55,7 @@ std::vector<uint8_t> TestComponent::HandleCall(uint32_t methodId,
     ++entered_;
     changed_.notify_all();
     changed_.wait(hold, [this] { return !hold_ || released_; });
-    const int input = std::stoi(Text(request));
+    const int input = std::stoi(std::string(request.begin(), request.end()));
     switch (methodId) {
         case kEcho:
             return Bytes("ok:" + std::to_string(input + 1));
@@ -98,70 +81,29 @@ void TestComponent::Release() {
     changed_.notify_all();
 }
 
-void RecordingHandler::OnSucceeded() {
-    if (onSucceeded) {
-        onSucceeded();
-    }
-    Record("succeeded");
-}
-
 void RecordingHandler::OnFailed(const Common::Error& error) {
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        failure_ = error;
-    }
+    failure_ = error;
     Record("failed");
 }
 
+// A second ending sets the promise again, which throws on the library's thread: the test ends.
 void RecordingHandler::OnFinished() {
     Record("finished");
-    // Copied first: the callback may destroy this handler.
-    const std::function<void()> callback = onFinished;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        done_ = true;
-        finished_.notify_all();
+    if (onFinished) {
+        onFinished();
     }
-    if (callback) {
-        callback();
-    }
+    finished_.set_value();
 }
 
 std::vector<std::string> RecordingHandler::WaitFinished() {
-    std::unique_lock<std::mutex> hold(lock_);
-    if (!finished_.wait_for(hold, std::chrono::minutes(1), [this] { return done_; })) {
+    if (done_.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
         return {};
     }
     return slots_;
 }
 
-Common::Error RecordingHandler::Failure() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return failure_;
-}
-
-bool RecordingHandler::NeverOn(std::thread::id thread) {
-    std::lock_guard<std::mutex> hold(lock_);
-    for (const std::thread::id& slotThread : threads_) {
-        if (slotThread == thread) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void RecordingHandler::Record(const std::string& slot) {
-    std::lock_guard<std::mutex> hold(lock_);
-    slots_.push_back(slot);
-    threads_.push_back(std::this_thread::get_id());
-}
-
-void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t method, int input,
-           std::shared_ptr<ReadCounter> reads) {
-    ASSERT_TRUE(
-        accessPoint.Call(MakeRequest(method, input, call.output, std::move(reads)), call.job)
-            .IsEmpty());
-    ASSERT_TRUE(call.job->Start(call.handler).IsEmpty());
+    slots_.push_back(std::this_thread::get_id() == maker_ ? slot + " inside Start" : slot);
 }
 
 Library::Library(std::shared_ptr<TestComponent> testComponent)

@@ -3,10 +3,12 @@
 // records what it hears, and a scope that installs and initialises the library.
 #pragma once
 
-#include <atomic>
+#include <gtest/gtest.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,12 +36,9 @@ enum Method : uint32_t {
     kUnknownMethod = 9  // the component throws Common::Error
 };
 
-/// Counts the replies that requests read, across all requests.
-using ReadCounter = std::atomic<int>;
-
-/// A request to method `method` with `input`; writes the reply's number into `output` on success.
+/// A request to method `method` with `input`; writes the reply's number into `output` on success
+/// (so an output left at its first value means that no reply was read).
 std::unique_ptr<Binding::Request> MakeRequest(uint32_t method, int input, int& output,
-                                              std::shared_ptr<ReadCounter> reads = nullptr,
                                               uint32_t component = kComponent);
 
 /// The component answering MakeRequest's requests. When held, each call waits inside HandleCall
@@ -65,34 +64,31 @@ class TestComponent final : public Binding::SynchronousServerComponent {
     int entered_ = 0;
 };
 
-/// A handler that records the slots it hears, in order, with their threads.
+/// A handler that records the slots it hears ("succeeded", "failed", "finished"); a slot heard on
+/// the thread that made the handler (inside Start) is recorded as "<slot> inside Start".
 class RecordingHandler final : public JobManagement::JobHandler {
   public:
-    /// Runs inside OnFinished, after it was recorded.
+    /// Runs inside OnFinished, before WaitFinished returns; it must leave the handler alive.
     std::function<void()> onFinished;
-    /// Runs inside OnSucceeded, before it is recorded.
-    std::function<void()> onSucceeded;
 
-    void OnSucceeded() override;
+    void OnSucceeded() override { Record("succeeded"); }
     void OnFailed(const Common::Error& error) override;
     void OnFinished() override;
 
-    /// Waits for OnFinished (a minute at most) and returns the slots heard: "succeeded",
-    /// "failed", "finished"; none when it did not come.
+    /// Waits for OnFinished (a minute at most) and returns the slots heard; none when it did not
+    /// come.
     std::vector<std::string> WaitFinished();
-    Common::Error Failure();
-    /// True when every slot ran on a thread other than `thread`.
-    bool NeverOn(std::thread::id thread);
+    /// The error that OnFailed heard; read after WaitFinished.
+    const Common::Error& Failure() const { return failure_; }
 
   private:
     void Record(const std::string& slot);
 
-    std::mutex lock_;
-    std::condition_variable finished_;
-    bool done_ = false;
+    const std::thread::id maker_ = std::this_thread::get_id();
     std::vector<std::string> slots_;
-    std::vector<std::thread::id> threads_;
     Common::Error failure_;
+    std::promise<void> finished_;
+    std::shared_future<void> done_ = finished_.get_future().share();
 };
 
 /// The slots that a call job's handler hears for each ending.
@@ -107,8 +103,11 @@ struct StartedCall {
 };
 
 /// Makes the call of MakeRequest(method, input, ...) over `accessPoint` and starts it.
-void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t method, int input,
-           std::shared_ptr<ReadCounter> reads = nullptr);
+inline void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t method,
+                  int input) {
+    ASSERT_TRUE(accessPoint.Call(MakeRequest(method, input, call.output), call.job).IsEmpty());
+    ASSERT_TRUE(call.job->Start(call.handler).IsEmpty());
+}
 
 /// Installs the platform library, initialises it and registers a component under kService for
 /// its lifetime; Deinit is called at the end unless the test did it.

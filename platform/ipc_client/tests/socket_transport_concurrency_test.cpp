@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <future>
 #include <map>
 #include <optional>
@@ -19,6 +18,7 @@
 #include "platform/ipc_client/tests/call_test_support.h"
 #include "platform/wire/framed_socket.h"
 #include "platform/wire/socket_paths.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -36,25 +36,21 @@ Common::Error ConnectQor(std::unique_ptr<AccessPoint>& accessPoint) {
     return error.IsEmpty() ? browser->Connect(kQor, 0, accessPoint) : error;
 }
 
-// A service on <temporary directory>/qor.sock (KIVO_SOCKET_DIR) and the library that uses it.
+// A service on <temporary folder>/qor.sock (KIVO_SOCKET_DIR) and the library that uses it.
 class ScriptedService {
   public:
     // Hold: a Welcome, then a Ping of id 5; the calls wait for Answer. The others fail the opening.
     enum class Mode { Hold, Refuse, Mute, HangUp };
 
     ScriptedService() {
-        directory_ = mkdtemp(std::string("/tmp/ipc-socket-XXXXXX").data());
-        setenv(KivoWire::kSocketDirVariable, directory_.c_str(), 1);
+        setenv(KivoWire::kSocketDirVariable, folder_.Path().c_str(), 1);
         sockaddr_un address{};
         std::string path;
-        EXPECT_TRUE(KivoWire::SocketAddress(directory_, kQor, address, path).IsEmpty());
+        EXPECT_TRUE(KivoWire::SocketAddress(folder_.Path(), kQor, address, path).IsEmpty());
         EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         EXPECT_EQ(listen(listener_, 4), 0);
     }
-    ~ScriptedService() {
-        close(listener_);
-        std::filesystem::remove_all(directory_);
-    }
+    ~ScriptedService() { close(listener_); }
 
     // Opens an access point to the service on another thread and answers its Hello as `mode` says.
     Common::Error Connect(Mode mode, std::unique_ptr<AccessPoint>& accessPoint) {
@@ -133,7 +129,7 @@ class ScriptedService {
                   ssize_t(bytes.size()));
     }
 
-    std::string directory_;
+    const KivoTestSupport::TemporaryFolder folder_{"ipc-socket-"};
     int listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     std::unique_ptr<KivoWire::FramedSocket> peer_;
 };
