@@ -58,7 +58,8 @@ TEST(JobControlThreads, RunCancelAndCompletionRace) {
         const bool cancelRacing = random() % 4 != 0;
         std::atomic<bool> claimed{false};
         const auto complete = [&](const Common::Error& error) {
-            claimed.exchange(true) ? void() : action.job->Complete(error);
+            if (!claimed.exchange(true))
+                action.job->Complete(error);
         };
         action.during = [&](AsyncTest::ManualJob&) { return performed.Set(), Spin(linger); };
         if (random() % 2 == 0)
@@ -70,11 +71,13 @@ TEST(JobControlThreads, RunCancelAndCompletionRace) {
         std::thread completer([&] {
             start.arrive_and_wait();
             performed.Wait();
-            action.job != nullptr ? Spin(completeDelay), complete(result) : void();
+            if (action.job != nullptr)
+                Spin(completeDelay), complete(result);
         });
         std::thread canceler([&] {
             start.arrive_and_wait();
-            cancelRacing ? Spin(cancelDelay), control.Cancel() : void();
+            if (cancelRacing)
+                Spin(cancelDelay), control.Cancel();
         });
         start.arrive_and_wait();
         const int callsBefore = handler.Calls();
