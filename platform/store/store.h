@@ -28,9 +28,9 @@
 // Thread-safety: a store may be used from any number of threads. Batches run one at a time
 // (BeginBatch waits for the batch before it to end). Reports of a store on disk read through a
 // connection of their own (kept for later reports) and see the last committed state, while
-// batches go on; reports of an
-// in-memory store wait for the running batch and hold off the next one, so a thread that holds
-// a batch of an in-memory store must not report on it.
+// batches go on; reports of an in-memory store wait for the running batch and hold off the next
+// one, so a thread that holds a batch of an in-memory store must not report on it. A batch
+// refers to its store without owning it: the store must outlive its batches.
 #pragma once
 
 #include <atomic>
