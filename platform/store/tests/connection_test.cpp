@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -36,8 +37,8 @@ uint32_t OpenFailure(const std::string& connection) {
     return ZaphTest::ErrorCodeOf([&] { KivoStore::Store::Open(Wide(connection)); });
 }
 
-// Paths, URIs (with an authority, escapes and a fragment) and in-memory stores, each open a store
-// of its own.
+// Paths and URIs (with an authority, escapes and a fragment) open the store they name; each
+// in-memory open is a store of its own.
 TEST(ConnectionStringTest, OpensWhatNamesAStore) {
     ScratchFolder folder;
     const std::string in = folder.File("");
@@ -48,8 +49,11 @@ TEST(ConnectionStringTest, OpensWhatNamesAStore) {
          {in + "a b.db", "file://localhost" + in + "a%20b.db?mode=ro#x", "file:" + in + "a b.db"})
         EXPECT_EQ(KivoStoreTest::ReportNames(*KivoStore::Store::Open(Wide(connection)), u""),
                   Names{"kept"});
-    for (const char* memory : {":memory:", "file::memory:", "file:x?mode=memory"})
-        EXPECT_TRUE(KivoStoreTest::ReportNames(*KivoStore::Store::Open(Wide(memory)), u"").empty());
+    auto memory = KivoStore::Store::Open(u":memory:");
+    memory->Apply({{KivoStore::OperationKind::CreateObject, KivoStoreTest::Disk(1, u"m")}});
+    for (const char* other : {":memory:", "file::memory:", "file:x?mode=memory"})
+        EXPECT_TRUE(KivoStoreTest::ReportNames(*KivoStore::Store::Open(Wide(other)), u"").empty());
+    EXPECT_EQ(KivoStoreTest::ReportNames(*memory, u""), Names{"m"});
     EXPECT_EQ(folder.Names(), (Names{"a b.db"}));
 }
 
@@ -99,10 +103,19 @@ TEST(ConnectionStringTest, RefusalsLeaveTheFolderAsItWas) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(OpenFailure(bad), KivoStore::kBadConnectionString);
     }
-    const Common::Error empty =
-        ZaphTest::ErrorOf([&] { KivoStore::Store::Open(Wide(in + "empty.db")); });
-    EXPECT_EQ(Common::ToUtf8(empty.Message()),
-              "KIVO: '" + in + "empty.db' is an empty file, not a store.");
+    const std::pair<std::string, std::string> messages[] = {
+        {"empty.db", "KIVO: '" + in + "empty.db' is an empty file, not a store."},
+        {"missing.db", "KIVO: The store '" + in +
+                           "missing.db' does not exist; kivo_store <connection> create makes one."},
+        {"newer.db", "KIVO: The store '" + in +
+                         "newer.db' has layout 99; this program knows up to " +
+                         std::to_string(KivoStore::kSchemaVersion) + "."},
+    };
+    for (const auto& [file, message] : messages)
+        EXPECT_EQ(Common::ToUtf8(ZaphTest::ErrorOf([&] {
+                                     KivoStore::Store::Open(Wide(in + file));
+                                 }).Message()),
+                  message);
 
     EXPECT_EQ(folder.Names(), before);
     EXPECT_EQ(RawDatabase(in + "other.db").Column("PRAGMA journal_mode;"), Names{"delete"});

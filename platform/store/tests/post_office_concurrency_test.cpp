@@ -104,6 +104,10 @@ class PostOfficeTest : public ::testing::Test {
 };
 
 TEST_F(PostOfficeTest, ReportsHonourTheirLimitsAndRefuseWhatCannotStart) {
+    using ZaphTest::DWord;
+    using ZaphTest::SDWord;
+    const SharedUnitPtr all = TypePattern(u"");
+    const uint32_t bad = KivoStore::kBadOptions;
     const struct {
         const char* what;
         SharedUnitPtr pattern;
@@ -113,13 +117,15 @@ TEST_F(PostOfficeTest, ReportsHonourTheirLimitsAndRefuseWhatCannotStart) {
         size_t objects;
     } reports[] = {
         {"by type", TypePattern(u"Disk"), nullptr, 0, 0, 3},
-        {"a scan cut by its limit", TypePattern(u""), Limit(ZaphTest::DWord(4)), 0, 0, 4},
-        {"limit 0: no limit", TypePattern(u""), Limit(ZaphTest::DWord(0)), 0, 0, 5},
+        {"a scan cut by its limit", all, Limit(DWord(4)), 0, 0, 4},
+        {"limit 0: no limit", all, Limit(DWord(0)), 0, 0, 5},
+        {"signed limit 0", all, Limit(SDWord(0)), 0, 0, 5},
+        {"largest limit", all, Limit(ZaphTest::Factory().CreateSQWord(INT64_MAX)), 0, 0, 5},
+        {"limit -1", all, Limit(SDWord(-1)), 0, bad, 0},
+        {"a limit that is no count", all, Limit(ZaphTest::Str(u"ten")), 0, bad, 0},
         {"a reader that throws: traced, delivery goes on", TypePattern(u"Machine"), nullptr, 1, 0,
          2},
         {"no pattern", nullptr, nullptr, 0, KivoStore::kNullPattern, 0},
-        {"a limit that is no count", TypePattern(u""), Limit(ZaphTest::Str(u"ten")), 0,
-         KivoStore::kBadOptions, 0},
     };
     for (const auto& report : reports) {
         SCOPED_TRACE(report.what);

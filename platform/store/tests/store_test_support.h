@@ -1,6 +1,6 @@
 // Shared by the store tests (and by the tests of the libraries built over the store): a scratch
 // folder, raw SQLite access beside the store, sample objects and patterns, the names a report
-// delivers, a trace collector, a fixture with a new store and a child process.
+// delivers, a trace collector, a fixture with a new store, and a child process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,7 +30,13 @@ namespace KivoStoreTest {
 
 using Zaph::View::SharedUnitPtr;
 
-/// A folder of its own for one test, removed with everything in it at the end.
+/// `text` (ASCII) as a wide text, as connection strings are.
+inline std::u16string Wide(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+/// A folder of its own for one test, removed with everything in it at the end (the store's test
+/// programs do not link the shared test support and its TemporaryFolder).
 class ScratchFolder {
   public:
     ScratchFolder() {
@@ -43,10 +49,7 @@ class ScratchFolder {
         std::filesystem::remove_all(path_, ignored);
     }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
-    std::u16string WideFile(const std::string& name) const {
-        const std::string file = File(name);
-        return std::u16string(file.begin(), file.end());
-    }
+    std::u16string WideFile(const std::string& name) const { return Wide(File(name)); }
     /// The names in the folder, sorted.
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
@@ -59,11 +62,6 @@ class ScratchFolder {
   private:
     std::filesystem::path path_;
 };
-
-/// `text` (ASCII) as a wide text, as connection strings are.
-inline std::u16string Wide(const std::string& text) {
-    return std::u16string(text.begin(), text.end());
-}
 
 /// A plain SQLite connection to a file, as another program would hold it.
 class RawDatabase {
@@ -192,8 +190,9 @@ class StoreFixture : public ::testing::Test {
 };
 
 /// A child process that runs `body(fromParent, toParent)` and exits with its result (2 when it
-/// raises); the parent tells it a byte (Tell), hears one (Heard) or all it writes (Told), and
-/// waits for its end (Status). A child still running when the object goes is killed.
+/// raises). The parent tells it a byte (Tell), hears one (Heard) or all it writes (Told), and
+/// waits for its end (Status: the exit status, or minus the signal that ended it). A child still
+/// running when the object goes is killed.
 class ChildProcess {
   public:
     explicit ChildProcess(const std::function<int(int, int)>& body) {
@@ -230,7 +229,6 @@ class ChildProcess {
         return told;
     }
     void Kill() { ::kill(pid_, SIGKILL); }
-    /// The exit status, or minus the signal that ended the child.
     int Status() {
         ::close(down_[1]);
         int status = 0;
