@@ -1,16 +1,19 @@
 // The call-job contract of our IPC client library over the in-process transport: handlers hear
 // exactly one ending on a library thread, cancels end held calls at once and drop their late
 // replies, handlers may destroy everything or call again from OnFinished, and Deinit ends and
-// joins everything in flight.
+// joins everything in flight. The library's worker pool never queues a task behind a blocked one.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "platform/ipc_client/library_errors.h"
 #include "platform/ipc_client/tests/call_test_support.h"
+#include "platform/ipc_client/worker_pool.h"
 
 namespace {
 
@@ -19,24 +22,23 @@ using namespace IpcClientTest;
 TEST(CallJobContract, StartedCallsEndOnceOnLibraryThreadsWithTheReplysOutcome) {
     Library library;
     const std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
-    StartedCall echo, fail, garbage, standard, unknown;
-    Start(*accessPoint, echo, kEcho, 41);
-    Start(*accessPoint, fail, kFail, 0x9C0100);
-    Start(*accessPoint, garbage, kGarbage, 1);
-    Start(*accessPoint, standard, kThrowStd, 1);
-    Start(*accessPoint, unknown, kUnknownMethod, 1);
-
-    EXPECT_EQ(echo.handler.WaitFinished(), kSucceeded);
-    EXPECT_EQ(echo.output, 42);
-    const std::pair<StartedCall*, uint32_t> failures[] = {
-        {&fail, 0x9C0100u},
-        {&garbage, 0x9C0002u},
-        {&standard, Binding::kIpcClientUnexpectedException},
-        {&unknown, 0xB9000Cu}};
-    for (const auto& [call, code] : failures) {
-        EXPECT_EQ(call->handler.WaitFinished(), kFailed);
-        EXPECT_EQ(call->handler.Failure().Code(), code);
-        EXPECT_EQ(call->output, -1) << "a failed call leaves its output as it was";
+    const struct {
+        uint32_t method;
+        uint32_t code;  // 0: the call succeeds
+    } cases[] = {{kEcho, 0},
+                 {kFail, 0x9C0100},
+                 {kGarbage, 0x9C0002},
+                 {kThrowStd, Binding::kIpcClientUnexpectedException},
+                 {kUnknownMethod, 0xB9000C}};
+    std::vector<StartedCall> calls(std::size(cases));
+    for (size_t i = 0; i < calls.size(); ++i) {
+        Start(*accessPoint, calls[i], cases[i].method, 0x9C0100);
+    }
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const bool succeeded = cases[i].code == 0;
+        EXPECT_EQ(calls[i].handler.WaitFinished(), succeeded ? kSucceeded : kFailed);
+        EXPECT_EQ(calls[i].handler.Failure().Code(), cases[i].code);
+        EXPECT_EQ(calls[i].output, succeeded ? 0x9C0101 : -1);  // a failure leaves it as it was
     }
 }
 
@@ -184,6 +186,39 @@ TEST(CallJobContract, ManyThreadsCallingAtOnceEachHearTheirOwnReply) {
     for (std::thread& caller : callers) {
         caller.join();
     }
+}
+
+// A task that arrives while the one idle thread has been woken for another, blocking task must
+// get a thread of its own: queued behind the blocked task, a canceled call's ending would wait
+// for a component that may never let go.
+TEST(WorkerPool, ATaskNeverWaitsBehindABlockedOneWhileThreadsAreLeft) {
+    for (int round = 0; round < 50; ++round) {
+        IPCClient::WorkerPool pool(64);
+        // One thread, about to be idle.
+        std::promise<void> warmed;
+        ASSERT_TRUE(pool.Submit([&warmed] { warmed.set_value(); }).IsEmpty());
+        warmed.get_future().wait();
+
+        std::promise<void> unblock;
+        std::shared_future<void> unblocked = unblock.get_future().share();
+        std::promise<void> ran;
+        ASSERT_TRUE(pool.Submit([unblocked] { unblocked.wait(); }).IsEmpty());
+        ASSERT_TRUE(pool.Submit([&ran] { ran.set_value(); }).IsEmpty());
+        const bool ranWhileBlocked =
+            ran.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        unblock.set_value();
+        ASSERT_TRUE(ranWhileBlocked) << "round " << round;
+    }
+}
+
+TEST(WorkerPool, AfterStopWorkIsRefusedAndOwnThreadsAreKnown) {
+    IPCClient::WorkerPool pool(2);
+    std::promise<bool> own;
+    ASSERT_TRUE(pool.Submit([&] { own.set_value(pool.IsOwnThread()); }).IsEmpty());
+    EXPECT_TRUE(own.get_future().get());
+    EXPECT_FALSE(pool.IsOwnThread());
+    pool.Stop();
+    EXPECT_FALSE(pool.Submit([] {}).IsEmpty());
 }
 
 }  // namespace

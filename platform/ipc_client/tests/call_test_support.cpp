@@ -1,6 +1,5 @@
 #include "platform/ipc_client/tests/call_test_support.h"
 
-#include <chrono>
 #include <stdexcept>
 
 namespace IpcClientTest {
@@ -68,71 +67,6 @@ std::vector<uint8_t> TestComponent::HandleCall(uint32_t methodId,
         default:
             throw Common::Error(COMMON_PLACE("Test::TestComponent::HandleCall"), 0xB9000C);
     }
-}
-
-void TestComponent::WaitEntered(int count) {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [&] { return entered_ >= count; });
-}
-
-void TestComponent::Release() {
-    std::lock_guard<std::mutex> hold(lock_);
-    released_ = true;
-    changed_.notify_all();
-}
-
-void RecordingHandler::OnFailed(const Common::Error& error) {
-    failure_ = error;
-    Record("failed");
-}
-
-// A second ending sets the promise again, which throws on the library's thread: the test ends.
-void RecordingHandler::OnFinished() {
-    Record("finished");
-    if (onFinished) {
-        onFinished();
-    }
-    finished_.set_value();
-}
-
-std::vector<std::string> RecordingHandler::WaitFinished() {
-    if (done_.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
-        return {};
-    }
-    return slots_;
-}
-
-void RecordingHandler::Record(const std::string& slot) {
-    slots_.push_back(std::this_thread::get_id() == maker_ ? slot + " inside Start" : slot);
-}
-
-Library::Library(std::shared_ptr<TestComponent> testComponent)
-    : component(std::move(testComponent)), registration_(kService, component) {
-    const Common::Error error = IPCClient_Init();
-    EXPECT_TRUE(error.IsEmpty()) << error.Code();
-    initialised_ = error.IsEmpty();
-}
-
-Library::~Library() {
-    if (initialised_) {
-        EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
-    }
-}
-
-std::unique_ptr<Binding::AccessPoint> Library::Connect() {
-    std::unique_ptr<Binding::ServiceBrowser> browser;
-    std::unique_ptr<Binding::AccessPoint> accessPoint;
-    Common::Error error = IPCClient_GetLocalBrowser(browser);
-    if (error.IsEmpty()) {
-        error = browser->Connect(kService, 0, accessPoint);
-    }
-    EXPECT_TRUE(error.IsEmpty()) << error.Code();
-    return accessPoint;
-}
-
-Common::Error Library::Deinit() {
-    initialised_ = false;
-    return IPCClient_Deinit();
 }
 
 }  // namespace IpcClientTest

@@ -1,10 +1,14 @@
 // Helpers of the IPC client library tests: a request that carries one number each way, a
 // component that answers it (optionally holding each call until released), a handler that
 // records what it hears, and a scope that installs and initialises the library.
+//
+// Thread-safety: a component's calls and a handler's slots may come on any thread; the rest
+// belongs to the test's thread.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -52,9 +56,16 @@ class TestComponent final : public Binding::SynchronousServerComponent {
     std::vector<uint8_t> HandleCall(uint32_t methodId, std::span<const uint8_t> request) override;
 
     /// Waits until `count` calls have entered HandleCall.
-    void WaitEntered(int count);
+    void WaitEntered(int count) {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return entered_ >= count; });
+    }
     /// Lets every held call (and every later one) return.
-    void Release();
+    void Release() {
+        const std::lock_guard<std::mutex> hold(lock_);
+        released_ = true;
+        changed_.notify_all();
+    }
 
   private:
     const bool hold_;
@@ -65,24 +76,39 @@ class TestComponent final : public Binding::SynchronousServerComponent {
 };
 
 /// A handler that records the slots it hears ("succeeded", "failed", "finished"); a slot heard on
-/// the thread that made the handler (inside Start) is recorded as "<slot> inside Start".
+/// the thread that made the handler (inside Start) is recorded as "<slot> inside Start". A second
+/// OnFinished sets its promise again, which throws on the library's thread and ends the test.
 class RecordingHandler final : public JobManagement::JobHandler {
   public:
     /// Runs inside OnFinished, before WaitFinished returns; it must leave the handler alive.
     std::function<void()> onFinished;
 
     void OnSucceeded() override { Record("succeeded"); }
-    void OnFailed(const Common::Error& error) override;
-    void OnFinished() override;
+    void OnFailed(const Common::Error& error) override {
+        failure_ = error;
+        Record("failed");
+    }
+    void OnFinished() override {
+        Record("finished");
+        if (onFinished) {
+            onFinished();
+        }
+        finished_.set_value();
+    }
 
     /// Waits for OnFinished (a minute at most) and returns the slots heard; none when it did not
     /// come.
-    std::vector<std::string> WaitFinished();
+    std::vector<std::string> WaitFinished() {
+        const bool done = done_.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
+        return done ? slots_ : std::vector<std::string>();
+    }
     /// The error that OnFailed heard; read after WaitFinished.
     const Common::Error& Failure() const { return failure_; }
 
   private:
-    void Record(const std::string& slot);
+    void Record(const std::string& slot) {
+        slots_.push_back(std::this_thread::get_id() == maker_ ? slot + " inside Start" : slot);
+    }
 
     const std::thread::id maker_ = std::this_thread::get_id();
     std::vector<std::string> slots_;
@@ -113,20 +139,36 @@ inline void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t
 /// its lifetime; Deinit is called at the end unless the test did it.
 class Library {
   public:
-    explicit Library(std::shared_ptr<TestComponent> component = std::make_shared<TestComponent>());
-    ~Library();
+    explicit Library(std::shared_ptr<TestComponent> component = std::make_shared<TestComponent>())
+        : component(std::move(component)), registration_(kService, this->component) {
+        EXPECT_TRUE(IPCClient_Init().IsEmpty());
+    }
+    ~Library() {
+        if (initialised_) {
+            EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
+        }
+    }
 
     /// A new access point to kService.
-    std::unique_ptr<Binding::AccessPoint> Connect();
+    std::unique_ptr<Binding::AccessPoint> Connect() {
+        std::unique_ptr<Binding::ServiceBrowser> browser;
+        std::unique_ptr<Binding::AccessPoint> accessPoint;
+        EXPECT_TRUE(IPCClient_GetLocalBrowser(browser).IsEmpty() &&
+                    browser->Connect(kService, 0, accessPoint).IsEmpty());
+        return accessPoint;
+    }
     /// Deinitialises the library now.
-    Common::Error Deinit();
+    Common::Error Deinit() {
+        initialised_ = false;
+        return IPCClient_Deinit();
+    }
 
     const std::shared_ptr<TestComponent> component;
 
   private:
     IPCClient::ScopedPlatformLibrary scope_;
     Binding::ScopedLocalComponent registration_;
-    bool initialised_ = false;
+    bool initialised_ = true;
 };
 
 }  // namespace IpcClientTest
