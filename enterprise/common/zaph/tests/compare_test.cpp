@@ -20,16 +20,6 @@ using testing::ElementsAre;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST(CompareUnits, KindsOrderByTypeIndex) {
-    // DWord 0xFEDCBA98 orders before SDWord -70000: the kinds decide.
-    const std::vector<UnitPtr> units = OneOfEveryKind();
-    for (size_t i = 0; i + 1 < units.size(); ++i) {
-        EXPECT_EQ(CompareUnits(*units[i], *units[i + 1]), -1) << "index " << i;
-        EXPECT_EQ(CompareUnits(*units[i + 1], *units[i]), 1) << "index " << i;
-        EXPECT_FALSE(ValuesEqual(*units[i], *units[i + 1]));
-    }
-}
-
 struct OrderCase {
     UnitPtr left;
     UnitPtr right;
@@ -37,7 +27,7 @@ struct OrderCase {
     int reverse;  // CompareUnits(right, left)
 };
 
-TEST(CompareUnits, ValuesOfOneKindAndTraitSets) {
+TEST(CompareUnits, KindsThenValuesThenTraitSets) {
     auto& f = Factory();
     Zaph::Guid small, large, data3;
     small.Data1 = 0xFF;
@@ -106,6 +96,14 @@ TEST(CompareUnits, ValuesOfOneKindAndTraitSets) {
     // The same object is equal to itself even when it holds NaN.
     const UnitPtr nan = Double(kNaN);
     EXPECT_EQ(CompareUnits(*nan, *nan), 0);
+
+    // DWord 0xFEDCBA98 orders before SDWord -70000: the kinds decide.
+    const std::vector<UnitPtr> units = OneOfEveryKind();
+    for (size_t i = 0; i + 1 < units.size(); ++i) {
+        EXPECT_EQ(CompareUnits(*units[i], *units[i + 1]), -1) << "index " << i;
+        EXPECT_EQ(CompareUnits(*units[i + 1], *units[i]), 1) << "index " << i;
+        EXPECT_FALSE(ValuesEqual(*units[i], *units[i + 1]));
+    }
 }
 
 const Common::ErrorFieldType kNarrowPath[] = {Common::ErrorFieldType::Narrow};
@@ -304,7 +302,7 @@ TEST(TraitOrder, NaNValuesAreOneTraitAndOrderLastAtEveryDepth) {
     EXPECT_EQ(CompareUnitsTotal(*Array(DWord(1), Double(7.0)), *Array(DWord(1), Double(kNaN))), -1);
 }
 
-TEST(TraitOrder, CompositeCycleOfTheUnitOrderIsBroken) {
+TEST(TraitOrder, CompositesAndTraitSetsDifferingOnBothSides) {
     // CompareUnits orders {c} < {a,c} < {b} < {c}: a cycle a sorted set cannot keep.
     const UnitPtr c = Composite(Prop{"c", Nil()});
     const UnitPtr ac = Composite(Prop{"a", Nil()}, Prop{"c", Nil()});
@@ -319,6 +317,12 @@ TEST(TraitOrder, CompositeCycleOfTheUnitOrderIsBroken) {
     EXPECT_EQ(CompareUnitsTotal(*Composite(Prop{"a", DWord(5)}),
                                 *Composite(Prop{"a", DWord(1)}, Prop{"b", DWord(2)})),
               -1);
+
+    // Extra traits order last; otherwise the smallest unpaired trait's side orders last.
+    EXPECT_EQ(CompareUnitsTotal(*Nil(), *WithTrait(Nil(), "K", Nil())), -1);
+    EXPECT_EQ(CompareUnitsTotal(*WithTrait(Nil(), "A", Nil()), *WithTrait(Nil(), "B", Nil())), 1);
+    EXPECT_EQ(CompareUnitsTotal(*WithTrait(Nil(), "K", DWord(1)), *WithTrait(Nil(), "K", DWord(2))),
+              1);
 }
 
 // Units whose unit order misbehaves somewhere: NaN, composites and trait sets that differ on
@@ -379,14 +383,6 @@ TEST(TraitOrder, SetContentsDoNotDependOnInsertionOrder) {
     for (size_t i = 1; i < values.size(); ++i) {
         EXPECT_EQ(CompareUnitsTotal(*values[i - 1], *values[i]), -1) << i;
     }
-}
-
-TEST(TraitOrder, TraitSetsDifferingOnBothSides) {
-    // Extra traits order last; otherwise the smallest unpaired trait's side orders last.
-    EXPECT_EQ(CompareUnitsTotal(*Nil(), *WithTrait(Nil(), "K", Nil())), -1);
-    EXPECT_EQ(CompareUnitsTotal(*WithTrait(Nil(), "A", Nil()), *WithTrait(Nil(), "B", Nil())), 1);
-    EXPECT_EQ(CompareUnitsTotal(*WithTrait(Nil(), "K", DWord(1)), *WithTrait(Nil(), "K", DWord(2))),
-              1);
 }
 
 }  // namespace

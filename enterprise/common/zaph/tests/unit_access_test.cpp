@@ -21,7 +21,7 @@ using namespace Zaph::Util;
 using testing::ElementsAre;
 using Zaph::Name;
 
-TEST(GetUniqueTraitByName, ExactlyOne) {
+TEST(UnitUtilities, TraitsPropertiesAndKinds) {
     UnitPtr unit =
         WithTrait(WithTrait(WithTrait(Nil(), "K", Str(u"a")), "K", Str(u"b")), "L", DWord(1));
     EXPECT_EQ(GetValue<uint32_t>(GetUniqueTraitByName(*unit, "L").GetValue()), 1u);
@@ -31,10 +31,8 @@ TEST(GetUniqueTraitByName, ExactlyOne) {
     const Common::Error none = ErrorOf([&] { GetUniqueTraitByName(*unit, "\xc3\xa9"); });
     EXPECT_EQ(none.Code(), Zaph::Errors::kTraitNotFound);
     EXPECT_EQ(none.Message(), u"ZAPH: Trait '\u00e9' cannot be found.");
-}
 
-TEST(UnitQuestions, TraitsPropertiesAndKinds) {
-    UnitPtr unit = WithTrait(Composite(Prop{"p", Nil()}), "K", Str(u"v"));
+    unit = WithTrait(Composite(Prop{"p", Nil()}), "K", Str(u"v"));
     EXPECT_TRUE(HasTrait(*unit, "K"));
     EXPECT_FALSE(HasTrait(*unit, "k"));
     EXPECT_TRUE(HasTraitWithValue(*unit, "K", *Str(u"v")));
@@ -54,10 +52,8 @@ TEST(UnitQuestions, TraitsPropertiesAndKinds) {
     EXPECT_FALSE(IsSearchableArray(*Array()));
     EXPECT_TRUE(IsSearchableArray(*WithTrait(Array(), "Searchable", Nil())));
     EXPECT_FALSE(IsSearchableArray(*WithTrait(Composite(), "Searchable", Nil())));
-}
 
-TEST(UnitEdits, AddAndDeleteProperties) {
-    UnitPtr unit = Composite(Prop{"a", Nil()});
+    unit = Composite(Prop{"a", Nil()});
     AddProperty(*unit, Factory().CreateProperty("b", DWord(2)));
     DeletePropertyByName(*unit, "a");
     DeletePropertyByName(*unit, "missing");
@@ -164,7 +160,7 @@ std::vector<uint32_t> Search(const Zaph::View::Unit& unit, uint32_t stopAt, bool
     return seen;
 }
 
-TEST(SearchByLayers, LevelByLevelInNameAndElementOrder) {
+TEST(SearchByLayers, LevelByLevelInNameAndElementOrderWithoutRecursion) {
     bool stopped = false;
     UnitPtr tree = Composite(Prop{"c", DWord(2)}, Prop{"a", Composite(Prop{"b", DWord(1)})});
     EXPECT_THAT(Search(*tree, 99, &stopped), ElementsAre(0, 0, 2, 1));
@@ -175,12 +171,9 @@ TEST(SearchByLayers, LevelByLevelInNameAndElementOrder) {
     EXPECT_THAT(Search(*mixed, 99, &stopped), ElementsAre(0, 0, 4, 3, 0, 5));
     EXPECT_THAT(Search(*tree, 2, &stopped), ElementsAre(0, 0, 2));  // stops at the first true
     EXPECT_TRUE(stopped);
-}
 
-TEST(SearchByLayers, DeepAndWideTreesWithoutRecursion) {
     // Far deeper than any recursive walk is allowed to go.
     const UnitPtr deep = Nested(5001, InArray, DWord(1));
-    bool stopped = false;
     EXPECT_EQ(Search(*deep, 1, &stopped).size(), 5001u);
     EXPECT_TRUE(stopped);
 }
@@ -266,7 +259,7 @@ TEST(PutUnitInLocation, CreatesTheCompositesOnTheWayAndCopiesFirst) {
                                                        Prop{"b", Composite(Prop{"a", DWord(1)})})));
 }
 
-TEST(PutUnitInLocation, ThroughANonCompositeRaisesAndChangesNothing) {
+TEST(UnitPath, ThroughANonCompositeOrAMissingBranchRaises) {
     UnitPtr root = Composite(Prop{"a", Composite(Prop{"n", DWord(1)})});
     const Zaph::Blob before = BinaryForm(*root);
     const Common::Error error =
@@ -280,19 +273,17 @@ TEST(PutUnitInLocation, ThroughANonCompositeRaisesAndChangesNothing) {
     EXPECT_EQ(ErrorCodeOf([&] { PutUnitInLocation(root, u"x", *Nil(), Factory()); }),
               Zaph::Errors::kGeneral);
     EXPECT_EQ(BinaryForm(*root), before);
-}
 
-TEST(GetUnitByPath, FindsOrNamesTheMissingBranch) {
-    UnitPtr root = Composite(Prop{"a", Composite(Prop{"b.c", DWord(3)})}, Prop{"n", Nil()});
+    root = Composite(Prop{"a", Composite(Prop{"b.c", DWord(3)})}, Prop{"n", Nil()});
     EXPECT_EQ(&GetUnitByPath(*root, u""), root.get());
     EXPECT_EQ(GetValue<uint32_t>(GetUnitByPath(*root, u".a.b&d;c")), 3u);
-    const Common::Error error = ErrorOf([&] { GetUnitByPath(*root, u".a.x.y"); });
-    EXPECT_EQ(error.Code(), Zaph::Errors::kBranchNotFound);
-    EXPECT_EQ(error.Message(), u"ZAPH: Branch '.a.x' cannot be found.");
+    const Common::Error missing = ErrorOf([&] { GetUnitByPath(*root, u".a.x.y"); });
+    EXPECT_EQ(missing.Code(), Zaph::Errors::kBranchNotFound);
+    EXPECT_EQ(missing.Message(), u"ZAPH: Branch '.a.x' cannot be found.");
     EXPECT_EQ(ErrorCodeOf([&] { GetUnitByPath(*root, u".n.x"); }), Zaph::Errors::kBranchNotFound);
 }
 
-TEST(Name, OrdersAsUnsignedBytesAndEqualityIgnoresTheHash) {
+TEST(Name, OrderEqualityCopiesAndMoves) {
     EXPECT_LT(Name("Z"), Name("a"));
     EXPECT_LT(Name("ab"), Name("abc"));
     EXPECT_LT(Name(""), Name("a"));
@@ -302,9 +293,7 @@ TEST(Name, OrdersAsUnsignedBytesAndEqualityIgnoresTheHash) {
     EXPECT_EQ(Name("Name"), Name::WellKnown("Name"));
     EXPECT_EQ(Name(std::string_view("ab\0cd", 5)).View(), "ab");
     EXPECT_TRUE(Name(static_cast<const char*>(nullptr)).IsEmpty());
-}
 
-TEST(Name, CopiesAndMovesKeepTheTextReadable) {
     static const char kLiteral[] = "Searchable";
     const Name literal = Name::Literal(kLiteral);
     EXPECT_EQ(Name(literal).Text(), kLiteral);  // literals are shared

@@ -1,7 +1,11 @@
+// The unit model: kinds, access, errors, trait sets, containers, typed objects and the printout.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <locale>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,7 @@
 #include "enterprise/common/zaph/errors.h"
 #include "enterprise/common/zaph/holders.h"
 #include "enterprise/common/zaph/tests/unit_samples.h"
+#include "enterprise/common/zaph/trace_unit.h"
 
 namespace {
 
@@ -18,6 +23,7 @@ using namespace ZaphTest;
 using testing::ElementsAre;
 using Zaph::BaseObject;
 using Zaph::TypeIndex;
+using Zaph::Util::TraceUnitToString;
 namespace Errors = Zaph::Errors;
 namespace Util = Zaph::Util;
 
@@ -257,7 +263,24 @@ TEST(Array, ModificationLayerStoresCopiesOfReadOnlyUnits) {
     EXPECT_EQ(seen, 2u);
 }
 
-TEST(ThrowingErrorHandler, RaisesOneErrorPerOperation) {
+// A typed object whose default contents are the composite {count: 0}.
+class Counter final : public BaseObject {
+  public:
+    explicit Counter(Context context) : BaseObject(std::move(context)) {
+        SetDefaultValueFunction([](const BaseObject& object) {
+            auto unit = object.Factory().CreateComposite();
+            AsComposite(*unit).Set(object.Factory().CreateProperty("count", DWord(0)));
+            return unit;
+        });
+    }
+};
+
+class Untyped final : public BaseObject {
+  public:
+    explicit Untyped(Context context) : BaseObject(std::move(context)) {}
+};
+
+TEST(BaseObject, ErrorHandlerUninitializedObjectsAndMissingDefaultsRaise) {
     Zaph::ErrorHandler& handler = Zaph::ThrowingErrorHandler::Instance();
     const Common::Error notFound = ErrorOf([&] { handler.PropertyNotFound(u".a.b"); });
     EXPECT_EQ(notFound.Code(), Errors::kPropertyNotFound);
@@ -275,24 +298,19 @@ TEST(ThrowingErrorHandler, RaisesOneErrorPerOperation) {
     EXPECT_EQ(processing.Code(), Errors::kGeneral);
     EXPECT_EQ(MessageOf(processing), "ZAPH: Property '.p' processing error has occurred.");
     EXPECT_EQ(processing.Reason().Head(), cause.Head());
+
+    const Untyped empty{BaseObject::Context{}};
+    const Common::Error branch = ErrorOf([&] { empty.Branch(); });
+    EXPECT_EQ(branch.Code(), Errors::kGeneral);
+    EXPECT_EQ(MessageOf(branch), "ZAPH: There was an attempt to access an uninitialized object.");
+    EXPECT_EQ(ErrorOf([&] { empty.Factory(); }).Code(), Errors::kGeneral);
+    EXPECT_EQ(ErrorOf([&] { empty.Clone(); }).Code(), Errors::kGeneral);
+
+    const Untyped untyped(BaseObject::Context::ForNewObject(Nil(), Factory()));
+    const Common::Error noDefault = ErrorOf([&] { untyped.DefaultValue(); });
+    EXPECT_EQ(noDefault.Code(), Errors::kGeneral);
+    EXPECT_EQ(MessageOf(noDefault), "ZAPH: An internal error has occurred.");
 }
-
-// A typed object whose default contents are the composite {count: 0}.
-class Counter final : public BaseObject {
-  public:
-    explicit Counter(Context context) : BaseObject(std::move(context)) {
-        SetDefaultValueFunction([](const BaseObject& object) {
-            auto unit = object.Factory().CreateComposite();
-            AsComposite(*unit).Set(object.Factory().CreateProperty("count", DWord(0)));
-            return unit;
-        });
-    }
-};
-
-class Untyped final : public BaseObject {
-  public:
-    explicit Untyped(Context context) : BaseObject(std::move(context)) {}
-};
 
 TEST(BaseObject, ClonesItsBranchAndMakesDefaults) {
     const Counter counter(BaseObject::Context::ForNewObject(
@@ -316,18 +334,114 @@ TEST(BaseObject, ClonesItsBranchAndMakesDefaults) {
     EXPECT_EQ(&part.Factory(), &counter.Factory());
 }
 
-TEST(BaseObject, UninitializedObjectsAndMissingDefaultsRaise) {
-    const Untyped empty{BaseObject::Context{}};
-    const Common::Error branch = ErrorOf([&] { empty.Branch(); });
-    EXPECT_EQ(branch.Code(), Errors::kGeneral);
-    EXPECT_EQ(MessageOf(branch), "ZAPH: There was an attempt to access an uninitialized object.");
-    EXPECT_EQ(ErrorOf([&] { empty.Factory(); }).Code(), Errors::kGeneral);
-    EXPECT_EQ(ErrorOf([&] { empty.Clone(); }).Code(), Errors::kGeneral);
+std::string Trace(const Zaph::View::Unit& unit, std::string_view prefix = "") {
+    return TraceUnitToString(unit, prefix, true);
+}
 
-    const Untyped untyped(BaseObject::Context::ForNewObject(Nil(), Factory()));
-    const Common::Error noDefault = ErrorOf([&] { untyped.DefaultValue(); });
-    EXPECT_EQ(noDefault.Code(), Errors::kGeneral);
-    EXPECT_EQ(MessageOf(noDefault), "ZAPH: An internal error has occurred.");
+std::string Hex(uint64_t value) {
+    std::ostringstream out;
+    out << std::hex << value;
+    return out.str();
+}
+
+TEST(TraceUnit, EveryKind) {
+    const char* const lines[] = {
+        "Root (NIL)\n",
+        "Root (bool) = 1\n",
+        "Root (unsigned char) = 254\n",
+        "Root (signed char) = -2\n",
+        "Root (unsigned short) = 65244\n",
+        "Root (short) = -300\n",
+        "Root (unsigned long) = 4275878552\n",
+        "Root (long) = -70000\n",
+        "Root (unsigned __int64) = 18364758544493064720\n",
+        "Root (__int64) = -9223372036854775808\n",
+        "Root (double) = -0.25\n",
+        "Root (Blob) Size = 3\n",
+        "Root (Common::Guid) = 00112233-4455-6677-8899-AABBCCDDEEFF\n",
+        "Root (Common::String) = t\xc3\xa9xt\n",
+        nullptr,  // the error, below
+        "Root (Array)\n  0 (unsigned long) = 1\n  1 (Common::String) = two\n",
+        "Root (Composite)\n  a (unsigned long) = 1\n  b (NIL)\n",
+    };
+    const std::vector<UnitPtr> units = OneOfEveryKind();
+    for (size_t i = 0; i < units.size(); ++i) {
+        if (lines[i] != nullptr) {
+            EXPECT_EQ(Trace(*units[i]), lines[i]);
+        }
+    }
+    EXPECT_EQ(Trace(*DWord(7), "  "), "  Root (unsigned long) = 7\n");
+    EXPECT_EQ(Trace(*Factory().CreateBoolean(false)), "Root (bool) = 0\n");
+    EXPECT_EQ(Trace(*Double(1e20)), "Root (double) = 1e+20\n");
+    EXPECT_EQ(Trace(*Double(1234567.0)), "Root (double) = 1.23457e+06\n");
+    EXPECT_EQ(Trace(*Double(-std::nan(""))).substr(0, 16), "Root (double) = ");
+    // An unpaired surrogate does not convert: the low byte of each unit is written.
+    EXPECT_EQ(Trace(*Str(u"a\xd841z")), "Root (Common::String) = a\x41z\n");
+}
+
+TEST(TraceUnit, ErrorsWithTheirReasonsAndTheDepthBound) {
+    Common::Error error(COMMON_PLACE("ZaphTest::Error"), 0xFA0001, u"outer");
+    Common::Error middle(COMMON_PLACE("ZaphTest::Error"), 7);
+    middle.Add(Common::Error(COMMON_PLACE("ZaphTest::Error"), 8, u"inner"));
+    error.Add(middle);
+    UnitPtr unit = Factory().CreateError(error);
+    const Common::Error& stored = Zaph::Util::GetValue<Common::Error>(*unit);
+    EXPECT_EQ(Trace(*unit, "  "),
+              "  Root (Common::Error) Code = 16384001 LineTag = " + Hex(stored.Place().tag) +
+                  " Message = outer\n"
+                  "    (SubError) Code = 7 LineTag = " +
+                  Hex(stored.Reason().Place().tag) +
+                  "\n"
+                  "      (SubError) Code = 8 LineTag = " +
+                  Hex(stored.Reason().Reason().Place().tag) + " Message = inner\n");
+    EXPECT_EQ(Trace(*Factory().CreateError({})), "Root (Common::Error) Code = 0 LineTag = 0\n");
+
+    const UnitPtr deep = Nested(Zaph::kMaxUnitDepth + 1, InArray);
+    EXPECT_EQ(ErrorCodeOf([&] { Trace(*deep); }), Zaph::Errors::kUnitTooDeep);
+}
+
+TEST(TraceUnit, ContainersAndTraitsATraitOnOneLine) {
+    UnitPtr machine = WithTrait(Composite(Prop{"Name", Str(u"alpha")}), "Is", Str(u"Machine"));
+    EXPECT_EQ(Trace(*machine, "  "),
+              "  Root (Composite)\n"
+              "    [Is (Common::String) = Machine]\n"
+              "    Name (Common::String) = alpha\n");
+    EXPECT_EQ(Trace(*Composite()), "Root (Composite)\n");
+    EXPECT_EQ(Trace(*WithTrait(Array(DWord(1)), "K", Nil())),
+              "Root (Array)\n"
+              "  [K (NIL)]\n"
+              "  0 (unsigned long) = 1\n");
+    // A scalar's traits follow it two blanks further in.
+    EXPECT_EQ(Trace(*WithTrait(DWord(1), "K", Nil()), "  "),
+              "  Root (unsigned long) = 1\n"
+              "    [K (NIL)]\n");
+
+    UnitPtr unit = WithTrait(
+        Nil(), "T",
+        WithTrait(Composite(Prop{"a", DWord(1)}, Prop{"b", Array(Str(u"s"))}), "Inner", Nil()));
+    EXPECT_EQ(Trace(*unit, "  "),
+              "  Root (NIL)\n"
+              "    [T (Composite)      [Inner (NIL)]      a (unsigned long) = 1"
+              "      b (Array)        0 (Common::String) = s    ]\n");
+}
+
+TEST(TraceUnit, NumbersIgnoreTheStreamLocale) {
+    struct Grouping : std::numpunct<char> {
+        char do_decimal_point() const override { return ','; }
+        char do_thousands_sep() const override { return '.'; }
+        std::string do_grouping() const override { return "\3"; }
+    };
+    std::ostringstream out;
+    out.imbue(std::locale(out.getloc(), new Grouping));
+    Zaph::Util::TraceUnit(
+        *Array(Double(0.5), DWord(1234567),
+               Zaph::Construction::UnitPtr(Factory().CreateBlob(Zaph::Blob(1234)))),
+        "", out, true);
+    EXPECT_EQ(out.str(),
+              "Root (Array)\n"
+              "  0 (double) = 0.5\n"
+              "  1 (unsigned long) = 1234567\n"
+              "  2 (Blob) Size = 1234\n");
 }
 
 }  // namespace

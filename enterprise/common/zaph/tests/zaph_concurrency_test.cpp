@@ -1,10 +1,13 @@
+// Units, the pattern registry and static instances shared by threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <barrier>
 #include <thread>
 #include <vector>
 
 #include "enterprise/common/zaph/match.h"
+#include "enterprise/common/zaph/static_instance.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
 
 namespace {
@@ -47,6 +50,50 @@ TEST(Match, ThreadsShareUnitsAndTheRegistry) {
         thread.join();
     }
     EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
+}
+
+std::atomic<int> created{0};
+std::atomic<int> destroyed{0};
+
+struct Counted {
+    Counted() { ++created; }
+    ~Counted() { ++destroyed; }
+};
+
+std::unique_ptr<Counted> MakeCounted() {
+    return std::make_unique<Counted>();
+}
+
+TEST(StaticInstance, RacingFirstCallsShareOneObject) {
+    constexpr int kThreads = 8;
+    created = 0;
+    destroyed = 0;
+    {
+        Zaph::Util::StaticInstance<Counted> instance(MakeCounted);
+        std::vector<Counted*> seen(kThreads);
+        std::barrier start(kThreads);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kThreads; ++i) {
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                seen[i] = &instance.Get();
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        for (Counted* object : seen) {
+            EXPECT_EQ(object, seen[0]);
+        }
+        // Every object that lost the race is already gone.
+        EXPECT_EQ(created - destroyed, 1);
+    }
+    EXPECT_EQ(created, destroyed.load());
+}
+
+TEST(StaticInstance, ACreatorWithoutObjectRaises) {
+    Zaph::Util::StaticInstance<Counted> instance([]() { return std::unique_ptr<Counted>(); });
+    EXPECT_THROW(instance.Get(), Common::Error);
 }
 
 }  // namespace
