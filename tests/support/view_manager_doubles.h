@@ -174,8 +174,8 @@ class RecordingViewManager final : public ViewManager {
 /// point, with a proxy.
 struct Loopback {
     std::shared_ptr<RecordingViewManager> service = std::make_shared<RecordingViewManager>();
-    std::shared_ptr<LoopbackAccessPoint> accessPoint =
-        std::make_shared<LoopbackAccessPoint>(std::make_shared<ViewManager_Stub>(service, 2));
+    std::shared_ptr<ViewManager_Stub> stub = std::make_shared<ViewManager_Stub>(service, 2);
+    std::shared_ptr<LoopbackAccessPoint> accessPoint = std::make_shared<LoopbackAccessPoint>(stub);
     ViewManager_Proxy proxy{accessPoint};
 };
 

@@ -1,28 +1,55 @@
-// Helpers of the binding tests: packet texts, values written as packet text, a recorder of
-// assertions and traced errors, and the view manager's test doubles.
+// Helpers of the binding tests: packet texts, values and units written as packet text, and the
+// shared trace recorder and view manager doubles.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "core/common/trace.h"
+#include "core/common/base64.h"
 #include "enterprise/common/ipc/utils.h"
+#include "enterprise/common/zaph/binary_form.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
+#include "tests/support/trace_recorder.h"
 #include "tests/support/view_manager_doubles.h"
 
 namespace IpcTest {
 
+using KivoTestSupport::TraceRecorder;
+
+inline const std::string kHead = "\xEF\xBB\xBF<XML_SERIALIZER>", kTail = "</XML_SERIALIZER>";
+
 /// The text between the root tags of `packet`.
-std::string Body(std::span<const uint8_t> packet);
+inline std::string Body(std::span<const uint8_t> packet) {
+    const std::string text(packet.begin(), packet.end());
+    const bool framed = text.starts_with(kHead) && text.substr(kHead.size()).ends_with(kTail);
+    EXPECT_TRUE(framed) << text;
+    return framed ? text.substr(kHead.size(), text.size() - kHead.size() - kTail.size()) : text;
+}
+
 /// A whole packet around `body`, as text and as bytes.
-std::string PacketText(const std::string& body);
-std::vector<uint8_t> Packet(const std::string& body);
+inline std::string PacketText(const std::string& body) {
+    return kHead + body + kTail;
+}
+inline std::vector<uint8_t> Packet(const std::string& body) {
+    const std::string text = PacketText(body);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 /// "<name><is_empty>…</is_empty><value>base64</value></name>" for `unit` (no value when null).
-std::string UnitElement(const std::string& name, const Zaph::View::SharedUnitPtr& unit);
+inline std::string UnitElement(const std::string& name, const Zaph::View::SharedUnitPtr& unit) {
+    std::string value;
+    if (unit != nullptr) {
+        Zaph::Blob blob;
+        Zaph::Util::WriteUnitToBlob(*unit, blob);
+        Common::Base64Encode(blob.data(), blob.size(), value);
+        value = "<value>" + value + "</value>";
+    }
+    return "<" + name + "><is_empty>" + (unit ? "0" : "1") + "</is_empty>" + value + "</" + name +
+           ">";
+}
 
 /// `value` written as "v" by a fresh writer set to format version `version`, which it must be
 /// again afterwards. Equal texts mean equal values, units compared by their byte form.
@@ -35,19 +62,5 @@ std::string XmlOf(const T& value, uint64_t version = 0) {
     EXPECT_EQ(out.GetCurrentFormatVersion(), version);
     return Body(out.FinishBytes());
 }
-
-/// Collects, while it lives, the assertion texts (the tests run with BRINTAL_SAFE_ASSERT=event)
-/// and the traced errors, as "error <level> <code in hexadecimal>".
-class TraceRecorder {
-  public:
-    TraceRecorder();
-    ~TraceRecorder();
-    std::vector<std::string> Traced() const;
-
-  private:
-    class Tracer;
-    std::shared_ptr<Tracer> tracer_;
-    std::shared_ptr<Common::Tracer> previous_;
-};
 
 }  // namespace IpcTest

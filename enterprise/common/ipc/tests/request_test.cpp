@@ -28,13 +28,14 @@ std::vector<uint8_t> Reply(const std::string& parameters) {
 }
 
 TEST(Request, FlagsDecideDirectionAndEncryptionIsRefusedWithNothingWritten) {
-    const std::string refused =
-        "Assertion failed: !\"Value is not encryptable but encyption was requested\", file "
-        "enterprise/common/ipc/utils.cpp";
-    const auto assertions = [&](const TraceRecorder& trace) {
+    // The file may be named from the build folder ("../../enterprise/…").
+    const auto assertions = [](const TraceRecorder& trace) {
         const auto traced = trace.Traced();
-        return std::to_string(std::count_if(traced.begin(), traced.end(), [&](const auto& text) {
-            return text.starts_with(refused);
+        return std::to_string(std::count_if(traced.begin(), traced.end(), [](const auto& text) {
+            return text.starts_with(
+                       "Assertion failed: !\"Value is not encryptable but encyption "
+                       "was requested\", file ") &&
+                   text.find("enterprise/common/ipc/utils.cpp, line ") != text.npos;
         }));
     };
     // Per flags: written or not (w, -), read back or not (r, -), the assertions while writing
@@ -55,27 +56,10 @@ TEST(Request, FlagsDecideDirectionAndEncryptionIsRefusedWithNothingWritten) {
               "12:--00 ");
 }
 
-TEST(Request, PacksInOrderAndReadsBackOnlyNonConstReferences) {
-    RequestImpl<void()> empty(kHeader, {});
-    EXPECT_EQ(std::make_pair(empty.GetComponentID(), empty.GetMethodID()),
-              std::make_pair(300u, 4u));
-    EXPECT_EQ(Body(empty.Pack()), "<request_Probe_Call></request_Probe_Call>");
-    EXPECT_TRUE(empty.DeserializeReply(Reply("")).IsEmpty());
-
-    uint32_t out = 1;
-    RequestImpl<void(uint32_t, const uint32_t&, uint32_t&)> request(
-        kHeader, {{{"byValue"}, {"byConst"}, {"out"}}}, 2, 3, out);
-    EXPECT_EQ(Body(request.Pack()),
-              "<request_Probe_Call><byValue>2</byValue><byConst>3</byConst><out>1</out>"
-              "</request_Probe_Call>");
-    // Reading either of the first two would throw on their text.
-    EXPECT_TRUE(
-        request.DeserializeReply(Reply("<byValue>x</byValue><byConst>y</byConst><out>7</out>"))
-            .IsEmpty());
-    EXPECT_EQ(out, 7u);
-
-    // The low 32 bits of the packet version filter sections; SerializerVersion is the root's
-    // meta-info version on reading.
+// Parameters by value or by const reference are not read back: the view manager's methods show
+// that (their replies lack them); here the packet version's low 32 bits filter sections and
+// SerializerVersion is the root's meta-info version on reading.
+TEST(Request, PacketVersionFiltersSectionsAndSerializerVersionIsRead) {
     Binding::RequestHeader header = kHeader;
     header.PacketVersion = 0x1234500000007ull;
     header.SerializerVersion = 9;
@@ -174,13 +158,9 @@ class ScriptedLibrary final : public IPCClient::Library {
   public:
     Common::Error initFailure, browserFailure;
     std::string calls;
-    Common::Error Init() override {
-        calls += "init ";
-        return initFailure;
-    }
+    Common::Error Init() override { return calls += "init ", initFailure; }
     Common::Error Deinit() override {
-        calls += "deinit ";
-        return Common::Error(COMMON_PLACE("ScriptedLibrary::Deinit"), 0x77);
+        return calls += "deinit ", Common::Error(COMMON_PLACE("ScriptedLibrary::Deinit"), 0x77);
     }
     Common::Error CreateBinder(std::unique_ptr<Binding::Binder>&) override { return {}; }
     Common::Error GetLocalBrowser(std::unique_ptr<Binding::ServiceBrowser>&) override {
