@@ -12,13 +12,13 @@
 #include <fstream>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/common/assert_policy.h"
 #include "core/common/stack_walk.h"
+#include "core/common/standard_error_trace.h"
 #include "core/common/text.h"
 #include "core/common/trace.h"
 
@@ -79,20 +79,24 @@ TEST(AssertionLogTarget, StandardStreamsAndFilesThatCannotBeOpened) {
     // Appending to a file: see TheLogFileOfThePolicyIsAppendedTo.
 }
 
-// Collects what reaches the trace, whatever its level, as "channel level id1 id2 text".
+// "channel level id1 id2 text", as the recording sinks and tracers keep a traced text.
+std::string TextLine(uint32_t channel, uint32_t level, uint32_t id1, uint32_t id2,
+                     std::u16string_view text) {
+    return std::to_string(channel) + " " + std::to_string(level) + " " + std::to_string(id1) + " " +
+           std::to_string(id2) + " " + Common::ToUtf8(text);
+}
+
+// Keeps the texts that reach the trace, whatever their level, and counts the errors.
 class RecordingTracer : public Common::Tracer {
   public:
     void OnText(uint32_t channel, uint32_t level, uint32_t id1, uint32_t id2,
                 std::u16string_view text) noexcept override {
-        std::lock_guard<std::mutex> hold(lock);
-        texts.push_back(std::to_string(channel) + " " + std::to_string(level) + " " +
-                        std::to_string(id1) + " " + std::to_string(id2) + " " +
-                        Common::ToUtf8(text));
+        texts.push_back(TextLine(channel, level, id1, id2, text));
     }
-    void OnError(uint32_t, uint32_t, const Common::Error&) noexcept override {}
+    void OnError(uint32_t, uint32_t, const Common::Error&) noexcept override { ++errors; }
 
-    std::mutex lock;
     std::vector<std::string> texts;
+    int errors = 0;
 };
 
 // Reports go to a log in memory and to a recording tracer.
@@ -244,8 +248,10 @@ TEST(AssertionDeathTest, TheLogFileOfThePolicyIsAppendedTo) {
 
 namespace StackWalkTest {
 
-__attribute__((noinline)) std::vector<std::string> Walk(uint32_t options, uint32_t maxFrames,
-                                                        uint32_t skip) {
+// Exported and not inlined, so that the walk can name them.
+__attribute__((noinline)) std::vector<std::string> WalkFromInner(uint32_t options,
+                                                                 uint32_t maxFrames,
+                                                                 uint32_t skip) {
     std::vector<std::string> lines;
     Common::WalkStack(
         [&](uint32_t index, std::string_view line) {
@@ -254,15 +260,6 @@ __attribute__((noinline)) std::vector<std::string> Walk(uint32_t options, uint32
             return true;
         },
         options, maxFrames, skip);
-    return lines;
-}
-
-// Exported and not inlined, so that the walk can name them.
-__attribute__((noinline)) std::vector<std::string> WalkFromInner(uint32_t options,
-                                                                 uint32_t maxFrames,
-                                                                 uint32_t skip) {
-    std::vector<std::string> lines = Walk(options, maxFrames, skip);
-    asm volatile("" ::: "memory");
     return lines;
 }
 
@@ -281,18 +278,17 @@ namespace {
 using StackWalkTest::WalkFromOuter;
 using testing::MatchesRegex;
 
-// Frame 0 is Walk, the caller of WalkStack. Names are demangled, with their ABI tags and
+// Frame 0 is WalkFromInner, the caller of WalkStack. Names are demangled, with their ABI tags and
 // parameter lists, and a displacement; the address part is padded hexadecimal, and frames outside
 // any exported symbol still name their module and offset.
 TEST(StackWalk, NamesTheCallersInOrderWithSkipAndLimit) {
-    const std::vector<std::string> lines = WalkFromOuter(0, 3, 0);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_THAT(lines[0], MatchesRegex("StackWalkTest::Walk[[(].*\\)\\+0x[0-9A-F]+"));
-    EXPECT_THAT(lines[1], StartsWith("StackWalkTest::WalkFromInner"));
-    EXPECT_THAT(lines[1], HasSubstr("(unsigned int, unsigned int, unsigned int)+0x"));
-    EXPECT_THAT(lines[2], StartsWith("StackWalkTest::WalkFromOuter"));
+    const std::vector<std::string> lines = WalkFromOuter(0, 2, 0);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_THAT(lines[0], MatchesRegex("StackWalkTest::WalkFromInner[[(].*\\)\\+0x[0-9A-F]+"));
+    EXPECT_THAT(lines[0], HasSubstr("(unsigned int, unsigned int, unsigned int)+0x"));
+    EXPECT_THAT(lines[1], StartsWith("StackWalkTest::WalkFromOuter"));
 
-    const std::vector<std::string> skipped = WalkFromOuter(Common::kStackAllParts, 1, 2);
+    const std::vector<std::string> skipped = WalkFromOuter(Common::kStackAllParts, 1, 1);
     ASSERT_EQ(skipped.size(), 1u);
     EXPECT_THAT(skipped[0],
                 MatchesRegex("0x[0-9A-F]{16} StackWalkTest::WalkFromOuter.*\\)\\+0x[0-9A-F]+"));
@@ -305,6 +301,110 @@ TEST(StackWalk, NamesTheCallersInOrderWithSkipAndLimit) {
     int calls = 0;  // the callback ends the walk
     Common::WalkStack([&](uint32_t, std::string_view) { return ++calls == 2; }, 0, 10);
     EXPECT_EQ(calls, 1);
+}
+
+// What reached the sinks: "text channel level id1 id2 text" or "error channel level code".
+std::vector<std::string> calls;
+
+void RecordText(uint32_t channel, uint32_t level, uint32_t id1, uint32_t id2,
+                std::u16string_view text) noexcept {
+    calls.push_back("text " + TextLine(channel, level, id1, id2, text));
+}
+
+void RecordError(uint32_t channel, uint32_t level, const Common::Error& error) noexcept {
+    calls.push_back("error " + std::to_string(channel) + " " + std::to_string(level) + " " +
+                    std::to_string(error.Code()));
+}
+
+// Installs the recording sinks and restores the trace state afterwards.
+class Trace : public testing::Test {
+  protected:
+    Trace() {
+        calls.clear();
+        previousText_ = Common::SetTraceTextSink(&RecordText);
+        previousError_ = Common::SetTraceErrorSink(&RecordError);
+    }
+    ~Trace() override {
+        Common::SetTraceTextSink(previousText_);
+        Common::SetTraceErrorSink(previousError_);
+        Common::SetTraceLevel(level_);
+        Common::SetTraceSuppressed(suppressed_);
+        Common::SetTracer(nullptr);
+    }
+
+    Common::TraceTextSink previousText_;
+    Common::TraceErrorSink previousError_;
+    const uint32_t level_ = Common::TraceLevel();
+    const bool suppressed_ = Common::TraceSuppressed();
+};
+
+const Common::Error kSample(COMMON_PLACE("Test::Sample"), 0x1234);
+
+TEST_F(Trace, LevelAndSuppressionFilterTheSinksAndTheTracerSeesEveryCall) {
+    auto tracer = std::make_shared<RecordingTracer>();
+    EXPECT_EQ(Common::SetTracer(tracer), nullptr);
+    Common::SetTraceLevel(Common::kDefaultTraceLevel);
+    Common::TraceText(3, 1, 7, 8, u"too low");
+    Common::TraceText(3, 2, 7, 8, u"shown");
+    Common::TraceError(1, kSample);
+    Common::TraceError(4, kSample);
+    EXPECT_EQ(calls, (std::vector<std::string>{"text 3 2 7 8 shown", "error 0 4 4660"}));
+
+    Common::SetTraceSuppressed(true);
+    Common::TraceText(0, 9, 0, 0, u"suppressed");
+    Common::TraceError(9, kSample);
+    Common::TraceError(10, Common::Error());
+    EXPECT_EQ(calls.size(), 2u);
+    EXPECT_EQ(tracer->texts.size(), 3u);
+    EXPECT_EQ(tracer->errors, 4);
+    EXPECT_EQ(Common::SetTracer(nullptr), tracer);
+
+    // Replacing a sink gives back the one before.
+    Common::SetTraceSuppressed(false);
+    EXPECT_EQ(Common::SetTraceTextSink(nullptr), &RecordText);
+    EXPECT_EQ(Common::SetTraceErrorSink(nullptr), &RecordError);
+    Common::TraceText(0, 9, 0, 0, u"nobody");
+    Common::TraceError(9, kSample);
+    EXPECT_EQ(calls.size(), 2u);
+    EXPECT_EQ(tracer->texts.size(), 3u);
+}
+
+TEST(TraceLevelSetting, NumbersOffAndJunk) {
+    using Common::ParseTraceLevelSetting;
+    EXPECT_EQ(ParseTraceLevelSetting("4").level, 4u);
+    EXPECT_EQ(ParseTraceLevelSetting("0").level, 0u);
+    EXPECT_FALSE(ParseTraceLevelSetting("4").suppressed);
+    EXPECT_TRUE(ParseTraceLevelSetting("off").suppressed);
+    for (const char* junk : {static_cast<const char*>(nullptr), "", "-1", "4 ", " 4", "4x", "0x4",
+                             "OFF", "99999999999"}) {
+        EXPECT_EQ(ParseTraceLevelSetting(junk).level, 1u) << junk;
+        EXPECT_FALSE(ParseTraceLevelSetting(junk).suppressed) << junk;
+    }
+}
+
+TEST_F(Trace, TheStandardErrorSinkWritesTracedErrors) {
+    unsetenv("KIVO_TRACE_LEVEL");
+    Common::InstallStandardErrorTraceSink();
+    EXPECT_EQ(Common::TraceLevel(), 1u);
+    Common::Error error(COMMON_PLACE("Test::Dropped"), 0xFC0001, u"Exception from callback.");
+    error.Add(kSample);
+    testing::internal::CaptureStderr();
+    Common::TraceError(1, error);
+    Common::TraceText(0, 5, 0, 27, u"texts are not written");
+    const std::string written = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(written,
+                StartsWith("trace(1): Error 0xfc0001: Exception from callback.\n| line: "));
+    EXPECT_THAT(written, HasSubstr("| function: Test::Dropped\n"));
+    EXPECT_THAT(written, HasSubstr("| error 0x1234\n"));
+    EXPECT_EQ(written.back(), '\n');
+    EXPECT_THAT(written, testing::Not(HasSubstr("texts are not written")));
+
+    setenv("KIVO_TRACE_LEVEL", "off", 1);
+    Common::InstallStandardErrorTraceSink();
+    testing::internal::CaptureStderr();
+    Common::TraceError(5, error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    unsetenv("KIVO_TRACE_LEVEL");
 }
 
 }  // namespace

@@ -5,17 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/common/catalog.h"
 #include "core/common/error/error_record.h"
 #include "core/common/library_loading.h"
+#include "core/common/message_format.h"
 #include "core/common/text.h"
 
 namespace {
 
 using Common::Error;
+using Common::FormatCatalogMessage;
 using testing::HasSubstr;
 using testing::StartsWith;
 
@@ -60,22 +64,17 @@ TEST(Error, TextOfATwoRecordChain) {
     Error error(COMMON_PLACE_TAG(0x26f045fa5950f445, "Semaphore::Semaphore"), 20);
     error.AddWindowsError(5);
     const std::string expected =
-        "Error 0x14\n"
-        "| line: 0x26f045fa5950f445\n"
-        "| file: " +
-        FileLine(error) +
-        "\n"
-        "| function: Semaphore::Semaphore\n"
-        "| $module: kivo_dump_vsa64_35791\n"
-        "|\n"
-        "| error 0xfff0: Input/output error\n"
-        "| line: 0xbd28fdbd64edb8f8\n"
-        "| file: " +
-        FileLine(error.Reason()) +
-        "\n"
-        "| function: Common::Error::AddWindowsError\n"
-        "| code: 0x80070005\n"
-        "| $module: kivo_dump_vsa64_35791";
+        "Error 0x14\n| line: 0x26f045fa5950f445\n| file: " + FileLine(error) + R"(
+| function: Semaphore::Semaphore
+| $module: kivo_dump_vsa64_35791
+|
+| error 0xfff0: Input/output error
+| line: 0xbd28fdbd64edb8f8
+| file: )" +
+        FileLine(error.Reason()) + R"(
+| function: Common::Error::AddWindowsError
+| code: 0x80070005
+| $module: kivo_dump_vsa64_35791)";
     EXPECT_EQ(Text(error), expected);
     EXPECT_EQ(std::string(error.Place().file).rfind("core/common/tests/", 0), 0u)
         << "file names are repository-relative";
@@ -304,6 +303,143 @@ TEST(LibraryLoading, MissingLibrariesAndFunctionsRaiseTheirErrorsWithTheLoaderRe
         EXPECT_THAT(Common::ToUtf8(error.Reason().Message()), HasSubstr("kivo_no_such_function"));
     }
     dlclose(library);
+}
+
+using Block = std::vector<uint8_t>;
+
+constexpr size_t kTableEnd = 8 + 4 * size_t{Common::kCatalogMessageCount};
+
+Block BuiltinCopy() {
+    const std::span<const uint8_t> block = Common::BuiltinCatalogBlock();
+    return Block(block.begin(), block.end());
+}
+
+uint32_t Word(const Block& block, size_t offset) {
+    uint32_t word;
+    std::memcpy(&word, block.data() + offset, 4);
+    return word;
+}
+
+void SetWord(Block& block, size_t offset, uint32_t word) {
+    std::memcpy(block.data() + offset, &word, 4);
+}
+
+bool Valid(const Block& block) {
+    return Common::IsValidCatalogBlock(block.data(), block.size());
+}
+
+// Resizes the block and its size word.
+void Resize(Block& block, size_t size) {
+    block.resize(size);
+    SetWord(block, 0, static_cast<uint32_t>(size));
+}
+
+// Makes the offset of message `index` point at byte `start` of the block.
+void PointAt(Block& block, uint32_t index, int64_t start) {
+    const size_t position = 8 + 4 * size_t{index};
+    SetWord(block, position, static_cast<uint32_t>(start - static_cast<int64_t>(position)));
+}
+
+TEST(Catalog, BuiltinBlockNamesItsMessagesAndKnowsItsTexts) {
+    const Block block = BuiltinCopy();
+    EXPECT_TRUE(Valid(block));
+    EXPECT_EQ(Word(block, 0), block.size());
+    EXPECT_EQ(Word(block, 4), 683u);
+
+    EXPECT_EQ(std::u16string(Common::GetCatalogMessage(Common::kMsgSuccess)), u"Success");
+    EXPECT_EQ(std::u16string(Common::GetCatalogMessage(Common::kMsgAsyncCanceled)),
+              u"ASYNC: The operation has been canceled.");
+    EXPECT_EQ(std::u16string(Common::GetCatalogMessage(Common::kMsgZaphTraitNotUnique)),
+              u"ZAPH: Trait '{0}' is not unique.");
+    // Indices nobody names hold empty texts; indices past the catalogue give an empty text too.
+    for (uint32_t index : {682u, 683u, UINT32_MAX}) {
+        EXPECT_EQ(std::u16string(Common::GetCatalogMessage(index)), u"") << index;
+    }
+
+    const char16_t* success = Common::GetCatalogMessage(Common::kMsgSuccess);
+    EXPECT_TRUE(Common::IsCatalogText(success));
+    EXPECT_TRUE(Common::IsCatalogText(success + 3));
+    EXPECT_FALSE(Common::IsCatalogText(std::u16string(success).data()));
+    EXPECT_FALSE(Common::IsCatalogText(u"Success"));
+    EXPECT_FALSE(Common::IsCatalogText(nullptr));
+    EXPECT_FALSE(Common::IsCatalogText(Common::BuiltinCatalogBlock().data() + block.size()));
+}
+
+// Each change of the built-in block and whether the block stays valid; every offset and every
+// terminator must lie inside the block.
+TEST(Catalog, OnlyBlocksWhoseHeaderOffsetsAndTextsFitAreValid) {
+    const Block good = BuiltinCopy();
+    const int64_t size = static_cast<int64_t>(good.size());
+    const int64_t table = static_cast<int64_t>(kTableEnd);
+    const struct {
+        const char* what;
+        std::function<void(Block&)> change;
+        bool valid;
+    } cases[] = {
+        {"empty", [](Block& b) { b.clear(); }, false},
+        {"header only", [](Block& b) { b.resize(8); }, false},
+        {"offset table only", [](Block& b) { b.resize(kTableEnd); }, false},
+        {"last text cut", [](Block& b) { b.resize(b.size() - 2); }, false},
+        {"count one short", [](Block& b) { SetWord(b, 4, 682); }, false},
+        {"count one over", [](Block& b) { SetWord(b, 4, 684); }, false},
+        {"size word too small", [](Block& b) { SetWord(b, 0, Word(b, 0) - 2); }, false},
+        {"odd size", [](Block& b) { Resize(b, b.size() + 1); }, false},
+        {"padding", [](Block& b) { Resize(b, b.size() + 2); }, true},
+        {"same-length text", [](Block& b) { std::memcpy(&b[8 + Word(b, 8)], u"Erfolg!", 14); },
+         true},
+        {"last terminator", [](Block& b) { b[b.size() - 2] = 'x'; }, false},
+        {"offset into the header", [](Block& b) { PointAt(b, 0, 0); }, false},
+        {"offset into the table", [&](Block& b) { PointAt(b, 5, table - 2); }, false},
+        {"offset at the end", [&](Block& b) { PointAt(b, 682, size); }, false},
+        {"offset past the end", [&](Block& b) { PointAt(b, 300, size + 40); }, false},
+        {"odd offset", [&](Block& b) { PointAt(b, 17, table + 1); }, false},
+        {"offset past 32 bits", [](Block& b) { PointAt(b, 1, (int64_t{1} << 32) + 8); }, false}};
+    for (const auto& c : cases) {
+        Block block = good;
+        c.change(block);
+        EXPECT_EQ(Valid(block), c.valid) << c.what;
+    }
+    EXPECT_FALSE(Common::IsValidCatalogBlock(nullptr, good.size()));
+    // An invalid block is not installed and the current texts stay.
+    Block block = good;
+    SetWord(block, 4, 1);
+    const char16_t* before = Common::GetCatalogMessage(Common::kMsgSuccess);
+    EXPECT_FALSE(Common::InstallCatalogFile(block.data(), block.size()));
+    EXPECT_FALSE(Common::InstallCatalogFile(nullptr, 0));
+    EXPECT_EQ(Common::GetCatalogMessage(Common::kMsgSuccess), before);
+}
+
+// Placeholders are filled; text that is no placeholder stays, inserted text is not searched
+// again, and a missing argument stops the filling.
+TEST(FormatCatalogMessage, FillsPlaceholdersAndLeavesTheRestAlone) {
+    const std::vector<std::u16string_view> ten{u"0", u"1", u"2", u"3", u"4",  u"5",
+                                               u"6", u"7", u"8", u"9", u"ten"};
+    // Huge indices saturate rather than wrap around to an argument (2^64 would wrap to 0).
+    const std::u16string huge = u"x {" + std::u16string(70, u'9') + u"} {0}";
+    const struct {
+        std::u16string_view pattern;
+        std::vector<std::u16string_view> arguments;
+        std::u16string_view filled;
+    } cases[] = {{u"Cannot convert '{0}' to qword.", {u"12x"}, u"Cannot convert '12x' to qword."},
+                 {u"{1} before {0}, {1} again", {u"a", u"b"}, u"b before a, b again"},
+                 {u"{0}{0}{0}", {u"ab"}, u"ababab"},
+                 {u"{10}", ten, u"ten"},
+                 {u"{007}", ten, u"7"},
+                 {u"", {u"a"}, u""},
+                 {u"no placeholder", {}, u"no placeholder"},
+                 {u"[{0}] [{1}]", {u"{1}", u"b"}, u"[{1}] [b]"},
+                 {u"{} {x} {0 } {-1} { {0", {u"a"}, u"{} {x} {0 } {-1} { {0"},
+                 {u"{0,choice,0#none|1#one} {0}", {u"n"}, u"{0,choice,0#none|1#one} n"},
+                 {u"{{0}}", {u"a"}, u"{a}"},
+                 {u"{12{0}", {u"a"}, u"{12a"},
+                 {u"'{0}' is not '{1}' ({0})", {u"a"}, u"'a' is not '{1}' ({0})"},
+                 {u"{0} and {1}", {}, u"{0} and {1}"},
+                 {huge, {u"a"}, huge},
+                 {u"{18446744073709551616} {0}", {u"a"}, u"{18446744073709551616} {0}"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatCatalogMessage(c.pattern, c.arguments), c.filled)
+            << Common::ToUtf8(c.pattern);
+    }
 }
 
 }  // namespace

@@ -36,7 +36,10 @@ class ScopedEnvironment {
         tzset();
     }
     ~ScopedEnvironment() {
-        old_.empty() ? unsetenv(name_) : setenv(name_, old_.c_str(), 1);
+        if (old_.empty())
+            unsetenv(name_);
+        else
+            setenv(name_, old_.c_str(), 1);
         tzset();
     }
 
