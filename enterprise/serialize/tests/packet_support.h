@@ -2,17 +2,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/common/error/error.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
+#include "tests/support/trace_recorder.h"
 
 namespace PacketTest {
 
@@ -43,35 +41,37 @@ inline Common::Error ThrownError(const std::function<void()>& action) {
     return Common::Error();
 }
 
-/// The code of the error that `action` throws, or 0.
-inline uint32_t ThrownCode(const std::function<void()>& action) {
-    return ThrownError(action).Code();
-}
-
 /// "<code in hex> <function without its class>" of the error that `action` throws, or "none".
 inline std::string Thrown(const std::function<void()>& action) {
     const Common::Error error = ThrownError(action);
-    const std::string function = error.IsEmpty() ? "none" : error.Place().function;
+    if (error.IsEmpty()) {
+        return "none";
+    }
+    const std::string function = error.Place().function;
     char code[16];
     std::snprintf(code, sizeof code, "%X ", error.Code());
-    return std::string(error.IsEmpty() ? "" : code) + function.substr(function.rfind(':') + 1);
+    return code + function.substr(function.rfind(':') + 1);
 }
 
-inline const std::string kAssertionLogPath =
-    testing::TempDir() + "kivo_serialize_assertions_" + std::to_string(getpid()) + ".log";
+/// The texts of the assertions that `recorder` holds: what stands between the quotes of
+/// `Assertion failed: !"<text>", file <file>, line <line>`.
+inline std::vector<std::string> Assertions(const KivoTestSupport::TraceRecorder& recorder) {
+    std::vector<std::string> texts;
+    for (const std::string& text : recorder.Traced()) {
+        const size_t begin = text.find('"') + 1;
+        texts.push_back(text.substr(begin, text.find("\", file ") - begin));
+    }
+    return texts;
+}
 
-// Assertion reports go to a file, from before any assertion can fail; it goes at exit.
-inline const bool kAssertionsLogged = [] {
-    setenv("BRINTAL_SAFE_ASSERT", "log", 1);
-    setenv("BRINTAL_SAFE_ASSERT_LOGFILE", kAssertionLogPath.c_str(), 1);
-    return std::atexit([] { std::remove(kAssertionLogPath.c_str()); }) == 0;
-}();
-
-/// Everything the assertion handler has reported in this test program so far.
-inline std::string AssertionLog() {
-    std::stringstream text;
-    text << std::ifstream(kAssertionLogPath).rdbuf();
-    return text.str();
+/// Writes and reads a container element that is a number.
+inline void WriteNumber(Serialization::Serializer& out, const Serialization::SerializationTag& tag,
+                        uint32_t value) {
+    out.WriteUInt32(tag, value);
+}
+inline void ReadNumber(Serialization::Deserializer& in, const Serialization::SerializationTag& tag,
+                       uint32_t& value) {
+    in.ReadUInt32(tag, value);
 }
 
 }  // namespace PacketTest
