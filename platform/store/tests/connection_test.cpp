@@ -23,8 +23,12 @@
 
 namespace {
 
+using Kind = KivoStore::OperationKind;
+using KivoStoreTest::Disk;
 using KivoStoreTest::RawDatabase;
+using KivoStoreTest::ReportNames;
 using KivoStoreTest::ScratchFolder;
+using KivoStoreTest::TypePattern;
 using KivoStoreTest::Wide;
 using Names = std::vector<std::string>;
 
@@ -43,17 +47,15 @@ TEST(ConnectionStringTest, OpensWhatNamesAStore) {
     ScratchFolder folder;
     const std::string in = folder.File("");
     KivoStore::CreateStore(Wide(in + "a b.db"));
-    KivoStore::Store::Open(Wide(in + "a b.db"))
-        ->Apply({{KivoStore::OperationKind::CreateObject, KivoStoreTest::Disk(1, u"kept")}});
+    KivoStore::Store::Open(Wide(in + "a b.db"))->Apply({{Kind::CreateObject, Disk(1, u"kept")}});
     for (const std::string& connection :
          {in + "a b.db", "file://localhost" + in + "a%20b.db?mode=ro#x", "file:" + in + "a b.db"})
-        EXPECT_EQ(KivoStoreTest::ReportNames(*KivoStore::Store::Open(Wide(connection)), u""),
-                  Names{"kept"});
+        EXPECT_EQ(ReportNames(*KivoStore::Store::Open(Wide(connection)), u""), Names{"kept"});
     auto memory = KivoStore::Store::Open(u":memory:");
-    memory->Apply({{KivoStore::OperationKind::CreateObject, KivoStoreTest::Disk(1, u"m")}});
+    memory->Apply({{Kind::CreateObject, Disk(1, u"m")}});
     for (const char* other : {":memory:", "file::memory:", "file:x?mode=memory"})
-        EXPECT_TRUE(KivoStoreTest::ReportNames(*KivoStore::Store::Open(Wide(other)), u"").empty());
-    EXPECT_EQ(KivoStoreTest::ReportNames(*memory, u""), Names{"m"});
+        EXPECT_TRUE(ReportNames(*KivoStore::Store::Open(Wide(other)), u"").empty());
+    EXPECT_EQ(ReportNames(*memory, u""), Names{"m"});
     EXPECT_EQ(folder.Names(), (Names{"a b.db"}));
 }
 
@@ -89,20 +91,16 @@ TEST(ConnectionStringTest, RefusalsLeaveTheFolderAsItWas) {
         {true, ":memory:", KivoStore::kBadConnectionString},
         {true, "file:" + in + "c.db?mode=ro", KivoStore::kBadConnectionString},
     };
-    for (const auto& refused : refusals) {
-        SCOPED_TRACE(refused.connection);
-        EXPECT_EQ(refused.create ? ZaphTest::ErrorCodeOf(
-                                       [&] { KivoStore::CreateStore(Wide(refused.connection)); })
-                                 : OpenFailure(refused.connection),
-                  refused.code);
-    }
+    for (const auto& [create, connection, code] : refusals)
+        EXPECT_EQ(create ? ZaphTest::ErrorCodeOf([&] { KivoStore::CreateStore(Wide(connection)); })
+                         : OpenFailure(connection),
+                  code)
+            << connection;
     for (const char* bad :
          {"", "file:", "file://otherhost/x.db", "file:x.db?mode=rwc", "file:x.db?mode=bogus",
           "file::memory:?mode=ro", "file:a%2", "file:x.db?nolock=1",
-          "file:x.db?mode=ro&immutable=1", "file:x.db?cache=shared", "file:x.db?vfs=unix-none"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_EQ(OpenFailure(bad), KivoStore::kBadConnectionString);
-    }
+          "file:x.db?mode=ro&immutable=1", "file:x.db?cache=shared", "file:x.db?vfs=unix-none"})
+        EXPECT_EQ(OpenFailure(bad), KivoStore::kBadConnectionString) << bad;
     const std::pair<std::string, std::string> messages[] = {
         {"empty.db", "KIVO: '" + in + "empty.db' is an empty file, not a store."},
         {"missing.db", "KIVO: The store '" + in +
@@ -139,8 +137,8 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
         const std::string file = folder.File("old.db");
         KivoStore::CreateStore(Wide(file));
         KivoStore::Store::Open(Wide(file))
-            ->Apply({{KivoStore::OperationKind::CreateObject, KivoStoreTest::Disk(1, u"kept")},
-                     {KivoStore::OperationKind::CreateObject,
+            ->Apply({{Kind::CreateObject, Disk(1, u"kept")},
+                     {Kind::CreateObject,
                       KivoStoreTest::GuidObject(KivoStoreTest::Numbered(2), u"Machine", u"m")}});
         ASSERT_EQ(RawDatabase(file).Execute(
                       std::string(earlier.downgrade) +
@@ -161,12 +159,8 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
             EXPECT_EQ(error.Code(), KivoStore::kStoreNeedsMigration);
         } else {
             auto store = KivoStore::Store::Open(Wide(readOnly));
-            EXPECT_EQ(KivoStoreTest::ReportNames(*store, u"Disk"), Names{"kept"});
-            EXPECT_EQ(ZaphTest::ErrorCodeOf([&] {
-                          (void)KivoStore::FeedSubscription::Start(
-                              store, KivoStoreTest::TypePattern(u""), 0,
-                              [](const Zaph::View::SharedUnitPtr&) {});
-                      }),
+            EXPECT_EQ(ReportNames(*store, u"Disk"), Names{"kept"});
+            EXPECT_EQ(ZaphTest::ErrorCodeOf([&] { (void)KivoStoreTest::Subscribe(store); }),
                       KivoStore::kStoreNeedsMigration);
         }
         EXPECT_EQ(Bytes(file), before);
@@ -177,11 +171,10 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
                   Names{std::to_string(KivoStore::kSchemaVersion)});
         EXPECT_EQ(raw.Column("SELECT type FROM object_types ORDER BY type;"),
                   (Names{"Disk", "Machine"}));
-        EXPECT_EQ(KivoStoreTest::ReportNames(*store, u"Disk"), Names{"kept"});
+        EXPECT_EQ(ReportNames(*store, u"Disk"), Names{"kept"});
         EXPECT_EQ(store->GetRetention().entries, 1'000'000u);
-        auto feed = KivoStore::FeedSubscription::Start(store, KivoStoreTest::TypePattern(u""), 0,
-                                                       [](const Zaph::View::SharedUnitPtr&) {});
-        store->Apply({{KivoStore::OperationKind::DeleteObject, KivoStoreTest::Disk(1, u"")}});
+        auto feed = KivoStoreTest::Subscribe(store);
+        store->Apply({{Kind::DeleteObject, Disk(1, u"")}});
         EXPECT_EQ(feed->ReadPending().size(), 1u);
     }
 }
@@ -189,37 +182,34 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
 constexpr uid_t kNobody = 65534;
 constexpr uid_t kRoot = 0;
 
-// "ok <objects>" or "<code> <message>".
-std::string Outcome(const std::function<size_t()>& action) {
-    try {
-        return "ok " + std::to_string(action());
-    } catch (const Common::Error& error) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%x ", error.Code());
-        return code + Common::ToUtf8(error.Message());
-    }
-}
-
 size_t ReadAll(const std::string& connection) {
     KivoStore::OpenOptions options;
     options.readOnly = true;
     return KivoStore::Store::Open(Wide(connection), options)
-        ->Report(*KivoStoreTest::TypePattern(u""), 0, [](const Zaph::View::SharedUnitPtr&) {});
+        ->Report(*TypePattern(u""), 0, [](const Zaph::View::SharedUnitPtr&) {});
 }
 
 size_t Put(const std::string& connection, uint32_t number) {
     return KivoStore::Store::Open(Wide(connection))
-        ->Apply({{KivoStore::OperationKind::StoreOrUpdate, KivoStoreTest::Disk(number, u"x")}})
+        ->Apply({{Kind::StoreOrUpdate, Disk(number, u"x")}})
         .created;
 }
 
-// Runs `action` in a child process as `uid` (root stays root) and returns its outcome.
+// Runs `action` in a child process as `uid` (kRoot: as this process's user): "ok <objects>" or
+// "<code> <message>".
 std::string RunAs(uid_t uid, const std::function<size_t()>& action) {
     return KivoStoreTest::ChildProcess([&](int, int toParent) {
                if (uid != kRoot &&
                    (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0))
                    return 3;
-               const std::string outcome = Outcome(action);
+               std::string outcome;
+               try {
+                   outcome = "ok " + std::to_string(action());
+               } catch (const Common::Error& error) {
+                   char code[16];
+                   std::snprintf(code, sizeof code, "0x%x ", error.Code());
+                   outcome = code + Common::ToUtf8(error.Message());
+               }
                return ::write(toParent, outcome.data(), outcome.size()) < 0 ? 4 : 0;
            })
         .Told();
@@ -297,15 +287,16 @@ TEST(ReadOnlyOpenTest, WritesNothingAndRefusesWhatWouldNeedWriting) {
     // A store its owner may not write: reading would leave side files that refuse the owner's
     // writes later, so it is refused while nothing holds it open.
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
-    EXPECT_EQ(Outcome([&] { return ReadAll(file); }).rfind("0xfc0067 ", 0), 0u);
+    EXPECT_EQ(RunAs(kRoot, [&] { return ReadAll(file); }).rfind("0xfc0067 ", 0), 0u);
     EXPECT_EQ(folder.Names(), Names{"s.db"});
     ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
 
     const std::string before = Bytes(file);
-    EXPECT_EQ(Outcome([&] { return ReadAll(file); }), "ok 1");
-    EXPECT_EQ(Outcome([&] { return Put("file:" + file + "?mode=ro", 2); }).rfind("0xfc006d ", 0),
-              0u);
-    EXPECT_EQ(Outcome([&] { return ReadAll("file:" + file + "?mode=rw"); }),
+    EXPECT_EQ(RunAs(kRoot, [&] { return ReadAll(file); }), "ok 1");
+    EXPECT_EQ(
+        RunAs(kRoot, [&] { return Put("file:" + file + "?mode=ro", 2); }).rfind("0xfc006d ", 0),
+        0u);
+    EXPECT_EQ(RunAs(kRoot, [&] { return ReadAll("file:" + file + "?mode=rw"); }),
               "0xfc0068 KIVO: The connection string 'file:" + file +
                   "?mode=rw' cannot be used: it asks for writing (mode=rw), and this program "
                   "opens stores read-only");

@@ -108,9 +108,7 @@ TEST(FeedConcurrencyTest, AnotherProcessesCommitWakesAWaitingRead) {
                 ->Apply({{OperationKind::CreateObject, KivoStoreTest::Disk(1, u"n")}});
             return 0;
         });
-        auto subscription = FeedSubscription::Start(KivoStore::Store::Open(connection),
-                                                    KivoStoreTest::TypePattern(u""), 0,
-                                                    [](const SharedUnitPtr&) {});
+        auto subscription = KivoStoreTest::Subscribe(KivoStore::Store::Open(connection));
         std::atomic<bool> canceled{false};
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(child.Tell());

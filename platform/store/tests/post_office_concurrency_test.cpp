@@ -17,6 +17,7 @@
 #include "platform/store/store_errors.h"
 #include "platform/store/store_library.h"
 #include "platform/store/tests/store_test_support.h"
+#include "tests/support/trace_recorder.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ TEST_F(PostOfficeTest, ReportsHonourTheirLimitsAndRefuseWhatCannotStart) {
     };
     for (const auto& report : reports) {
         SCOPED_TRACE(report.what);
-        KivoStoreTest::TraceCollector traces;
+        KivoTestSupport::TraceRecorder traces;
         auto reader = std::make_shared<CollectingReader>();
         reader->throwAt = report.throwAt;
         Async::Synchronizer done;
@@ -138,9 +139,9 @@ TEST_F(PostOfficeTest, ReportsHonourTheirLimitsAndRefuseWhatCannotStart) {
         const Common::Error result = done.Wait();
         EXPECT_EQ(result.Code(), report.code);
         EXPECT_EQ(reader->objects.size(), report.objects);
-        ASSERT_EQ(traces.errors.size(), report.throwAt);
+        ASSERT_EQ(traces.Errors().size(), report.throwAt);
         if (report.throwAt != 0) {
-            EXPECT_EQ(traces.errors[0].Reason().Code(), 0x77u);
+            EXPECT_EQ(traces.Errors()[0].second.Reason().Code(), 0x77u);
         }
         if (report.code == KivoStore::kNullPattern) {
             EXPECT_NE(Common::ToUtf8(result.Message()).find(".Nil().End()"), std::string::npos);

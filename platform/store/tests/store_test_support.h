@@ -1,6 +1,6 @@
 // Shared by the store tests (and by the tests of the libraries built over the store): a scratch
 // folder, raw SQLite access beside the store, sample objects and patterns, the names a report
-// delivers, a trace collector, a fixture with a new store, and a child process.
+// delivers, a feed, a fixture with a new store, and a child process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,10 +20,10 @@
 
 #include "core/common/error/error.h"
 #include "core/common/guid.h"
-#include "core/common/trace.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/common/zaph/trace_unit.h"
 #include "enterprise/common/zaph/view.h"
+#include "platform/store/feed_subscription.h"
 #include "platform/store/store.h"
 
 namespace KivoStoreTest {
@@ -147,31 +147,16 @@ inline std::vector<std::string> ReportNames(KivoStore::Store& store, std::u16str
     return names;
 }
 
-/// Collects the errors traced while it lives (every level).
-class TraceCollector {
-  public:
-    TraceCollector() {
-        active_ = this;
-        previousSink_ = Common::SetTraceErrorSink(&Collect);
-        previousLevel_ = Common::TraceLevel();
-        Common::SetTraceLevel(1);
-    }
-    ~TraceCollector() {
-        Common::SetTraceErrorSink(previousSink_);
-        Common::SetTraceLevel(previousLevel_);
-        active_ = nullptr;
-    }
-    std::vector<Common::Error> errors;
-
-  private:
-    static void Collect(uint32_t, uint32_t, const Common::Error& error) noexcept {
-        if (active_ != nullptr)
-            active_->errors.push_back(error);
-    }
-    static inline TraceCollector* active_ = nullptr;
-    Common::TraceErrorSink previousSink_ = nullptr;
-    uint32_t previousLevel_ = 0;
-};
+/// A feed of the objects of `pattern` (every object by default) whose snapshot goes to `snapshot`
+/// when one is given.
+inline std::unique_ptr<KivoStore::FeedSubscription> Subscribe(
+    const std::shared_ptr<KivoStore::Store>& store, const SharedUnitPtr& pattern = TypePattern(u""),
+    std::vector<SharedUnitPtr>* snapshot = nullptr) {
+    return KivoStore::FeedSubscription::Start(store, pattern, 0, [=](const SharedUnitPtr& object) {
+        if (snapshot != nullptr)
+            snapshot->push_back(object);
+    });
+}
 
 /// A new store "s.db" in a scratch folder, opened, with raw SQLite access to its file.
 class StoreFixture : public ::testing::Test {
