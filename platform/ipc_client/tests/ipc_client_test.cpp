@@ -64,9 +64,13 @@ TEST(IpcClientLibrary, TheInitSeamFailsInitWithTheAskedCodeAndIgnoresBadValues) 
     unsetenv(IPCClient::kInitErrorVariable);
 }
 
-// Calls reach only registered services and components, and a call job runs once.
-TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredServicesAndComponentsAndJobsRunOnce) {
+// Calls reach only registered services and components, component places are taken once, a call
+// job runs once, and a binder refuses bad hosts and credentials before it connects.
+TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredComponentsAndJobsRunOnce) {
     Library library;
+    EXPECT_EQ(Binding::RegisterLocalComponent(kService, std::make_shared<TestComponent>()).Code(),
+              Binding::kIpcClientDuplicateComponent);
+    EXPECT_FALSE(Binding::HasLocalService(kService + 1) || Binding::HasLocalService(kService - 1));
     std::unique_ptr<Binding::ServiceBrowser> browser;
     ASSERT_TRUE(IPCClient_GetLocalBrowser(browser).IsEmpty());
     std::unique_ptr<Binding::AccessPoint> accessPoint;
@@ -75,8 +79,7 @@ TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredServicesAndComponentsAndJob
     ASSERT_TRUE(browser->Connect(kService, 0, accessPoint).IsEmpty());
     EXPECT_NE(accessPoint->GetConnectionID(), library.Connect()->GetConnectionID());
     uint32_t version = 0;
-    EXPECT_TRUE(accessPoint->GetComponentVersion(kComponent, version).IsEmpty());
-    EXPECT_EQ(version, 3u);
+    EXPECT_TRUE(accessPoint->GetComponentVersion(kComponent, version).IsEmpty() && version == 3);
     EXPECT_EQ(accessPoint->GetComponentVersion(kComponent + 1, version).Code(),
               Binding::kIpcClientNoComponent);
 
@@ -93,7 +96,6 @@ TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredServicesAndComponentsAndJob
     EXPECT_EQ(job->Start(handler).Code(), Common::kCanceled);
     EXPECT_EQ(accessPoint->Call(nullptr, job).Code(), Binding::kIpcClientNoRequest);
     EXPECT_EQ(job, nullptr);
-
     ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 1, output, kComponent + 1), job).IsEmpty());
     EXPECT_EQ(job->Run().Code(), Binding::kIpcClientNoComponent);
     // A component that goes away fails later calls, not the connection.
@@ -101,22 +103,10 @@ TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredServicesAndComponentsAndJob
     ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 1, output), job).IsEmpty());
     EXPECT_EQ(job->Run().Code(), Binding::kIpcClientNoComponent);
     EXPECT_EQ(output, 7);
-}
 
-TEST(IpcClientLibrary, ComponentPlacesAreTakenOnce) {
-    const Binding::ScopedLocalComponent first(kService, std::make_shared<TestComponent>());
-    EXPECT_EQ(Binding::RegisterLocalComponent(kService, std::make_shared<TestComponent>()).Code(),
-              Binding::kIpcClientDuplicateComponent);
-    EXPECT_TRUE(Binding::HasLocalService(kService));
-    EXPECT_FALSE(Binding::HasLocalService(kService + 1));
-    EXPECT_FALSE(Binding::HasLocalService(kService - 1));
-}
-
-TEST(IpcClientLibrary, BinderRefusesBadHostsAndCredentialsBeforeConnecting) {
-    Library library;
     std::unique_ptr<Binding::Binder> binder;
     ASSERT_TRUE(IPCClient_CreateBinder(binder).IsEmpty());
-    std::unique_ptr<Binding::ServiceBrowser> browser;
+    browser.reset();
     const Binding::ConnectionParameters parameters{"", u"user", u"password"};
     EXPECT_EQ(binder->Bind(parameters, browser).Code(), Binding::kIpcClientBadHost);
     // Port 1 of this host, where nothing listens: credentials that no frame carries never try it.
