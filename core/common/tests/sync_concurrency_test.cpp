@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +28,7 @@ using Common::Mutex;
 using Common::MutexLock;
 using Common::Semaphore;
 using Common::Tls;
+using testing::HasSubstr;
 
 constexpr int kThreads = 4;
 
@@ -73,35 +75,31 @@ TEST(MutexTest, ExcludesUnderContentionAndNestsPerThread) {
 TEST(MutexTest, LeavingElsewhereOrDestroyingWhileOwnedAsserts) {
     auto mutex = std::make_unique<Mutex>();
     mutex->Enter();
-    const std::string report =
-        StandardErrorOf([&] { std::thread([&] { mutex->Leave(); }).join(); });
-    EXPECT_NE(report.find("Assertion failed: *reinterpret_cast<DWORD*>(&MUTEX_DATA.OwningThread) "
-                          "== GetCurrentThreadId()"),
-              std::string::npos)
-        << report;
+    EXPECT_THAT(StandardErrorOf([&] { std::thread([&] { mutex->Leave(); }).join(); }),
+                HasSubstr("Assertion failed: *reinterpret_cast<DWORD*>(&MUTEX_DATA.OwningThread) "
+                          "== GetCurrentThreadId()"));
     EXPECT_TRUE(mutex->IsHeldByCurrentThread()) << "the owner keeps it";
     mutex->Enter();
-    const std::string destroyed = StandardErrorOf([&] { mutex.reset(); });
-    EXPECT_NE(destroyed.find("Assertion failed: MUTEX_DATA.OwningThread == 0"), std::string::npos)
-        << destroyed;
+    EXPECT_THAT(StandardErrorOf([&] { mutex.reset(); }),
+                HasSubstr("Assertion failed: MUTEX_DATA.OwningThread == 0"));
 }
 
 TEST(EventTest, ManualResetReleasesEveryWaiterAndStaysSignalled) {
     Event event(Event::ResetMode::Manual, false);
     std::atomic<int> arrived{0};
     std::atomic<int> released{0};
-    std::thread setter([&] {
-        while (arrived.load() < kThreads) {
-            std::this_thread::yield();
+    RunThreads(kThreads + 1, [&](int index) {
+        if (index == kThreads) {  // sets the event once every other thread is about to wait
+            while (arrived.load() < kThreads) {
+                std::this_thread::yield();
+            }
+            event.Set();
+            return;
         }
-        event.Set();
-    });
-    RunThreads(kThreads, [&](int) {
         ++arrived;
         event.Wait();
         ++released;
     });
-    setter.join();
     EXPECT_EQ(released.load(), kThreads);
     event.Wait();  // still signalled
 }
@@ -137,24 +135,18 @@ TEST(EventTest, EachSetLetsOneWaitThroughUntilReset) {
     }
 }
 
-// The error that `action` throws, or none.
+// `action` throws `code` from `function`, the system error's text in its reason.
 template <typename Action>
-Common::Error ErrorOf(Action action) {
+void ExpectSemaphoreError(Action action, uint32_t code, const char* function, int systemError) {
     try {
         action();
+        ADD_FAILURE() << function << " did not throw";
     } catch (const Common::Error& error) {
-        return error;
+        EXPECT_EQ(error.Code(), code);
+        EXPECT_STREQ(error.Place().function, function);
+        EXPECT_EQ(error.Reason().Code(), Common::kSystemCodeError);
+        EXPECT_THAT(Common::ToUtf8(error.ToText()), HasSubstr(std::strerror(systemError)));
     }
-    return Common::Error();
-}
-
-void ExpectSemaphoreError(const Common::Error& error, uint32_t code, const char* function,
-                          int systemError) {
-    EXPECT_EQ(error.Code(), code);
-    EXPECT_STREQ(error.Place().function, function);
-    EXPECT_EQ(error.Reason().Code(), Common::kSystemCodeError);
-    const std::string text = Common::ToUtf8(error.ToText());
-    EXPECT_NE(text.find(std::strerror(systemError)), std::string::npos) << text;
 }
 
 // Fault injection: the wait is interrupted `gInterruptions` times, then fails with `gWaitError`
@@ -170,16 +162,16 @@ int FaultyWait(sem_t* semaphore) {
 constexpr Common::SemaphoreCalls kFaultyCalls{sem_init, sem_post, FaultyWait, sem_destroy};
 
 TEST(SemaphoreTest, FailuresThrowTheirCodesAndInterruptedWaitsResume) {
-    ExpectSemaphoreError(ErrorOf([] { Semaphore semaphore(Semaphore::kMaximumCount + 1); }), 20,
+    ExpectSemaphoreError([] { Semaphore semaphore(Semaphore::kMaximumCount + 1); }, 20,
                          "Semaphore::Semaphore", EINVAL);
     Semaphore full(Semaphore::kMaximumCount);
-    ExpectSemaphoreError(ErrorOf([&] { full.Signal(); }), 21, "Semaphore::Signal", EOVERFLOW);
+    ExpectSemaphoreError([&] { full.Signal(); }, 21, "Semaphore::Signal", EOVERFLOW);
     full.Wait();
     full.Signal();  // the count was kept
 
     gWaitError = EINVAL;
     Semaphore failing(1, kFaultyCalls);
-    ExpectSemaphoreError(ErrorOf([&] { failing.Wait(); }), 22, "Semaphore::Wait", EINVAL);
+    ExpectSemaphoreError([&] { failing.Wait(); }, 22, "Semaphore::Wait", EINVAL);
     gWaitError = 0;
     gInterruptions = 3;
     gWaitCalls = 0;
@@ -254,7 +246,7 @@ TEST(TlsTest, ValuesArePerThreadAndTheOneCallbackGetsEachEndingThreadsValue) {
     Tls::Key second = 0;
     const std::string report = StandardErrorOf([&] { second = Tls::Allocate([](void*) {}); });
     EXPECT_EQ(second, Tls::OUT_OF_INDEXES);
-    EXPECT_NE(report.find("Assertion failed: _Callback == 0"), std::string::npos) << report;
+    EXPECT_THAT(report, HasSubstr("Assertion failed: _Callback == 0"));
 
     // A slot without a callback is always to be had, and freeing the registered slot frees the
     // registration.
@@ -273,11 +265,7 @@ TEST(TlsTest, ValuesArePerThreadAndTheOneCallbackGetsEachEndingThreadsValue) {
         Tls::Free(Tls::OUT_OF_INDEXES);
     });
     EXPECT_EQ(value, nullptr);
-    const std::string check = "key != Common::Tls::OUT_OF_INDEXES";
-    size_t count = 0;
-    for (size_t at = invalid.find(check); at != std::string::npos; at = invalid.find(check, at + 1))
-        ++count;
-    EXPECT_EQ(count, 3u) << invalid;
+    EXPECT_THAT(invalid, testing::MatchesRegex("(.*key != Common::Tls::OUT_OF_INDEXES.*){3}"));
 }
 
 TEST(TlsProcessExit, CallbackGetsTheExitingThreadsValue) {
@@ -310,28 +298,22 @@ class Quiet : public Common::Tracer {
 TEST(TraceConcurrency, TracingWhileSinksAndTracersChange) {
     const Common::TraceErrorSink previous = Common::SetTraceErrorSink(&Check);
     const Common::Error error(COMMON_PLACE("Test::Shared"), 7);
-    std::atomic<bool> go{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            while (!go.load()) {
-                std::this_thread::yield();
+    const auto tracer = std::make_shared<Quiet>();
+    std::atomic<int> finished{0};
+    RunThreads(kThreads + 1, [&](int index) {
+        if (index == kThreads) {  // changes the sinks and the tracer until the others end
+            for (int i = 0; finished.load() < kThreads; ++i) {
+                Common::SetTracer(i % 2 == 0 ? tracer : nullptr);
+                Common::SetTraceErrorSink(i % 3 == 0 ? nullptr : &Check);
             }
-            for (int i = 0; i < 2000; ++i) {
-                Common::TraceError(4, error);
-                Common::TraceText(0, 4, 0, 0, u"x");
-            }
-        });
-    }
-    auto tracer = std::make_shared<Quiet>();
-    go.store(true);
-    for (int i = 0; i < 200; ++i) {
-        Common::SetTracer(i % 2 == 0 ? tracer : nullptr);
-        Common::SetTraceErrorSink(i % 3 == 0 ? nullptr : &Check);
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
+            return;
+        }
+        for (int i = 0; i < 2000; ++i) {
+            Common::TraceError(4, error);
+            Common::TraceText(0, 4, 0, 0, u"x");
+        }
+        ++finished;
+    });
     Common::SetTracer(nullptr);
     Common::SetTraceErrorSink(previous);
     EXPECT_EQ(wrongCodes.load(), 0);
