@@ -66,7 +66,7 @@ TEST(Assign, EveryPairOfKindsEachCellRaisingItsOwnMismatch) {
     EXPECT_NE(other.Place().tag, error.Place().tag);
 }
 
-TEST(Assign, CompositesNeedEverySourcePropertyArraysAreReplaced) {
+TEST(Assign, CompositesNeedEverySourcePropertyAMismatchChangesNothing) {
     UnitPtr target = Composite(Prop{"a", DWord(0)}, Prop{"b", DWord(5)});
     Assign(*target, *Composite(Prop{"a", DWord(1)}), Factory());
     EXPECT_EQ(BinaryForm(*target),
@@ -84,6 +84,22 @@ TEST(Assign, CompositesNeedEverySourcePropertyArraysAreReplaced) {
     EXPECT_EQ(BinaryForm(*array), BinaryForm(*Array(DWord(1), Str(u"two"))));
     Assign(*array, *Array(), Factory());
     EXPECT_TRUE(AsArray(*array).IsEmpty());
+
+    const auto makeTarget = [] {
+        return Composite(Prop{"a", DWord(0)},
+                         Prop{"z", Composite(Prop{"list", Array(DWord(1))}, Prop{"w", DWord(1)})});
+    };
+    target = makeTarget();
+    UnitPtr source =
+        Composite(Prop{"a", DWord(5)}, Prop{"z", Composite(Prop{"list", Array(DWord(2), DWord(3))},
+                                                           Prop{"w", Factory().CreateWord(1)})});
+    EXPECT_EQ(ErrorCodeOf([&] { Assign(*target, *source, Factory()); }),
+              Zaph::Errors::kAssignDifferentTypes);
+    EXPECT_EQ(BinaryForm(*target), BinaryForm(*makeTarget()));
+
+    EXPECT_EQ(ErrorCodeOf([&] { EnsureUnitsCanBeAssigned(*target, *source); }),
+              Zaph::Errors::kAssignDifferentTypes);
+    EXPECT_EQ(BinaryForm(*target), BinaryForm(*makeTarget()));
 }
 
 TEST(Assign, SourceTraitsMustBeOnTheTargetAtEveryLevel) {
@@ -112,24 +128,6 @@ TEST(Assign, SourceTraitsMustBeOnTheTargetAtEveryLevel) {
         Zaph::Errors::kAssignDifferentTraits);
 }
 
-TEST(Assign, ADeepMismatchLeavesTheWholeTargetUntouched) {
-    const auto makeTarget = [] {
-        return Composite(Prop{"a", DWord(0)},
-                         Prop{"z", Composite(Prop{"list", Array(DWord(1))}, Prop{"w", DWord(1)})});
-    };
-    UnitPtr target = makeTarget();
-    UnitPtr source =
-        Composite(Prop{"a", DWord(5)}, Prop{"z", Composite(Prop{"list", Array(DWord(2), DWord(3))},
-                                                           Prop{"w", Factory().CreateWord(1)})});
-    EXPECT_EQ(ErrorCodeOf([&] { Assign(*target, *source, Factory()); }),
-              Zaph::Errors::kAssignDifferentTypes);
-    EXPECT_EQ(BinaryForm(*target), BinaryForm(*makeTarget()));
-
-    EXPECT_EQ(ErrorCodeOf([&] { EnsureUnitsCanBeAssigned(*target, *source); }),
-              Zaph::Errors::kAssignDifferentTypes);
-    EXPECT_EQ(BinaryForm(*target), BinaryForm(*makeTarget()));
-}
-
 TEST(Assign, OverlappingSourceAndTargetKeepTheData) {
     // A unit assigned to itself.
     UnitPtr self = Array(DWord(1), Composite(Prop{"x", DWord(2)}));
@@ -148,7 +146,7 @@ TEST(Assign, OverlappingSourceAndTargetKeepTheData) {
     EXPECT_EQ(BinaryForm(*holder), BinaryForm(*Composite(Prop{"p", Array(DWord(5))})));
 }
 
-TEST(CopyUnit, DeepCopiesAreEqualAndOutliveTheirSource) {
+TEST(CopyUnit, DeepCopiesOutliveTheirSourceErrorsThroughTheirByteForm) {
     std::vector<UnitPtr> units = OneOfEveryKind();
     RandomUnits random(3);
     for (int i = 0; i < 100; ++i) {
@@ -160,9 +158,7 @@ TEST(CopyUnit, DeepCopiesAreEqualAndOutliveTheirSource) {
         source.reset();
         EXPECT_EQ(BinaryForm(*copy), form);
     }
-}
 
-TEST(CopyUnit, ErrorValuesAreCopiedThroughTheirByteForm) {
     Common::Error original(COMMON_PLACE("Test::Error"), 0xFA0001, u"message");
     original.AddWindowsError(5);
     UnitPtr unit = Factory().CreateError(original);

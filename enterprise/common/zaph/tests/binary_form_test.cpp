@@ -96,7 +96,7 @@ class ShallowTraitsFirstGuide final : public TraitValueGuide {
     }
 };
 
-TEST(WalkUnit, GuidesOrderTheHalvesAndChooseTheDepth) {
+TEST(WalkUnit, GuidesOrderTheHalvesAndTheBlobRouteReplaysTheBytes) {
     UnitPtr unit = WithTrait(Composite(Prop{"a", Array(DWord(1))}), "K", SDWord(2));
     WalkRecorder valueFirst;
     WalkValueFirstGuide guide;
@@ -107,6 +107,11 @@ TEST(WalkUnit, GuidesOrderTheHalvesAndChooseTheDepth) {
     ShallowTraitsFirstGuide traitsFirst;
     WalkUnit(*unit, traitsFirst, shallow);
     EXPECT_EQ(shallow.text, "<TK<7>C>");
+
+    // The bytes replayed carry no unit.
+    WalkRecorder recorder;
+    BlobWalkingRoute::Follow(BinaryForm(*unit), recorder);
+    EXPECT_EQ(recorder.text, "???CPa?A?6>>TK?7>>");
 }
 
 TEST(Md5, MatchesOpenSslAtEveryLengthAndOverTheBinaryFormOfRandomUnits) {
@@ -204,14 +209,7 @@ TEST(ReadUnitFromBlob, DepthUpToTheLimitAndNoFurther) {
     EXPECT_THAT(MessageOf(error), testing::EndsWith("position '512'."));
 }
 
-TEST(BlobWalkingRoute, ReplaysTheBytesAsWalkEvents) {
-    UnitPtr unit = WithTrait(Composite(Prop{"a", Array(DWord(1))}), "K", SDWord(2));
-    WalkRecorder recorder;
-    BlobWalkingRoute::Follow(BinaryForm(*unit), recorder);
-    EXPECT_EQ(recorder.text, "???CPa?A?6>>TK?7>>");
-}
-
-TEST(ReadUnitFromBlob, CorruptionNamesThePosition) {
+TEST(ReadUnitFromBlob, CorruptionNamesThePositionAndQuotesAWindow) {
     EXPECT_EQ(MessageOf(CorruptionOf(Blob{'X'})),
               "ZAPH: Unit object '58' is corrupted at position '0'.");
     EXPECT_EQ(MessageOf(CorruptionOf(Blob{})),
@@ -245,9 +243,7 @@ TEST(ReadUnitFromBlob, CorruptionNamesThePosition) {
             }
         }
     }
-}
 
-TEST(ReadUnitFromBlob, QuotesAtMostAWindowOfTheBlob) {
     Blob blob(10000, 0);
     blob[0] = 'U';
     blob[5000] = 'X';  // Nils up to here, each assigned to the root

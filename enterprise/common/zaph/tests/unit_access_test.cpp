@@ -96,7 +96,7 @@ std::shared_ptr<Zaph::Construction::Unit> Server() {
                      Prop{"Flag", Nil()});
 }
 
-TEST(ConstDataAccessor, ChainedLookupsKeepTheTreeAlive) {
+TEST(DataAccessor, ChainedLookupsChangesAndMissingElements) {
     ConstDataAccessor root(Server());
     ConstDataAccessor port = root["Server"]["Port"];
     root = ConstDataAccessor();
@@ -111,12 +111,10 @@ TEST(ConstDataAccessor, ChainedLookupsKeepTheTreeAlive) {
     EXPECT_FALSE(root["Server"]["Port"]["x"].IsValid());
     EXPECT_EQ(ErrorCodeOf([&] { root["Server"]["Host"].GetValue<uint32_t>(); }),
               Zaph::Errors::kTypeMismatch);
-}
 
-TEST(ConstDataAccessor, ReadingNothingNamesTheFirstMissingElementAndQuotesTheRoot) {
-    std::shared_ptr<Zaph::Construction::Unit> tree = Composite(Prop{"a", DWord(1)});
-    const ConstDataAccessor root(tree);
-    const auto missing = root["b"]["c"];
+    const ConstDataAccessor small(
+        std::shared_ptr<Zaph::Construction::Unit>(Composite(Prop{"a", DWord(1)})));
+    const auto missing = small["b"]["c"];
     EXPECT_EQ(ErrorCodeOf([&] { missing.GetUnit(); }), Zaph::Errors::kElementNotFound);
     EXPECT_EQ(MessageOf(ErrorOf([&] { missing.EnsureUnitIsValid(); })),
               "ZAPH: Element 'b' cannot be found. Unit: Root (Composite)\n"
@@ -132,18 +130,15 @@ TEST(ConstDataAccessor, ReadingNothingNamesTheFirstMissingElementAndQuotesTheRoo
     const std::string message = MessageOf(ErrorOf([&] { ConstDataAccessor(big)["x"].GetUnit(); }));
     EXPECT_LT(message.size(), kMaxQuotedUnitText + 100);
     EXPECT_THAT(message, testing::EndsWith("..."));
-}
 
-TEST(DataAccessor, ChangesTheUnitItPointsAt) {
+    // A changing accessor changes the unit it points at.
     std::shared_ptr<Zaph::Construction::Unit> tree = Server();
-    const DataAccessor root(tree);
-    SetValue<uint32_t>(root["Server"]["Port"].GetUnit(), 80);
+    const DataAccessor changing(tree);
+    SetValue<uint32_t>(changing["Server"]["Port"].GetUnit(), 80);
     EXPECT_EQ(ConstDataAccessor(tree)["Server"]["Port"].GetValue<uint32_t>(), 80u);
-
-    Zaph::Construction::Unit& server = root["Server"].GetUnit();
-    const DataAccessor inner(tree, server);
+    const DataAccessor inner(tree, changing["Server"].GetUnit());
     EXPECT_EQ(inner["Host"].GetValue<Zaph::String>(), u"h");
-    const Common::Error nothing = ErrorOf([&] { root["Nothing"].GetUnit(); });
+    const Common::Error nothing = ErrorOf([&] { changing["Nothing"].GetUnit(); });
     EXPECT_EQ(nothing.Code(), Zaph::Errors::kArrayElementNotFound);
     EXPECT_EQ(MessageOf(nothing), "ZAPH: The array element cannot be found.");
 }

@@ -27,7 +27,7 @@ using Zaph::Util::TraceUnitToString;
 namespace Errors = Zaph::Errors;
 namespace Util = Zaph::Util;
 
-TEST(UnitModel, EveryKindHasItsTypeIndexAndNames) {
+TEST(UnitModel, KindsAndAccessOfAnotherKind) {
     const std::vector<UnitPtr> units = OneOfEveryKind();
     for (uint32_t index = 0; index < units.size(); ++index) {
         EXPECT_EQ(Util::GetTypeIndex(*units[index]), index);
@@ -36,9 +36,7 @@ TEST(UnitModel, EveryKindHasItsTypeIndexAndNames) {
     EXPECT_STREQ(Zaph::TypeName(TypeIndex::SQWord), "SQWord");
     EXPECT_EQ(Zaph::MessageTypeName(TypeIndex::Composite), u"composite");
     EXPECT_EQ(Zaph::MessageTypeName(42), u"42");
-}
 
-TEST(UnitModel, AccessOfAnotherKindRaisesTheMismatchOrKeepsTheFailSafeValue) {
     UnitPtr byte = Factory().CreateByte(9);
     const Common::Error get = ErrorOf([&] { Util::GetValue<uint32_t>(*byte); });
     EXPECT_EQ(get.Code(), Errors::kTypeMismatch);
@@ -208,7 +206,7 @@ std::vector<uint32_t> Elements(const Zaph::View::ArrayValue& array) {
     return values;
 }
 
-TEST(Array, IndexRangeErrorsLeaveTheArrayUnchanged) {
+TEST(Array, IndexRangeErrorsAndCopiesOfReadOnlyUnits) {
     UnitPtr unit = Array(DWord(0), DWord(1), DWord(2));
     auto& array = AsArray(*unit);
     auto any = Zaph::MakeProcessor<const Zaph::View::Unit>([](const auto&) { return true; });
@@ -233,16 +231,15 @@ TEST(Array, IndexRangeErrorsLeaveTheArrayUnchanged) {
     array.PopFront();  // no-ops on an empty array
     array.PopBack();
     EXPECT_TRUE(array.IsEmpty());
-}
 
-TEST(Array, ModificationLayerStoresCopiesOfReadOnlyUnits) {
-    UnitPtr unit = Array(DWord(1));
-    Zaph::Modification::ArrayValue& array = AsArray(*unit);
+    // The modification layer stores copies of read-only units.
+    array.PushBack(DWord(1));
+    Zaph::Modification::ArrayValue& modification = array;
     Zaph::View::UnitPtr element = WithTrait(DWord(2), "T", Nil());
     const Zaph::View::Unit* original = element.get();
-    array.PushBack(std::move(element));
-    array.PushFront(Zaph::View::UnitPtr(DWord(0)));
-    array.Insert(3, Zaph::View::UnitPtr(DWord(3)));
+    modification.PushBack(std::move(element));
+    modification.PushFront(Zaph::View::UnitPtr(DWord(0)));
+    modification.Insert(3, Zaph::View::UnitPtr(DWord(3)));
     EXPECT_THAT(Elements(array), ElementsAre(0, 1, 2, 3));
 
     auto checkCopy = Zaph::MakeProcessor<Zaph::Modification::Unit>([&](auto& copied) {
@@ -250,7 +247,7 @@ TEST(Array, ModificationLayerStoresCopiesOfReadOnlyUnits) {
         EXPECT_THAT(TraitNames(copied), ElementsAre("T"));
         return false;
     });
-    array.ProcessAt(2, checkCopy);
+    modification.ProcessAt(2, checkCopy);
     EXPECT_EQ(ErrorCodeOf([&] { array.PushBack(Zaph::View::UnitPtr()); }), Errors::kNullUnit);
 
     // ForEach stops at the first processor that answers true.
@@ -259,7 +256,7 @@ TEST(Array, ModificationLayerStoresCopiesOfReadOnlyUnits) {
         ++seen;
         return Util::GetValue<uint32_t>(element) == 1;
     });
-    array.ForEach(stopAtOne);
+    modification.ForEach(stopAtOne);
     EXPECT_EQ(seen, 2u);
 }
 
@@ -344,7 +341,7 @@ std::string Hex(uint64_t value) {
     return out.str();
 }
 
-TEST(TraceUnit, EveryKind) {
+TEST(TraceUnit, EveryKindErrorsWithTheirReasonsAndTheDepthBound) {
     const char* const lines[] = {
         "Root (NIL)\n",
         "Root (bool) = 1\n",
@@ -377,9 +374,7 @@ TEST(TraceUnit, EveryKind) {
     EXPECT_EQ(Trace(*Double(-std::nan(""))).substr(0, 16), "Root (double) = ");
     // An unpaired surrogate does not convert: the low byte of each unit is written.
     EXPECT_EQ(Trace(*Str(u"a\xd841z")), "Root (Common::String) = a\x41z\n");
-}
 
-TEST(TraceUnit, ErrorsWithTheirReasonsAndTheDepthBound) {
     Common::Error error(COMMON_PLACE("ZaphTest::Error"), 0xFA0001, u"outer");
     Common::Error middle(COMMON_PLACE("ZaphTest::Error"), 7);
     middle.Add(Common::Error(COMMON_PLACE("ZaphTest::Error"), 8, u"inner"));
