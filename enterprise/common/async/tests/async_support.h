@@ -29,7 +29,8 @@ struct RecordingHandler : Async::ActionHandler {
             std::lock_guard<std::mutex> hold(lock);
             results.push_back(error);
         }
-        then ? then(error) : void();
+        if (then)
+            then(error);
         heard.Set();  // last: the waiter may destroy the handler
     }
     std::vector<Common::Error> Results() {
@@ -50,7 +51,11 @@ struct RecordingHandler : Async::ActionHandler {
 struct ManualJob : Async::BaseJob {
     ManualJob(Async::ActionHandler& h, std::atomic<int>& c) : handler(h), cancels(c) {}
     void Complete(const Common::Error& error) { handler.Completed(error); }
-    void Cancel() override { ++cancels, onCancel ? onCancel(*this) : void(); }
+    void Cancel() override {
+        ++cancels;
+        if (onCancel)
+            onCancel(*this);
+    }
     Async::ActionHandler& handler;
     std::atomic<int>& cancels;
     std::function<void(ManualJob&)> onCancel;
@@ -63,7 +68,8 @@ struct ManualAction : Async::Action {
         ++performs;
         job = std::make_shared<ManualJob>(handler, cancels);
         job->onCancel = onCancel;
-        during ? during(*job) : void();
+        if (during)
+            during(*job);
         return returnNull ? nullptr : job;
     }
     std::function<void(ManualJob&)> during, onCancel;
@@ -99,11 +105,15 @@ inline std::shared_ptr<Async::Job> CompleteWithReleaseHook(Async::ActionHandler&
     return job;
 }
 
-/// An action whose job runs `body` through the service's work execution.
-inline std::shared_ptr<Async::Action> OnServiceThread(std::function<Common::Error()> body) {
+/// An action whose job runs `body` through the service's work execution: the work succeeds
+/// unless `body` throws.
+inline std::shared_ptr<Async::Action> OnServiceThread(std::function<void()> body) {
     struct FunctionWork : Async::Work {
-        Common::Error Execute() override { return body(); }
-        std::function<Common::Error()> body;
+        Common::Error Execute() override {
+            body();
+            return Common::Error();
+        }
+        std::function<void()> body;
     };
     auto work = std::make_shared<FunctionWork>();
     work->body = std::move(body);
@@ -116,7 +126,8 @@ struct ScopedTraceCapture : Common::Tracer {
     void OnText(uint32_t, uint32_t level, uint32_t, uint32_t,
                 std::u16string_view text) noexcept override {
         std::lock_guard<std::mutex> hold(lock);
-        level == 5 ? void(texts.emplace_back(text)) : void();
+        if (level == 5)
+            texts.emplace_back(text);
     }
     void OnError(uint32_t, uint32_t level, const Common::Error& error) noexcept override {
         std::lock_guard<std::mutex> hold(lock);

@@ -24,7 +24,8 @@ TEST(MillionSteps, RunAsALoopOnAFlatStack) {
     for (const int mode : {0, 1, 2, 3}) {  // bit 0: a sequence; bit 1: a service
         const bool sequence = (mode & 1) != 0;
         std::optional<AsyncService::ScopedAsyncService> service;
-        (mode & 2) != 0 ? void(service.emplace(AsyncService::ServiceOptions{2, 0})) : void();
+        if ((mode & 2) != 0)
+            service.emplace(AsyncService::ServiceOptions{2, 0});
         std::mutex lock;
         std::map<std::thread::id, uintptr_t> firstFrames;
         uintptr_t deepest = 0;

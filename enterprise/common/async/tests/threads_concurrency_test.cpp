@@ -61,7 +61,10 @@ TEST(JobControlThreads, RunCancelAndCompletionRace) {
             if (!claimed.exchange(true))
                 action.job->Complete(error);
         };
-        action.during = [&](AsyncTest::ManualJob&) { return performed.Set(), Spin(linger); };
+        action.during = [&](AsyncTest::ManualJob&) {
+            performed.Set();
+            Spin(linger);
+        };
         if (random() % 2 == 0)
             action.onCancel = [&](AsyncTest::ManualJob&) { complete(Async::CanceledError()); };
         if (random() % 10 == 0)
@@ -71,13 +74,17 @@ TEST(JobControlThreads, RunCancelAndCompletionRace) {
         std::thread completer([&] {
             start.arrive_and_wait();
             performed.Wait();
-            if (action.job != nullptr)
-                Spin(completeDelay), complete(result);
+            if (action.job != nullptr) {
+                Spin(completeDelay);
+                complete(result);
+            }
         });
         std::thread canceler([&] {
             start.arrive_and_wait();
-            if (cancelRacing)
-                Spin(cancelDelay), control.Cancel();
+            if (cancelRacing) {
+                Spin(cancelDelay);
+                control.Cancel();
+            }
         });
         start.arrive_and_wait();
         const int callsBefore = handler.Calls();
@@ -111,23 +118,6 @@ TEST(JobControlThreads, TheHandlerMayDestroyTheControl) {
     completer.join();
 }
 
-// Without a service the work runs at once on the calling thread (with one, the service tests
-// below hang unless it runs on a worker); a thrown error counts as returned.
-TEST(ExecuteWork, ReportsWhatTheWorkReturnsOrThrows) {
-    for (const bool withService : {true, false}) {
-        std::optional<ScopedAsyncService> service;
-        withService ? void(service.emplace(ServiceOptions{2, 0})) : void();
-        const auto throws = OnServiceThread([]() -> Common::Error { throw Failure(0x32); });
-        EXPECT_EQ(RunAndWait(*throws).Code(), 0x32u);
-    }
-    std::thread::id ranOn;
-    EXPECT_EQ(RunAndWait(*OnServiceThread([&] {
-                  return ranOn = std::this_thread::get_id(), Failure(0x31);
-              })).Code(),
-              0x31u);
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
-}
-
 std::shared_ptr<Async::Action> Beat(const Async::MetronomeBeat& beat) {
     return Async::MakeAction([&beat](Async::ActionHandler& h) { return beat.Next(h); });
 }
@@ -148,14 +138,15 @@ TEST(ServiceJobs, CancelAndShutdownEndWorkNotStartedAndWaitingBeats) {
         EXPECT_TRUE(RunAndWait(*Beat(Async::MetronomeBeat(60))).IsEmpty());
         EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(60));
         Event running(Event::ResetMode::Manual, false);
-        blocker.Run(
-            *OnServiceThread([&] { return running.Set(), shutdownEnded.wait(), Common::Error(); }),
-            &blockerHandler);
+        blocker.Run(*OnServiceThread([&] {
+            running.Set();
+            shutdownEnded.wait();
+        }),
+                    &blockerHandler);
         running.Wait();
         const Async::MetronomeBeat hour(3600 * 1000);
         for (int i = 0; i < 2; ++i) {
-            queued[i].Run(*OnServiceThread([&] { return ++queuedRuns, Common::Error(); }),
-                          &queuedHandlers[i]);
+            queued[i].Run(*OnServiceThread([&] { ++queuedRuns; }), &queuedHandlers[i]);
             beats[i].Run(*Beat(hour), &beatHandlers[i]);
         }
         queued[0].Cancel();
@@ -172,20 +163,21 @@ TEST(ServiceJobs, CancelAndShutdownEndWorkNotStartedAndWaitingBeats) {
 }
 
 // Handlers on both of the pool's workers each make a synchronous call that needs a worker: the
-// waits announce themselves, the blocked workers get stand-ins, and both calls finish.
+// waits announce themselves, the blocked workers get stand-ins, and both calls finish (with the
+// error that their work throws).
 TEST(ServiceJobs, HandlersOnEveryWorkerMayMakeSynchronousCalls) {
     ScopedAsyncService service(ServiceOptions{2, 2});
     std::latch bothOnThePool(2);
     Event bothRunning(Event::ResetMode::Manual, false);
     // Each run finishes on the worker that completes it.
-    const auto outer = OnServiceThread([&] { return bothRunning.Wait(), Common::Error(); });
+    const auto outer = OnServiceThread([&] { bothRunning.Wait(); });
     JobControl controls[2];
     RecordingHandler handlers[2];
     std::atomic<uint32_t> inner{0};
     for (int i = 0; i < 2; ++i) {
         handlers[i].then = [&](const Common::Error&) {
             bothOnThePool.arrive_and_wait();  // both workers are taken from here on
-            inner += RunAndWait(*OnServiceThread([] { return Failure(0x41); })).Code();
+            inner += RunAndWait(*OnServiceThread([] { throw Failure(0x41); })).Code();
         };
         controls[i].Run(*outer, &handlers[i]);
     }
@@ -255,8 +247,12 @@ TEST(TailRecursion, AStepWaitingForTheNextStepOfItsSequenceIsFreedByAFork) {
         Async::ActionSequence sequence;
         sequence.Add(Async::MakeAction([&](Async::ActionHandler& handler) {
             // The wait's result is the second step's success, which the handler hears too.
-            return AsyncTest::CompleteWithReleaseHook(
-                handler, [&] { withPass ? secondRan.Wait().Ignore() : secondRanPlain.Wait(); });
+            return AsyncTest::CompleteWithReleaseHook(handler, [&] {
+                if (withPass)
+                    secondRan.Wait().Ignore();
+                else
+                    secondRanPlain.Wait();
+            });
         }));
         sequence.Add(AsyncTest::Synchronous([&] {
             secondRan.Completed(Common::Error());
