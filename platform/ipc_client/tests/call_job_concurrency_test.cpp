@@ -115,11 +115,7 @@ TEST(CallJobContract, HandlerMayCallAgainAndDestroyButNotDeinitFromOnFinished) {
     Common::Error syncOutcome, deinit;
     first.handler.onFinished = [&] {
         deinit = IPCClient_Deinit();
-        std::unique_ptr<Binding::CallJob> job;
-        syncOutcome = accessPoint->Call(MakeRequest(kEcho, 10, syncOutput), job);
-        if (syncOutcome.IsEmpty()) {
-            syncOutcome = job->Run();
-        }
+        syncOutcome = RunCall(*accessPoint, kEcho, 10, syncOutput);
         Start(*other, chained, kEcho, 20);
         first.job.reset();
         accessPoint.reset();
@@ -173,9 +169,7 @@ TEST(CallJobContract, ManyThreadsCallingAtOnceEachHearTheirOwnReply) {
             for (int i = 0; i < 40; ++i) {
                 Start(*accessPoint, calls[i], kEcho, t * 1000 + i);
                 int output = -1;
-                std::unique_ptr<Binding::CallJob> job;
-                EXPECT_TRUE(accessPoint->Call(MakeRequest(kEcho, -i, output), job).IsEmpty() &&
-                            job->Run().IsEmpty() && output == 1 - i);
+                EXPECT_TRUE(RunCall(*accessPoint, kEcho, -i, output).IsEmpty() && output == 1 - i);
             }
             for (int i = 0; i < 40; ++i) {
                 EXPECT_TRUE(calls[i].handler.WaitFinished() == kSucceeded &&

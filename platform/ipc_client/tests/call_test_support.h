@@ -135,6 +135,14 @@ inline void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t
     ASSERT_TRUE(call.job->Start(call.handler).IsEmpty());
 }
 
+/// Makes the call of MakeRequest(method, input, output, component) over `accessPoint` and runs it.
+inline Common::Error RunCall(Binding::AccessPoint& accessPoint, uint32_t method, int input,
+                             int& output, uint32_t component = kComponent) {
+    std::unique_ptr<Binding::CallJob> job;
+    const Common::Error made = accessPoint.Call(MakeRequest(method, input, output, component), job);
+    return made.IsEmpty() ? job->Run() : made;
+}
+
 /// Installs the platform library, initialises it and registers a component under kService for
 /// its lifetime; Deinit is called at the end unless the test did it.
 class Library {

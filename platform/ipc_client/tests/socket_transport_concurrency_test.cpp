@@ -218,10 +218,9 @@ TEST(SocketTransport, CallsEndByTheirRepliesInAnyOrderOrAllAtOnceWithTheirConnec
             EXPECT_EQ(calls[i].handler.Failure().Code(), test.code);
             EXPECT_EQ(calls[i].handler.Failure().Reason().Code(), test.reason);
         }
-        std::unique_ptr<CallJob> job;
         if (test.reason != 0) {
-            ASSERT_TRUE(accessPoint.Call(MakeRequest(kEcho, 1, calls[0].output), job).IsEmpty());
-            EXPECT_EQ(job->Run().Code(), kIpcClientConnectionLost);
+            EXPECT_EQ(RunCall(accessPoint, kEcho, 1, calls[0].output).Code(),
+                      kIpcClientConnectionLost);
         }
     }
     unsetenv(IPCClient::kPingIntervalVariable);
@@ -365,13 +364,9 @@ TEST(RemoteHost, ALoggedInBrowserConnectsAndEveryFailureNamesTheHostAndItsCause)
             for (int connect = 0; connect < connects && failure.IsEmpty(); ++connect) {
                 std::unique_ptr<AccessPoint> accessPoint;
                 int output = -1;
-                std::unique_ptr<CallJob> job;
                 failure = browser->Connect(kYeb, 0, accessPoint);
                 if (failure.IsEmpty()) {
-                    failure = accessPoint->Call(MakeRequest(kEcho, 41, output), job);
-                }
-                if (failure.IsEmpty()) {
-                    failure = job->Run();
+                    failure = RunCall(*accessPoint, kEcho, 41, output);
                     EXPECT_EQ(output, 42);
                 }
             }
