@@ -1,5 +1,7 @@
-// A post office of the tests: reports over a list of objects it is given, completing on a thread
-// of its own. A subscribe reports the same way and gives no subscription.
+// KivoTest::FakePostOffice: reports the objects it is given, completing on a thread of its own
+// with the result it is given; a subscribe reports the same way and gives no subscription.
+//
+// Thread-safety: set the fields before the operations; the object joins its threads when it goes.
 #pragma once
 
 #include <mutex>
@@ -14,18 +16,15 @@ namespace KivoTest {
 /// See the file comment.
 class FakePostOffice final : public Kivo::PostOffice {
   public:
-    /// The objects every operation delivers.
+    /// What every operation delivers and completes with; the last entry point given.
     std::vector<Zaph::View::SharedUnitPtr> objects;
-    /// The result every operation completes with.
     Common::Error result;
-    /// The last entry point given.
     Core::EntryPoint lastEntryPoint;
 
     ~FakePostOffice() override {
         for (std::thread& thread : threads_)
             thread.join();
     }
-
     std::shared_ptr<Async::Job> Subscribe(const Core::EntryPoint& entryPoint,
                                           const Kivo::ViewSpec& spec,
                                           const std::shared_ptr<Kivo::ReportReader>& reader,
@@ -33,12 +32,11 @@ class FakePostOffice final : public Kivo::PostOffice {
                                           Async::ActionHandler& handler) override {
         return Report(entryPoint, spec, reader, handler);
     }
-
     std::shared_ptr<Async::Job> Report(const Core::EntryPoint& entryPoint, const Kivo::ViewSpec&,
                                        const std::shared_ptr<Kivo::ReportReader>& reader,
                                        Async::ActionHandler& handler) override {
-        lastEntryPoint = entryPoint;
         std::lock_guard<std::mutex> hold(lock_);
+        lastEntryPoint = entryPoint;
         threads_.emplace_back([this, reader, &handler] {
             Kivo::Detail::DeliverObjects(*reader, objects);
             handler.Completed(result);

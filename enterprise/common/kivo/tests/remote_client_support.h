@@ -58,7 +58,8 @@ inline ViewUpdate Marker(uint32_t channel, const char* marker, Zaph::Constructio
 
 /// The reader and handler of one operation at a time. It tells what it heard (an object's or a
 /// key's DWord: "1", "created 1", "updated 1", "deleted 1"; "ChannelID shown" after a key that
-/// carries it) and how the operation ended (its code in hexadecimal) or "waits": "created 1: 0".
+/// carries it) and how the operation ended (its code in hexadecimal, or "waits"): "created 1: 0".
+/// Waits for an end last at most 30 s.
 class Reading final : public Kivo::ReportReader,
                       public Kivo::SubscriptionReader,
                       public Async::ActionHandler {
@@ -68,9 +69,9 @@ class Reading final : public Kivo::ReportReader,
         subscription.Read(*this, *this);
         return Told(End(false));
     }
-    /// What the operation gave once it has ended (waited for at most 30 s).
+    /// What the operation gave once it has ended.
     std::string Ended() { return Told(End()); }
-    /// Reads until a read fails (or does not end within 30 s): all it heard, and that end.
+    /// Reads until a read fails or does not end: all it heard, and that end.
     std::string ToTheEnd(Kivo::Subscription& subscription) {
         std::string end;
         do {
@@ -79,8 +80,7 @@ class Reading final : public Kivo::ReportReader,
         } while (end == "0");
         return Told(end);
     }
-    /// How the next operation ended (waited for at most 30 s when `wait`); what it heard stays
-    /// to be told.
+    /// How the next operation ended (waited for when `wait`); what it heard stays to be told.
     std::string End(bool wait = true) {
         std::unique_lock<std::mutex> hold(lock_);
         const auto ended = [this] { return ends_.size() > told_; };

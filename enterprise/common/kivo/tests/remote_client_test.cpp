@@ -25,16 +25,10 @@ using ZaphTest::WithTrait;
 
 // Options with a property, a stale "EntryPoint" and, given one, a "LimitOptions".
 SharedUnitPtr Options(Zaph::Construction::UnitPtr limit) {
-    Zaph::Construction::UnitPtr options =
-        WithTrait(ZaphTest::Composite(ZaphTest::Prop{"Depth", DWord(3)}), "EntryPoint",
-                  ZaphTest::Str(u"stale"));
+    auto options = WithTrait(ZaphTest::Composite(ZaphTest::Prop{"Depth", DWord(3)}), "EntryPoint",
+                             ZaphTest::Str(u"stale"));
     return limit ? WithTrait(std::move(options), "LimitOptions", std::move(limit))
                  : std::move(options);
-}
-
-// The one trait `name` of `unit`.
-const Zaph::View::Unit& Only(const Zaph::View::Unit& unit, const char* name) {
-    return Zaph::Util::GetUniqueTraitByName(unit, name).GetValue();
 }
 
 // Every query is sent with a copy of its options: "LimitOptions" as asked, or 2000 when absent or
@@ -98,8 +92,11 @@ TEST(RemotePostOfficeTest, QueriesGoPreparedAndOnlyASuccessfulReplyIsDelivered) 
         const Kivo::ViewSpec sent = views.receivedSpec;
         ASSERT_TRUE(sent.Pattern && sent.Options);
         EXPECT_TRUE(Zaph::Util::UnitsEqual(*sent.Pattern, *DWord(7)));
-        EXPECT_EQ(Zaph::Util::GetValue<uint32_t>(Only(*sent.Options, "LimitOptions")), limit);
-        EXPECT_TRUE(Zaph::Util::UnitsEqual(Only(*sent.Options, "EntryPoint"), *caller));
+        const auto only = [&](const char* name) -> const Zaph::View::Unit& {
+            return Zaph::Util::GetUniqueTraitByName(*sent.Options, name).GetValue();
+        };
+        EXPECT_EQ(Zaph::Util::GetValue<uint32_t>(only("LimitOptions")), limit);
+        EXPECT_TRUE(Zaph::Util::UnitsEqual(only("EntryPoint"), *caller));
         EXPECT_EQ(options != nullptr, Zaph::Util::HasProperty(sent.Options.get(), "Depth"));
     }
 }
