@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,41 +13,26 @@
 #include "core/common/error/error.h"
 #include "core/common/text.h"
 #include "enterprise/common/zaph/parser/file_io.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
 
 namespace {
+
+using ZaphTest::ErrorOf;
 
 std::vector<uint8_t> Bytes(std::string_view text) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-// A file of `content` that lives as long as the object.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(const std::string& content) {
-        char name[] = "/tmp/data_reader_XXXXXX";
-        const int descriptor = mkstemp(name);
-        EXPECT_EQ(write(descriptor, content.data(), content.size()),
-                  static_cast<ssize_t>(content.size()));
-        close(descriptor);
-        name_ = name;
+// A file of `content` in the tests' temporary folder, removed with the object.
+struct TemporaryFile {
+    explicit TemporaryFile(const std::string& name, const std::string& content = "")
+        : path(testing::TempDir() + name + std::to_string(getpid())) {
+        std::ofstream(path, std::ios::binary) << content;
     }
-    ~TemporaryFile() { std::remove(name_.c_str()); }
-    const std::string& Name() const { return name_; }
-    std::u16string WideName() const { return Common::ToUtf16(name_); }
-
-  private:
-    std::string name_;
+    ~TemporaryFile() { std::remove(path.c_str()); }
+    std::u16string Wide() const { return Common::ToUtf16(path); }
+    const std::string path;
 };
-
-template <class F>
-Common::Error ErrorOf(F&& action) {
-    try {
-        action();
-    } catch (const Common::Error& error) {
-        return error;
-    }
-    return {};
-}
 
 // Reads `name` into `bytes`; returns the error raised (empty when none).
 Common::Error ReadFile(const std::u16string& name, std::vector<uint8_t>& bytes) {
@@ -60,16 +46,15 @@ TEST(DataReader, MemoryAndRegularFilesGiveTheirBytes) {
 
     const std::string content =
         std::string("\xEF\xBB\xBF", 3) + "Nil()\0End()" + std::string(100000, 'x');
-    const TemporaryFile file(content);
-    EXPECT_TRUE(ReadFile(file.WideName(), bytes).IsEmpty());
+    const TemporaryFile full("full", content), empty("empty");
+    EXPECT_TRUE(ReadFile(full.Wide(), bytes).IsEmpty());
     EXPECT_EQ(bytes, Bytes(content));
-    const TemporaryFile empty("");
-    EXPECT_TRUE(ReadFile(empty.WideName(), bytes).IsEmpty());
+    EXPECT_TRUE(ReadFile(empty.Wide(), bytes).IsEmpty());
     EXPECT_TRUE(bytes.empty());
 
     // A file that ends before the bytes asked for.
-    EXPECT_EQ(Utils::InputFile(file.Name()).Size(), content.size());
-    Utils::InputFile input(empty.Name());
+    EXPECT_EQ(Utils::InputFile(full.path).Size(), content.size());
+    Utils::InputFile input(empty.path);
     uint8_t buffer[1];
     const Common::Error end = ErrorOf([&] { input.Read(buffer, 1); });
     EXPECT_EQ(end.Code(), Utils::kEndOfFile);
@@ -93,10 +78,10 @@ TEST(DataReader, FailuresNameTheFileCarryTheCauseAndLeaveTheBytes) {
 
     // Too large, as a sparse file whose size is known at once, or a file without a size that is
     // read up to the bound: refused whole, not read in part.
-    const TemporaryFile large("");
+    const TemporaryFile large("large");
     for (const off_t size : {off_t{Utils::kMaxFileBytes} + 1, off_t{1} << 32}) {
-        ASSERT_EQ(truncate(large.Name().c_str(), size), 0);
-        const Common::Error error = ReadFile(large.WideName(), bytes);
+        ASSERT_EQ(truncate(large.path.c_str(), size), 0);
+        const Common::Error error = ReadFile(large.Wide(), bytes);
         EXPECT_EQ(error.Code(), Utils::kCannotReadFile);
         EXPECT_EQ(error.Reason().Code(), Utils::kFileTooLarge);
     }

@@ -32,7 +32,14 @@ UnitPtr Read(std::string_view text) {
 
 // Texts read and written again: members on indented lines, every unit closed by its End.
 TEST(UnitConstructionTextFormat, ReadTextsAreWrittenAsRead) {
-    const char* const texts[] = {
+    for (const char* text :
+         {".Array().End()", ".Nil().End()", ".Boolean(false).End()", ".Boolean(true).End()",
+          ".Byte(255).End()", ".Word(65535).End()", ".SWord(-32768).End()", ".SDWord(-7).End()",
+          ".QWord(18446744073709551615).End()", ".SQWord(-9223372036854775808).End()",
+          ".Guid(01234567-89AB-CDEF-0123-456789ABCDEF).End()"}) {
+        EXPECT_EQ(Text(*Read(text)), text);
+    }
+    const char* const nested =
         ".Composite()\n"
         "  .Trait(\"Is\").String(\"Machine\").End()\n"
         "  .Property(\"Name\").String(\"M\xC3\xBCller\")\n"
@@ -46,22 +53,8 @@ TEST(UnitConstructionTextFormat, ReadTextsAreWrittenAsRead) {
         "      .Trait(\"t\").Nil().End()\n"
         "    .End()\n"
         "  .End()\n"
-        ".End()",
-        ".Array().End()",
-        ".Nil().End()",
-        ".Boolean(false).End()",
-        ".Boolean(true).End()",
-        ".Byte(255).End()",
-        ".Word(65535).End()",
-        ".SWord(-32768).End()",
-        ".SDWord(-7).End()",
-        ".QWord(18446744073709551615).End()",
-        ".SQWord(-9223372036854775808).End()",
-        ".Guid(01234567-89AB-CDEF-0123-456789ABCDEF).End()",
-    };
-    for (const char* text : texts) {
-        EXPECT_EQ(Text(*Read(text)), text);
-    }
+        ".End()";
+    EXPECT_EQ(Text(*Read(nested)), nested);
     UnitConstructorFormat::Layout layout;
     layout.linePrefix = u"> ";
     layout.lineSuffix = u";";
