@@ -76,8 +76,9 @@ class TestComponent final : public Binding::SynchronousServerComponent {
 };
 
 /// A handler that records the slots it hears ("succeeded", "failed", "finished"); a slot heard on
-/// the thread that made the handler (inside Start) is recorded as "<slot> inside Start". A second
-/// OnFinished sets its promise again, which throws on the library's thread and ends the test.
+/// the thread that made the handler (the caller's: inside Start, Cancel or Deinit) is recorded as
+/// "<slot> on the caller's thread". A second OnFinished sets its promise again, which throws on the
+/// library's thread and ends the test.
 class RecordingHandler final : public JobManagement::JobHandler {
   public:
     /// Runs inside OnFinished, before WaitFinished returns; it must leave the handler alive.
@@ -107,7 +108,8 @@ class RecordingHandler final : public JobManagement::JobHandler {
 
   private:
     void Record(const std::string& slot) {
-        slots_.push_back(std::this_thread::get_id() == maker_ ? slot + " inside Start" : slot);
+        slots_.push_back(std::this_thread::get_id() == maker_ ? slot + " on the caller's thread"
+                                                              : slot);
     }
 
     const std::thread::id maker_ = std::this_thread::get_id();
