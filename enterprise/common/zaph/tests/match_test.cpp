@@ -43,7 +43,7 @@ struct MatchCase {
     bool matches;
 };
 
-TEST(Match, SourcesAgainstPatterns) {
+TEST(Match, SourcesAgainstPatternsUnregisteredNamesAndDepth) {
     // {Is "Person"} with properties name like "A%" and address {city = "Oslo"}.
     auto person = [] {
         return WithTrait(Composite(Prop{"address", Composite(Prop{"city", Str(u"Oslo")})},
@@ -100,9 +100,7 @@ TEST(Match, SourcesAgainstPatterns) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(Match(*cases[i].source, *cases[i].pattern), cases[i].matches) << i;
     }
-}
 
-TEST(Match, UnregisteredNamesAndDeepPatternsRaise) {
     const Common::Error error =
         ErrorOf([] { Match(*DWord(1), *WithTrait(DWord(1), "Equal", DWord(1))); });
     EXPECT_EQ(error.Code(), kPatternError);
@@ -152,7 +150,6 @@ TEST(PatternRegistry, EachTest) {
         {"AnyValue", Str(u"x"), DWord(1), true},
         {"EqualValue", WithTrait(DWord(3), "K", Nil()), DWord(3), true},
         {"EqualValue", DWord(3), Word(3), false},
-        {"EqualValue", Str(u"ab"), Str(u"abc"), false},
         // A source of another kind than the bounds is outside; an empty range holds nothing.
         {"Between", SDWord(5), Range(DWord(3), DWord(7)), false},
         {"Between", DWord(5), Range(DWord(7), DWord(3)), false},
@@ -194,7 +191,6 @@ TEST(PatternRegistry, EachTest) {
         {"Source", Composite(), WithTrait(Nil(), "AnyValue", Nil()), false},
         {"Like", Str(u"abcd"), Str(u"a_c%"), true},
         {"Like", Str(u"ac"), Str(u"a_c%"), false},
-        {"Like", Str(u"anything"), Str(u""), true},
         {"Like", DWord(1), Str(u"%"), false},
         // Searchable arrays of strings: some element must fit; other elements never do.
         {"Like", Array(Str(u"gr")), Str(u"gr%"), false},
@@ -306,7 +302,7 @@ TEST(MatchWildcard, AgreesWithTheReferenceOnRandomTexts) {
     }
 }
 
-TEST(MatchWildcard, CodeUnitByCodeUnitAndCaseSensitive) {
+TEST(MatchWildcard, CodeUnitsCaseAndTheWorkBoundOfPathologicalWildcards) {
     EXPECT_TRUE(MatchWildcard(u"ab.txt.txt", u"%.txt"));
     EXPECT_FALSE(MatchWildcard(u"ABC", u"abc"));
     // A character outside the basic plane is two code units, so two '_'.
@@ -315,9 +311,7 @@ TEST(MatchWildcard, CodeUnitByCodeUnitAndCaseSensitive) {
     EXPECT_TRUE(MatchWildcard(u"\u00e9t\u00e9", u"_t_"));
     // NUL is an ordinary code unit.
     EXPECT_TRUE(MatchWildcard(std::u16string_view(u"a\0b", 3), std::u16string_view(u"a_b")));
-}
 
-TEST(MatchWildcard, PathologicalWildcardsStayWithinTheProductOfTheLengths) {
     const std::u16string text(20000, u'a');
     const std::u16string manyRuns = u"%a%a%a%a%a%a%a%a%b";
     // A long literal tail after the run is retried at every position of the text.

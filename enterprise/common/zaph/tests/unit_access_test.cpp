@@ -187,7 +187,7 @@ std::vector<std::string> Walk(std::u16string_view path) {
     return collector.names;
 }
 
-TEST(UnitPath, BuildEscapesAndWalkUnescapes) {
+TEST(UnitPath, BuildEscapesWalkUnescapesAndRefusesMalformedPaths) {
     EXPECT_EQ(BuildPath(u".x", u"a^b"), u".x.a&r;b");
     EXPECT_EQ(BuildPath(u"", u"a.b&c"), u".a&d;b&a;c");
     EXPECT_THAT(Walk(u""), ElementsAre("root"));
@@ -201,9 +201,7 @@ TEST(UnitPath, BuildEscapesAndWalkUnescapes) {
         EXPECT_THAT(Walk(BuildPath(BuildPath(u"", u"p"), name)),
                     ElementsAre("p", Common::ToUtf8(name)));
     }
-}
 
-TEST(UnitPath, MalformedPaths) {
     struct Case {
         std::u16string path;
         std::u16string message;

@@ -73,7 +73,7 @@ class CollectingTracer final : public Common::Tracer {
     std::vector<std::string> lines;
 };
 
-TEST(UnitModel, MismatchLogsTheStackAtLevelTwo) {
+TEST(UnitModel, MismatchLogsTheStackReadyMadeVisitorsAcceptTheirKindOnly) {
     auto tracer = std::make_shared<CollectingTracer>();
     const auto previous = Common::SetTracer(tracer);
     EXPECT_EQ(ErrorCodeOf([] { Util::SetValue<uint32_t>(*Str(u"x"), 1); }), Errors::kTypeMismatch);
@@ -82,9 +82,7 @@ TEST(UnitModel, MismatchLogsTheStackAtLevelTwo) {
     ASSERT_GE(tracer->lines.size(), 2u);
     EXPECT_EQ(tracer->lines[0], "Stack logging from 'Zaph::Util::Detail::MakeTypeMismatchError'");
     EXPECT_THAT(tracer->lines[1], testing::StartsWith("Stack frame 0: '"));
-}
 
-TEST(UnitModel, ReadyMadeVisitorsAcceptTheirKindOnly) {
     const UnitPtr array = Array(DWord(1), DWord(2));
     uint32_t sum = 0;
     auto add = Zaph::MakeProcessor<const Zaph::View::Unit>([&](const Zaph::View::Unit& element) {
@@ -277,7 +275,7 @@ class Untyped final : public BaseObject {
     explicit Untyped(Context context) : BaseObject(std::move(context)) {}
 };
 
-TEST(BaseObject, ErrorHandlerUninitializedObjectsAndMissingDefaultsRaise) {
+TEST(BaseObject, ClonesMakesDefaultsAndRaisesThroughItsHandler) {
     Zaph::ErrorHandler& handler = Zaph::ThrowingErrorHandler::Instance();
     const Common::Error notFound = ErrorOf([&] { handler.PropertyNotFound(u".a.b"); });
     EXPECT_EQ(notFound.Code(), Errors::kPropertyNotFound);
@@ -307,9 +305,7 @@ TEST(BaseObject, ErrorHandlerUninitializedObjectsAndMissingDefaultsRaise) {
     const Common::Error noDefault = ErrorOf([&] { untyped.DefaultValue(); });
     EXPECT_EQ(noDefault.Code(), Errors::kGeneral);
     EXPECT_EQ(MessageOf(noDefault), "ZAPH: An internal error has occurred.");
-}
 
-TEST(BaseObject, ClonesItsBranchAndMakesDefaults) {
     const Counter counter(BaseObject::Context::ForNewObject(
         Composite(Prop{"count", DWord(3)}, Prop{"child", Composite(Prop{"x", Nil()})}), Factory()));
     const UnitPtr clone = counter.Clone();
@@ -395,7 +391,7 @@ TEST(TraceUnit, EveryKindErrorsWithTheirReasonsAndTheDepthBound) {
     EXPECT_EQ(ErrorCodeOf([&] { Trace(*deep); }), Zaph::Errors::kUnitTooDeep);
 }
 
-TEST(TraceUnit, ContainersAndTraitsATraitOnOneLine) {
+TEST(TraceUnit, ContainersTraitsAndNumbersInTheCLocale) {
     UnitPtr machine = WithTrait(Composite(Prop{"Name", Str(u"alpha")}), "Is", Str(u"Machine"));
     EXPECT_EQ(Trace(*machine, "  "),
               "  Root (Composite)\n"
@@ -418,9 +414,7 @@ TEST(TraceUnit, ContainersAndTraitsATraitOnOneLine) {
               "  Root (NIL)\n"
               "    [T (Composite)      [Inner (NIL)]      a (unsigned long) = 1"
               "      b (Array)        0 (Common::String) = s    ]\n");
-}
 
-TEST(TraceUnit, NumbersIgnoreTheStreamLocale) {
     struct Grouping : std::numpunct<char> {
         char do_decimal_point() const override { return ','; }
         char do_thousands_sep() const override { return '.'; }
