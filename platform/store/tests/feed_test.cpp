@@ -86,11 +86,9 @@ TEST_F(FeedTest, EveryWriteLogsItsChangeAndIsDecidedAgainstThePatternBeforeAndAf
             step.packed);
     }
     // A batch that fails logs nothing; the numbers follow the commits without a gap.
-    EXPECT_EQ(ErrorCodeOf([&] {
-                  store_->Apply(
-                      {{Kind::CreateObject, Disk(9, u"x")}, {Kind::CreateObject, Disk(9, u"x")}});
-              }),
-              KivoStore::kObjectExists);
+    EXPECT_EQ(
+        ApplyFailure({{Kind::CreateObject, Disk(9, u"x")}, {Kind::CreateObject, Disk(9, u"x")}}),
+        KivoStore::kObjectExists);
     EXPECT_EQ(Column("SELECT group_concat(seq) FROM changes;"),
               Names{"1,2,3,4,5,6,7,8,9,10,11,12,13"});
     EXPECT_EQ(subscription->Position(), 13u);
@@ -166,10 +164,7 @@ TEST_F(FeedTest, PrunedHistoryFailsTheSubscriptionThatNeedsIt) {
         EXPECT_EQ(ErrorCodeOf([&] { store_->SetRetention(bad); }), KivoStore::kBadRetention);
     ASSERT_EQ(Execute("UPDATE kivo_store SET value = 'x' WHERE name = 'retention_entries';"),
               SQLITE_OK);
-    EXPECT_EQ(ErrorCodeOf([&] {
-                  store_->Apply({{Kind::DeleteObject, Disk(6, u"")}});
-              }),
-              KivoStore::kBadRetention);
+    EXPECT_EQ(ApplyFailure({{Kind::DeleteObject, Disk(6, u"")}}), KivoStore::kBadRetention);
 }
 
 // Subscription n reads change n + 1 first, damaged by damages[n].

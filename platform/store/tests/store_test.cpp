@@ -79,33 +79,23 @@ TEST_F(StoreTest, IdsAreTheirGuidAndHashedKeysIgnoreTheirTimeStamp) {
 TEST_F(StoreTest, WritesAndTheirRefusalsAreWholeBatches) {
     store_->Apply({{Kind::CreateObject, GuidObject(kFirst, u"Disk", u"one", 1)}});
     // A batch that fails half-way changes nothing, nor does one dropped without Commit.
-    EXPECT_EQ(ErrorCodeOf([&] {
-                  store_->Apply({{Kind::CreateObject, GuidObject(kSecond, u"Disk", u"new")},
-                                 {Kind::UpdateObject, GuidObject(kFirst, u"Disk", u"changed")},
-                                 {Kind::DeleteByPattern, TypePattern(u"")},
-                                 {Kind::CreateObject, GuidObject(kThird, u"Disk", u"third")},
-                                 {Kind::CreateObject, GuidObject(kThird, u"Disk", u"again")}});
-              }),
+    EXPECT_EQ(ApplyFailure({{Kind::CreateObject, GuidObject(kSecond, u"Disk", u"new")},
+                            {Kind::UpdateObject, GuidObject(kFirst, u"Disk", u"changed")},
+                            {Kind::DeleteByPattern, TypePattern(u"")},
+                            {Kind::CreateObject, GuidObject(kThird, u"Disk", u"third")},
+                            {Kind::CreateObject, GuidObject(kThird, u"Disk", u"again")}}),
               KivoStore::kObjectExists);
     store_->BeginBatch()->CreateObject(GuidObject(kThird, u"Disk", u"dropped"));
     EXPECT_EQ(Reported(u""), Names{"one"});
 
-    const struct {
-        Kind kind;
-        SharedUnitPtr object;
-        uint32_t code;
-    } refusals[] = {
-        {Kind::CreateObject, GuidObject(kFirst, u"Disk", u"x"), KivoStore::kObjectExists},
-        {Kind::UpdateObject, GuidObject(kSecond, u"Disk", u"x"), KivoStore::kObjectNotFound},
-        {Kind::DeleteObject, GuidObject(kSecond, u"Disk", u"x"), KivoStore::kObjectNotFound},
-        {Kind::CreateObject, TypePattern(u"Disk"), Kivo::kObjectIdentificationNotFound},
-        {Kind::DeleteObject, TypePattern(u"Disk"), Kivo::kObjectIdentificationNotFound},
+    const std::pair<KivoStore::Operation, uint32_t> refusals[] = {
+        {{Kind::UpdateObject, GuidObject(kSecond, u"Disk", u"x")}, KivoStore::kObjectNotFound},
+        {{Kind::DeleteObject, GuidObject(kSecond, u"Disk", u"x")}, KivoStore::kObjectNotFound},
+        {{Kind::CreateObject, TypePattern(u"Disk")}, Kivo::kObjectIdentificationNotFound},
+        {{Kind::DeleteObject, TypePattern(u"Disk")}, Kivo::kObjectIdentificationNotFound},
     };
-    for (const auto& refused : refusals)
-        EXPECT_EQ(ErrorCodeOf([&] {
-                      store_->Apply({{refused.kind, refused.object}});
-                  }),
-                  refused.code);
+    for (const auto& [operation, code] : refusals)
+        EXPECT_EQ(ApplyFailure({operation}), code);
 
     // Same content: nothing to write. New content: a diff.
     std::unique_ptr<KivoStore::WriteBatch> batch = store_->BeginBatch();

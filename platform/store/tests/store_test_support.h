@@ -169,6 +169,10 @@ class StoreFixture : public ::testing::Test {
         return RawDatabase(folder_.File("s.db")).Column(sql);
     }
     int Execute(const std::string& sql) { return RawDatabase(folder_.File("s.db")).Execute(sql); }
+    /// The code of the error that applying `operations` raises, 0 when it raises none.
+    uint32_t ApplyFailure(const std::vector<KivoStore::Operation>& operations) {
+        return ZaphTest::ErrorCodeOf([&] { store_->Apply(operations); });
+    }
 
     ScratchFolder folder_;
     std::shared_ptr<KivoStore::Store> store_;
