@@ -35,7 +35,7 @@ void ExpectPolicy(std::initializer_list<const char*> values, uint32_t flags, boo
     }
 }
 
-TEST(AssertionPolicy, NumbersWordsAndTheirLimits) {
+TEST(AssertionPolicy, NumbersWordsTheirLimitsAndTheLogTarget) {
     constexpr uint32_t kIgnore = Common::kAssertIgnoreAll;
     ExpectPolicy({nullptr, ""}, Common::kAssertDefaultFlags, false);
     // Hexadecimal numbers of one to eight digits other than zero; the log flag opens the log.
@@ -59,6 +59,14 @@ TEST(AssertionPolicy, NumbersWordsAndTheirLimits) {
     ExpectPolicy({(padding + "debug").c_str()}, 0x02, false);
     ExpectPolicy({(padding + " debug").c_str()}, kIgnore, false);
     ExpectPolicy({(padding + "stack junk").c_str()}, 0x40, false);
+    // The log goes to a standard stream by name, or to a file (appended to, see
+    // TheLogFileOfThePolicyIsAppendedTo) unless it cannot be opened.
+    using Common::SelectAssertionLogTarget;
+    EXPECT_EQ(SelectAssertionLogTarget(nullptr, stderr), stderr);
+    EXPECT_EQ(SelectAssertionLogTarget("stdout", stderr), stdout);
+    EXPECT_EQ(SelectAssertionLogTarget("stderr", stdout), stderr);
+    EXPECT_EQ(SelectAssertionLogTarget("/nonexistent-kivo-dir/assert.log", stdout), stdout);
+    EXPECT_EQ(SelectAssertionLogTarget("", stderr), stderr);
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -66,17 +74,6 @@ std::string ReadFile(const std::filesystem::path& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-TEST(AssertionLogTarget, StandardStreamsAndFilesThatCannotBeOpened) {
-    using Common::SelectAssertionLogTarget;
-    EXPECT_EQ(SelectAssertionLogTarget(nullptr, stderr), stderr);
-    EXPECT_EQ(SelectAssertionLogTarget("stdout", stderr), stdout);
-    EXPECT_EQ(SelectAssertionLogTarget("stderr", stdout), stderr);
-    // A file that cannot be opened keeps the target there was.
-    EXPECT_EQ(SelectAssertionLogTarget("/nonexistent-kivo-dir/assert.log", stdout), stdout);
-    EXPECT_EQ(SelectAssertionLogTarget("", stderr), stderr);
-    // Appending to a file: see TheLogFileOfThePolicyIsAppendedTo.
 }
 
 // "channel level id1 id2 text", as the recording sinks and tracers keep a traced text.
@@ -99,15 +96,36 @@ class RecordingTracer : public Common::Tracer {
     int errors = 0;
 };
 
-// Reports go to a log in memory and to a recording tracer.
-class AssertionReport : public testing::Test {
+// What reached the sinks: "text channel level id1 id2 text" or "error channel level code".
+std::vector<std::string> calls;
+
+void RecordText(uint32_t channel, uint32_t level, uint32_t id1, uint32_t id2,
+                std::u16string_view text) noexcept {
+    calls.push_back("text " + TextLine(channel, level, id1, id2, text));
+}
+
+void RecordError(uint32_t channel, uint32_t level, const Common::Error& error) noexcept {
+    calls.push_back("error " + std::to_string(channel) + " " + std::to_string(level) + " " +
+                    std::to_string(error.Code()));
+}
+
+// Reports and traces go to a log in memory, a recording tracer and the recording sinks; the
+// trace state is put back afterwards.
+class Reporting : public testing::Test {
   protected:
-    AssertionReport() : tracer_(std::make_shared<RecordingTracer>()) {
-        previous_ = Common::SetTracer(tracer_);
+    Reporting() {
+        calls.clear();
+        previousTracer_ = Common::SetTracer(tracer_);
+        previousText_ = Common::SetTraceTextSink(&RecordText);
+        previousError_ = Common::SetTraceErrorSink(&RecordError);
         log_ = open_memstream(&logText_, &logSize_);
     }
-    ~AssertionReport() override {
-        Common::SetTracer(previous_);
+    ~Reporting() override {
+        Common::SetTracer(previousTracer_);
+        Common::SetTraceTextSink(previousText_);
+        Common::SetTraceErrorSink(previousError_);
+        Common::SetTraceLevel(level_);
+        Common::SetTraceSuppressed(suppressed_);
         std::fclose(log_);
         std::free(logText_);
     }
@@ -117,8 +135,12 @@ class AssertionReport : public testing::Test {
         return std::string(logText_, logSize_);
     }
 
-    std::shared_ptr<RecordingTracer> tracer_;
-    std::shared_ptr<Common::Tracer> previous_;
+    const std::shared_ptr<RecordingTracer> tracer_ = std::make_shared<RecordingTracer>();
+    std::shared_ptr<Common::Tracer> previousTracer_;
+    Common::TraceTextSink previousText_;
+    Common::TraceErrorSink previousError_;
+    const uint32_t level_ = Common::TraceLevel();
+    const bool suppressed_ = Common::TraceSuppressed();
     FILE* log_ = nullptr;
     char* logText_ = nullptr;
     size_t logSize_ = 0;
@@ -145,7 +167,7 @@ __attribute__((noinline)) void FailInAKnownPlace(uint32_t flags, FILE* log) {
 
 namespace {
 
-TEST_F(AssertionReport, DefaultFlagsLogTraceWithStackAndReturn) {
+TEST_F(Reporting, AssertionDefaultFlagsLogTraceWithStackAndReturn) {
     AssertTest::FailInAKnownPlace(Common::kAssertDefaultFlags, log_);
     const std::string log = Log();
     const std::string first = "Assertion failed: count > 0, file core/common/x.cpp, line 42";
@@ -162,7 +184,7 @@ TEST_F(AssertionReport, DefaultFlagsLogTraceWithStackAndReturn) {
     EXPECT_EQ(log.substr(log.find('\n') + 1), stack + "\n");
 }
 
-TEST_F(AssertionReport, EachFlagChoosesItsOwnOutputAndTheTextIsCut) {
+TEST_F(Reporting, AssertionEachFlagChoosesItsOwnOutputAndTheTextIsCut) {
     Common::ReportAssertion(Common::kAssertLog, log_, "a", "f.cpp", 1);
     EXPECT_EQ(Log(), "Assertion failed: a, file f.cpp, line 1\n");
     Common::ReportAssertion(Common::kAssertEvent, log_, "b", "f.cpp", 2);
@@ -187,20 +209,17 @@ TEST_F(AssertionReport, EachFlagChoosesItsOwnOutputAndTheTextIsCut) {
     EXPECT_EQ(tracer_->texts[1], "0 5 0 27 " + cut);
 }
 
-TEST(AssertionDeathTest, AbortTerminatesUnlessADebuggerIsAsked) {
+// Abort terminates, also with break when no debugger is attached. The policy is read from the
+// environment once, on the first failed assertion of the process; each of these runs in a fresh
+// process.
+TEST(AssertionDeathTest, AbortTerminatesAndThePolicyComesFromTheEnvironmentOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(Common::ReportAssertion(Common::kAssertAbort, stderr, "x", "f.cpp", 1), "");
-    // With break and no debugger attached, abort still terminates.
     EXPECT_DEATH(
         Common::ReportAssertion(Common::kAssertBreak | Common::kAssertAbort, stderr, "x", "f", 1),
         "");
     ASSERT_FALSE(Common::DebuggerAttached());
     Common::ReportAssertion(Common::kAssertBreak, stderr, "x", "f.cpp", 1);
-}
-
-// The policy is read from the environment once, on the first failed assertion of the process;
-// each of these runs in a fresh process.
-TEST(AssertionDeathTest, ThePolicyComesFromTheEnvironmentOnce) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
             setenv("BRINTAL_SAFE_ASSERT", "abort", 1);
@@ -303,46 +322,9 @@ TEST(StackWalk, NamesTheCallersInOrderWithSkipAndLimit) {
     EXPECT_EQ(calls, 1);
 }
 
-// What reached the sinks: "text channel level id1 id2 text" or "error channel level code".
-std::vector<std::string> calls;
-
-void RecordText(uint32_t channel, uint32_t level, uint32_t id1, uint32_t id2,
-                std::u16string_view text) noexcept {
-    calls.push_back("text " + TextLine(channel, level, id1, id2, text));
-}
-
-void RecordError(uint32_t channel, uint32_t level, const Common::Error& error) noexcept {
-    calls.push_back("error " + std::to_string(channel) + " " + std::to_string(level) + " " +
-                    std::to_string(error.Code()));
-}
-
-// Installs the recording sinks and restores the trace state afterwards.
-class Trace : public testing::Test {
-  protected:
-    Trace() {
-        calls.clear();
-        previousText_ = Common::SetTraceTextSink(&RecordText);
-        previousError_ = Common::SetTraceErrorSink(&RecordError);
-    }
-    ~Trace() override {
-        Common::SetTraceTextSink(previousText_);
-        Common::SetTraceErrorSink(previousError_);
-        Common::SetTraceLevel(level_);
-        Common::SetTraceSuppressed(suppressed_);
-        Common::SetTracer(nullptr);
-    }
-
-    Common::TraceTextSink previousText_;
-    Common::TraceErrorSink previousError_;
-    const uint32_t level_ = Common::TraceLevel();
-    const bool suppressed_ = Common::TraceSuppressed();
-};
-
 const Common::Error kSample(COMMON_PLACE("Test::Sample"), 0x1234);
 
-TEST_F(Trace, LevelAndSuppressionFilterTheSinksAndTheTracerSeesEveryCall) {
-    auto tracer = std::make_shared<RecordingTracer>();
-    EXPECT_EQ(Common::SetTracer(tracer), nullptr);
+TEST_F(Reporting, TraceLevelAndSuppressionFilterTheSinksAndTheTracerSeesEveryCall) {
     Common::SetTraceLevel(Common::kDefaultTraceLevel);
     Common::TraceText(3, 1, 7, 8, u"too low");
     Common::TraceText(3, 2, 7, 8, u"shown");
@@ -355,9 +337,9 @@ TEST_F(Trace, LevelAndSuppressionFilterTheSinksAndTheTracerSeesEveryCall) {
     Common::TraceError(9, kSample);
     Common::TraceError(10, Common::Error());
     EXPECT_EQ(calls.size(), 2u);
-    EXPECT_EQ(tracer->texts.size(), 3u);
-    EXPECT_EQ(tracer->errors, 4);
-    EXPECT_EQ(Common::SetTracer(nullptr), tracer);
+    EXPECT_EQ(tracer_->texts.size(), 3u);
+    EXPECT_EQ(tracer_->errors, 4);
+    EXPECT_EQ(Common::SetTracer(nullptr), tracer_);
 
     // Replacing a sink gives back the one before.
     Common::SetTraceSuppressed(false);
@@ -366,10 +348,11 @@ TEST_F(Trace, LevelAndSuppressionFilterTheSinksAndTheTracerSeesEveryCall) {
     Common::TraceText(0, 9, 0, 0, u"nobody");
     Common::TraceError(9, kSample);
     EXPECT_EQ(calls.size(), 2u);
-    EXPECT_EQ(tracer->texts.size(), 3u);
+    EXPECT_EQ(tracer_->texts.size(), 3u);
 }
 
-TEST(TraceLevelSetting, NumbersOffAndJunk) {
+// KIVO_TRACE_LEVEL is a number or "off"; anything else is the default level.
+TEST_F(Reporting, TraceTheLevelSettingAndTheStandardErrorSinkOfTracedErrors) {
     using Common::ParseTraceLevelSetting;
     EXPECT_EQ(ParseTraceLevelSetting("4").level, 4u);
     EXPECT_EQ(ParseTraceLevelSetting("0").level, 0u);
@@ -380,9 +363,7 @@ TEST(TraceLevelSetting, NumbersOffAndJunk) {
         EXPECT_EQ(ParseTraceLevelSetting(junk).level, 1u) << junk;
         EXPECT_FALSE(ParseTraceLevelSetting(junk).suppressed) << junk;
     }
-}
 
-TEST_F(Trace, TheStandardErrorSinkWritesTracedErrors) {
     unsetenv("KIVO_TRACE_LEVEL");
     Common::InstallStandardErrorTraceSink();
     EXPECT_EQ(Common::TraceLevel(), 1u);

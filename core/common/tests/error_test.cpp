@@ -177,7 +177,7 @@ TEST(Error, ByteFormRoundTripsEveryKind) {
               "Error 0x5: bare\n| line: 0x99\n| $module: kivo_dump_vsa64_35791");
 }
 
-TEST(Error, MalformedOrOversizedBytesGiveTheDecodeErrorWithWhatWasRead) {
+TEST(Error, MalformedOrOversizedBytesGiveTheDecodeErrorAndPeerTextsAreInternedWithinACap) {
     Error outer(COMMON_PLACE("Test::Outer"), 11, "outer");
     outer.Add(Error(COMMON_PLACE("Test::Inner"), 12, "inner"));
     const std::vector<uint8_t> bytes = Bytes(outer);
@@ -229,9 +229,6 @@ TEST(Error, MalformedOrOversizedBytesGiveTheDecodeErrorWithWhatWasRead) {
     }
     EXPECT_EQ(Read(Bytes(deep)).Code(), kMalformed) << "more records than are read";
     EXPECT_EQ(Read(Bytes(deep)).Reason().Code(), 2u);
-}
-
-TEST(Error, InterningOfPeerTextsIsCapped) {
     // A file name too long, or past the cap on names, stays visible as a field.
     const std::string tooLong(4097, 'f');
     const Error longName = Read(Blob("$file" + std::string(1, '\0') + "A" + tooLong + '\0'));
@@ -266,15 +263,6 @@ TEST(Error, OutOfMemoryGivesTheStaticRecordAndAddKeepsTheError) {
     Common::Detail::FailRecordAllocationsForTesting(-1);
     EXPECT_EQ(head.Code(), 6u);
     EXPECT_TRUE(head.Reason().IsEmpty());
-}
-
-TEST(Error, WholeCatalogueTextsAreReferencedNotCopied) {
-    const char16_t* text = Common::GetCatalogMessage(Common::kMsgAsyncCanceled);
-    const Error error(COMMON_PLACE("Test::Catalogue"), 0xF90002, text);
-    EXPECT_EQ(error.Message(), text);
-    EXPECT_EQ(error.Head()->size, Common::Detail::kRecordHeaderSize + 8);
-    const Error part(COMMON_PLACE("Test::Catalogue"), 0xF90002, std::u16string_view(text, 5));
-    EXPECT_EQ(part.Message(), u"ASYNC");
 }
 
 TEST(LibraryLoading, MissingLibrariesAndFunctionsRaiseTheirErrorsWithTheLoaderReason) {
@@ -340,7 +328,7 @@ void PointAt(Block& block, uint32_t index, int64_t start) {
     SetWord(block, position, static_cast<uint32_t>(start - static_cast<int64_t>(position)));
 }
 
-TEST(Catalog, BuiltinBlockNamesItsMessagesAndKnowsItsTexts) {
+TEST(Catalog, BuiltinBlockNamesItsMessagesAndKnowsItsTextsWhichErrorsReferenceWhole) {
     const Block block = BuiltinCopy();
     EXPECT_TRUE(Valid(block));
     EXPECT_EQ(Word(block, 0), block.size());
@@ -363,6 +351,13 @@ TEST(Catalog, BuiltinBlockNamesItsMessagesAndKnowsItsTexts) {
     EXPECT_FALSE(Common::IsCatalogText(u"Success"));
     EXPECT_FALSE(Common::IsCatalogText(nullptr));
     EXPECT_FALSE(Common::IsCatalogText(Common::BuiltinCatalogBlock().data() + block.size()));
+    // An error refers to a whole catalogue text (eight bytes for the pointer) and copies a part.
+    const char16_t* text = Common::GetCatalogMessage(Common::kMsgAsyncCanceled);
+    const Error error(COMMON_PLACE("Test::Catalogue"), 0xF90002, text);
+    EXPECT_EQ(error.Message(), text);
+    EXPECT_EQ(error.Head()->size, Common::Detail::kRecordHeaderSize + 8);
+    const Error part(COMMON_PLACE("Test::Catalogue"), 0xF90002, std::u16string_view(text, 5));
+    EXPECT_EQ(part.Message(), u"ASYNC");
 }
 
 // Each change of the built-in block and whether the block stays valid; every offset and every

@@ -244,7 +244,7 @@ class TimeFormatGerman : public testing::Test {
     }
 };
 
-TEST_F(TimeFormatGerman, ShortAndLongDatesWithMonthNames) {
+TEST_F(TimeFormatGerman, ShortAndLongDatesWithMonthNamesAndTheLocaleOfTheEnvironment) {
     const char* const german = "de_DE.UTF-8";
     EXPECT_EQ(TimeFormatWin(0, 2, german).DatePattern(), u"dd.MM.yyyy");
     EXPECT_EQ(TimeFormatWin(0, 2, german).TimePattern(), u"HH:mm:ss");
@@ -265,9 +265,6 @@ TEST_F(TimeFormatGerman, ShortAndLongDatesWithMonthNames) {
         const DateTime time{1673740800 + month * 30 * 86400 + (month > 0 ? 86400 : 0), 0};
         EXPECT_EQ(Parsed(format, Formatted(format, time)), time.seconds - time.seconds % 86400);
     }
-}
-
-TEST_F(TimeFormatGerman, EnvironmentChoosesTheLocale) {
     {
         ScopedEnvironment all("LC_ALL", "de_DE.UTF-8");
         EXPECT_EQ(TimeFormatWin(0, 2).DatePattern(), u"dd.MM.yyyy");
