@@ -113,15 +113,6 @@ TEST(Request, AReplyThatFailsOrDoesNotReadLeavesEveryOutputAsItWas) {
     }
 }
 
-TEST(Request, BuilderThatThrowsTracesAtLevelOneAndGivesNoRequest) {
-    TraceRecorder trace;
-    EXPECT_EQ(Binding::Detail::BuildRequest([]() -> std::unique_ptr<Binding::Request> {
-                  throw Common::Error(COMMON_PLACE("RequestTest::Builder"), 0x4242);
-              }),
-              nullptr);
-    EXPECT_EQ(trace.Traced(), std::vector<std::string>{"error 1 4242"});
-}
-
 // An access point whose Call gives `called` and no call job.
 class JoblessAccessPoint final : public Binding::AccessPoint {
   public:
@@ -134,12 +125,18 @@ class JoblessAccessPoint final : public Binding::AccessPoint {
     Common::Error GetComponentVersion(uint32_t, uint32_t&) override { return called; }
 };
 
+// A builder that throws is traced at level 1 and gives no request, which Execute does not send.
 TEST(Execute, OutcomeOfCallThenOfTheRunAndNothingSentWithoutARequest) {
     Loopback loopback;
     loopback.service->outcomes[4] = {Common::Error(COMMON_PLACE("ExecuteTest"), 0x32)};
     EXPECT_EQ(Execute(*loopback.accessPoint, CreateCloseViewRequest(3)).Code(), 0x32u);
     EXPECT_EQ(loopback.service->receivedId, 3u);
-    const Common::Error notBuilt = Execute(*loopback.accessPoint, nullptr);
+    TraceRecorder trace;
+    const Common::Error notBuilt =
+        Execute(*loopback.accessPoint,
+                Binding::Detail::BuildRequest([]() -> std::unique_ptr<Binding::Request> {
+                    throw Common::Error(COMMON_PLACE("RequestTest::Builder"), 0x4242);
+                }));
     EXPECT_EQ(notBuilt.Code(), Binding::kRequestNotBuilt);
     EXPECT_EQ(notBuilt.Message(), Common::GetCatalogMessage(Common::kMsgRequestNotBuilt));
     EXPECT_EQ(loopback.accessPoint->packets.size(), 2u);
@@ -148,9 +145,11 @@ TEST(Execute, OutcomeOfCallThenOfTheRunAndNothingSentWithoutARequest) {
     jobless.called = Common::Error(COMMON_PLACE("ExecuteTest"), 0x31);
     EXPECT_EQ(Execute(jobless, CreateCloseViewRequest(4)).Code(), 0x31u);
     jobless.called = Common::Error();
-    TraceRecorder trace;
     EXPECT_EQ(Execute(jobless, CreateCloseViewRequest(5)).Code(), Binding::kNoCallJob);
-    EXPECT_EQ(trace.Traced().size(), 1u);
+    const std::vector<std::string> traced = trace.Traced();
+    ASSERT_EQ(traced.size(), 2u);
+    EXPECT_EQ(traced[0], "error 1 4242");
+    EXPECT_TRUE(traced[1].starts_with("Assertion failed: job != nullptr, file ")) << traced[1];
 }
 
 // A library that fails as told and tells its initialisations and deinitialisations.
