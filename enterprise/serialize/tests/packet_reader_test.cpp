@@ -21,9 +21,9 @@
 
 namespace {
 
+using PacketTest::ErrorOf;
 using PacketTest::Packet;
 using PacketTest::Thrown;
-using PacketTest::ThrownError;
 using Serialization::ReadUnit;
 using Serialization::SerializationTag;
 using Serialization::Serializer;
@@ -103,9 +103,8 @@ TEST(PacketReader, FailuresHaveTheirCodeMessageAndPlace) {
     EXPECT_EQ(Thrown([&] { in.EndTag("s"); }), "9C0002 FinishReadMetaInfo");
     EXPECT_EQ(Thrown([&] { in.EndTag("XML_SERIALIZER"); }), "9C0002 FinishReadMetaInfo");
     EXPECT_EQ(Thrown([&] { in.BeginTag("missing"); }), "9C0002 Child");
-    EXPECT_EQ(ThrownError([&] { in.ReadError("e", error); }).Message(),
-              u"SERIALIZER_ERROR_NO_DATA");
-    EXPECT_EQ(ThrownError([&] { in.BeginTag("missing"); }).Message(),
+    EXPECT_EQ(ErrorOf([&] { in.ReadError("e", error); }).Message(), u"SERIALIZER_ERROR_NO_DATA");
+    EXPECT_EQ(ErrorOf([&] { in.BeginTag("missing"); }).Message(),
               Common::GetCatalogMessage(Common::kMsgPacketInconsistentMetadata));
     EXPECT_EQ(PacketTest::Assertions(recorder),
               (std::vector<std::string>{"XMLPacketDeserializer: Inconsistent meta.",
@@ -165,7 +164,7 @@ TEST(PacketReader, TextThatIsNoPacketIsInconsistentUpToTheBounds) {
          {std::string(), std::string("text"), std::string("<a></b>"), Packet("<a>"),
           std::string("\xEF\xBB\xBF<a>"), std::string("<!DOCTYPE a><a/>"), Packet(Nested(256)),
           Packet(std::string("<a>") + filler + "x</a>")}) {
-        const Common::Error error = ThrownError([&] { XMLPacketDeserializer in(text, 0); });
+        const Common::Error error = ErrorOf([&] { XMLPacketDeserializer in(text, 0); });
         EXPECT_EQ(Thrown([&] { throw error; }), "9C0002 XMLPacketDeserializer")
             << text.substr(0, 9);
         EXPECT_EQ(error.Reason().Code(), Xml::kXmlMalformed);
@@ -248,7 +247,7 @@ TEST(PacketUnitValue, AFailedUnitOrContainerLeavesTheReaderBalanced) {
     in.BeginTag("s");
     const SharedUnitPtr before = Machine(1);
     SharedUnitPtr unit = before;
-    EXPECT_EQ(ThrownError([&] { ReadUnit(in, "Key", unit); }).Code(), Zaph::Errors::kUnitCorrupted);
+    EXPECT_EQ(ErrorOf([&] { ReadUnit(in, "Key", unit); }).Code(), Zaph::Errors::kUnitCorrupted);
     EXPECT_EQ(Thrown([&] { ReadUnit(in, "Update", unit); }), "9C0002 Child");
     EXPECT_EQ(Thrown([&] { ReadUnit(in, "Bad", unit); }), "9C0002 Read");
     EXPECT_EQ(unit, before);

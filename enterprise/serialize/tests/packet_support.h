@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/common/error/error.h"
+#include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
 #include "tests/support/trace_recorder.h"
 
@@ -32,18 +33,11 @@ inline std::string Body(const std::function<void(Serialization::Serializer&)>& w
 }
 
 /// The error that `action` throws; empty when it throws none.
-inline Common::Error ThrownError(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Common::Error& error) {
-        return error;
-    }
-    return Common::Error();
-}
+using ZaphTest::ErrorOf;
 
 /// "<code in hex> <function without its class>" of the error that `action` throws, or "none".
 inline std::string Thrown(const std::function<void()>& action) {
-    const Common::Error error = ThrownError(action);
+    const Common::Error error = ErrorOf(action);
     if (error.IsEmpty()) {
         return "none";
     }
