@@ -59,7 +59,7 @@ TEST(UsersFile, RecordsRoundTripAndEveryBrokenLineIsNamed) {
     EXPECT_EQ(FormatUsers(read), FormatUsers(made));
     std::string most;
     for (size_t i = 0; i < kMaxUsers; ++i)
-        most += Line("u" + std::to_string(i));
+        most += Line(std::string("u").append(std::to_string(i)));
     // The line that breaks a file is named, and the records held are left as they were.
     std::vector<std::pair<std::string, std::string>> broken = {
         {"\n# comment\r\n" + Line("u") + Line("v") + Line("u"), "Line 5 "},
@@ -72,7 +72,7 @@ TEST(UsersFile, RecordsRoundTripAndEveryBrokenLineIsNamed) {
           "u:bcrypt:1024:8:1:" + kSalt + ":" + kSecretHash, Line("u", "1024:8x:1"),
           Line("u", "99999999999999999999:8:1"), Line("u", "1024:4294967297:1"),
           Line("u", "1000:8:1"), Line("u", "1024:8:1", kSalt.substr(1)),
-          Line("u", "1024:8:1", "g" + kSalt.substr(1)),
+          Line("u", "1024:8:1", std::string("g").append(kSalt, 1)),
           Line("u", "1024:8:1", kSalt, kSecretHash + "0")})
         broken.emplace_back(line, "Line 1 ");
     for (const auto& [text, where] : broken) {
