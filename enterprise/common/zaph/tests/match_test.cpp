@@ -130,10 +130,12 @@ struct TestCase {
     UnitPtr source;
     UnitPtr argument;
     bool passes;
+    uint32_t code = 0;                  // of the error raised instead of an answer
+    const char16_t* message = nullptr;  // of that error; nullptr: not checked
 };
 
 // Each registered test run directly, without the kind check of Match (every name of the registry
-// but Not, which the Match cases run).
+// but Not, which the Match cases run), and the arguments of the wrong shape that make them raise.
 TEST(PatternRegistry, EachTest) {
     auto tagged = [] { return WithTrait(DWord(1), "T", Nil()); };
     auto keyed = [] {
@@ -214,40 +216,25 @@ TEST(PatternRegistry, EachTest) {
          Array(DWord(3), WithTrait(DWord(2), "K", Nil())), true},
         {"HasIntersection", Array(DWord(1), DWord(2)), Array(Word(1), DWord(3)), false},
         {"HasIntersection", Array(), Array(), false},
+        // The bounds are checked before the source: a source of any kind raises.
+        {"Between", Str(u"s"), Range(DWord(3), Word(7)), false, kPatternError,
+         u"ZAPH: Failed to check range inclusion."},
+        {"Between", DWord(5), Composite(Prop{"From", DWord(3)}), false,
+         Zaph::Errors::kElementNotFound},
+        {"Between", DWord(5), DWord(3), false, Zaph::Errors::kElementNotFound},
+        {"Like", Str(u"a"), DWord(1), false, kPatternError,
+         u"ZAPH: Object internal structure mismatch."},
+        {"Or", DWord(5), Array(DWord(4), WithTrait(DWord(0), "Bad", Nil())), false, kPatternError},
+        {"DirectRelative", Str(u"a"), Nil(), false, kPatternError},
+        {"HasIntersection", DWord(1), Array(), false, kPatternError,
+         u"ZAPH: Object internal structure mismatch."},
+        {"HasIntersection", Array(), Composite(), false, kPatternError},
     };
     for (const TestCase& c : cases) {
-        EXPECT_EQ(GetPatternByName(c.name)(*c.source, *c.argument), c.passes)
-            << c.name << " " << (&c - cases);
-    }
-}
-
-TEST(PatternRegistry, ArgumentsOfTheWrongShapeRaise) {
-    struct Case {
-        const char* name;
-        UnitPtr source;
-        UnitPtr argument;
-        uint32_t code;
-        const char16_t* message;  // nullptr: not checked
-    };
-    const Case cases[] = {
-        // The bounds are checked before the source: a source of any kind raises.
-        {"Between", Str(u"s"), Range(DWord(3), Word(7)), kPatternError,
-         u"ZAPH: Failed to check range inclusion."},
-        {"Between", DWord(5), Composite(Prop{"From", DWord(3)}), Zaph::Errors::kElementNotFound,
-         nullptr},
-        {"Between", DWord(5), DWord(3), Zaph::Errors::kElementNotFound, nullptr},
-        {"Like", Str(u"a"), DWord(1), kPatternError, u"ZAPH: Object internal structure mismatch."},
-        {"Or", DWord(5), Array(DWord(4), WithTrait(DWord(0), "Bad", Nil())), kPatternError,
-         nullptr},
-        {"DirectRelative", Str(u"a"), Nil(), kPatternError, nullptr},
-        {"HasIntersection", DWord(1), Array(), kPatternError,
-         u"ZAPH: Object internal structure mismatch."},
-        {"HasIntersection", Array(), Composite(), kPatternError, nullptr},
-    };
-    for (const Case& c : cases) {
-        const Common::Error error =
-            ErrorOf([&] { GetPatternByName(c.name)(*c.source, *c.argument); });
-        EXPECT_EQ(error.Code(), c.code) << c.name;
+        const Common::Error error = ErrorOf([&] {
+            EXPECT_EQ(GetPatternByName(c.name)(*c.source, *c.argument), c.passes) << (&c - cases);
+        });
+        EXPECT_EQ(error.Code(), c.code) << c.name << " " << (&c - cases);
         if (c.message != nullptr) {
             EXPECT_EQ(error.Message(), c.message) << c.name;
         }
