@@ -301,7 +301,7 @@ TEST(UnitAccumulator, RootFramesReplaceTheirResultAndTraitDepthIsBounded) {
     EXPECT_EQ(ErrorCodeOf([&] { traits.Trait("t"); }), Zaph::Errors::kUnitTooDeep);
 }
 
-TEST(UnitAccumulator, ExistingPropertiesAreChangedInPlace) {
+TEST(UnitAccumulator, PropertiesInAnyOrderEndInNameOrderAndReopenedOnesChangeInPlace) {
     // Reopened while the names still came in order (found without an index), and after one out
     // of order: a value is assigned, an array grows, a composite gains.
     // clang-format off
@@ -328,9 +328,7 @@ TEST(UnitAccumulator, ExistingPropertiesAreChangedInPlace) {
     root.Nil();
     root.End();
     EXPECT_NE(root.TakeResult(), nullptr);
-}
 
-TEST(UnitAccumulator, PropertiesInAnyOrderEndInNameOrder) {
     // Numbers without padding are not in name order ("p10" < "p9"); given backwards, and with
     // names that sort by unsigned byte ("Z" < "a" < "\xC3\xA9").
     std::vector<std::string> names = {"Z", "a", "\xC3\xA9", "p", "pp"};
@@ -354,7 +352,7 @@ TEST(UnitAccumulator, PropertiesInAnyOrderEndInNameOrder) {
     accumulator.DWord(100);
     accumulator.End();
     accumulator.End();
-    const UnitPtr unit = accumulator.TakeResult();
+    unit = accumulator.TakeResult();
     ASSERT_NE(unit, nullptr);
     // The same properties set one by one, which keeps them in name order.
     UnitPtr expected = Composite();
