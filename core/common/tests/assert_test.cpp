@@ -314,9 +314,8 @@ TEST(StackWalk, NamesTheCallersInOrderWithSkipAndLimit) {
     EXPECT_TRUE(WalkFromOuter(0, 0, 0).empty());
     EXPECT_TRUE(WalkFromOuter(0, 5, 100000).empty());
     EXPECT_LE(WalkFromOuter(0, 100000, 0).size(), 1024u);
-    for (const std::string& line : WalkFromOuter(Common::kStackAddress, 64, 0)) {
+    for (const std::string& line : WalkFromOuter(Common::kStackAddress, 64, 0))
         EXPECT_THAT(line, MatchesRegex("0x[0-9A-F]{16} .+")) << line;
-    }
     int calls = 0;  // the callback ends the walk
     Common::WalkStack([&](uint32_t, std::string_view) { return ++calls == 2; }, 0, 10);
     EXPECT_EQ(calls, 1);

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -182,10 +183,10 @@ TEST(Error, MalformedOrOversizedBytesGiveTheDecodeErrorAndPeerTextsAreInternedWi
     outer.Add(Error(COMMON_PLACE("Test::Inner"), 12, "inner"));
     const std::vector<uint8_t> bytes = Bytes(outer);
     const std::vector<uint8_t> firstOnly = Bytes(Error(COMMON_PLACE("Test::Outer"), 11, "outer"));
-    const size_t firstRecordEnd = firstOnly.size();
+    const auto firstRecordEnd = static_cast<ptrdiff_t>(firstOnly.size());
 
-    for (size_t length = 0; length < bytes.size(); ++length) {
-        const Error read = Error::Deserialize(bytes.data(), length);
+    for (ptrdiff_t length = 0; length < std::ssize(bytes); ++length) {
+        const Error read = Error::Deserialize(bytes.data(), static_cast<size_t>(length));
         if (length == 1 || length == firstRecordEnd) {
             // Only the version, or a whole first record: a valid blob.
             EXPECT_EQ(read.Code(), length == 1 ? 0u : 11u);
@@ -198,14 +199,10 @@ TEST(Error, MalformedOrOversizedBytesGiveTheDecodeErrorAndPeerTextsAreInternedWi
         EXPECT_TRUE(read.Reason().Reason().IsEmpty());
     }
     EXPECT_EQ(Read(bytes).Reason().Code(), 12u);
-    // A code of 0 ends the chain.
-    std::vector<uint8_t> ended(bytes.begin(),
-                               bytes.begin() + static_cast<ptrdiff_t>(firstRecordEnd));
-    const std::vector<uint8_t> first = ended;
-    ended.insert(ended.end(), {0, 0, 0, 0});
-    ended.insert(ended.end(), bytes.begin() + static_cast<ptrdiff_t>(firstRecordEnd + 4),
-                 bytes.end());
-    EXPECT_EQ(Bytes(Read(ended)), first);
+    std::vector<uint8_t> ended = bytes;  // the second record's code is 0: the chain ends
+    std::fill_n(ended.begin() + firstRecordEnd, 4, 0);
+    EXPECT_EQ(Bytes(Read(ended)),
+              std::vector<uint8_t>(bytes.begin(), bytes.begin() + firstRecordEnd));
 
     // Each rule and bound of a record, refused one past its edge.
     const std::string number("f\0N\0\0\0\0\0\0\0\0", 11);
@@ -220,13 +217,11 @@ TEST(Error, MalformedOrOversizedBytesGiveTheDecodeErrorAndPeerTextsAreInternedWi
         {Blob(fields + number), kMalformed},
         {Blob(std::string("v\0A", 3) + large + '\0'), 7},
         {Blob(std::string("v\0A", 3) + large + "x" + '\0'), kMalformed}};
-    for (const auto& [blob, code] : cases) {
+    for (const auto& [blob, code] : cases)
         EXPECT_EQ(Read(blob).Code(), code) << blob.size() << " bytes";
-    }
     Error deep(COMMON_PLACE("Test::Deep"), 1);
-    for (int i = 0; i < 1100; ++i) {
+    for (int i = 0; i < 1100; ++i)
         deep = Error(COMMON_PLACE("Test::Deep"), 2).Add(deep);
-    }
     EXPECT_EQ(Read(Bytes(deep)).Code(), kMalformed) << "more records than are read";
     EXPECT_EQ(Read(Bytes(deep)).Reason().Code(), 2u);
     // A file name too long, or past the cap on names, stays visible as a field.
@@ -312,10 +307,6 @@ void SetWord(Block& block, size_t offset, uint32_t word) {
     std::memcpy(block.data() + offset, &word, 4);
 }
 
-bool Valid(const Block& block) {
-    return Common::IsValidCatalogBlock(block.data(), block.size());
-}
-
 // Resizes the block and its size word.
 void Resize(Block& block, size_t size) {
     block.resize(size);
@@ -330,7 +321,7 @@ void PointAt(Block& block, uint32_t index, int64_t start) {
 
 TEST(Catalog, BuiltinBlockNamesItsMessagesAndKnowsItsTextsWhichErrorsReferenceWhole) {
     const Block block = BuiltinCopy();
-    EXPECT_TRUE(Valid(block));
+    EXPECT_TRUE(Common::IsValidCatalogBlock(block.data(), block.size()));
     EXPECT_EQ(Word(block, 0), block.size());
     EXPECT_EQ(Word(block, 4), 683u);
 
@@ -340,9 +331,8 @@ TEST(Catalog, BuiltinBlockNamesItsMessagesAndKnowsItsTextsWhichErrorsReferenceWh
     EXPECT_EQ(std::u16string(Common::GetCatalogMessage(Common::kMsgZaphTraitNotUnique)),
               u"ZAPH: Trait '{0}' is not unique.");
     // Indices nobody names hold empty texts; indices past the catalogue give an empty text too.
-    for (uint32_t index : {682u, 683u, UINT32_MAX}) {
+    for (uint32_t index : {682u, 683u, UINT32_MAX})
         EXPECT_EQ(std::u16string(Common::GetCatalogMessage(index)), u"") << index;
-    }
 
     const char16_t* success = Common::GetCatalogMessage(Common::kMsgSuccess);
     EXPECT_TRUE(Common::IsCatalogText(success));
@@ -392,7 +382,7 @@ TEST(Catalog, OnlyBlocksWhoseHeaderOffsetsAndTextsFitAreValid) {
     for (const auto& c : cases) {
         Block block = good;
         c.change(block);
-        EXPECT_EQ(Valid(block), c.valid) << c.what;
+        EXPECT_EQ(Common::IsValidCatalogBlock(block.data(), block.size()), c.valid) << c.what;
     }
     EXPECT_FALSE(Common::IsValidCatalogBlock(nullptr, good.size()));
     // An invalid block is not installed and the current texts stay.

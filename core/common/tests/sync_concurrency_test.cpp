@@ -41,12 +41,10 @@ std::string StandardErrorOf(Action action) {
 
 void RunThreads(int count, const std::function<void(int)>& body) {
     std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
         threads.emplace_back(body, i);
-    }
-    for (std::thread& thread : threads) {
+    for (std::thread& thread : threads)
         thread.join();
-    }
 }
 
 TEST(MutexTest, ExcludesUnderContentionAndNestsPerThread) {
@@ -90,9 +88,8 @@ TEST(EventTest, ManualResetReleasesEveryWaiterAndStaysSignalled) {
     std::atomic<int> released{0};
     RunThreads(kThreads + 1, [&](int index) {
         if (index == kThreads) {  // sets the event once every other thread is about to wait
-            while (arrived.load() < kThreads) {
+            while (arrived.load() < kThreads)
                 std::this_thread::yield();
-            }
             event.Set();
             return;
         }

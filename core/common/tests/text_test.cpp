@@ -93,9 +93,8 @@ TEST(Base64, VectorsBlanksPaddingAndInvalidInput) {
     // Blanks are skipped and padding may be missing.
     const std::pair<std::string_view, std::string_view> lenient[] = {
         {" Zm9v\r\nYmFy\t", "foobar"}, {"Zg", "f"}, {"Zm8", "fo"}, {"Zg= =", "f"}};
-    for (const auto& [text, plain] : lenient) {
+    for (const auto& [text, plain] : lenient)
         EXPECT_EQ(Decode(text), plain) << text;
-    }
     for (std::string_view bad : {"Z", "Zm9vY", "Zm9v!", "Zg==Zg==", "Z===", "=Zg=", "Zg===",
                                  "Zm9=v", "Zm-v", "Zm9v\x80", "====", "Zm9v===="}) {
         EXPECT_EQ(Decode(bad), "refused") << bad;
@@ -167,9 +166,8 @@ std::vector<uint8_t> Sid(uint8_t revision, std::vector<uint8_t> authority,
     std::vector<uint8_t> bytes = authority;
     bytes.insert(bytes.begin(), {revision, static_cast<uint8_t>(subAuthorities.size())});
     for (uint32_t value : subAuthorities) {
-        for (int shift = 0; shift < 32; shift += 8) {
+        for (int shift = 0; shift < 32; shift += 8)
             bytes.push_back(static_cast<uint8_t>(value >> shift));
-        }
     }
     return bytes;
 }
@@ -189,9 +187,8 @@ TEST(SidText, AuthorityInDecimalUnlessItsTopBytesAreSetAndInvalidIdentifiers) {
     const std::vector<uint8_t> nt{0, 0, 0, 0, 0, 5};
     const std::vector<uint32_t> most(Common::kMaxSidSubAuthorities, 0xFFFFFFFF);
     std::u16string longest = u"S-1-0xffffffffffff";
-    for (size_t i = 0; i < most.size(); ++i) {
+    for (size_t i = 0; i < most.size(); ++i)
         longest += u"-4294967295";
-    }
     std::vector<uint8_t> padded = Sid(1, nt, {18});
     padded.resize(68, 0xEE);
     std::vector<uint8_t> truncated = Sid(1, nt, {21, 1, 2});
@@ -214,9 +211,8 @@ TEST(SidText, AuthorityInDecimalUnlessItsTopBytesAreSetAndInvalidIdentifiers) {
         {Sid(2, nt, {18}), u"EINVAL"},
         {Sid(1, nt, std::vector<uint32_t>(Common::kMaxSidSubAuthorities + 1, 1)), u"EINVAL"},
         {truncated, u"EINVAL"}};
-    for (const auto& [bytes, text] : cases) {
+    for (const auto& [bytes, text] : cases)
         EXPECT_EQ(SidText(bytes), text) << bytes.size() << " bytes";
-    }
 }
 
 std::string Contents(const Common::DynamicBuffer& buffer) {
@@ -252,9 +248,8 @@ TEST(ExitStatus, OnlyCodesThatFitInEightBitsAreTheStatus) {
     // 256 would read as success after truncation.
     const std::pair<uint32_t, int> cases[] = {{0, 0},     {7, 7},          {255, 255},
                                               {256, 255}, {0x9C0100, 255}, {0xFFFFFFFF, 255}};
-    for (const auto& [code, status] : cases) {
+    for (const auto& [code, status] : cases)
         EXPECT_EQ(Common::ExitStatusOf(code), status) << code;
-    }
 }
 
 }  // namespace

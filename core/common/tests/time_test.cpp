@@ -51,9 +51,8 @@ class ScopedEnvironment {
 // "yyyy-mm-dd hh:mm:ss w" (w: the day of the week) of a value's calendar fields.
 std::string CivilText(const DateTime& time) {
     CivilTime civil;
-    if (!Common::ToCivilTime(time, civil)) {
+    if (!Common::ToCivilTime(time, civil))
         return "refused";
-    }
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u %u", civil.year, civil.month,
                   civil.day, civil.hour, civil.minute, civil.second, civil.dayOfWeek);
@@ -237,9 +236,8 @@ class TimeFormatGerman : public testing::Test {
         const char* path = std::getenv("LOCPATH");
         const std::string reason = std::string("de_DE.UTF-8 is missing; LOCPATH is ") +
                                    (path != nullptr ? path : "not set");
-        if (std::getenv("KIVO_REQUIRE_TEST_LOCALES") != nullptr) {
+        if (std::getenv("KIVO_REQUIRE_TEST_LOCALES") != nullptr)
             FAIL() << reason;
-        }
         GTEST_SKIP() << reason;
     }
 };
