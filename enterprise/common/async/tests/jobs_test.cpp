@@ -404,10 +404,13 @@ TEST(ActionAdaptors, KeepTheirDataAndCompanions) {
     EXPECT_EQ(order, "mco");
 }
 
-// Describing an exception never throws: a description that throws yields the caught error
-// itself, or the out-of-memory error for the other kinds.
-TEST(OperationDescription, DescribingFallsBackWhenTheDescriptionThrows) {
-    struct Throwing : Async::OperationDescription {
+// Failures are not lost on their way. Describing an exception never throws: a description that
+// throws yields the caught error itself, or the out-of-memory error for the other kinds. A filter
+// that throws hands on the thrown error with the result as its reason; a failure handler runs its
+// clean-up for failures only; a handler without a target drops the result. A barrier's tracer
+// traces failures at level 1.
+TEST(FailurePaths, DescriptionsFiltersAndFailureHandlers) {
+    struct ThrowingDescription : Async::OperationDescription {
         Common::Error DescribeException(const Common::Error&) const override { throw Failure(1); }
         Common::Error DescribeStdException(std::string_view) const override {
             throw std::bad_alloc();
@@ -421,15 +424,9 @@ TEST(OperationDescription, DescribingFallsBackWhenTheDescriptionThrows) {
         try {
             std::rethrow_exception(thrown);
         } catch (...) {
-            EXPECT_EQ(Async::DescribeCurrentException(Throwing()).Code(), code);
+            EXPECT_EQ(Async::DescribeCurrentException(ThrowingDescription()).Code(), code);
         }
     }
-}
-
-// A filter that throws hands on the thrown error with the result as its reason; a failure
-// handler runs its clean-up for failures only; a handler without a target drops the result. A
-// barrier's tracer traces failures at level 1.
-TEST(DelegatingActionHandler, HandsEachCompletionOnThroughItsFilter) {
     ScopedTraceCapture trace;
     struct Throwing : Async::DelegatingActionHandler {
         using DelegatingActionHandler::DelegatingActionHandler;

@@ -74,17 +74,15 @@ TEST(JobControlThreads, RunCancelAndCompletionRace) {
         std::thread completer([&] {
             start.arrive_and_wait();
             performed.Wait();
-            if (action.job != nullptr) {
-                Spin(completeDelay);
+            Spin(completeDelay);
+            if (action.job != nullptr)
                 complete(result);
-            }
         });
         std::thread canceler([&] {
             start.arrive_and_wait();
-            if (cancelRacing) {
-                Spin(cancelDelay);
+            Spin(cancelDelay);
+            if (cancelRacing)
                 control.Cancel();
-            }
         });
         start.arrive_and_wait();
         const int callsBefore = handler.Calls();
