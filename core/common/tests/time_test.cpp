@@ -223,16 +223,12 @@ TEST(TimeFormatC, RefusesMalformedTextAndValuesOutOfRangeAndShowsLocalTime) {
 }
 
 // The build makes the German locale with localedef into the folder that LOCPATH names. Where
-// the system cannot make it these tests skip, unless KIVO_REQUIRE_TEST_LOCALES is set (scripts/test
+// the system cannot make it this test skips, unless KIVO_REQUIRE_TEST_LOCALES is set (scripts/test
 // sets it, so there its absence is a failure).
-class TimeFormatGerman : public testing::Test {
-  protected:
-    void SetUp() override {
-        locale_t probe = newlocale(LC_TIME_MASK, "de_DE.UTF-8", nullptr);
-        if (probe != nullptr) {
-            freelocale(probe);
-            return;
-        }
+TEST(TimeFormatGerman, ShortAndLongDatesWithMonthNamesAndTheLocaleOfTheEnvironment) {
+    const char* const german = "de_DE.UTF-8";
+    locale_t probe = newlocale(LC_TIME_MASK, german, nullptr);
+    if (probe == nullptr) {
         const char* path = std::getenv("LOCPATH");
         const std::string reason = std::string("de_DE.UTF-8 is missing; LOCPATH is ") +
                                    (path != nullptr ? path : "not set");
@@ -240,10 +236,7 @@ class TimeFormatGerman : public testing::Test {
             FAIL() << reason;
         GTEST_SKIP() << reason;
     }
-};
-
-TEST_F(TimeFormatGerman, ShortAndLongDatesWithMonthNamesAndTheLocaleOfTheEnvironment) {
-    const char* const german = "de_DE.UTF-8";
+    freelocale(probe);
     EXPECT_EQ(TimeFormatWin(0, 2, german).DatePattern(), u"dd.MM.yyyy");
     EXPECT_EQ(TimeFormatWin(0, 2, german).TimePattern(), u"HH:mm:ss");
     EXPECT_EQ(TimeFormatWin(1, 0, german).DatePattern(), u"dddd d. MMMM yyyy");
