@@ -1,8 +1,10 @@
 // The change feed under concurrency: subscriptions made while a writer commits see every change
-// exactly once; a commit of another process wakes a waiting read.
+// exactly once; a commit of another thread or process wakes a waiting read.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <map>
 #include <thread>
 
@@ -89,6 +91,29 @@ TEST(FeedConcurrencyTest, SubscriptionsMadeDuringWritesSeeEveryChangeOnce) {
         EXPECT_EQ(follower->fault, "");
         EXPECT_TRUE(follower->view == current);
     }
+}
+
+// In memory, where there is no file to watch; well inside the one-second tick that would catch a
+// missed wake-up. (Canceling a waiting read: the post office tests.)
+TEST(FeedConcurrencyTest, CommitOfAnotherThreadWakesAWaitingRead) {
+    auto memory = KivoStore::Store::Open(u":memory:");
+    auto subscription = KivoStoreTest::Subscribe(memory);
+    std::atomic<bool> canceled{false};
+    std::promise<void> woken;
+    const auto start = std::chrono::steady_clock::now();
+    // The writer cancels a read still waiting after 5 s, so that a missed wake-up fails, not hangs.
+    std::thread writer([&] {
+        memory->Apply({{OperationKind::CreateObject, KivoStoreTest::Disk(2, u"b")}});
+        if (woken.get_future().wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            canceled = true;
+            subscription->Interrupt();
+        }
+    });
+    EXPECT_EQ(ZaphTest::ErrorCodeOf([&] { EXPECT_EQ(subscription->Read(canceled).size(), 1u); }),
+              0u);
+    woken.set_value();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+    writer.join();
 }
 
 TEST(FeedConcurrencyTest, AnotherProcessesCommitWakesAWaitingRead) {

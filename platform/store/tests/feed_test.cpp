@@ -1,10 +1,7 @@
 // The change feed: what each write logs, what a view gets from it, bounded reads, retention and
-// its limits, damaged entries, and waiting reads.
+// its limits, and damaged entries.
 #include <gtest/gtest.h>
 #include <poll.h>
-
-#include <atomic>
-#include <thread>
 
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
 #include "platform/store/feed_subscription.h"
@@ -191,17 +188,6 @@ TEST_F(FeedTest, DamagedEntryFailsOnlyTheSubscriptionThatReadsIt) {
     // Writers and the subscriptions past the entries go on.
     store_->Apply({{Kind::CreateObject, Disk(9, u"b")}});
     EXPECT_EQ(later->ReadPending().size(), 1u);
-}
-
-// A waiting read of an in-memory store ends when another thread commits. (A commit of another
-// process, and canceling: the concurrency tests; read-only feeds: the post office's.)
-TEST_F(FeedTest, WaitingReadEndsWhenACommitComes) {
-    auto memory = KivoStore::Store::Open(u":memory:");
-    std::unique_ptr<FeedSubscription> subscription = Subscribe(memory, TypePattern(u"Disk"));
-    std::atomic<bool> canceled{false};
-    std::thread writer([&] { memory->Apply({{Kind::CreateObject, Disk(2, u"b")}}); });
-    EXPECT_EQ(subscription->Read(canceled).size(), 1u);
-    writer.join();
 }
 
 }  // namespace
