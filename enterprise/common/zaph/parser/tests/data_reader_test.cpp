@@ -39,11 +39,12 @@ Common::Error ReadFile(const std::u16string& name, std::vector<uint8_t>& bytes) 
     return ErrorOf([&] { Utils::FileReader(name).ReadData(bytes); });
 }
 
-TEST(DataReader, MemoryAndRegularFilesGiveTheirBytes) {
+// Texts in memory and regular files give their bytes; failures name the file, carry the cause and
+// leave the bytes.
+TEST(DataReader, MemoryAndRegularFilesGiveTheirBytesFailuresLeaveThem) {
     std::vector<uint8_t> bytes = Bytes("old");
     Utils::InMemoryDataReader(u"M\u00FCller \U0001F600").ReadData(bytes);
     EXPECT_EQ(bytes, Bytes("M\xC3\xBCller \xF0\x9F\x98\x80"));
-
     const std::string content =
         std::string("\xEF\xBB\xBF", 3) + "Nil()\0End()" + std::string(100000, 'x');
     const TemporaryFile full("full", content), empty("empty");
@@ -51,7 +52,6 @@ TEST(DataReader, MemoryAndRegularFilesGiveTheirBytes) {
     EXPECT_EQ(bytes, Bytes(content));
     EXPECT_TRUE(ReadFile(empty.Wide(), bytes).IsEmpty());
     EXPECT_TRUE(bytes.empty());
-
     // A file that ends before the bytes asked for.
     EXPECT_EQ(Utils::InputFile(full.path).Size(), content.size());
     Utils::InputFile input(empty.path);
@@ -61,10 +61,7 @@ TEST(DataReader, MemoryAndRegularFilesGiveTheirBytes) {
     EXPECT_EQ(end.Message(), u"The end of the file has been reached.");
     input.Close();
     EXPECT_FALSE(ErrorOf([&] { input.Read(buffer, 1); }).IsEmpty());
-}
-
-TEST(DataReader, FailuresNameTheFileCarryTheCauseAndLeaveTheBytes) {
-    std::vector<uint8_t> bytes = Bytes("old");
+    bytes = Bytes("old");
     const Common::Error missing = ReadFile(u"/no/such/file", bytes);
     EXPECT_EQ(missing.Code(), Utils::kCannotReadFile);
     EXPECT_EQ(Common::ToUtf8(missing.Message()), "Cannot read from file '/no/such/file'");
@@ -111,7 +108,6 @@ TEST(DataReader, PipesAndSpecialFilesAreReadToTheirEnd) {
     close(ends[0]);
     EXPECT_TRUE(error.IsEmpty());
     EXPECT_EQ(bytes, Bytes(content));
-
     EXPECT_TRUE(ReadFile(u"/proc/self/status", bytes).IsEmpty());
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 5), "Name:");
 }
