@@ -9,13 +9,15 @@
 #include "enterprise/common/kivo/scoped_post_office.h"
 #include "enterprise/common/kivo/subscribe_without_report.h"
 #include "enterprise/common/kivo/synchronous_data_store.h"
-#include "enterprise/common/kivo/tests/fake_post_office.h"
 #include "enterprise/common/kivo/tests/remote_client_support.h"
-#include "enterprise/common/kivo/tests/trace_recorder.h"
+#include "tests/support/fake_post_office.h"
+#include "tests/support/trace_recorder.h"
 
 namespace {
 
 using namespace KivoTest;
+using KivoTestSupport::FakePostOffice;
+using KivoTestSupport::TraceRecorder;
 
 // The report has ended when Report returns, and its failure is thrown. A subscription's first read
 // delivers what the subscribe reported, to a reader that may throw; a read while one is outstanding

@@ -13,14 +13,15 @@
 #include "enterprise/common/kivo/client/remote_subscription.h"
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
 #include "enterprise/common/kivo/tests/remote_client_support.h"
-#include "enterprise/common/kivo/tests/trace_recorder.h"
 #include "enterprise/common/zaph/compare.h"
 #include "platform/ipc_client/tests/call_test_support.h"
+#include "tests/support/trace_recorder.h"
 
 namespace {
 
 using namespace KivoTest;
 using Kivo::Client::RemoteSubscriptionDispatcher;
+using KivoTestSupport::TraceRecorder;
 using ZaphTest::WithTrait;
 
 // Options with a property, a stale "EntryPoint" and, given one, a "LimitOptions".

@@ -6,9 +6,9 @@
 #include "enterprise/common/async/error/chain.h"
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
-#include "enterprise/common/kivo/tests/fake_post_office.h"
-#include "enterprise/common/kivo/tests/trace_recorder.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
+#include "tests/support/fake_post_office.h"
+#include "tests/support/trace_recorder.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ SharedUnitPtr WithGuidKey() {
 }
 
 // Runs the report over `postOffice` and returns what it printed.
-std::string PrintedReport(KivoTest::FakePostOffice& postOffice) {
+std::string PrintedReport(KivoTestSupport::FakePostOffice& postOffice) {
     testing::internal::CaptureStdout();
     try {
         KivoDump::Report(postOffice, Kivo::ViewSpec{SharedUnitPtr(Nil()), nullptr});
@@ -63,9 +63,9 @@ TEST(ObjectRecordTest, IdLineBodyIndentedByTwoClosingTagAndEmptyLine) {
 }
 
 TEST(ReportTest, RecordWithoutKeyIsLeftOutWholeAndTracedAndTheNextOneFollows) {
-    KivoTest::FakePostOffice postOffice;
+    KivoTestSupport::FakePostOffice postOffice;
     postOffice.objects = {SharedUnitPtr(Composite(Prop{"Name", Str(u"keyless")})), WithGuidKey()};
-    KivoTest::TraceRecorder traces;
+    KivoTestSupport::TraceRecorder traces;
     const std::string printed = PrintedReport(postOffice);
     EXPECT_EQ(printed, KivoDump::FormatObjectRecord(WithGuidKey()));
     EXPECT_EQ(printed.find("keyless"), std::string::npos);
@@ -79,12 +79,12 @@ TEST(ReportTest, RecordWithoutKeyIsLeftOutWholeAndTracedAndTheNextOneFollows) {
 }
 
 TEST(ReportTest, NothingFoundPrintsNothing) {
-    KivoTest::FakePostOffice postOffice;
+    KivoTestSupport::FakePostOffice postOffice;
     EXPECT_EQ(PrintedReport(postOffice), "");
 }
 
 TEST(ReportTest, FailureBecomesCodeFiveWithItsReasonAndPrintedRecordsStay) {
-    KivoTest::FakePostOffice postOffice;
+    KivoTestSupport::FakePostOffice postOffice;
     postOffice.objects = {WithGuidKey()};
     postOffice.result = Common::Error(COMMON_PLACE("KivoTest::Store"), 0xFC0007, "store broke");
     testing::internal::CaptureStdout();

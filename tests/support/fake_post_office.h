@@ -1,5 +1,5 @@
-// KivoTest::FakePostOffice: reports the objects it is given, completing on a thread of its own
-// with the result it is given; a subscribe reports the same way and gives no subscription.
+// KivoTestSupport::FakePostOffice: reports the objects it is given, completing on a thread of its
+// own with the result it is given; a subscribe reports the same way and gives no subscription.
 //
 // Thread-safety: set the fields before the operations; the object joins its threads when it goes.
 #pragma once
@@ -11,7 +11,7 @@
 #include "enterprise/common/kivo/interfaces/post_office.h"
 #include "enterprise/common/kivo/interfaces/safe_invoke.h"
 
-namespace KivoTest {
+namespace KivoTestSupport {
 
 /// See the file comment.
 class FakePostOffice final : public Kivo::PostOffice {
@@ -49,4 +49,4 @@ class FakePostOffice final : public Kivo::PostOffice {
     std::vector<std::thread> threads_;
 };
 
-}  // namespace KivoTest
+}  // namespace KivoTestSupport
