@@ -47,10 +47,8 @@ TEST(IpcClientLibrary, InitAndDeinitNestAndNeedARegisteredLibrary) {
     ASSERT_TRUE(IPCClient_GetLocalBrowser(browser).IsEmpty());
     EXPECT_TRUE(browser->Connect(kService, 0, accessPoint).IsEmpty());
     EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
-}
 
-TEST(IpcClientLibrary, TheInitSeamFailsInitWithTheAskedCodeAndIgnoresBadValues) {
-    IPCClient::ScopedPlatformLibrary scope;
+    // The seam that fails Init with the asked code, ignoring values that are no code.
     ASSERT_EQ(setenv(IPCClient::kInitErrorVariable, "0x2A", 1), 0);
     const Common::Error failed = IPCClient_Init();
     EXPECT_EQ(failed.Code(), 0x2Au);

@@ -20,8 +20,9 @@
 #include "platform/ipc_client/socket_transport.h"
 #include "platform/ipc_client/tests/call_test_support.h"
 #include "platform/security/tls.h"
-#include "platform/wire/framed_socket.h"
+#include "platform/wire/socket_link.h"
 #include "platform/wire/socket_paths.h"
+#include "tests/support/frame_peer.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_pki.h"
 
@@ -30,9 +31,9 @@ namespace {
 using namespace Binding;
 using namespace IpcClientTest;
 using IPCClient::kMaxCallsInFlight;
+using KivoTestSupport::FramePeer;
 using KivoWire::EncodeFrame;
 using KivoWire::FrameKind;
-using Status = KivoWire::FramedSocket::Status;
 constexpr uint32_t kQor = 33;
 
 Common::Error ConnectQor(std::unique_ptr<AccessPoint>& accessPoint) {
@@ -57,92 +58,67 @@ class ScriptedService {
     }
     ~ScriptedService() { close(listener_); }
 
-    // Opens an access point to the service on another thread and answers its Hello as `mode` says.
-    Common::Error Connect(Mode mode, std::unique_ptr<AccessPoint>& accessPoint) {
+    // Opens `accessPoint` to the service on another thread and answers its Hello as `mode` says.
+    Common::Error Connect(Mode mode) {
         auto opening = std::async(std::launch::async, [&] { return ConnectQor(accessPoint); });
         pollfd listening{listener_, POLLIN, 0};
         EXPECT_EQ(poll(&listening, 1, 20000), 1);
-        peer_ = std::make_unique<KivoWire::FramedSocket>(
-            accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        EXPECT_TRUE(Pump([&] { return heard_[FrameKind::Hello] > 0; }));
+        peer = std::make_unique<FramePeer>(std::make_unique<KivoWire::SocketLink>(
+            accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)));
+        EXPECT_TRUE(Pump([&] { return peer->heard[FrameKind::Hello] > 0; }));
         if (mode == Mode::Refuse) {
             const Common::Error no(COMMON_PLACE("Test::Refuse"), 0xAE0042);
-            Send({EncodeFrame(FrameKind::Refusal, 0, 0, 0, KivoWire::ErrorPayload(no))});
+            peer->Send(EncodeFrame(FrameKind::Refusal, 0, 0, 0, KivoWire::ErrorPayload(no)));
         } else if (mode == Mode::HangUp) {
-            peer_.reset();
+            peer.reset();
         } else if (mode == Mode::Hold) {
             const KivoWire::ComponentVersion components[] = {{271, 2}, {kComponent, 3}};
-            Send({EncodeFrame(FrameKind::Welcome, 0, 0, 0, WelcomePayload(components)),
-                  EncodeFrame(FrameKind::Ping, 0, 0, 5, {})});  // read with the Welcome
+            std::vector<uint8_t> bytes =
+                EncodeFrame(FrameKind::Welcome, 0, 0, 0, WelcomePayload(components));
+            const std::vector<uint8_t> ping = EncodeFrame(FrameKind::Ping, 0, 0, 5, {});
+            bytes.insert(bytes.end(), ping.begin(), ping.end());
+            peer->Send(bytes);  // the Ping read with the Welcome
         }
         return opening.get();
     }
-    // Reads what the peer sends until `done` holds (200 reads or silences of 100 ms at most).
+    // Reads what the peer sends until `done` holds (within the peer's bound) or the peer ends.
     bool Pump(const std::function<bool()>& done) {
-        for (int round = 0; round < 200 && !done() && peer_ != nullptr; ++round) {
-            pollfd in{peer_->Descriptor(), POLLIN, 0};
-            std::vector<KivoWire::Frame> frames;
-            Common::Error failure;
-            if (poll(&in, 1, 100) > 0 && peer_->ReadAvailable(frames, failure) != Status::Open) {
-                peer_.reset();
-            }
-            for (const KivoWire::Frame& frame : frames) {
-                const auto& [kind, length, component, method, id] = frame.header;
-                ++heard_[kind];  // a silent service answers no Ping
-                lastPong_ = kind == FrameKind::Pong ? id : lastPong_;
-                if (kind == FrameKind::Call) {
-                    calls_[id] = {method, frame.payload};
-                }
+        const auto deadline = std::chrono::steady_clock::now() + FramePeer::kBound;
+        while (!done() && peer != nullptr && !peer->ended &&
+               std::chrono::steady_clock::now() < deadline) {
+            const KivoWire::Frame frame = peer->Next(true);  // a silent service answers no Ping
+            if (frame.header.kind == FrameKind::Pong) {
+                lastPong_ = frame.header.callId;
+            } else if (frame.header.kind == FrameKind::Call) {
+                calls_[frame.header.callId] = {frame.header.methodId, frame.payload};
             }
         }
         return done();
-    }
-    // Pings with `id`; once the Pong came (all the peer sent before was read), the calls waiting.
-    size_t RoundTrip(uint64_t id) {
-        Send({EncodeFrame(FrameKind::Ping, 0, 0, id, {})});
-        return Pump([&] { return lastPong_ == id; }) ? calls_.size() : 0;
     }
     // Answers `count` calls as the test component would, one at a time, the latest waiting first.
     void Answer(size_t count) {
         for (; count > 0 && Pump([&] { return !calls_.empty(); }); --count) {
             const auto& [id, call] = *calls_.rbegin();
-            Send({EncodeFrame(FrameKind::Reply, 0, 0, id,
-                              TestComponent().HandleCall(call.first, call.second))});
+            peer->Send(EncodeFrame(FrameKind::Reply, 0, 0, id,
+                                   TestComponent().HandleCall(call.first, call.second)));
             calls_.erase(std::prev(calls_.end()));
         }
     }
     // Sends `bytes`, then the end of the stream (the socket stays open).
     void HangUp(const std::vector<uint8_t>& bytes) {
-        Send({bytes});
-        EXPECT_EQ(shutdown(peer_->Descriptor(), SHUT_WR), 0);
+        peer->Send(bytes);
+        EXPECT_EQ(shutdown(peer->socket.Descriptor(), SHUT_WR), 0);
     }
 
     std::map<uint64_t, std::pair<uint32_t, std::vector<uint8_t>>> calls_;  // id: method, input
-    std::map<FrameKind, int> heard_;  // the number of frames of each kind
     uint64_t lastPong_ = 0;
     Library library;
+    std::unique_ptr<FramePeer> peer;
+    std::unique_ptr<AccessPoint> accessPoint;  // closed before the library ends
 
   private:
-    // Sends `frames` in one write.
-    void Send(std::initializer_list<std::vector<uint8_t>> frames) {
-        ASSERT_NE(peer_, nullptr);
-        std::vector<uint8_t> bytes;
-        for (const std::vector<uint8_t>& frame : frames) {
-            bytes.insert(bytes.end(), frame.begin(), frame.end());
-        }
-        EXPECT_EQ(send(peer_->Descriptor(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  ssize_t(bytes.size()));
-    }
-
     const KivoTestSupport::TemporaryFolder folder_{"ipc-socket-"};
     int listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    std::unique_ptr<KivoWire::FramedSocket> peer_;
-};
-
-// An access point to a holding service.
-struct Session : ScriptedService {
-    Session() { EXPECT_TRUE(Connect(Mode::Hold, accessPoint).IsEmpty()); }
-    std::unique_ptr<AccessPoint> accessPoint;
 };
 
 TEST(SocketTransport, OpeningsThatFailNameThePathAndTheReason) {
@@ -164,9 +140,8 @@ TEST(SocketTransport, OpeningsThatFailNameThePathAndTheReason) {
         if (!test.mode) {
             setenv(KivoWire::kSocketDirVariable, test.directory.c_str(), 1);
         }
-        std::unique_ptr<AccessPoint> accessPoint;
         const Common::Error error =
-            test.mode ? service.Connect(*test.mode, accessPoint) : ConnectQor(accessPoint);
+            test.mode ? service.Connect(*test.mode) : ConnectQor(service.accessPoint);
         const std::string text = Common::ToUtf8(error.ToText());
         EXPECT_EQ(error.Code(), kIpcClientNoService) << text;
         EXPECT_NE(text.find("service 33 "), std::string::npos) << text;
@@ -180,28 +155,33 @@ TEST(SocketTransport, OpeningsThatFailNameThePathAndTheReason) {
 TEST(SocketTransport, CallsEndByTheirRepliesInAnyOrderOrAllAtOnceWithTheirConnection) {
     const struct {
         const char* name;
-        std::function<void(Session&)> end;
+        std::function<void(ScriptedService&)> end;
         uint32_t code;    // 0: every call succeeds
         uint32_t reason;  // 0: none; otherwise later calls fail at once too
     } cases[] = {
-        {"answered latest first", [](Session& s) { s.Answer(kMaxCallsInFlight + 2); }, 0, 0},
+        {"answered latest first", [](ScriptedService& s) { s.Answer(kMaxCallsInFlight + 2); }, 0,
+         0},
         {"silent",  // pinged, it answers none
-         [](Session& s) { EXPECT_TRUE(s.Pump([&] { return s.heard_[FrameKind::Ping] > 0; })); },
+         [](ScriptedService& s) {
+             EXPECT_TRUE(s.Pump([&] { return s.peer->heard[FrameKind::Ping] > 0; }));
+         },
          kIpcClientConnectionLost, kIpcClientServiceSilent},
-        {"hung up", [](Session& s) { s.HangUp({}); }, kIpcClientConnectionLost,
+        {"hung up", [](ScriptedService& s) { s.HangUp({}); }, kIpcClientConnectionLost,
          kIpcClientServiceHungUp},
-        {"garbage", [](Session& s) { s.HangUp(std::vector<uint8_t>(40, 'g')); },
+        {"garbage", [](ScriptedService& s) { s.HangUp(std::vector<uint8_t>(40, 'g')); },
          kIpcClientConnectionLost, KivoWire::kBadFrame},
-        {"closed", [](Session& s) { s.accessPoint.reset(); }, kIpcClientConnectionClosed, 0},
-        {"library ended", [](Session& s) { EXPECT_TRUE(s.library.Deinit().IsEmpty()); },
+        {"closed", [](ScriptedService& s) { s.accessPoint.reset(); }, kIpcClientConnectionClosed,
+         0},
+        {"library ended", [](ScriptedService& s) { EXPECT_TRUE(s.library.Deinit().IsEmpty()); },
          Common::kCanceled, 0},
     };
     setenv(IPCClient::kPingIntervalVariable, "50", 1);
     setenv(IPCClient::kDeadIntervalVariable, "2500", 1);
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
-        Session session;
-        ASSERT_TRUE(session.Pump([&] { return session.lastPong_ == 5; }));  // connected
+        ScriptedService session;
+        ASSERT_TRUE(session.Connect(ScriptedService::Mode::Hold).IsEmpty());
+        ASSERT_TRUE(session.Pump([&] { return session.lastPong_ == 5; }));
         AccessPoint& accessPoint = *session.accessPoint;
         uint32_t version = 0;
         EXPECT_TRUE(accessPoint.GetComponentVersion(271, version).IsEmpty() && version == 2);
@@ -210,7 +190,10 @@ TEST(SocketTransport, CallsEndByTheirRepliesInAnyOrderOrAllAtOnceWithTheirConnec
         for (size_t i = 0; i < calls.size(); ++i) {
             Start(accessPoint, calls[i], kEcho, static_cast<int>(i) * 10);
         }
-        ASSERT_EQ(session.RoundTrip(6), kMaxCallsInFlight);  // two calls queued
+        // Once the Pong came, all that the library sent before it has been read: two calls queued.
+        session.peer->Send(EncodeFrame(FrameKind::Ping, 0, 0, 6, {}));
+        ASSERT_TRUE(session.Pump([&] { return session.lastPong_ == 6; }));
+        ASSERT_EQ(session.calls_.size(), kMaxCallsInFlight);
         test.end(session);
         for (size_t i = 0; i < calls.size(); ++i) {
             EXPECT_EQ(calls[i].handler.WaitFinished(), test.code == 0 ? kSucceeded : kFailed);
@@ -288,35 +271,26 @@ struct ScriptedHost {
             {Hello, {script.greeting}},
             {Call, {Reply}},
             {Ping, {Pong}}};
-        std::unique_ptr<KivoSecurity::TlsLink> link;
-        EXPECT_TRUE(context == nullptr ||
-                    KivoSecurity::MakeServerLink(context, fd, link).IsEmpty());
-        const auto peer = link ? std::make_unique<KivoWire::FramedSocket>(std::move(link))
-                               : std::make_unique<KivoWire::FramedSocket>(fd);  // plain frames
-        for (Status status = Status::Open; status == Status::Open || status == Status::Blocked;) {
-            pollfd watched{fd, static_cast<short>(POLLIN | (peer->WantsWritable() ? POLLOUT : 0)),
-                           0};
-            std::vector<KivoWire::Frame> frames;
-            Common::Error failure;
-            status = poll(&watched, 1, 10000) == 1 ? peer->ReadAvailable(frames, failure)
-                                                   : Status::Failed;
-            for (const KivoWire::Frame& frame : frames) {
-                ++heard[frame.header.kind];
-                for (const FrameKind kind : answers[frame.header.kind]) {
-                    const KivoWire::ComponentVersion components[] = {{kComponent, 3}};
-                    const Common::Error refusal(COMMON_PLACE("ScriptedHost::Serve"), kRefused);
-                    peer->Queue(KivoWire::EncodeFrame(
-                        kind, 0, 0, frame.header.callId,
-                        kind == Welcome   ? KivoWire::WelcomePayload(components)
-                        : kind == Refusal ? KivoWire::ErrorPayload(refusal)
-                        : kind == Reply
-                            ? TestComponent().HandleCall(frame.header.methodId, frame.payload)
-                            : std::vector<uint8_t>()));
-                }
+        std::unique_ptr<KivoSecurity::TlsLink> tls;
+        EXPECT_TRUE(context == nullptr || KivoSecurity::MakeServerLink(context, fd, tls).IsEmpty());
+        FramePeer peer(tls ? std::unique_ptr<KivoWire::Link>(std::move(tls))
+                           : std::make_unique<KivoWire::SocketLink>(fd));
+        for (KivoWire::Frame frame = peer.Next(true); frame.header.kind != FramePeer::kEnded;
+             frame = peer.Next(true)) {
+            for (const FrameKind kind : answers[frame.header.kind]) {
+                const KivoWire::ComponentVersion components[] = {{kComponent, 3}};
+                const Common::Error refusal(COMMON_PLACE("ScriptedHost::Serve"), kRefused);
+                peer.Send(KivoWire::EncodeFrame(
+                    kind, 0, 0, frame.header.callId,
+                    kind == Welcome   ? KivoWire::WelcomePayload(components)
+                    : kind == Refusal ? KivoWire::ErrorPayload(refusal)
+                    : kind == Reply
+                        ? TestComponent().HandleCall(frame.header.methodId, frame.payload)
+                        : std::vector<uint8_t>()));
             }
-            if (status == Status::Open) {
-                status = peer->Flush(failure);
-            }
+        }
+        for (const auto& [kind, count] : peer.heard) {
+            heard[kind] += count;
         }
     }
 

@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -28,7 +27,8 @@
 #include "platform/socket_server/socket_server.h"
 #include "platform/socket_server/tcp_listener.h"
 #include "platform/store/tests/store_test_support.h"
-#include "platform/wire/framed_socket.h"
+#include "platform/wire/socket_link.h"
+#include "tests/support/frame_peer.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_pki.h"
 
@@ -40,8 +40,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kParkedMethod = 1000;  // the probe keeps the reply until Answer
 constexpr uint32_t kHeldMethod = 1001;    // the probe holds the worker until Answer
-constexpr FrameKind kEnded{};             // what Client::Next gives once the connection ended
-constexpr auto kBound = 20s;              // waits that pass only when something is broken
+constexpr FrameKind kEnded = KivoTestSupport::FramePeer::kEnded;
+constexpr auto kBound = KivoTestSupport::FramePeer::kBound;  // waits that pass only when broken
 
 std::vector<uint8_t> Hello(std::vector<uint8_t> payload = HelloPayload(33)) {
     return EncodeFrame(FrameKind::Hello, 0, 0, 0, payload);
@@ -53,31 +53,12 @@ std::vector<uint8_t> Credentials(const std::string& user, const std::string& pas
     return EncodeFrame(FrameKind::Credentials, 0, 0, 0, payload);
 }
 
-// A client over a Unix socket or TLS, driven by poll; its waits end at the bound.
-struct Client {
-    explicit Client(std::unique_ptr<Link> link) : socket(std::move(link)) {}
+// A client over a Unix socket or TLS.
+struct Client : KivoTestSupport::FramePeer {
+    using FramePeer::FramePeer;
 
-    // Queues `frame` and drives the connection until all has left (a TLS handshake first).
-    void Send(std::vector<uint8_t> frame) {
-        socket.Queue(std::move(frame));
-        for (const auto deadline = Clock::now() + kBound; !ended && socket.Pending() > 0;)
-            Step(deadline, true);
-    }
     void Call(uint32_t method, uint64_t callId, const std::vector<uint8_t>& packet = {}) {
         Send(EncodeFrame(FrameKind::Call, 271, method, callId, packet));
-    }
-    // The next frame, the server's Pings skipped unless `withPings`; kEnded once it has ended.
-    Frame Next(bool withPings = false) {
-        for (const auto deadline = Clock::now() + kBound;; Step(deadline)) {
-            while (!frames.empty()) {
-                Frame frame = std::move(frames.front());
-                frames.pop_front();
-                if (withPings || frame.header.kind != FrameKind::Ping)
-                    return frame;
-            }
-            if (ended)
-                return Frame{{kEnded}, {}};
-        }
     }
     // Logs in as u with password p when `login` (its Hello sent behind the credentials), is
     // welcomed, and opens a dynamic view of its own (call 1).
@@ -101,31 +82,6 @@ struct Client {
         const Frame pong = Next();
         return pong.header.kind == FrameKind::Pong && pong.header.callId == callId;
     }
-    // One round: sends what it can, then (unless `sending` and all has left) waits and reads.
-    void Step(Clock::time_point deadline, bool sending = false) {
-        Common::Error failure;
-        ended = ended || socket.Flush(failure) == FramedSocket::Status::Failed;
-        if (sending && socket.Pending() == 0)
-            return;
-        pollfd ready{socket.Descriptor(),
-                     static_cast<short>(POLLIN | (socket.WantsWritable() ? POLLOUT : 0)), 0};
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (ended || left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) < 0) {
-            EXPECT_TRUE(ended) << "no answer within the bound";
-            ended = true;
-            return;
-        }
-        if ((ready.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
-            return;
-        std::vector<Frame> got;
-        const FramedSocket::Status status = socket.ReadAvailable(got, failure);
-        frames.insert(frames.end(), got.begin(), got.end());
-        ended = status == FramedSocket::Status::Closed || status == FramedSocket::Status::Failed;
-    }
-
-    FramedSocket socket;
-    std::deque<Frame> frames;
-    bool ended = false;
 };
 
 // Stands between the server and the view manager: counts as broken a call of a connection that
