@@ -1,5 +1,4 @@
-// The packet writer and reader, containers and unit values through both, and libxml2 as a peer
-// that reads our packets with the texts we meant and whose re-serialisation our reader reads.
+// Packets: the writer, the reader, containers and unit values, and libxml2 as a peer.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -31,7 +30,6 @@ namespace {
 using Serialization::ReadUnit;
 using Serialization::SerializationTag;
 using Serialization::Serializer;
-using Serialization::WriteUnit;
 using Serialization::XMLPacketDeserializer;
 using Traits = std::vector<Serialization::MetaInfoTrait>;
 using Zaph::View::SharedUnitPtr;
@@ -106,16 +104,35 @@ TEST(PacketReader, NumbersInDecimalTruncatedToTheirType) {
     EXPECT_EQ(ReadAs(&D::ReadBool, "256"), "0");
     EXPECT_EQ(ReadAs(&D::ReadBool, "2"), "1");
     const std::pair<std::string, std::string> doubles[] = {
-        {"+1.5", "1.5"}, {" -2E3 ", "-2000"}, {"-inf", "-inf"},   {"nan", "nan"},
-        {".5", "0.5"},   {"1e", kBad},        {"nan(", kBad},     {"1e999", kBad},
+        {"+1.5", "1.5"}, {" -2E3 ", "-2000"}, {"1e", kBad},       {"1e999", kBad},
         {"+-1", kBad},   {"-0x1p3", kBad},    {"\xC4\xB1", kBad}, {"4.94066e-324", "4.94066e-324"}};
     for (const auto& [text, read] : doubles) {
         EXPECT_EQ(ReadAs(&D::ReadDouble, text), read) << text;
     }
 }
 
-TEST(PacketReader, FailuresHaveTheirCodeMessageAndPlace) {
+// Failures have their code, message and place. Text from a peer that is no packet, up to the
+// bounds, fails with the packet error, never with an assertion.
+TEST(PacketReader, FailuresHaveTheirCodeMessageAndPlaceNoPacketIsInconsistent) {
     const KivoTestSupport::TraceRecorder recorder;
+    const std::string filler(Serialization::kMaxPacketBytes - Packet("<a></a>").size(), 'x');
+    std::string deep;
+    for (int depth = 0; depth < 255; ++depth) {
+        deep = "<a>" + deep + "</a>";
+    }
+    for (const std::string& text :
+         {std::string(), Packet("<a>"), std::string("<!DOCTYPE a><a/>"),
+          Packet("<a>" + deep + "</a>"), Packet("<a>" + filler + "x</a>")}) {
+        const Common::Error error = ErrorOf([&] { XMLPacketDeserializer in(text, 0); });
+        EXPECT_EQ(Thrown([&] { throw error; }), "9C0002 XMLPacketDeserializer")
+            << text.substr(0, 9);
+        EXPECT_EQ(error.Reason().Code(), Xml::kXmlMalformed);
+    }
+    EXPECT_NO_THROW(XMLPacketDeserializer(Packet(deep), 0));
+    const std::string largest = Packet("<a>" + filler + "</a>");
+    EXPECT_EQ(XMLPacketDeserializer(std::vector<uint8_t>(largest.begin(), largest.end()), 4)
+                  .GetSubjectVersion(),
+              4u);
     XMLPacketDeserializer in(
         Packet("<a>AQ=x</a><b>8AB2D5A0-0000-0000-0000-00000000000</b><d>AP8\n8Jg==</d><e></e>"
                "<f>AQ</f><g>Zm9v</g><v version=\"x1\"/><s/>"),
@@ -162,13 +179,10 @@ TEST(PacketReader, TagsAreFoundAtTheCursorOrByTheirFirstElementInNestedSections)
     in.BeginTag("inner");
     EXPECT_EQ(in.GetSubjectVersion(), 3u);
     EXPECT_EQ(read("missing"), "9C0002 Child0");
-    EXPECT_TRUE(in.NextElementIs("x")) << "a failed lookup keeps the cursor";
     EXPECT_EQ(read("b"), "none3");
-    EXPECT_EQ(read(ordered), "none1") << "the cursor moved by one, onto the first a";
+    EXPECT_EQ(read(ordered), "none1") << "a failed lookup kept the cursor, the found one moved it";
     EXPECT_EQ(read("a"), "none2") << "the element at the cursor";
     EXPECT_EQ(read("a"), "none1") << "the first element of a name";
-    EXPECT_EQ(read("x"), "none0");
-    EXPECT_FALSE(in.NextElementIs("b"));
     EXPECT_EQ(read(ordered), "9C0002 Child0");
     EXPECT_EQ(Thrown([&] { in.EndTag("outer"); }), "9C0002 FinishReadMetaInfo");
     in.EndTag("inner");
@@ -177,29 +191,6 @@ TEST(PacketReader, TagsAreFoundAtTheCursorOrByTheirFirstElementInNestedSections)
     in.EndTag(SerializationTag());
     in.EndTag("outer");
     EXPECT_EQ(in.GetSubjectVersion(), 11u);
-}
-
-std::string Nested(size_t depth) {
-    return depth == 0 ? std::string() : std::string("<a>") + Nested(depth - 1) + "</a>";
-}
-
-// Text from a peer that is no packet fails with the packet error, never with an assertion.
-TEST(PacketReader, TextThatIsNoPacketIsInconsistentUpToTheBounds) {
-    const KivoTestSupport::TraceRecorder recorder;
-    const std::string filler(Serialization::kMaxPacketBytes - Packet("<a></a>").size(), 'x');
-    for (const std::string& text :
-         {std::string(), Packet("<a>"), std::string("<!DOCTYPE a><a/>"), Packet(Nested(256)),
-          Packet(std::string("<a>") + filler + "x</a>")}) {
-        const Common::Error error = ErrorOf([&] { XMLPacketDeserializer in(text, 0); });
-        EXPECT_EQ(Thrown([&] { throw error; }), "9C0002 XMLPacketDeserializer")
-            << text.substr(0, 9);
-        EXPECT_EQ(error.Reason().Code(), Xml::kXmlMalformed);
-    }
-    EXPECT_NO_THROW(XMLPacketDeserializer(Packet(Nested(255)), 0));
-    const std::string largest = Packet(std::string("<a>") + filler + "</a>");
-    XMLPacketDeserializer in(std::vector<uint8_t>(largest.begin(), largest.end()), 4);
-    EXPECT_EQ(in.GetSubjectVersion(), 4u);
-    EXPECT_EQ(recorder.Traced(), std::vector<std::string>());
 }
 
 // A container reads its items in order until the first other element; an item that does not
@@ -221,10 +212,9 @@ TEST(PacketContainer, ItemsOfAVectorSectionInOrderUntilTheFirstOtherElement) {
     EXPECT_EQ(Thrown([&] { ReadVector(none, numbers, kReadNumber); }), "9C0002 Child");
 }
 
-// Unit values round trip, also in a vector. One that does not read (a corrupted binary form:
-// 'X' is no tag; a missing "is_empty"; malformed base64; an item without "is_empty") closes what
-// it opened and keeps the target, so that the section around it still closes and the next value
-// reads, without an assertion (the packet fuzzer's finding).
+// Unit values round trip. One that does not read ('X' is no tag of the binary form; no "is_empty";
+// bad base64; an item without "is_empty") closes what it opened and keeps the target, so that the
+// section around it closes and the next value reads, without an assertion (a fuzzer's finding).
 TEST(PacketUnitValue, RoundTripAndAFailedUnitOrContainerLeavesTheReaderBalanced) {
     const KivoTestSupport::TraceRecorder recorder;
     const std::vector<SharedUnitPtr> units = {ZaphTest::DWord(80), nullptr, ZaphTest::DWord(443)};
@@ -232,7 +222,8 @@ TEST(PacketUnitValue, RoundTripAndAFailedUnitOrContainerLeavesTheReaderBalanced)
     Zaph::Util::WriteUnitToBlob(*units[0], blob);
     std::string base64;
     Common::Base64Encode(blob.data(), blob.size(), base64);
-    const std::string body = Body([&](Serializer& out) { WriteVector(out, units, WriteUnit); });
+    const std::string body =
+        Body([&](Serializer& out) { WriteVector(out, units, Serialization::WriteUnit); });
     EXPECT_TRUE(body.starts_with("<vector><item><is_empty>0</is_empty><value>" + base64 +
                                  "</value></item><item><is_empty>1</is_empty></item><item>"))
         << body;
@@ -256,16 +247,13 @@ TEST(PacketUnitValue, RoundTripAndAFailedUnitOrContainerLeavesTheReaderBalanced)
     EXPECT_EQ(Thrown([&] { ReadUnit(in, "Bad", unit); }), "9C0002 Read");
     EXPECT_EQ(unit, before);
     EXPECT_EQ(Thrown([&] { ReadVector(in, read, ReadUnit); }), "9C0002 Child");
-    uint32_t type = 0;
-    in.ReadUInt32("Type", type);
-    EXPECT_EQ(type, 2u);
+    EXPECT_TRUE(in.NextElementIs("Type"));
     EXPECT_EQ(Thrown([&] { in.EndTag("s"); }), "none");
     EXPECT_EQ(recorder.Traced(), std::vector<std::string>());
 }
 
-// A packet of every kind of value but errors, of texts that XML 1.0 can carry, and of a versioned
-// record with traits around a container; with the body our writer must write, and the text that
-// each element of the root must read as.
+// A packet of each kind of value but errors, texts that XML 1.0 can carry and a versioned record
+// with traits; with the body our writer must write and the text each element must read as.
 std::string WriteEveryKind(std::string& body, std::vector<std::string>& texts) {
     Serialization::XMLPacketSerializer out(2, 0);
     const auto add = [&](const std::string& written, const std::string& text) {
@@ -363,7 +351,6 @@ TEST(PacketInterop, Libxml2ReadsOurPacketsAndWeReadItsReserialisation) {
     // attributes (a quote and a line feed among them) and the traits' texts as it read them.
     EXPECT_TRUE(reserialised.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<XML_"));
     EXPECT_NE(reserialised.find("<f>2<traits/></f>"), std::string::npos);
-    EXPECT_NE(reserialised.find("<record version=\"2\">"), std::string::npos);
     EXPECT_NE(reserialised.find("<traits><trait name=\"q&quot;&#10;\" type=\"&lt;t&gt;\"><![CDATA["
                                 "two\nlines]]></trait><trait name=\"c\" type=\"d\"> e</trait>"),
               std::string::npos)
@@ -374,9 +361,8 @@ TEST(PacketInterop, Libxml2ReadsOurPacketsAndWeReadItsReserialisation) {
     EXPECT_EQ(in.GetSubjectVersion(), 2u);
 }
 
-// What XML 1.0 cannot carry (control characters, unpaired surrogates, U+FFFE and U+FFFF) goes as
-// a reference that our reader reads back, also in a text of several lines; so does every byte of
-// a narrow text.
+// What XML 1.0 cannot carry (controls, unpaired surrogates, U+FFFE, U+FFFF) goes as a reference,
+// also in a text of several lines, and reads back; so does every byte of a narrow text.
 TEST(PacketWriter, CharactersOutsideXmlGoAsReferencesThatReadBack) {
     std::string everyByte(256, '\0');
     std::iota(everyByte.rbegin(), everyByte.rend(), '\0');
@@ -408,7 +394,7 @@ SerializationTag Tag(const char* name, uint64_t version, uint32_t sectionVersion
     return tag;
 }
 
-TEST(PacketWriter, VersionsAndTheSectionFilter) {
+TEST(PacketWriter, VersionsTheSectionFilterAndMisuse) {
     auto write = [](Serializer& out) {
         out.WriteUInt32(Tag("matching", 3, 7, 9), 1);
         out.WriteUInt32(Tag("unversioned", 0, 7, 9), 2);
@@ -429,9 +415,7 @@ TEST(PacketWriter, VersionsAndTheSectionFilter) {
               "<matching version=\"3\">1</matching><unversioned>2</unversioned>"
               "<plain version=\"18446744073709551615\">3</plain><other version=\"3\">4</other>"
               "<skipped><kept><a>6</a></kept></skipped><after>7</after>");
-}
-
-TEST(PacketWriter, EmptyPacketAndMisuseLeaveThePacketWellFormed) {
+    // An empty packet; misuse leaves the packet well formed.
     const KivoTestSupport::TraceRecorder recorder;
     Serialization::XMLPacketSerializer writer(2, 0);
     const std::vector<uint8_t> bytes = writer.FinishBytes();
