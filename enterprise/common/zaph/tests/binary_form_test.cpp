@@ -333,7 +333,7 @@ TEST(UnitAccumulator, PropertiesInAnyOrderEndInNameOrderAndReopenedOnesChangeInP
     // names that sort by unsigned byte ("Z" < "a" < "\xC3\xA9").
     std::vector<std::string> names = {"Z", "a", "\xC3\xA9", "p", "pp"};
     for (int i = 0; i < 3000; ++i) {
-        names.push_back("p" + std::to_string(i));
+        names.push_back(std::string("p").append(std::to_string(i)));
     }
     UnitAccumulator accumulator(Factory());
     accumulator.Composite();

@@ -36,7 +36,8 @@ class Reader final : public Kivo::ReportReader, public Kivo::SubscriptionReader 
     void OnObject(const SharedUnitPtr& object) override { Hear("object", *object); }
     void OnCreated(const SharedUnitPtr& key) override { Hear("created", *key); }
     void OnUpdated(const SharedUnitPtr& key, const SharedUnitPtr& diff) override {
-        Hear("updated", *key, "/" + std::to_string(Zaph::Util::GetValue<uint32_t>(*diff)));
+        Hear("updated", *key,
+             std::string("/").append(std::to_string(Zaph::Util::GetValue<uint32_t>(*diff))));
     }
     void OnDeleted(const SharedUnitPtr& key) override { Hear("deleted", *key); }
     std::string heard;
