@@ -42,41 +42,52 @@ TEST(CallJobContract, StartedCallsEndOnceOnLibraryThreadsWithTheReplysOutcome) {
     }
 }
 
-// A cancel ends a held started call, and a run in progress, at once: the component still holds
-// both, so the endings cannot have waited for their replies, which are dropped unread. A
-// connection closed while its calls are still inside the component stays known until they leave;
+// A held started call and a run in progress end at once, canceled, by their own Cancels or by
+// Deinit: the component is released only once the started call has heard its ending, so the
+// endings cannot have waited for the replies, which are dropped unread. Deinit joins every thread,
+// and the objects that outlive the library fail their calls cleanly.
+TEST(CallJobContract, CancelOrDeinitEndsHeldCallsAndRunsAtOnce) {
+    for (const bool deinit : {false, true}) {
+        SCOPED_TRACE(deinit ? "by Deinit" : "by Cancel");
+        Library library(std::make_shared<TestComponent>(/*hold=*/true));
+        const std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
+        StartedCall started, run, late;
+        started.handler.onFinished = [&] { library.component->Release(); };
+        Start(*accessPoint, started, kEcho, 1);
+        ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 2, run.output), run.job).IsEmpty());
+        auto outcome = std::async(std::launch::async, [&] { return run.job->Run(); });
+        library.component->WaitEntered(2);
+        if (!deinit) {
+            EXPECT_TRUE(run.job->Cancel().IsEmpty());
+            EXPECT_TRUE(started.job->Cancel().IsEmpty());
+        }
+        ASSERT_TRUE(library.Deinit().IsEmpty());
+        EXPECT_EQ(outcome.get().Code(), Common::kCanceled);
+        EXPECT_EQ(started.handler.WaitFinished(), kFailed);
+        EXPECT_EQ(started.handler.Failure().Code(), Common::kCanceled);
+        EXPECT_TRUE(started.job->Cancel().IsEmpty()) << "a cancel after the end changes nothing";
+        EXPECT_EQ(started.output + run.output, -2) << "no late reply is read";
+        ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 3, late.output), late.job).IsEmpty());
+        EXPECT_EQ(late.job->Start(late.handler).Code(), Binding::kIpcClientNotInitialized);
+    }
+}
+
+// A connection closed while a call is still inside the component stays known until it leaves;
 // its later calls must fail rather than reach the component (a Send that skipped the closed mark
 // went unseen once), while the call it did not cancel still ends by its reply.
-TEST(CallJobContract, CancelEndsAHeldCallOrRunAtOnceAndACloseFailsTheLaterCalls) {
+TEST(CallJobContract, ACloseWithACallInsideFailsTheLaterCalls) {
     Library library(std::make_shared<TestComponent>(/*hold=*/true));
     std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
-    StartedCall call, inside, later;
-    Start(*accessPoint, call, kEcho, 1);
-    library.component->WaitEntered(1);
-    EXPECT_TRUE(call.job->Cancel().IsEmpty());
-    EXPECT_EQ(call.handler.WaitFinished(), kFailed);
-    EXPECT_EQ(call.handler.Failure().Code(), Common::kCanceled);
-    EXPECT_TRUE(call.job->Cancel().IsEmpty()) << "a cancel after the end changes nothing";
-
-    int output = -1;
-    std::unique_ptr<Binding::CallJob> job;
-    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 1, output), job).IsEmpty());
-    auto outcome = std::async(std::launch::async, [&] { return job->Run(); });
-    library.component->WaitEntered(2);
-    EXPECT_TRUE(job->Cancel().IsEmpty());
-    EXPECT_EQ(outcome.get().Code(), Common::kCanceled);
-
+    StartedCall inside, later;
     Start(*accessPoint, inside, kEcho, 5);
-    library.component->WaitEntered(3);
+    library.component->WaitEntered(1);
     ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 1, later.output), later.job).IsEmpty());
     accessPoint.reset();
     EXPECT_EQ(later.job->Start(later.handler).Code(), Binding::kIpcClientConnectionClosed);
     library.component->Release();
     EXPECT_EQ(inside.handler.WaitFinished(), kSucceeded);
     EXPECT_EQ(inside.output, 6);
-    ASSERT_TRUE(library.Deinit().IsEmpty());  // joins the threads that got the late replies
-    EXPECT_EQ(call.output, -1);
-    EXPECT_EQ(output, -1);
+    ASSERT_TRUE(library.Deinit().IsEmpty());
     EXPECT_EQ(later.output, -1);
 }
 
@@ -137,30 +148,6 @@ TEST(CallJobContract, HandlerMayCallAgainAndDestroyButNotDeinitFromOnFinished) {
     EXPECT_TRUE(library.Deinit().IsEmpty());  // the handler's thread has returned
     EXPECT_EQ(first.output, 2);
     EXPECT_EQ(accessPoint, nullptr);
-}
-
-TEST(CallJobContract, DeinitCancelsStartedAndRunningCallsAndJoinsEveryThread) {
-    Library library(std::make_shared<TestComponent>(/*hold=*/true));
-    const std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
-    StartedCall started, late;
-    // The held component is released only once the started call has heard its ending, which
-    // Deinit must deliver while the component still holds both calls.
-    started.handler.onFinished = [&] { library.component->Release(); };
-    Start(*accessPoint, started, kEcho, 1);
-    int runOutput = -1;
-    std::unique_ptr<Binding::CallJob> runJob;
-    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 2, runOutput), runJob).IsEmpty());
-    auto runOutcome = std::async(std::launch::async, [&] { return runJob->Run(); });
-    library.component->WaitEntered(2);
-
-    ASSERT_TRUE(library.Deinit().IsEmpty());
-    EXPECT_EQ(runOutcome.get().Code(), Common::kCanceled);
-    EXPECT_EQ(started.handler.WaitFinished(), kFailed);
-    EXPECT_EQ(started.handler.Failure().Code(), Common::kCanceled);
-    EXPECT_EQ(started.output + runOutput, -2) << "no late reply is read";
-    // The objects outlive the library; their calls fail cleanly.
-    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 3, late.output), late.job).IsEmpty());
-    EXPECT_EQ(late.job->Start(late.handler).Code(), Binding::kIpcClientNotInitialized);
 }
 
 // A task that arrives while the one idle thread has been woken for another, blocking task must

@@ -11,10 +11,10 @@ std::vector<uint8_t> Bytes(const std::string& text) {
 
 class NumberRequest final : public Binding::Request {
   public:
-    NumberRequest(uint32_t component, uint32_t method, int input, int& output)
-        : component_(component), method_(method), input_(input), output_(output) {}
+    NumberRequest(uint32_t method, int input, int& output)
+        : method_(method), input_(input), output_(output) {}
 
-    uint32_t GetComponentID() const override { return component_; }
+    uint32_t GetComponentID() const override { return kComponent; }
     uint32_t GetMethodID() const override { return method_; }
     std::vector<uint8_t> Pack() const override { return Bytes(std::to_string(input_)); }
 
@@ -35,7 +35,6 @@ class NumberRequest final : public Binding::Request {
     }
 
   private:
-    const uint32_t component_;
     const uint32_t method_;
     const int input_;
     int& output_;
@@ -43,9 +42,8 @@ class NumberRequest final : public Binding::Request {
 
 }  // namespace
 
-std::unique_ptr<Binding::Request> MakeRequest(uint32_t method, int input, int& output,
-                                              uint32_t component) {
-    return std::make_unique<NumberRequest>(component, method, input, output);
+std::unique_ptr<Binding::Request> MakeRequest(uint32_t method, int input, int& output) {
+    return std::make_unique<NumberRequest>(method, input, output);
 }
 
 std::vector<uint8_t> TestComponent::HandleCall(uint32_t methodId,

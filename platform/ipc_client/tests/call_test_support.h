@@ -42,8 +42,7 @@ enum Method : uint32_t {
 
 /// A request to method `method` with `input`; writes the reply's number into `output` on success
 /// (so an output left at its first value means that no reply was read).
-std::unique_ptr<Binding::Request> MakeRequest(uint32_t method, int input, int& output,
-                                              uint32_t component = kComponent);
+std::unique_ptr<Binding::Request> MakeRequest(uint32_t method, int input, int& output);
 
 /// The component answering MakeRequest's requests. When held, each call waits inside HandleCall
 /// until Release.
@@ -137,11 +136,11 @@ inline void Start(Binding::AccessPoint& accessPoint, StartedCall& call, uint32_t
     ASSERT_TRUE(call.job->Start(call.handler).IsEmpty());
 }
 
-/// Makes the call of MakeRequest(method, input, output, component) over `accessPoint` and runs it.
+/// Makes the call of MakeRequest(method, input, output) over `accessPoint` and runs it.
 inline Common::Error RunCall(Binding::AccessPoint& accessPoint, uint32_t method, int input,
-                             int& output, uint32_t component = kComponent) {
+                             int& output) {
     std::unique_ptr<Binding::CallJob> job;
-    const Common::Error made = accessPoint.Call(MakeRequest(method, input, output, component), job);
+    const Common::Error made = accessPoint.Call(MakeRequest(method, input, output), job);
     return made.IsEmpty() ? job->Run() : made;
 }
 

@@ -19,16 +19,13 @@ using namespace IpcClientTest;
 TEST(IpcClientLibrary, InitAndDeinitNestAndNeedARegisteredLibrary) {
     std::unique_ptr<Binding::Binder> binder;
     std::unique_ptr<Binding::ServiceBrowser> browser;
-    {
-        const std::shared_ptr<IPCClient::Library> previous = IPCClient::RegisterLibrary(nullptr);
-        for (const Common::Error& error :
-             {IPCClient_Init(), IPCClient_CreateBinder(binder), IPCClient_GetLocalBrowser(browser),
-              IPCClient_Deinit()}) {
-            EXPECT_EQ(error.Code(), Binding::kIpcClientNotRegistered);
-        }
-        EXPECT_TRUE(binder == nullptr && browser == nullptr);
-        IPCClient::RegisterLibrary(previous);
+    const std::shared_ptr<IPCClient::Library> previous = IPCClient::RegisterLibrary(nullptr);
+    for (const Common::Error& error : {IPCClient_Init(), IPCClient_CreateBinder(binder),
+                                       IPCClient_GetLocalBrowser(browser), IPCClient_Deinit()}) {
+        EXPECT_EQ(error.Code(), Binding::kIpcClientNotRegistered);
     }
+    EXPECT_TRUE(binder == nullptr && browser == nullptr);
+    IPCClient::RegisterLibrary(previous);
     IPCClient::ScopedPlatformLibrary scope;
     EXPECT_EQ(IPCClient_Deinit().Code(), Binding::kIpcClientNotInitialized);
     EXPECT_EQ(IPCClient_GetLocalBrowser(browser).Code(), Binding::kIpcClientNotInitialized);
@@ -94,8 +91,6 @@ TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredComponentsAndJobsRunOnce) {
     EXPECT_EQ(job->Start(handler).Code(), Common::kCanceled);
     EXPECT_EQ(accessPoint->Call(nullptr, job).Code(), Binding::kIpcClientNoRequest);
     EXPECT_EQ(job, nullptr);
-    EXPECT_EQ(RunCall(*accessPoint, kEcho, 1, output, kComponent + 1).Code(),
-              Binding::kIpcClientNoComponent);
     // A component that goes away fails later calls, not the connection.
     Binding::UnregisterLocalComponent(kService, kComponent);
     EXPECT_EQ(RunCall(*accessPoint, kEcho, 1, output).Code(), Binding::kIpcClientNoComponent);

@@ -213,18 +213,6 @@ TEST(SocketTransport, CallsEndByTheirRepliesInAnyOrderOrAllAtOnceWithTheirConnec
 constexpr uint32_t kYeb = 34;
 constexpr uint32_t kRefused = 0xAE0042;  // the code of the host's refusals
 
-// The test CA, which the library trusts for the whole program (its client context is kept), and
-// logins that give up after 2 s.
-struct Pki : ::testing::Environment {
-    void SetUp() override {
-        files = KivoSecurityTesting::MakeTestPki(KivoSecurityTesting::TestFolder());
-        setenv(KivoSecurity::kCaFileVariable, files.caFile.c_str(), 1);
-        setenv(IPCClient::kLoginIntervalVariable, "2000", 1);
-    }
-    KivoSecurityTesting::TestPki files;
-};
-const Pki* const pki = static_cast<Pki*>(::testing::AddGlobalTestEnvironment(new Pki));
-
 // The host's certificate, and what it answers to Credentials (between two Pings; a Ping:
 // silence) and to Hello.
 struct Script {
@@ -237,7 +225,12 @@ struct Script {
 // silent for 10 s; with none, it refuses them.
 struct ScriptedHost {
     ScriptedHost(const Script& script, int connections) {
-        const KivoSecurityTesting::TestPki& files = pki->files;
+        // The test CA, which the library trusts for the whole program (its client context is kept).
+        static const KivoSecurityTesting::TestPki files = [] {
+            auto made = KivoSecurityTesting::MakeTestPki(KivoSecurityTesting::TestFolder());
+            setenv(KivoSecurity::kCaFileVariable, made.caFile.c_str(), 1);
+            return made;
+        }();
         const std::string identities[][2] = {{files.serverCertFile, files.serverKeyFile},
                                              {files.otherHostCertFile, files.otherHostKeyFile},
                                              {files.untrustedCertFile, files.untrustedKeyFile},
@@ -324,6 +317,7 @@ TEST(RemoteHost, ALoggedInBrowserConnectsAndEveryFailureNamesTheHostAndItsCause)
         {"service not served", {Trusted, Accepted, Refusal}, kIpcClientNoService, kRefused},
         {"closed", {Trusted}, kIpcClientHostUnreachable, kSystemCodeError, "Connection refused"},
     };
+    setenv(IPCClient::kLoginIntervalVariable, "2000", 1);
     Library library;
     std::unique_ptr<Binder> binder;
     ASSERT_TRUE(IPCClient_CreateBinder(binder).IsEmpty());
