@@ -24,9 +24,8 @@ inline const std::string kHead = "\xEF\xBB\xBF<XML_SERIALIZER>", kTail = "</XML_
 /// The text between the root tags of `packet`.
 inline std::string Body(std::span<const uint8_t> packet) {
     const std::string text(packet.begin(), packet.end());
-    const bool framed = text.starts_with(kHead) && text.substr(kHead.size()).ends_with(kTail);
-    EXPECT_TRUE(framed) << text;
-    return framed ? text.substr(kHead.size(), text.size() - kHead.size() - kTail.size()) : text;
+    EXPECT_TRUE(text.starts_with(kHead) && text.ends_with(kTail)) << text;
+    return text.substr(kHead.size(), text.size() - kHead.size() - kTail.size());
 }
 
 /// A whole packet around `body`, as text and as bytes.

@@ -1,14 +1,16 @@
-// Requests: the direction rules of parameter flags, packing, replies read in full or not at all,
-// builders that fail; the synchronous call; the client library's scope and a refused local
-// connection (connections that succeed run in the concurrency test).
-
-#include "enterprise/common/ipc/request_impl.h"
+// Values and requests in packets: the view-manager records' exact layouts, nested format
+// version, round trips and field-by-field tolerant reading; the direction rules of parameter
+// flags, packing, replies read in full or not at all, builders that fail; the synchronous call;
+// the client library's scope and a refused local connection (connections that succeed run in the
+// concurrency test).
 
 #include "core/common/catalog.h"
 #include "core/ipc_client_api/ipc_client.h"
 #include "enterprise/common/ipc/client/lib/client.h"
 #include "enterprise/common/ipc/client/lib/scoped_ipc_client.h"
+#include "enterprise/common/ipc/request_impl.h"
 #include "enterprise/common/ipc/tests/ipc_test_support.h"
+#include "enterprise/common/ipc/view_manager/records.h"
 #include "enterprise/common/ipc/view_manager/requests.h"
 #include "enterprise/common/zaph/tests/unit_builders.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
@@ -18,6 +20,128 @@ namespace {
 using namespace IpcTest;
 using Binding::Detail::Execute;
 using Binding::Detail::RequestImpl;
+using Kivo::ViewSpec;
+using ZaphTest::DWord;
+
+// `record` with what the packet section "v" in `body` holds read into it; the element that
+// follows the section must still read.
+template <class R>
+R Read(const std::string& body, R record = R{}) {
+    Serialization::XMLPacketDeserializer in(PacketText(body + "<after>5</after>"), 0);
+    ReadValue(in, Serialization::SerializationTag("v"), record);
+    uint32_t after = 0;
+    in.ReadUInt32("after", after);
+    EXPECT_EQ(after, 5u) << body;
+    return record;
+}
+
+// `record` written by a writer at format version `version`; read back and written again, it must
+// give the same text.
+template <class R>
+std::string Write(const R& record, uint64_t version) {
+    const std::string written = XmlOf(record, version);
+    EXPECT_EQ(XmlOf(Read<R>(written), version), written);
+    return written;
+}
+
+std::string Is(const std::string& typeName) {
+    return "<traits><trait name=\"Is\" type=\"StringValue\">" + typeName + "</trait></traits>";
+}
+
+TEST(Records, LayoutsAndRoundTrips) {
+    const ViewUpdate update{1, ZaphTest::Array(ZaphTest::Str(u"<&>"), DWord(80)), nullptr};
+    const std::string updateFields =
+        "<Type>1</Type>" + UnitElement("Key", update.Key) + UnitElement("PackedUpdate", nullptr);
+    const Topic topic{{5, 6}, {DWord(1), nullptr}};
+    const std::string topicRest = "<Subscriber>5</Subscriber><Interest>6</Interest>" +
+                                  Is("Kivo::ViewManagement::TopicID") + "</ID><Content><vector>" +
+                                  UnitElement("item", DWord(1)) + UnitElement("item", nullptr) +
+                                  "</vector></Content></v>";
+    const TopicSpec spec{9, ViewSpec{DWord(2), nullptr}};
+    const std::string specRest = UnitElement("Pattern", DWord(2)) +
+                                 UnitElement("Options", nullptr) + Is("Kivo::ViewSpec") +
+                                 "</Interest></v>";
+    const std::pair<std::string, std::string> cases[] = {
+        {Write(update, 0), "<v>" + updateFields + "</v>"},
+        {Write(TopicID{7, 4000000000u}, 0),
+         "<v><Subscriber>7</Subscriber><Interest>4000000000</Interest></v>"},
+        {Write(Subscription{12}, 0), "<v><ID>12</ID></v>"},
+        {Write(SubscriptionSpec{}, 0), "<v></v>"},
+        {Write(ViewSpec{DWord(3), update.Key}, 0),
+         "<v>" + UnitElement("Pattern", DWord(3)) + UnitElement("Options", update.Key) + "</v>"},
+        {Write(SubscriptionContent{{update, ViewUpdate{}}}, 0),
+         "<v><TopicUpdates><vector><item>" + updateFields + "</item><item><Type>3</Type>" +
+             UnitElement("Key", nullptr) + UnitElement("PackedUpdate", nullptr) +
+             "</item></vector></TopicUpdates></v>"},
+        // A record field has version 2 unless the writer was at version 2 already.
+        {Write(topic, 0), "<v><ID version=\"2\">" + topicRest},
+        {Write(topic, 2), "<v><ID>" + topicRest},
+        {Write(topic, 5), "<v><ID version=\"2\">" + topicRest},
+        {Write(spec, 0), "<v><Subscription>9</Subscription><Interest version=\"2\">" + specRest},
+        {Write(spec, 2), "<v><Subscription>9</Subscription><Interest>" + specRest},
+    };
+    for (const auto& [written, expected] : cases) {
+        EXPECT_EQ(written, expected);
+    }
+}
+
+// What `body` reads into `record`, as packet text, then what the read traced.
+template <class R>
+std::string ReadTraced(const std::string& body, R record = R{}) {
+    const TraceRecorder trace;
+    std::string read = XmlOf(Read(body, record));
+    for (const std::string& traced : trace.Traced()) {
+        read += " " + traced;
+    }
+    return read;
+}
+
+// A field that does not read keeps its value, is traced at level 1 and passed over.
+TEST(Records, FieldsThatDoNotReadKeepTheirValuesAndTheOthersStillRead) {
+    const std::string noUnit = "<is_empty>0</is_empty><value>AAAA</value>";
+    const auto dropped = [](int fields) {
+        std::string traced;
+        while (fields-- > 0) {
+            traced += " error 1 9C0002";  // kPacketInconsistent
+        }
+        return traced;
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {ReadTraced("<v><Interest>9</Interest></v>", TopicID{1, 2}),
+         XmlOf(TopicID{1, 9}) + dropped(1)},
+        // A Type that is no number, a Key whose blob is no unit.
+        {ReadTraced("<v><Type>one</Type><Key>" + noUnit + "</Key>" +
+                        UnitElement("PackedUpdate", DWord(5)) + "</v>",
+                    ViewUpdate{1, DWord(1), DWord(2)}),
+         XmlOf(ViewUpdate{1, DWord(1), DWord(5)}) + dropped(1) + " error 1 FA0021"},
+        // Updates without a Type read as 3.
+        {ReadTraced<SubscriptionContent>("<v><TopicUpdates><vector><item>" +
+                                         UnitElement("Key", DWord(4)) +
+                                         "</item><item></item></vector></TopicUpdates></v>"),
+         XmlOf(SubscriptionContent{{ViewUpdate{3, DWord(4), nullptr}, ViewUpdate{}}}) + dropped(5)},
+        // A topic without Content keeps its identifier.
+        {ReadTraced<Topic>("<v><ID><Subscriber>4</Subscriber><Interest>9</Interest></ID></v>"),
+         XmlOf(Topic{{4, 9}, {}}) + dropped(1)},
+        // One element that does not read keeps the whole Content; fields in another order.
+        {ReadTraced("<v><Content><vector>" + UnitElement("item", DWord(8)) +
+                        "<item><is_empty>0</is_empty></item></vector></Content>"
+                        "<ID><Interest>3</Interest><Subscriber>x</Subscriber></ID></v>",
+                    Topic{{1, 1}, {DWord(7)}}),
+         XmlOf(Topic{{1, 3}, {DWord(7)}}) + dropped(2)},
+        // A "vector" section missing inside a present field.
+        {ReadTraced("<v><TopicUpdates></TopicUpdates></v>", SubscriptionContent{{ViewUpdate{}}}),
+         XmlOf(SubscriptionContent{{ViewUpdate{}}}) + dropped(1)},
+    };
+    for (const auto& [read, expected] : cases) {
+        EXPECT_EQ(read, expected);
+    }
+    // Only a missing record section fails the read.
+    Serialization::XMLPacketDeserializer in(PacketText("<other></other>"), 0);
+    TopicID id;
+    EXPECT_EQ(
+        ZaphTest::ErrorCodeOf([&] { ReadValue(in, Serialization::SerializationTag("v"), id); }),
+        Serialization::kPacketInconsistent);
+}
 
 const Binding::RequestHeader kHeader{
     .ComponentID = 300, .MethodID = 4, .InterfaceName = "Probe", .MethodName = "Call"};
@@ -27,19 +151,19 @@ std::vector<uint8_t> Reply(const std::string& parameters) {
     return Packet("<reply_Probe_Call>" + kSuccess + parameters + "</reply_Probe_Call>");
 }
 
+// Per flags: written or not (w, -), read back or not (r, -), then how many assertions writing
+// and reading traced, each the encryption assertion raised in utils.cpp.
 TEST(Request, FlagsDecideDirectionAndEncryptionIsRefusedWithNothingWritten) {
-    // The file may be named from the build folder ("../../enterprise/…").
     const auto assertions = [](const TraceRecorder& trace) {
-        const auto traced = trace.Traced();
-        return std::to_string(std::count_if(traced.begin(), traced.end(), [](const auto& text) {
-            return text.starts_with(
-                       "Assertion failed: !\"Value is not encryptable but encyption "
-                       "was requested\", file ") &&
-                   text.find("enterprise/common/ipc/utils.cpp, line ") != text.npos;
-        }));
+        for (const std::string& text : trace.Traced()) {
+            EXPECT_TRUE(
+                text.starts_with("Assertion failed: !\"Value is not encryptable but "
+                                 "encyption was requested\", file "
+                                 "enterprise/common/ipc/utils.cpp, line "))
+                << text;
+        }
+        return std::to_string(trace.Traced().size());
     };
-    // Per flags: written or not (w, -), read back or not (r, -), the assertions while writing
-    // and while reading.
     std::string outcomes;
     for (const int32_t flags : {-5, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 12}) {
         uint32_t value = 7;
@@ -126,11 +250,9 @@ class JoblessAccessPoint final : public Binding::AccessPoint {
 };
 
 // A builder that throws is traced at level 1 and gives no request, which Execute does not send.
-TEST(Execute, OutcomeOfCallThenOfTheRunAndNothingSentWithoutARequest) {
+// A run's failure reaches the caller through the proxy (view_manager_test.cpp).
+TEST(Execute, OutcomeOfCallAndNothingSentWithoutARequest) {
     Loopback loopback;
-    loopback.service->outcomes[4] = {Common::Error(COMMON_PLACE("ExecuteTest"), 0x32)};
-    EXPECT_EQ(Execute(*loopback.accessPoint, CreateCloseViewRequest(3)).Code(), 0x32u);
-    EXPECT_EQ(loopback.service->receivedId, 3u);
     TraceRecorder trace;
     const Common::Error notBuilt =
         Execute(*loopback.accessPoint,
@@ -139,7 +261,7 @@ TEST(Execute, OutcomeOfCallThenOfTheRunAndNothingSentWithoutARequest) {
                 }));
     EXPECT_EQ(notBuilt.Code(), Binding::kRequestNotBuilt);
     EXPECT_EQ(notBuilt.Message(), Common::GetCatalogMessage(Common::kMsgRequestNotBuilt));
-    EXPECT_EQ(loopback.accessPoint->packets.size(), 2u);
+    EXPECT_TRUE(loopback.accessPoint->packets.empty());
 
     JoblessAccessPoint jobless;
     jobless.called = Common::Error(COMMON_PLACE("ExecuteTest"), 0x31);
@@ -157,9 +279,13 @@ class ScriptedLibrary final : public IPCClient::Library {
   public:
     Common::Error initFailure, browserFailure;
     std::string calls;
-    Common::Error Init() override { return calls += "init ", initFailure; }
+    Common::Error Init() override {
+        calls += "init ";
+        return initFailure;
+    }
     Common::Error Deinit() override {
-        return calls += "deinit ", Common::Error(COMMON_PLACE("ScriptedLibrary::Deinit"), 0x77);
+        calls += "deinit ";
+        return Common::Error(COMMON_PLACE("ScriptedLibrary::Deinit"), 0x77);
     }
     Common::Error CreateBinder(std::unique_ptr<Binding::Binder>&) override { return {}; }
     Common::Error GetLocalBrowser(std::unique_ptr<Binding::ServiceBrowser>&) override {
