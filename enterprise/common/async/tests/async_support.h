@@ -61,8 +61,7 @@ struct ManualJob : Async::BaseJob {
     std::function<void(ManualJob&)> onCancel;
 };
 
-/// Makes a ManualJob on each Perform and runs `during` on it; returns it, or null with
-/// `returnNull`.
+/// Makes a ManualJob on each Perform and runs `during` on it; returns it unless `returnNull`.
 struct ManualAction : Async::Action {
     std::shared_ptr<Async::Job> Perform(Async::ActionHandler& handler) override {
         ++performs;
@@ -90,8 +89,7 @@ inline std::shared_ptr<Async::Action> Synchronous(std::function<Common::Error()>
         [result](Async::ActionHandler& h) { return Async::AlreadyFailedJob(h, result()); });
 }
 
-/// Completes with success inside Perform and returns a job that runs `onRelease` when the last
-/// reference to it goes: just after its end was delivered, before the next step starts.
+/// Completes with success at once; the job runs `onRelease` as its end's delivery lets it go.
 inline std::shared_ptr<Async::Job> CompleteWithReleaseHook(Async::ActionHandler& handler,
                                                            std::function<void()> onRelease) {
     struct HookJob : Async::BaseJob {
@@ -105,8 +103,7 @@ inline std::shared_ptr<Async::Job> CompleteWithReleaseHook(Async::ActionHandler&
     return job;
 }
 
-/// An action whose job runs `body` through the service's work execution: the work succeeds
-/// unless `body` throws.
+/// An action whose job runs `body` as work, which succeeds unless `body` throws.
 inline std::shared_ptr<Async::Action> OnServiceThread(std::function<void()> body) {
     struct FunctionWork : Async::Work {
         Common::Error Execute() override {
@@ -137,13 +134,10 @@ struct ScopedTraceCapture : Common::Tracer {
         std::lock_guard<std::mutex> hold(lock);
         return errors;
     }
-    /// How many assertion texts contain `part` (all of them for an empty `part`).
-    int Assertions(std::u16string_view part = {}) {
+    /// How many assertion texts were traced.
+    size_t Assertions() {
         std::lock_guard<std::mutex> hold(lock);
-        int count = 0;
-        for (const std::u16string& text : texts)
-            count += text.find(part) != std::u16string::npos ? 1 : 0;
-        return count;
+        return texts.size();
     }
     std::mutex lock;
     std::vector<std::u16string> texts;
