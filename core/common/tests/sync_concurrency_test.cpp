@@ -32,13 +32,6 @@ using testing::HasSubstr;
 
 constexpr int kThreads = 4;
 
-template <typename Action>
-std::string StandardErrorOf(Action action) {
-    testing::internal::CaptureStderr();
-    action();
-    return testing::internal::GetCapturedStderr();
-}
-
 void RunThreads(int count, const std::function<void(int)>& body) {
     std::vector<std::thread> threads;
     for (int i = 0; i < count; ++i)
@@ -70,18 +63,6 @@ TEST(MutexTest, ExcludesUnderContentionAndNestsPerThread) {
     EXPECT_FALSE(mutex.IsHeldByCurrentThread());
 }
 
-TEST(MutexTest, LeavingElsewhereOrDestroyingWhileOwnedAsserts) {
-    auto mutex = std::make_unique<Mutex>();
-    mutex->Enter();
-    EXPECT_THAT(StandardErrorOf([&] { std::thread([&] { mutex->Leave(); }).join(); }),
-                HasSubstr("Assertion failed: *reinterpret_cast<DWORD*>(&MUTEX_DATA.OwningThread) "
-                          "== GetCurrentThreadId()"));
-    EXPECT_TRUE(mutex->IsHeldByCurrentThread()) << "the owner keeps it";
-    mutex->Enter();
-    EXPECT_THAT(StandardErrorOf([&] { mutex.reset(); }),
-                HasSubstr("Assertion failed: MUTEX_DATA.OwningThread == 0"));
-}
-
 TEST(EventTest, ManualResetReleasesEveryWaiterAndStaysSignalled) {
     Event event(Event::ResetMode::Manual, false);
     std::atomic<int> arrived{0};
@@ -102,8 +83,7 @@ TEST(EventTest, ManualResetReleasesEveryWaiterAndStaysSignalled) {
 }
 
 TEST(EventTest, EachSetLetsOneWaitThroughUntilReset) {
-    // Two threads take turns through a pair of events, auto-reset or reset by the waiter; a Wait
-    // that got through without its Set would find the count of turns at the wrong parity.
+    // A Wait that got through without its Set would find the count of turns at the wrong parity.
     for (const auto mode : {Event::ResetMode::Auto, Event::ResetMode::Manual}) {
         const bool manual = mode == Event::ResetMode::Manual;
         Event ping(mode, false);
@@ -146,8 +126,7 @@ void ExpectSemaphoreError(Action action, uint32_t code, const char* function, in
     }
 }
 
-// Fault injection: the wait is interrupted `gInterruptions` times, then fails with `gWaitError`
-// if that is set, and otherwise waits for real.
+// The wait is interrupted `gInterruptions` times, then fails with `gWaitError` if that is set.
 std::atomic<int> gInterruptions{0}, gWaitCalls{0}, gWaitError{0};
 
 int FaultyWait(sem_t* semaphore) {
@@ -240,13 +219,7 @@ TEST(TlsTest, ValuesArePerThreadAndTheOneCallbackGetsEachEndingThreadsValue) {
     Tls::SetValue(key, nullptr);
     EXPECT_EQ(TakeCleaned(), std::vector<std::string>{"worker"});
 
-    Tls::Key second = 0;
-    const std::string report = StandardErrorOf([&] { second = Tls::Allocate([](void*) {}); });
-    EXPECT_EQ(second, Tls::OUT_OF_INDEXES);
-    EXPECT_THAT(report, HasSubstr("Assertion failed: _Callback == 0"));
-
-    // A slot without a callback is always to be had, and freeing the registered slot frees the
-    // registration.
+    // Freeing the registered slot frees the registration.
     const Tls::Key plain = Tls::Allocate();
     EXPECT_NE(plain, Tls::OUT_OF_INDEXES);
     Tls::Free(plain);
@@ -254,15 +227,6 @@ TEST(TlsTest, ValuesArePerThreadAndTheOneCallbackGetsEachEndingThreadsValue) {
     key = Tls::Allocate(&RecordCleanUp);
     EXPECT_NE(key, Tls::OUT_OF_INDEXES);
     Tls::Free(key);
-
-    void* value = &value;
-    const std::string invalid = StandardErrorOf([&] {
-        value = Tls::GetValue(Tls::OUT_OF_INDEXES);
-        Tls::SetValue(Tls::OUT_OF_INDEXES, &value);
-        Tls::Free(Tls::OUT_OF_INDEXES);
-    });
-    EXPECT_EQ(value, nullptr);
-    EXPECT_THAT(invalid, testing::MatchesRegex("(.*key != Common::Tls::OUT_OF_INDEXES.*){3}"));
 }
 
 TEST(TlsProcessExit, CallbackGetsTheExitingThreadsValue) {

