@@ -1,7 +1,6 @@
-// The call-job contract of our IPC client library over the in-process transport: handlers hear
-// exactly one ending on a library thread, cancels end held calls at once and drop their late
-// replies, handlers may destroy everything or call again from OnFinished, and Deinit ends and
-// joins everything in flight. The library's worker pool never queues a task behind a blocked one.
+// The call-job contract over the in-process transport: one ending per call, on a library thread;
+// cancels and Deinit end held calls at once; handlers may call again and destroy everything from
+// OnFinished. The library's worker pool never queues a task behind a blocked one.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ipc_client/library_errors.h"
 #include "platform/ipc_client/tests/call_test_support.h"
 #include "platform/ipc_client/worker_pool.h"
 
@@ -30,15 +28,12 @@ TEST(CallJobContract, StartedCallsEndOnceOnLibraryThreadsWithTheReplysOutcome) {
                  {kGarbage, 0x9C0002},
                  {kThrowStd, Binding::kIpcClientUnexpectedException},
                  {kUnknownMethod, 0xB9000C}};
-    std::vector<StartedCall> calls(std::size(cases));
-    for (size_t i = 0; i < calls.size(); ++i) {
-        Start(*accessPoint, calls[i], cases[i].method, 0x9C0100);
-    }
-    for (size_t i = 0; i < calls.size(); ++i) {
-        const bool succeeded = cases[i].code == 0;
-        EXPECT_EQ(calls[i].handler.WaitFinished(), succeeded ? kSucceeded : kFailed);
-        EXPECT_EQ(calls[i].handler.Failure().Code(), cases[i].code);
-        EXPECT_EQ(calls[i].output, succeeded ? 0x9C0101 : -1);  // a failure leaves it as it was
+    for (const auto& [method, code] : cases) {
+        StartedCall call;
+        Start(*accessPoint, call, method, 0x9C0100);
+        EXPECT_EQ(call.handler.WaitFinished(), code == 0 ? kSucceeded : kFailed);
+        EXPECT_EQ(call.handler.failure.Code(), code);
+        EXPECT_EQ(call.output, code == 0 ? 0x9C0101 : -1);  // a failure leaves it as it was
     }
 }
 
@@ -64,7 +59,7 @@ TEST(CallJobContract, CancelOrDeinitEndsHeldCallsAndRunsAtOnce) {
         ASSERT_TRUE(library.Deinit().IsEmpty());
         EXPECT_EQ(outcome.get().Code(), Common::kCanceled);
         EXPECT_EQ(started.handler.WaitFinished(), kFailed);
-        EXPECT_EQ(started.handler.Failure().Code(), Common::kCanceled);
+        EXPECT_EQ(started.handler.failure.Code(), Common::kCanceled);
         EXPECT_TRUE(started.job->Cancel().IsEmpty()) << "a cancel after the end changes nothing";
         EXPECT_EQ(started.output + run.output, -2) << "no late reply is read";
         ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 3, late.output), late.job).IsEmpty());
@@ -113,7 +108,7 @@ TEST(CallJobContract, CallsFromManyThreadsEndOnceWhetherTheirReplyOrACancelWins)
                 const bool replied = slots == kSucceeded;
                 ASSERT_TRUE(replied || slots == kFailed) << round;
                 EXPECT_EQ(call.output, replied ? round + 1 : -1);
-                EXPECT_EQ(call.handler.Failure().Code(), replied ? 0u : Common::kCanceled);
+                EXPECT_EQ(call.handler.failure.Code(), replied ? 0u : Common::kCanceled);
             }
         });
     }
@@ -129,11 +124,11 @@ TEST(CallJobContract, HandlerMayCallAgainAndDestroyButNotDeinitFromOnFinished) {
     std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
     const std::unique_ptr<Binding::AccessPoint> other = library.Connect();
     StartedCall first, chained;
-    int syncOutput = -1;
-    Common::Error syncOutcome, deinit;
     first.handler.onFinished = [&] {
-        deinit = IPCClient_Deinit();
-        syncOutcome = RunCall(*accessPoint, kEcho, 10, syncOutput);
+        EXPECT_EQ(IPCClient_Deinit().Code(), Binding::kIpcClientDeinitOnLibraryThread);
+        int output = -1;
+        EXPECT_TRUE(RunCall(*accessPoint, kEcho, 10, output).IsEmpty());
+        EXPECT_EQ(output, 11);
         Start(*other, chained, kEcho, 20);
         first.job.reset();
         accessPoint.reset();
@@ -141,10 +136,7 @@ TEST(CallJobContract, HandlerMayCallAgainAndDestroyButNotDeinitFromOnFinished) {
     Start(*accessPoint, first, kEcho, 1);
     EXPECT_EQ(first.handler.WaitFinished(), kSucceeded);
     EXPECT_EQ(chained.handler.WaitFinished(), kSucceeded);
-    EXPECT_TRUE(syncOutcome.IsEmpty());
-    EXPECT_EQ(syncOutput, 11);
     EXPECT_EQ(chained.output, 21);
-    EXPECT_EQ(deinit.Code(), Binding::kIpcClientDeinitOnLibraryThread);
     EXPECT_TRUE(library.Deinit().IsEmpty());  // the handler's thread has returned
     EXPECT_EQ(first.output, 2);
     EXPECT_EQ(accessPoint, nullptr);

@@ -82,10 +82,12 @@ class RecordingHandler final : public JobManagement::JobHandler {
   public:
     /// Runs inside OnFinished, before WaitFinished returns; it must leave the handler alive.
     std::function<void()> onFinished;
+    /// The error that OnFailed heard; read after WaitFinished.
+    Common::Error failure;
 
     void OnSucceeded() override { Record("succeeded"); }
     void OnFailed(const Common::Error& error) override {
-        failure_ = error;
+        failure = error;
         Record("failed");
     }
     void OnFinished() override {
@@ -96,14 +98,11 @@ class RecordingHandler final : public JobManagement::JobHandler {
         finished_.set_value();
     }
 
-    /// Waits for OnFinished (a minute at most) and returns the slots heard; none when it did not
-    /// come.
+    /// Waits a minute at most for OnFinished; the slots heard, none when it did not come.
     std::vector<std::string> WaitFinished() {
         const bool done = done_.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
         return done ? slots_ : std::vector<std::string>();
     }
-    /// The error that OnFailed heard; read after WaitFinished.
-    const Common::Error& Failure() const { return failure_; }
 
   private:
     void Record(const std::string& slot) {
@@ -113,7 +112,6 @@ class RecordingHandler final : public JobManagement::JobHandler {
 
     const std::thread::id maker_ = std::this_thread::get_id();
     std::vector<std::string> slots_;
-    Common::Error failure_;
     std::promise<void> finished_;
     std::shared_future<void> done_ = finished_.get_future().share();
 };

@@ -7,7 +7,6 @@
 
 #include "core/common/text.h"
 #include "platform/ipc_client/host_address.h"
-#include "platform/ipc_client/library_errors.h"
 #include "platform/ipc_client/tests/call_test_support.h"
 
 namespace {
@@ -78,23 +77,21 @@ TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredComponentsAndJobsRunOnce) {
     EXPECT_EQ(accessPoint->GetComponentVersion(kComponent + 1, version).Code(),
               Binding::kIpcClientNoComponent);
 
-    int output = -1;
-    std::unique_ptr<Binding::CallJob> job;
-    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 6, output), job).IsEmpty());
-    EXPECT_TRUE(job->Run().IsEmpty());
-    EXPECT_EQ(output, 7);
-    RecordingHandler handler;
-    EXPECT_EQ(job->Run().Code(), Binding::kIpcClientJobAlreadyUsed);
-    EXPECT_EQ(job->Start(handler).Code(), Binding::kIpcClientJobAlreadyUsed);
-    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 8, output), job).IsEmpty());
-    EXPECT_TRUE(job->Cancel().IsEmpty());
-    EXPECT_EQ(job->Start(handler).Code(), Common::kCanceled);
-    EXPECT_EQ(accessPoint->Call(nullptr, job).Code(), Binding::kIpcClientNoRequest);
-    EXPECT_EQ(job, nullptr);
+    StartedCall call;
+    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 6, call.output), call.job).IsEmpty());
+    EXPECT_TRUE(call.job->Run().IsEmpty());
+    EXPECT_EQ(call.output, 7);
+    EXPECT_EQ(call.job->Run().Code(), Binding::kIpcClientJobAlreadyUsed);
+    EXPECT_EQ(call.job->Start(call.handler).Code(), Binding::kIpcClientJobAlreadyUsed);
+    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 8, call.output), call.job).IsEmpty());
+    EXPECT_TRUE(call.job->Cancel().IsEmpty());
+    EXPECT_EQ(call.job->Start(call.handler).Code(), Common::kCanceled);
+    EXPECT_EQ(accessPoint->Call(nullptr, call.job).Code(), Binding::kIpcClientNoRequest);
+    EXPECT_EQ(call.job, nullptr);
     // A component that goes away fails later calls, not the connection.
     Binding::UnregisterLocalComponent(kService, kComponent);
-    EXPECT_EQ(RunCall(*accessPoint, kEcho, 1, output).Code(), Binding::kIpcClientNoComponent);
-    EXPECT_EQ(output, 7);
+    EXPECT_EQ(RunCall(*accessPoint, kEcho, 1, call.output).Code(), Binding::kIpcClientNoComponent);
+    EXPECT_EQ(call.output, 7);
 
     std::unique_ptr<Binding::Binder> binder;
     ASSERT_TRUE(IPCClient_CreateBinder(binder).IsEmpty());
