@@ -23,7 +23,7 @@
 #include "platform/service/reply_bounds.h"
 #include "platform/service/view_manager_service.h"
 #include "platform/store/store_errors.h"
-#include "platform/store/tests/store_test_support.h"
+#include "tests/support/sample_objects.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {
@@ -31,8 +31,8 @@ namespace {
 using namespace Kivo::ViewManagement;
 using Kivo::ViewSpec;
 using KivoService::ServiceCounts;
-using KivoStoreTest::GuidObject;
-using KivoStoreTest::TypePattern;
+using KivoTestSupport::GuidObject;
+using KivoTestSupport::TypePattern;
 
 // One call made straight to the component, and its outcome once answered.
 struct Answer {
@@ -87,7 +87,7 @@ class ServiceTest : public ::testing::Test {
         batch->Commit();
     }
     static Common::Guid Guid(int n) {
-        return KivoStoreTest::MakeGuid(
+        return KivoTestSupport::MakeGuid(
             ("00000000-0000-0000-0000-0000000000" + std::to_string(10 + n)).c_str());
     }
     ServiceCounts Counts() { return service_->Counts(); }
@@ -254,7 +254,7 @@ class Listener final : public Kivo::ReportReader, public Kivo::SubscriptionReade
     using Kivo::ReportReader::OnObject, Kivo::SubscriptionReader::OnCreated;
     void OnObject(const Zaph::View::SharedUnitPtr& object) override { OnCreated(object); }
     void OnCreated(const Zaph::View::SharedUnitPtr& object) override {
-        heard += KivoStoreTest::PropertyText(object, "Name") + " ";
+        heard += KivoTestSupport::PropertyText(object, "Name") + " ";
     }
     void OnUpdated(const Zaph::View::SharedUnitPtr&, const Zaph::View::SharedUnitPtr&) override {}
     void OnDeleted(const Zaph::View::SharedUnitPtr&) override {}

@@ -26,9 +26,9 @@
 #include "platform/service/view_manager_service.h"
 #include "platform/socket_server/socket_server.h"
 #include "platform/socket_server/tcp_listener.h"
-#include "platform/store/tests/store_test_support.h"
 #include "platform/wire/socket_link.h"
 #include "tests/support/frame_peer.h"
+#include "tests/support/sample_objects.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_pki.h"
 
@@ -73,7 +73,7 @@ struct Client : KivoTestSupport::FramePeer {
         uint32_t view = 0;
         Kivo::ViewManagement::UnitVector units;
         const auto request = Kivo::ViewManagement::CreateOpenDynamicViewRequest(
-            {KivoStoreTest::TypePattern(u"Machine"), nullptr}, view, units);
+            {KivoTestSupport::TypePattern(u"Machine"), nullptr}, view, units);
         Call(request->GetMethodID(), 1, request->Pack());
         EXPECT_TRUE(request->DeserializeReply(Next().payload).IsEmpty());
     }

@@ -11,31 +11,19 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
 
 #include "core/common/text.h"
-#include "platform/store/feed_subscription.h"
 #include "platform/store/sqlite_engine.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/store_library.h"
 #include "platform/store/tests/store_test_support.h"
+#include "tests/support/programs.h"
 
 namespace {
 
+using namespace KivoStoreTest;
 using Kind = KivoStore::OperationKind;
-using KivoStoreTest::Disk;
-using KivoStoreTest::RawDatabase;
-using KivoStoreTest::ReportNames;
-using KivoStoreTest::ScratchFolder;
-using KivoStoreTest::TypePattern;
-using KivoStoreTest::Wide;
-using Names = std::vector<std::string>;
-
-std::string Bytes(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using KivoTestSupport::ReadFile;
 
 uint32_t OpenFailure(const std::string& connection) {
     return ZaphTest::ErrorCodeOf([&] { KivoStore::Store::Open(Wide(connection)); });
@@ -44,7 +32,7 @@ uint32_t OpenFailure(const std::string& connection) {
 // Paths and URIs (with an authority, escapes and a fragment) open the store they name; each
 // in-memory open is a store of its own.
 TEST(ConnectionStringTest, OpensWhatNamesAStore) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const std::string in = folder.File("");
     KivoStore::CreateStore(Wide(in + "a b.db"));
     KivoStore::Store::Open(Wide(in + "a b.db"))->Apply({{Kind::CreateObject, Disk(1, u"kept")}});
@@ -61,7 +49,7 @@ TEST(ConnectionStringTest, OpensWhatNamesAStore) {
 
 // Opening and creating refuse what names no store of theirs, and leave the folder as it was.
 TEST(ConnectionStringTest, RefusalsLeaveTheFolderAsItWas) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const std::string in = folder.File("");
     std::ofstream(in + "text.txt") << "not a database at all, just some text\n";
     std::ofstream(in + "empty.db");
@@ -133,20 +121,19 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
     };
     for (const auto& earlier : layouts) {
         SCOPED_TRACE(earlier.layout);
-        ScratchFolder folder;
+        TemporaryFolder folder;
         const std::string file = folder.File("old.db");
         KivoStore::CreateStore(Wide(file));
         KivoStore::Store::Open(Wide(file))
             ->Apply({{Kind::CreateObject, Disk(1, u"kept")},
-                     {Kind::CreateObject,
-                      KivoStoreTest::GuidObject(KivoStoreTest::Numbered(2), u"Machine", u"m")}});
+                     {Kind::CreateObject, GuidObject(Numbered(2), u"Machine", u"m")}});
         ASSERT_EQ(RawDatabase(file).Execute(
                       std::string(earlier.downgrade) +
                       "DROP TABLE changes; DELETE FROM kivo_store WHERE name <> 'layout';"
                       "PRAGMA user_version=" +
                       std::to_string(earlier.layout) + ";"),
                   SQLITE_OK);
-        const std::string before = Bytes(file);
+        const std::string before = ReadFile(file);
         const std::string readOnly = "file:" + file + "?mode=ro";
         if (earlier.layout == 1) {
             EXPECT_EQ(OpenFailure(readOnly), KivoStore::kStoreNeedsMigration);
@@ -160,10 +147,10 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
         } else {
             auto store = KivoStore::Store::Open(Wide(readOnly));
             EXPECT_EQ(ReportNames(*store, u"Disk"), Names{"kept"});
-            EXPECT_EQ(ZaphTest::ErrorCodeOf([&] { (void)KivoStoreTest::Subscribe(store); }),
+            EXPECT_EQ(ZaphTest::ErrorCodeOf([&] { (void)Subscribe(store); }),
                       KivoStore::kStoreNeedsMigration);
         }
-        EXPECT_EQ(Bytes(file), before);
+        EXPECT_EQ(ReadFile(file), before);
 
         auto store = KivoStore::Store::Open(Wide(file));
         RawDatabase raw(file);
@@ -173,7 +160,7 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
                   (Names{"Disk", "Machine"}));
         EXPECT_EQ(ReportNames(*store, u"Disk"), Names{"kept"});
         EXPECT_EQ(store->GetRetention().entries, 1'000'000u);
-        auto feed = KivoStoreTest::Subscribe(store);
+        auto feed = Subscribe(store);
         store->Apply({{Kind::DeleteObject, Disk(1, u"")}});
         EXPECT_EQ(feed->ReadPending().size(), 1u);
     }
@@ -198,7 +185,7 @@ size_t Put(const std::string& connection, uint32_t number) {
 // Runs `action` in a child process as `uid` (kRoot: as this process's user): "ok <objects>" or
 // "<code> <message>".
 std::string RunAs(uid_t uid, const std::function<size_t()>& action) {
-    return KivoStoreTest::ChildProcess([&](int, int toParent) {
+    return ChildProcess([&](int, int toParent) {
                if (uid != kRoot &&
                    (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0))
                    return 3;
@@ -227,7 +214,7 @@ struct SharedStore {
             ADD_FAILURE() << "cannot set up " << path;
         alone = folder.Names();
     }
-    ScratchFolder folder;
+    TemporaryFolder folder;
     std::string file;
     Names alone;
 };
@@ -279,7 +266,7 @@ TEST(OtherUserTest, SideFilesDecideWhoMayReadAndWrite) {
 }
 
 TEST(ReadOnlyOpenTest, WritesNothingAndRefusesWhatWouldNeedWriting) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const std::string file = folder.File("s.db");
     KivoStore::CreateStore(Wide(file));
     Put(file, 1);
@@ -291,7 +278,7 @@ TEST(ReadOnlyOpenTest, WritesNothingAndRefusesWhatWouldNeedWriting) {
     EXPECT_EQ(folder.Names(), Names{"s.db"});
     ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
 
-    const std::string before = Bytes(file);
+    const std::string before = ReadFile(file);
     EXPECT_EQ(RunAs(kRoot, [&] { return ReadAll(file); }), "ok 1");
     EXPECT_EQ(
         RunAs(kRoot, [&] { return Put("file:" + file + "?mode=ro", 2); }).rfind("0xfc006d ", 0),
@@ -300,7 +287,7 @@ TEST(ReadOnlyOpenTest, WritesNothingAndRefusesWhatWouldNeedWriting) {
               "0xfc0068 KIVO: The connection string 'file:" + file +
                   "?mode=rw' cannot be used: it asks for writing (mode=rw), and this program "
                   "opens stores read-only");
-    EXPECT_EQ(Bytes(file), before);
+    EXPECT_EQ(ReadFile(file), before);
 }
 
 }  // namespace

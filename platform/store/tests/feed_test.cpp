@@ -4,25 +4,18 @@
 #include <poll.h>
 
 #include "enterprise/common/kivo/interfaces/get_object_key.h"
-#include "platform/store/feed_subscription.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
 #include "tests/support/trace_recorder.h"
 
 namespace {
 
+using namespace KivoStoreTest;
 using KivoStore::FeedSubscription;
 using KivoStore::Operation;
 using Kind = KivoStore::OperationKind;
-using KivoStoreTest::Disk;
-using KivoStoreTest::PropertyText;
-using KivoStoreTest::Subscribe;
-using KivoStoreTest::TypePattern;
-using Zaph::View::SharedUnitPtr;
 using ZaphTest::ErrorCodeOf;
-using Names = std::vector<std::string>;
-
-using FeedTest = KivoStoreTest::StoreFixture;
+using FeedTest = StoreFixture;
 
 // Each step's change is logged (kind, and which of before, after, diff and key it holds), then
 // decided against the pattern as it was before and after.

@@ -8,7 +8,6 @@
 #include <mutex>
 
 #include "core/common/text.h"
-#include "enterprise/common/async/error/cached_error.h"
 #include "enterprise/common/async/error/chain.h"
 #include "enterprise/common/async/job.h"
 #include "enterprise/common/async/waiting_handler.h"
@@ -21,11 +20,8 @@
 
 namespace {
 
-using KivoStoreTest::GuidObject;
-using KivoStoreTest::Numbered;
-using KivoStoreTest::PropertyText;
-using KivoStoreTest::TypePattern;
-using Zaph::View::SharedUnitPtr;
+using namespace KivoStoreTest;
+using Kind = KivoStore::OperationKind;
 
 // Keeps what it is given; throws at the object `throwAt` (counted from 1); cancels the job that
 // `cancel` gives at the first object.
@@ -62,7 +58,7 @@ class ChangeLog : public Kivo::SubscriptionReader {
     void OnDeleted(const SharedUnitPtr& key) override {
         seen.push_back("2:" + Common::ToUtf8(Kivo::GetKeyIdText(*key)));
     }
-    std::vector<std::string> seen;
+    Names seen;
 };
 
 SharedUnitPtr Limit(Zaph::Construction::UnitPtr count) {
@@ -72,15 +68,13 @@ SharedUnitPtr Limit(Zaph::Construction::UnitPtr count) {
 
 // A store of three disks (1, 3, 5) and two machines (2, 4), opened through the store library by
 // the connection string of its customizer.
-class PostOfficeTest : public ::testing::Test {
+class PostOfficeTest : public StoreFixture {
   protected:
     void SetUp() override {
-        KivoStore::CreateStore(folder_.WideFile("s.db"));
-        std::vector<KivoStore::Operation> operations;
+        StoreFixture::SetUp();
         for (uint32_t i = 1; i <= 5; ++i)
-            operations.push_back({KivoStore::OperationKind::CreateObject,
-                                  GuidObject(Numbered(i), i % 2 ? u"Disk" : u"Machine", u"n")});
-        KivoStore::Store::Open(folder_.WideFile("s.db"))->Apply(operations);
+            store_->Apply({{Kind::CreateObject,
+                            GuidObject(Numbered(i), i % 2 ? u"Disk" : u"Machine", u"n")}});
 
         Kivo::NullStoreCustomizer customizer(folder_.WideFile("s.db"));
         Common::Error error;
@@ -98,7 +92,6 @@ class PostOfficeTest : public ::testing::Test {
 
     AsyncService::ScopedAsyncService service_;
     KivoStore::ScopedStoreLibrary library_;
-    KivoStoreTest::ScratchFolder folder_;
     Zaph::Construction::InMemoryUnitFactory factory_;
     std::unique_ptr<Kivo::CoreObject> core_;
     std::unique_ptr<Kivo::PostOffice> postOffice_;
@@ -175,15 +168,12 @@ TEST_F(PostOfficeTest, SubscriptionDeliversSnapshotThenOneBatchPerRead) {
     ASSERT_NE(subscription, nullptr);
     EXPECT_EQ(reader->objects.size(), 2u);  // the limit caps the snapshot only
 
-    KivoStore::Store::Open(folder_.WideFile("s.db"))
-        ->Apply({{KivoStore::OperationKind::UpdateObject, GuidObject(Numbered(5), u"Disk", u"m")},
-                 {KivoStore::OperationKind::DeleteObject, GuidObject(Numbered(1), u"Disk", u"")}});
+    store_->Apply({{Kind::UpdateObject, Disk(5, u"m")}, {Kind::DeleteObject, Disk(1, u"")}});
     ChangeLog changes;
     Async::Synchronizer read;
     subscription->Read(changes, read);
     EXPECT_TRUE(read.Wait().IsEmpty());
-    EXPECT_EQ(changes.seen,
-              (std::vector<std::string>{"1:m", "2:00000001-0000-0000-0000-000000000000"}));
+    EXPECT_EQ(changes.seen, (Names{"1:m", "2:00000001-0000-0000-0000-000000000000"}));
 
     // A waiting read ends at once when canceled, and when the subscription goes.
     Async::Synchronizer canceled;

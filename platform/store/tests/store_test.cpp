@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <atomic>
 #include <chrono>
 
@@ -13,7 +11,6 @@
 #include "enterprise/common/zaph/compare.h"
 #include "enterprise/common/zaph/unit_utilities.h"
 #include "platform/store/diff.h"
-#include "platform/store/feed_subscription.h"
 #include "platform/store/object_identity.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/tests/store_test_support.h"
@@ -21,16 +18,9 @@
 
 namespace {
 
+using namespace KivoStoreTest;
 using Kind = KivoStore::OperationKind;
-using KivoStoreTest::GuidObject;
-using KivoStoreTest::MakeGuid;
-using KivoStoreTest::Numbered;
-using KivoStoreTest::PropertyText;
-using KivoStoreTest::RawDatabase;
-using KivoStoreTest::TypePattern;
-using Zaph::View::SharedUnitPtr;
 using ZaphTest::ErrorCodeOf;
-using Names = std::vector<std::string>;
 
 // Ids that differ in their first field and in their last byte.
 const Common::Guid kFirst = MakeGuid("0000000A-0000-0000-0000-000000000000");
@@ -47,12 +37,7 @@ SharedUnitPtr User(std::u16string_view login, uint64_t stamp, std::u16string_vie
                                    "Is", Str(u"User")));
 }
 
-class StoreTest : public KivoStoreTest::StoreFixture {
-  protected:
-    Names Reported(std::u16string_view type, uint64_t limit = 0) {
-        return KivoStoreTest::ReportNames(*store_, type, limit);
-    }
-};
+using StoreTest = StoreFixture;
 
 // Ids are stored as the bytes of their GUID text; hashed keys leave out their time stamp.
 TEST_F(StoreTest, IdsAreTheirGuidAndHashedKeysIgnoreTheirTimeStamp) {
@@ -181,11 +166,9 @@ TEST_F(StoreTest, CorruptedRowIsTracedAndSkipped) {
 
     // An update over a damaged row replaces it whole: to a subscription, whose snapshot left it
     // out, it is a creation; deleting another delivers nothing.
-    std::vector<std::string> snapshot;
-    const auto subscription = KivoStore::FeedSubscription::Start(
-        store_, TypePattern(u""), 0,
-        [&](auto& object) { snapshot.push_back(PropertyText(object, "Name")); });
-    EXPECT_EQ(snapshot, Names{"good"});
+    std::vector<SharedUnitPtr> snapshot;
+    const auto subscription = Subscribe(store_, TypePattern(u""), &snapshot);
+    EXPECT_EQ(snapshot.size(), 1u);
     store_->Apply({{Kind::StoreOrUpdate, GuidObject(kSecond, u"Disk", u"mended")},
                    {Kind::DeleteObject,
                     GuidObject(MakeGuid("00000000-0000-0000-0000-000000000001"), u"Disk", u"")}});
@@ -257,18 +240,17 @@ int WriteBatch(const std::u16string& connection, int announceAt, int fromParent,
         batch->CreateObject(
             GuidObject(Numbered(1000 + count), i % 2 ? u"Disk" : u"User", u"new", count));
         if (i % 1000 == 0)
-            batch->StoreOrUpdate(KivoStoreTest::Disk(1 + count / 1000 % 2, u"changed", count),
-                                 nullptr);
+            batch->StoreOrUpdate(Disk(1 + count / 1000 % 2, u"changed", count), nullptr);
         if (i + 1 == announceAt && ::write(toParent, "k", 1) != 1)
             return 3;
     }
-    if (KivoStoreTest::ChildProcess::HeardOn(fromParent))
+    if (ChildProcess::HeardOn(fromParent))
         batch->Commit();
     return 0;
 }
 
 TEST(InterruptedWriteTest, KilledWriterLeavesTheStoreAsBefore) {
-    KivoStoreTest::ScratchFolder folder;
+    TemporaryFolder folder;
     const std::u16string connection = folder.WideFile("s.db");
     KivoStore::CreateStore(connection);
     KivoStore::Store::Open(connection)
@@ -277,24 +259,24 @@ TEST(InterruptedWriteTest, KilledWriterLeavesTheStoreAsBefore) {
 
     for (const int announceAt : {1, kBatchSize / 2 + 1, kBatchSize}) {
         SCOPED_TRACE("killed after object " + std::to_string(announceAt));
-        KivoStoreTest::ChildProcess writer([&](int fromParent, int toParent) {
+        ChildProcess writer([&](int fromParent, int toParent) {
             return WriteBatch(connection, announceAt, fromParent, toParent);
         });
         ASSERT_TRUE(writer.Heard());
         writer.Kill();
         ASSERT_EQ(writer.Status(), -SIGKILL);
 
-        EXPECT_EQ(KivoStoreTest::ReportNames(*KivoStore::Store::Open(connection), u""),
-                  (std::vector<std::string>{"before", "before"}));
-        KivoStoreTest::RawDatabase raw(folder.File("s.db"));
-        EXPECT_EQ(raw.Column("PRAGMA integrity_check;"), std::vector<std::string>{"ok"});
-        EXPECT_EQ(raw.Column("SELECT count(*) FROM object_types;"), std::vector<std::string>{"2"});
+        EXPECT_EQ(ReportNames(*KivoStore::Store::Open(connection), u""),
+                  (Names{"before", "before"}));
+        RawDatabase raw(folder.File("s.db"));
+        EXPECT_EQ(raw.Column("PRAGMA integrity_check;"), Names{"ok"});
+        EXPECT_EQ(raw.Column("SELECT count(*) FROM object_types;"), Names{"2"});
         // No entry without its change, no change without its entry.
         EXPECT_EQ(raw.Column("SELECT group_concat(seq || ':' || kind) FROM changes;"),
-                  std::vector<std::string>{"1:0,2:0"});
+                  Names{"1:0,2:0"});
         EXPECT_EQ(raw.Column("SELECT count(*) FROM objects o JOIN changes c ON c.id = o.id AND "
                              "c.after = o.body;"),
-                  std::vector<std::string>{"2"});
+                  Names{"2"});
     }
 }
 

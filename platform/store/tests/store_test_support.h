@@ -1,5 +1,4 @@
-// Shared by the store tests (and by the tests of the libraries built over the store): a scratch
-// folder, raw SQLite access beside the store, sample objects and patterns, the names a report
+// Shared by the store tests: raw SQLite access beside the store, numbered disks, the names a report
 // delivers, a feed, a fixture with a new store, and a child process.
 #pragma once
 
@@ -10,58 +9,32 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/common/error/error.h"
-#include "core/common/guid.h"
-#include "enterprise/common/zaph/tests/unit_builders.h"
-#include "enterprise/common/zaph/trace_unit.h"
-#include "enterprise/common/zaph/view.h"
 #include "platform/store/feed_subscription.h"
 #include "platform/store/store.h"
+#include "tests/support/sample_objects.h"
+#include "tests/support/temporary_folder.h"
 
 namespace KivoStoreTest {
 
+using KivoTestSupport::GuidObject;
+using KivoTestSupport::MakeGuid;
+using KivoTestSupport::PropertyText;
+using KivoTestSupport::TemporaryFolder;
+using KivoTestSupport::TypePattern;
 using Zaph::View::SharedUnitPtr;
+using Names = std::vector<std::string>;
 
 /// `text` (ASCII) as a wide text, as connection strings are.
 inline std::u16string Wide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
 }
-
-/// A folder of its own for one test, removed with everything in it at the end (the store's test
-/// programs do not link the shared test support and its TemporaryFolder).
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kivo_store.XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    std::u16string WideFile(const std::string& name) const { return Wide(File(name)); }
-    /// The names in the folder, sorted.
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path_))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-  private:
-    std::filesystem::path path_;
-};
 
 /// A plain SQLite connection to a file, as another program would hold it.
 class RawDatabase {
@@ -75,8 +48,8 @@ class RawDatabase {
         return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
     }
     /// The first column of each row of `sql`, as text.
-    std::vector<std::string> Column(const std::string& sql) {
-        std::vector<std::string> values;
+    Names Column(const std::string& sql) {
+        Names values;
         sqlite3_stmt* statement = nullptr;
         sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr);
         while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
@@ -91,13 +64,6 @@ class RawDatabase {
     sqlite3* db_ = nullptr;
 };
 
-/// A Guid from its text form.
-inline Common::Guid MakeGuid(const char* text) {
-    Common::Guid guid;
-    GuidFromString(text, guid);
-    return guid;
-}
-
 /// The Guid "<number as 8 hex digits>-0000-0000-0000-000000000000".
 inline Common::Guid Numbered(uint32_t number) {
     char text[40];
@@ -105,42 +71,14 @@ inline Common::Guid Numbered(uint32_t number) {
     return MakeGuid(text);
 }
 
-/// An object keyed by a GUID: {PrimaryKey: guid, Is: type} with a Name and a Count.
-inline SharedUnitPtr GuidObject(const Common::Guid& guid, std::u16string_view type,
-                                std::u16string_view name, uint32_t count = 0) {
-    using namespace ZaphTest;
-    return SharedUnitPtr(
-        WithTrait(WithTrait(Composite(Prop{"Name", Str(name)}, Prop{"Count", DWord(count)}),
-                            "PrimaryKey", Factory().CreateGuid(guid)),
-                  "Is", Str(type)));
-}
-
 /// The disk Numbered(number) named `name` whose Count is `count`.
 inline SharedUnitPtr Disk(uint32_t number, std::u16string_view name, uint32_t count = 0) {
     return GuidObject(Numbered(number), u"Disk", name, count);
 }
 
-/// A pattern {Is: type}, or the Nil pattern that selects everything for an empty type.
-inline SharedUnitPtr TypePattern(std::u16string_view type) {
-    if (type.empty())
-        return SharedUnitPtr(ZaphTest::Nil());
-    return SharedUnitPtr(ZaphTest::WithTrait(ZaphTest::Composite(), "Is", ZaphTest::Str(type)));
-}
-
-/// The printed value of the first property `name` of `unit`, "" when there is none.
-inline std::string PropertyText(const SharedUnitPtr& unit, const std::string& name) {
-    const std::string printout = Zaph::Util::TraceUnitToString(*unit, "", true);
-    const size_t at = printout.find(name + " (");
-    if (at == std::string::npos)
-        return "";
-    const size_t value = printout.find(" = ", at) + 3;
-    return printout.substr(value, printout.find('\n', value) - value);
-}
-
 /// The Names of the objects a report of `type` (every object when empty) delivers, in order.
-inline std::vector<std::string> ReportNames(KivoStore::Store& store, std::u16string_view type,
-                                            uint64_t limit = 0) {
-    std::vector<std::string> names;
+inline Names ReportNames(KivoStore::Store& store, std::u16string_view type, uint64_t limit = 0) {
+    Names names;
     store.Report(*TypePattern(type), limit, [&](const SharedUnitPtr& object) {
         names.push_back(PropertyText(object, "Name"));
     });
@@ -158,23 +96,25 @@ inline std::unique_ptr<KivoStore::FeedSubscription> Subscribe(
     });
 }
 
-/// A new store "s.db" in a scratch folder, opened, with raw SQLite access to its file.
+/// A new store "s.db" in a temporary folder, opened, with raw SQLite access to its file.
 class StoreFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         KivoStore::CreateStore(folder_.WideFile("s.db"));
         store_ = KivoStore::Store::Open(folder_.WideFile("s.db"));
     }
-    std::vector<std::string> Column(const std::string& sql) {
-        return RawDatabase(folder_.File("s.db")).Column(sql);
-    }
+    Names Column(const std::string& sql) { return RawDatabase(folder_.File("s.db")).Column(sql); }
     int Execute(const std::string& sql) { return RawDatabase(folder_.File("s.db")).Execute(sql); }
+    /// The Names that a report of `type` (every object when empty) delivers, in order.
+    Names Reported(std::u16string_view type, uint64_t limit = 0) {
+        return ReportNames(*store_, type, limit);
+    }
     /// The code of the error that applying `operations` raises, 0 when it raises none.
     uint32_t ApplyFailure(const std::vector<KivoStore::Operation>& operations) {
         return ZaphTest::ErrorCodeOf([&] { store_->Apply(operations); });
     }
 
-    ScratchFolder folder_;
+    TemporaryFolder folder_;
     std::shared_ptr<KivoStore::Store> store_;
 };
 
