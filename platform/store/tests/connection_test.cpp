@@ -112,15 +112,9 @@ TEST(ConnectionStringTest, RefusalsLeaveTheFolderAsItWas) {
 // the first layout is refused (through the store library too) and the second reports but has no
 // feed, and nothing is written; read-write, both migrate to the current layout.
 TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
-    const struct {
-        int layout;
-        const char* downgrade;
-    } layouts[] = {
-        {1, "DROP TABLE object_types;"},
-        {2, ""},
-    };
-    for (const auto& earlier : layouts) {
-        SCOPED_TRACE(earlier.layout);
+    const std::pair<int, std::string> layouts[] = {{1, "DROP TABLE object_types;"}, {2, ""}};
+    for (const auto& [layout, downgrade] : layouts) {
+        SCOPED_TRACE(layout);
         TemporaryFolder folder;
         const std::string file = folder.File("old.db");
         KivoStore::CreateStore(Wide(file));
@@ -128,14 +122,14 @@ TEST(StoreLayoutTest, EarlierLayoutsMigrateReadWriteOnly) {
             ->Apply({{Kind::CreateObject, Disk(1, u"kept")},
                      {Kind::CreateObject, GuidObject(Numbered(2), u"Machine", u"m")}});
         ASSERT_EQ(RawDatabase(file).Execute(
-                      std::string(earlier.downgrade) +
+                      downgrade +
                       "DROP TABLE changes; DELETE FROM kivo_store WHERE name <> 'layout';"
                       "PRAGMA user_version=" +
-                      std::to_string(earlier.layout) + ";"),
+                      std::to_string(layout) + ";"),
                   SQLITE_OK);
         const std::string before = ReadFile(file);
         const std::string readOnly = "file:" + file + "?mode=ro";
-        if (earlier.layout == 1) {
+        if (layout == 1) {
             EXPECT_EQ(OpenFailure(readOnly), KivoStore::kStoreNeedsMigration);
             KivoStore::ScopedStoreLibrary library;
             Kivo::NullStoreCustomizer customizer(u"");

@@ -46,11 +46,10 @@ TEST_F(StoreTest, IdsAreTheirGuidAndHashedKeysIgnoreTheirTimeStamp) {
         {{Kind::CreateObject, GuidObject(kThird, u"Disk", u"d")}, {Kind::CreateObject, user}});
     const Common::Guid hashed = Kivo::GetObjectId(*Kivo::GetObjectKey(user));
     EXPECT_EQ(KivoStore::ToGuid(KivoStore::ObjectIdOf(user)), hashed);
-    Names expected{Common::GuidToString(kThird), Common::GuidToString(hashed)};
-    for (std::string& text : expected)
-        text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Column("SELECT hex(id) FROM objects ORDER BY id;"), expected);
+    EXPECT_EQ(Column("SELECT count(*) FROM objects WHERE hex(id) IN (replace('" +
+                     Common::GuidToString(kThird) + "', '-', ''), replace('" +
+                     Common::GuidToString(hashed) + "', '-', ''));"),
+              Names{"2"});
 
     std::unique_ptr<KivoStore::WriteBatch> batch = store_->BeginBatch();
     SharedUnitPtr diff;
@@ -225,22 +224,19 @@ TEST(DiffTest, HoldsChangedAddedAndRemovedPropertiesAndNewTypes) {
         "Is"));
 }
 
-// A process killed in the middle of a large batch, or before its commit, leaves the store and its
-// change log as they were before the batch.
-constexpr int kBatchSize = 60000;
+constexpr uint32_t kBatchSize = 60000;
 
 // Writes kBatchSize objects in one batch (updating the two from before now and then), tells
 // `toParent` after `announceAt` of them and goes on, then waits for `fromParent` (which never
 // tells: the parent kills it) before its commit.
-int WriteBatch(const std::u16string& connection, int announceAt, int fromParent, int toParent) {
+int WriteBatch(const std::u16string& connection, uint32_t announceAt, int fromParent,
+               int toParent) {
     std::shared_ptr<KivoStore::Store> store = KivoStore::Store::Open(connection);
     std::unique_ptr<KivoStore::WriteBatch> batch = store->BeginBatch();
-    for (int i = 0; i < kBatchSize; ++i) {
-        const auto count = static_cast<uint32_t>(i);
-        batch->CreateObject(
-            GuidObject(Numbered(1000 + count), i % 2 ? u"Disk" : u"User", u"new", count));
+    for (uint32_t i = 0; i < kBatchSize; ++i) {
+        batch->CreateObject(GuidObject(Numbered(1000 + i), i % 2 ? u"Disk" : u"User", u"new", i));
         if (i % 1000 == 0)
-            batch->StoreOrUpdate(Disk(1 + count / 1000 % 2, u"changed", count), nullptr);
+            batch->StoreOrUpdate(Disk(1 + i / 1000 % 2, u"changed", i), nullptr);
         if (i + 1 == announceAt && ::write(toParent, "k", 1) != 1)
             return 3;
     }
@@ -249,6 +245,8 @@ int WriteBatch(const std::u16string& connection, int announceAt, int fromParent,
     return 0;
 }
 
+// A process killed in the middle of a large batch, or before its commit, leaves the store and its
+// change log as they were before the batch.
 TEST(InterruptedWriteTest, KilledWriterLeavesTheStoreAsBefore) {
     TemporaryFolder folder;
     const std::u16string connection = folder.WideFile("s.db");
@@ -257,7 +255,7 @@ TEST(InterruptedWriteTest, KilledWriterLeavesTheStoreAsBefore) {
         ->Apply({{Kind::CreateObject, GuidObject(Numbered(1), u"Disk", u"before")},
                  {Kind::CreateObject, GuidObject(Numbered(2), u"User", u"before")}});
 
-    for (const int announceAt : {1, kBatchSize / 2 + 1, kBatchSize}) {
+    for (const uint32_t announceAt : {1u, kBatchSize / 2 + 1, kBatchSize}) {
         SCOPED_TRACE("killed after object " + std::to_string(announceAt));
         ChildProcess writer([&](int fromParent, int toParent) {
             return WriteBatch(connection, announceAt, fromParent, toParent);
