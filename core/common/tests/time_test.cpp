@@ -191,6 +191,7 @@ TEST(TimeFormatC, ReadsAndWritesEachKindAndMode) {
                       // fields stand as written, the designator only has to be one.
                       {0, 1, "13:05:07 PM", kTimeOfDay},
                       {0, 1, "13:05 pm", 13 * 3600 + 5 * 60},
+                      {0, 1, "13 PM", 13 * 3600},
                       {0, 1, "01:05:07 PM", 3600 + 5 * 60 + 7},
                       {0, 1, "13 XM", kRefused},
                       {7, 2, "03/05/24 13:05:07", kRefused}});  // a date kind without a date
@@ -334,6 +335,7 @@ TEST_F(TimePictureTest, MonthNamesAndFieldsReadTwice) {
     EXPECT_EQ(Parse(u"d/dd", u"5/06"), "refused");
     EXPECT_EQ(Parse(u"tt tt", u"am pm"), "refused");
     EXPECT_EQ(Parse(u"yyyy", u"197"), "refused");
+    EXPECT_EQ(Parse(u"yy", u"7"), "refused");
 }
 
 TEST(PictureFromStrftime, TranslatesKeepsOneHalfAndSurvivesBadLayouts) {
