@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ipc_client/in_process_transport.h"
 #include "platform/ipc_client/tests/call_test_support.h"
 #include "platform/ipc_client/worker_pool.h"
 
@@ -38,9 +39,8 @@ TEST(CallJobContract, StartedCallsEndOnceOnLibraryThreadsWithTheReplysOutcome) {
 }
 
 // A held started call and a run in progress end at once, canceled, by their own Cancels or by
-// Deinit: the component is released only once the started call has heard its ending, so the
-// endings cannot have waited for the replies, which are dropped unread. Deinit joins every thread,
-// and the objects that outlive the library fail their calls cleanly.
+// Deinit: the component lets go only once the started call has heard its ending, and the late
+// replies are dropped unread. Objects that outlive the library fail their calls cleanly.
 TEST(CallJobContract, CancelOrDeinitEndsHeldCallsAndRunsAtOnce) {
     for (const bool deinit : {false, true}) {
         SCOPED_TRACE(deinit ? "by Deinit" : "by Cancel");
@@ -69,21 +69,27 @@ TEST(CallJobContract, CancelOrDeinitEndsHeldCallsAndRunsAtOnce) {
 
 // A connection closed while a call is still inside the component stays known until it leaves;
 // its later calls must fail rather than reach the component (a Send that skipped the closed mark
-// went unseen once), while the call it did not cancel still ends by its reply.
-TEST(CallJobContract, ACloseWithACallInsideFailsTheLaterCalls) {
-    Library library(std::make_shared<TestComponent>(/*hold=*/true));
-    std::unique_ptr<Binding::AccessPoint> accessPoint = library.Connect();
-    StartedCall inside, later;
-    Start(*accessPoint, inside, kEcho, 5);
-    library.component->WaitEntered(1);
-    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 1, later.output), later.job).IsEmpty());
-    accessPoint.reset();
-    EXPECT_EQ(later.job->Start(later.handler).Code(), Binding::kIpcClientConnectionClosed);
-    library.component->Release();
-    EXPECT_EQ(inside.handler.WaitFinished(), kSucceeded);
-    EXPECT_EQ(inside.output, 6);
-    ASSERT_TRUE(library.Deinit().IsEmpty());
-    EXPECT_EQ(later.output, -1);
+// went unseen once), while the call inside still ends by its reply. The library's transport
+// forgets a closed connection at once, so the in-process transport is checked on its own.
+TEST(InProcessTransport, ACloseWithACallInsideFailsTheLaterCalls) {
+    IPCClient::WorkerPool pool(4);
+    IPCClient::InProcessTransport transport(pool);
+    const auto component = std::make_shared<TestComponent>(/*hold=*/true);
+    const Binding::ScopedLocalComponent registration(kService, component);
+    uint32_t connection = 0;
+    ASSERT_TRUE(transport.Connect(kService, connection).IsEmpty());
+    std::promise<std::string> inside;
+    const auto heard = [&](const Common::Error&, std::vector<uint8_t> reply) {
+        inside.set_value(std::string(reply.begin(), reply.end()));
+    };
+    ASSERT_TRUE(transport.Send(connection, kComponent, kEcho, {'5'}, heard).IsEmpty());
+    component->WaitEntered(1);
+    transport.CloseConnection(connection);
+    EXPECT_EQ(transport.Send(connection, kComponent, kEcho, {'1'}, heard).Code(),
+              Binding::kIpcClientConnectionClosed);
+    component->Release();
+    EXPECT_EQ(inside.get_future().get(), "ok:6");
+    pool.Stop();
 }
 
 // Threads call at once on one connection, each hearing its own replies, while cancels from the
@@ -152,7 +158,6 @@ TEST(WorkerPool, ATaskNeverWaitsBehindABlockedOneWhileThreadsAreLeft) {
         std::promise<void> warmed;
         ASSERT_TRUE(pool.Submit([&warmed] { warmed.set_value(); }).IsEmpty());
         warmed.get_future().wait();
-
         std::promise<void> unblock;
         std::shared_future<void> unblocked = unblock.get_future().share();
         std::promise<void> ran;

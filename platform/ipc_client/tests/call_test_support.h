@@ -1,9 +1,8 @@
-// Helpers of the IPC client library tests: a request that carries one number each way, a
-// component that answers it (optionally holding each call until released), a handler that
-// records what it hears, and a scope that installs and initialises the library.
-//
-// Thread-safety: a component's calls and a handler's slots may come on any thread; the rest
-// belongs to the test's thread.
+// Helpers of the IPC client library tests: a request carrying one number each way, a component
+// answering it (each call held until released, if asked), a handler recording what it hears, and
+// a scope that installs and initialises the library.
+// Thread-safety: a component's calls and a handler's slots come on any thread; the rest is the
+// test thread's.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -34,7 +34,6 @@ TEST(IpcClientLibrary, InitAndDeinitNestAndNeedARegisteredLibrary) {
     EXPECT_TRUE(IPCClient_GetLocalBrowser(browser).IsEmpty()) << "one Init is still open";
     EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
     EXPECT_EQ(IPCClient_Deinit().Code(), Binding::kIpcClientNotInitialized);
-
     std::unique_ptr<Binding::AccessPoint> accessPoint;
     const Binding::ScopedLocalComponent component(kService, std::make_shared<TestComponent>());
     EXPECT_EQ(browser->Connect(kService, 0, accessPoint).Code(), Binding::kIpcClientNotInitialized);
@@ -43,7 +42,6 @@ TEST(IpcClientLibrary, InitAndDeinitNestAndNeedARegisteredLibrary) {
     ASSERT_TRUE(IPCClient_GetLocalBrowser(browser).IsEmpty());
     EXPECT_TRUE(browser->Connect(kService, 0, accessPoint).IsEmpty());
     EXPECT_TRUE(IPCClient_Deinit().IsEmpty());
-
     // The seam that fails Init with the asked code, ignoring values that are no code.
     ASSERT_EQ(setenv(IPCClient::kInitErrorVariable, "0x2A", 1), 0);
     const Common::Error failed = IPCClient_Init();
@@ -76,7 +74,6 @@ TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredComponentsAndJobsRunOnce) {
     EXPECT_TRUE(accessPoint->GetComponentVersion(kComponent, version).IsEmpty() && version == 3);
     EXPECT_EQ(accessPoint->GetComponentVersion(kComponent + 1, version).Code(),
               Binding::kIpcClientNoComponent);
-
     StartedCall call;
     ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 6, call.output), call.job).IsEmpty());
     EXPECT_TRUE(call.job->Run().IsEmpty());
@@ -92,7 +89,9 @@ TEST(IpcClientLibrary, ConnectionsReachOnlyRegisteredComponentsAndJobsRunOnce) {
     Binding::UnregisterLocalComponent(kService, kComponent);
     EXPECT_EQ(RunCall(*accessPoint, kEcho, 1, call.output).Code(), Binding::kIpcClientNoComponent);
     EXPECT_EQ(call.output, 7);
-
+    ASSERT_TRUE(accessPoint->Call(MakeRequest(kEcho, 1, call.output), call.job).IsEmpty());
+    accessPoint.reset();  // a call made before the close cannot start after it
+    EXPECT_EQ(call.job->Start(call.handler).Code(), Binding::kIpcClientConnectionClosed);
     std::unique_ptr<Binding::Binder> binder;
     ASSERT_TRUE(IPCClient_CreateBinder(binder).IsEmpty());
     browser.reset();
