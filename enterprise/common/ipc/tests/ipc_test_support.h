@@ -1,5 +1,4 @@
-// Helpers of the binding tests: packet texts, values and units written as packet text, and the
-// shared trace recorder and view manager doubles.
+// Helpers of the binding tests: packet texts, and values and units written as packet text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -50,8 +49,8 @@ inline std::string UnitElement(const std::string& name, const Zaph::View::Shared
            ">";
 }
 
-/// `value` written as "v" by a fresh writer set to format version `version`, which it must be
-/// again afterwards. Equal texts mean equal values, units compared by their byte form.
+/// `value` written as "v" at format version `version`, which the writer must keep: equal texts
+/// mean equal values.
 template <class T>
 std::string XmlOf(const T& value, uint64_t version = 0) {
     using Binding::Detail::WriteValue;
