@@ -28,6 +28,7 @@ const std::string kUsage =
 TEST(DumpProgram, EachFailureEndsTheRunWithItsCodeAndReason) {
     const KivoTestSupport::TemporaryFolder folder("kivo_dump_program_");
     const std::string missing = folder.File("no/such/x.db"), absent = folder.File("store.db");
+    const std::string notUtf8Store = folder.File("caf\xE9.db");
     const char* const kUnreachable = "| error 0xae0015: ";
     const struct {
         std::string arguments;
@@ -68,7 +69,7 @@ TEST(DumpProgram, EachFailureEndsTheRunWithItsCodeAndReason) {
         // Stores that cannot be opened: nothing is created.
         {"'" + missing + "' u p DB Machine", 255, "Error 0xfc00", ""},
         {"'" + absent + "' u p DB Machine", 255, "Error 0xfc00", ""},
-        {"'" + folder.File("caf\xE9.db") + "' u p DB Machine", 255, "Error 0xfc0068: ", ""},
+        {"'" + notUtf8Store + "' u p DB Machine", 255, "Error 0xfc0068: ", ""},
         {"h u p DB pattern_file '" + folder.File("caf\xE9.txt") + "'", 1,
          "Error 0x1: Cannot read from file", "not valid UTF-8"},
     };

@@ -43,7 +43,10 @@ class HostileInputTest : public ::testing::Test {
         return KivoTestSupport::ReadFile(folder_.File(name));
     }
     // `name` in the folder, quoted for the shell.
-    std::string In(const std::string& name) const { return "'" + folder_.File(name) + "'"; }
+    std::string In(const std::string& name) const {
+        const std::string path = folder_.File(name);
+        return "'" + path + "'";
+    }
     size_t CountMachines() {
         return KivoProgramTest::Objects(Shell(kDump + " '" + store_ + "' u p DB Machine").output);
     }

@@ -160,7 +160,8 @@ TEST(Request, FlagsDecideDirectionAndEncryptionIsRefusedWithNothingWritten) {
         outcomes += std::to_string(flags) + ":" + (body.find("<p>7</p>") != body.npos ? "w" : "-");
         TraceRecorder reading;
         EXPECT_TRUE(request.DeserializeReply(Reply("<p>9</p>")).IsEmpty());
-        outcomes += (value == 9 ? "r" : "-") + assertions(writing) + assertions(reading) + " ";
+        outcomes += value == 9 ? "r" : "-";
+        outcomes.append(assertions(writing)).append(assertions(reading)).append(" ");
     }
     EXPECT_EQ(outcomes,
               "-5:--00 -1:--00 0:wr00 1:w-00 2:-r00 3:wr00 4:--11 5:--10 6:--01 7:--11 8:--00 "

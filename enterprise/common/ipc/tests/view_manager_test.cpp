@@ -156,8 +156,9 @@ std::string Describe(const Core::ComponentInfo& info, uint32_t last) {
         Core::MethodInfo described{7, 7};
         const Common::Error error = info.GetMethodInfo(method, described);
         EXPECT_TRUE(error.Message().empty());
-        seen += " " + std::to_string(error.Code()) + ":" + std::to_string(described.first) + "," +
-                std::to_string(described.second);
+        seen.append(" ").append(std::to_string(error.Code())).append(":");
+        seen.append(std::to_string(described.first)).append(",");
+        seen.append(std::to_string(described.second));
         if (!error.IsEmpty()) {
             seen += std::string(" ") + error.Place().function;
         }
@@ -166,8 +167,9 @@ std::string Describe(const Core::ComponentInfo& info, uint32_t last) {
 }
 
 TEST(ComponentDescriptors, MethodRangesVersionsAndRegistration) {
-    const std::string unknown = " " + std::to_string(Core::kUnknownMethod) +
-                                ":7,7 (anonymous namespace)::ComponentInfoImpl<";
+    const std::string unknown = std::string(" ")
+                                    .append(std::to_string(Core::kUnknownMethod))
+                                    .append(":7,7 (anonymous namespace)::ComponentInfoImpl<");
     EXPECT_EQ(
         Describe(ViewManagerComponentInfo(), 9),
         "271 v2" + unknown + "271>::GetMethodInfo 0:0,2 0:0,2" + unknown + "271>::GetMethodInfo");
