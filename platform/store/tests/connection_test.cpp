@@ -80,7 +80,9 @@ TEST(ConnectionStringTest, RefusalsLeaveTheFolderAsItWas) {
         {true, "file:" + in + "c.db?mode=ro", KivoStore::kBadConnectionString},
     };
     for (const auto& [create, connection, code] : refusals)
-        EXPECT_EQ(create ? ZaphTest::ErrorCodeOf([&] { KivoStore::CreateStore(Wide(connection)); })
+        EXPECT_EQ(create ? ZaphTest::ErrorCodeOf([&connection = connection] {
+                      KivoStore::CreateStore(Wide(connection));
+                  })
                          : OpenFailure(connection),
                   code)
             << connection;
@@ -98,7 +100,7 @@ TEST(ConnectionStringTest, RefusalsLeaveTheFolderAsItWas) {
                          std::to_string(KivoStore::kSchemaVersion) + "."},
     };
     for (const auto& [file, message] : messages)
-        EXPECT_EQ(Common::ToUtf8(ZaphTest::ErrorOf([&] {
+        EXPECT_EQ(Common::ToUtf8(ZaphTest::ErrorOf([&, &file = file] {
                                      KivoStore::Store::Open(Wide(in + file));
                                  }).Message()),
                   message);

@@ -201,7 +201,7 @@ TEST(Request, AReplyThatFailsOrDoesNotReadLeavesEveryOutputAsItWas) {
         UnitVector snapshot{ZaphTest::DWord(6)};
         const auto request = CreateOpenDynamicViewRequest({}, viewID, snapshot);
         Common::Error result;
-        const uint32_t thrown = ZaphTest::ErrorCodeOf([&] {
+        const uint32_t thrown = ZaphTest::ErrorCodeOf([&, &reply = reply] {
             result = request->DeserializeReply(std::vector<uint8_t>(reply.begin(), reply.end()));
         });
         const uint32_t code = thrown != 0 ? thrown : result.Code();

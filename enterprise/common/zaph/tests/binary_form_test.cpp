@@ -275,7 +275,8 @@ TEST(ReadUnitFromBlob, EventsTheBuilderRefusesRaiseItsOwnErrors) {
          Zaph::Errors::kAssignDifferentTypes},
     };
     for (const auto& [blob, code] : cases) {
-        EXPECT_EQ(ErrorCodeOf([&] { Read(blob); }), code);
+        const auto& bytes = blob;  // clang 14 cannot capture a structured binding
+        EXPECT_EQ(ErrorCodeOf([&] { Read(bytes); }), code);
     }
 }
 
