@@ -79,13 +79,12 @@ TEST(ConnectionStringTest, RefusalsLeaveTheFolderAsItWas) {
         {true, ":memory:", KivoStore::kBadConnectionString},
         {true, "file:" + in + "c.db?mode=ro", KivoStore::kBadConnectionString},
     };
-    for (const auto& [create, connection, code] : refusals)
-        EXPECT_EQ(create ? ZaphTest::ErrorCodeOf([&connection = connection] {
-                      KivoStore::CreateStore(Wide(connection));
-                  })
-                         : OpenFailure(connection),
-                  code)
-            << connection;
+    for (const auto& refusal : refusals) {
+        const auto create = [&] { KivoStore::CreateStore(Wide(refusal.connection)); };
+        EXPECT_EQ(refusal.create ? ZaphTest::ErrorCodeOf(create) : OpenFailure(refusal.connection),
+                  refusal.code)
+            << refusal.connection;
+    }
     for (const char* bad :
          {"", "file:", "file://otherhost/x.db", "file:x.db?mode=rwc", "file:x.db?mode=bogus",
           "file::memory:?mode=ro", "file:a%2", "file:x.db?nolock=1",
