@@ -1,59 +1,106 @@
 #!/usr/bin/env bash
-# The object store's benchmark: imports 1,000,000 small objects of 100 types with kivo_store,
-# then times reports of one type (10,000 objects) and of every object, in process (store_bench)
-# and through kivo_dump in DB mode printing its records to /dev/null, beside the sqlite3 shell
-# selecting the same rows' blobs into /dev/null.
+# The object store's benchmark, beside the sqlite3 shell on the same store in the same run:
+#   - kivo_store import of 200,000 small objects of 20 types (three properties each), once with
+#     GUID keys and once with hashed keys (a text key, identified by the MD5 of its binary form);
+#   - reports through kivo_dump in DB mode, written to /dev/null: one type (10,000 objects, the
+#     type table) and every object (a scan), each run alternating with the sqlite3 shell selecting
+#     the same rows' blobs as hex into /dev/null;
+#   - the in-process report figures of store_bench on the same store.
+# Prints the medians and their ratios as a table.
 #
-#   bench/store_bench.sh [<build folder>]      (default build/release, built with benchmarks)
+#   bench/store_bench.sh [<build folder>] [<runs>]   (default build/release, built with
+#                                                    benchmarks; 5 runs of each report)
 #
 # Needs python3 and the sqlite3 shell. Works in a temporary folder that it removes at the end.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
-kivo_store=$build/bin/kivo_store
-kivo_dump=$build/bin/kivo_dump
-store_bench=$build/bench/store_bench
-for program in "$kivo_store" "$kivo_dump" "$store_bench"; do
-    [ -x "$program" ] || { echo "missing $program: build the release preset with benchmarks" >&2; exit 1; }
+runs=${2:-5}
+for program in kivo_store kivo_dump; do
+    [ -x "$build/bin/$program" ] || { echo "missing $build/bin/$program: build the release preset" >&2; exit 1; }
 done
+command -v sqlite3 >/dev/null || { echo "missing the sqlite3 shell" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-db=$work/bench.db
 
-echo "writing 1,000,000 objects in 10 files"
-python3 - "$work" <<'PY'
-import sys
-folder = sys.argv[1]
-for part in range(10):
-    with open(f"{folder}/objects{part}.txt", "w") as out:
-        for n in range(part * 100000, (part + 1) * 100000):
-            out.write(
-                f'.Composite().Trait("Is").String("Type{n % 100}").End()'
-                f'.Trait("PrimaryKey").Guid({n:08X}-0000-4000-8000-{n * 2654435761 % (1 << 48):012X}).End()'
-                f'.Property("Name").String("object {n}").End()'
-                f'.Property("Count").DWord({n}).End()'
-                f'.Property("Even").Boolean({"true" if n % 2 == 0 else "false"}).End()'
-                f'.End()\n')
+python3 - "$build" "$work" "$runs" <<'PY'
+import os, statistics, subprocess, sys, time
+
+build, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+kivo_store = f"{build}/bin/kivo_store"
+kivo_dump = f"{build}/bin/kivo_dump"
+objects, types = 200_000, 20
+
+def write_objects(path, key):
+    with open(path, "w") as out:
+        for n in range(objects):
+            out.write(f'.Composite().Trait("Is").String("Type{n % types}").End()'
+                      f'{key(n)}'
+                      f'.Property("Name").String("object {n}").End()'
+                      f'.Property("Count").DWord({n}).End()'
+                      f'.Property("Even").Boolean({"true" if n % 2 == 0 else "false"}).End()'
+                      f'.End()\n')
+
+def guid_key(n):
+    return f'.Trait("PrimaryKey").Guid({n:08X}-0000-4000-8000-{n * 2654435761 % (1 << 48):012X}).End()'
+
+def hashed_key(n):
+    return f'.Trait("PrimaryKey").String("host{n % 97}/object{n}").End()'
+
+def timed(command):
+    start = time.perf_counter()
+    subprocess.run(command, stdout=subprocess.DEVNULL, check=True)
+    return time.perf_counter() - start
+
+def import_rate(name, key):
+    text, store = f"{work}/{name}.txt", f"{work}/{name}.db"
+    write_objects(text, key)
+    rates = []
+    for _ in range(3):
+        for suffix in ("", "-wal", "-shm"):
+            if os.path.exists(store + suffix):
+                os.remove(store + suffix)
+        subprocess.run([kivo_store, store, "create"], stdout=subprocess.DEVNULL, check=True)
+        rates.append(objects / timed([kivo_store, store, "import", text]))
+    return store, statistics.median(rates)
+
+store, guid_rate = import_rate("guid", guid_key)
+_, hashed_rate = import_rate("hashed", hashed_key)
+
+one_type = "Type7"
+work_items = [
+    (f"one type, {objects // types:,} objects",
+     [kivo_dump, store, "-", "-", "DB", one_type],
+     ["sqlite3", store, "SELECT hex(o.body) FROM object_types t JOIN objects o ON o.id = t.id "
+                        f"WHERE t.type = '{one_type}' ORDER BY t.id;"],
+     1.5),
+    (f"every object (scan), {objects:,}",
+     [kivo_dump, store, "-", "-", "DB", "pattern", ".Nil().End()"],
+     ["sqlite3", store, "SELECT hex(body) FROM objects ORDER BY id;"],
+     2.5),
+]
+print(f"Medians of {runs} runs, kivo_dump alternating with the sqlite3 shell; "
+      f"{objects:,} objects of {types} types.\n")
+print("| work | `kivo_dump` | `sqlite3` shell (same rows, blobs as hex) | ratio | aim |")
+print("|---|---|---|---|---|")
+for name, dump, shell, aim in work_items:
+    timed(dump), timed(shell)  # warm the page cache
+    ours, theirs = [], []
+    for _ in range(runs):
+        ours.append(timed(dump))
+        theirs.append(timed(shell))
+    a, b = statistics.median(ours), statistics.median(theirs)
+    print(f"| {name} | {a * 1000:,.0f} ms | {b * 1000:,.0f} ms | {a / b:.1f}× | at most {aim}× |")
+print()
+print(f"kivo_store import, {objects:,} objects (median of 3, one transaction each): "
+      f"hashed keys {hashed_rate:,.0f} objects/s (aim 100,000), GUID keys {guid_rate:,.0f} objects/s")
+with open(f"{work}/store_path", "w") as out:
+    out.write(store)
 PY
 
-seconds() { date +%s.%N; }
-start=$(seconds)
-"$kivo_store" "$db" import --create "$work"/objects*.txt
-end=$(seconds)
-python3 -c "import sys; t=float(sys.argv[2])-float(sys.argv[1]); print(f'import: {t:.2f} s, {1e6/t:,.0f} objects/s')" "$start" "$end"
-
-# Runs a command with its output to /dev/null and prints how long it took.
-time_ms() {
-    local start end
-    start=$(seconds)
-    "$@" >/dev/null
-    end=$(seconds)
-    python3 -c "import sys; print(f'{(float(sys.argv[2])-float(sys.argv[1]))*1000:.0f} ms')" "$start" "$end"
-}
-echo "sqlite3 shell, one type: $(time_ms sqlite3 "$db" "SELECT hex(o.body) FROM object_types t JOIN objects o ON o.id = t.id WHERE t.type = 'Type42' ORDER BY t.id;")"
-echo "sqlite3 shell, scan:     $(time_ms sqlite3 "$db" "SELECT hex(body) FROM objects ORDER BY id;")"
-echo "kivo_dump, one type:     $(time_ms "$kivo_dump" "$db" - - DB Type42)"
-echo "kivo_dump, scan:         $(time_ms "$kivo_dump" "$db" - - DB pattern '.Nil().End()')"
-KIVO_STORE_BENCH_DB=$db "$store_bench"
+if [ -x "$build/bench/store_bench" ]; then
+    echo
+    KIVO_STORE_BENCH_DB=$(cat "$work/store_path") "$build/bench/store_bench"
+fi

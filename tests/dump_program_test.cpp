@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "tests/program_test_support.h"
@@ -141,6 +144,58 @@ TEST(DumpProgram, DbModePrintsOneRecordPerMatchingObjectInIdOrder) {
     // Records that cannot be written are a failure, not an empty success.
     EXPECT_EQ(dump("Machine >/dev/full").status, 11);
     EXPECT_EQ(dump("Printer >/dev/full").status, 0);
+}
+
+// Whether `output` is a sequence of whole object records, and how many.
+bool WholeRecords(const std::string& output, size_t& records) {
+    records = Objects(output);
+    size_t ends = 0;
+    for (size_t at = 0; (at = output.find("</object>\n\n", at)) != std::string::npos; ++at)
+        ++ends;
+    return ends == records && (output.empty() || output.ends_with("</object>\n\n"));
+}
+
+// A report many times the output's block: written whole to a pipe, and when SIGINT or SIGTERM
+// comes after its first block, ended with 128 plus the signal, every record printed whole and no
+// error text.
+TEST(DumpProgram, DbReportToAPipeIsWrittenInWholeRecordsAndStopsOnASignal) {
+    const KivoTestSupport::TemporaryFolder folder("kivo_dump_blocks_");
+    const std::string store = folder.File("store.db"), objects = folder.File("objects.txt");
+    constexpr size_t kObjects = 20000;
+    {
+        std::ofstream text(objects);
+        char key[40];
+        for (size_t n = 0; n < kObjects; ++n) {
+            std::snprintf(key, sizeof key, "%08zX-0000-4000-8000-000000000000", n);
+            text << ".Composite().Trait(\"Is\").String(\"Machine\").End().Trait(\"PrimaryKey\")"
+                 << ".Guid(" << key << ").End().Property(\"Count\").DWord(" << n
+                 << ").End().End()\n";
+        }
+    }
+    ASSERT_TRUE(RunStore(store, "import --create '" + objects + "'"));
+    const std::string report = DumpProgram() + " '" + store + "' u p DB Machine 2>&1";
+
+    const Outcome whole = RunCommand("exec " + report);
+    size_t records = 0;
+    EXPECT_EQ(whole.status, 0);
+    EXPECT_TRUE(WholeRecords(whole.output, records));
+    EXPECT_EQ(records, kObjects);
+    EXPECT_TRUE(
+        whole.output.starts_with("<object id=\"00000000-0000-4000-8000-000000000000\">\n"
+                                 "  Root (Composite)\n"
+                                 "    [Is (Common::String) = Machine]\n"))
+        << whole.output.substr(0, 200);
+
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const Outcome stopped = RunCommand(
+            "exec " + report,
+            {{"</object>\n\n", [signal](pid_t program, int&) { ::kill(program, signal); }}});
+        EXPECT_EQ(stopped.status, 128 + signal);
+        EXPECT_TRUE(WholeRecords(stopped.output, records)) << stopped.output.substr(0, 200);
+        EXPECT_GT(records, 0u);
+        EXPECT_LT(records, kObjects);
+        EXPECT_EQ(stopped.output, whole.output.substr(0, stopped.output.size()));
+    }
 }
 
 }  // namespace

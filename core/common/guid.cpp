@@ -57,17 +57,24 @@ char* WriteHexDigits(char* out, uint32_t value, int digits) {
 
 }  // namespace
 
-std::string GuidToString(const Guid& guid) {
+void WriteGuidText(const Guid& guid, char* text) {
     // "%08lX-%04hX-%04hX-%02X%02X-%02X%02X%02X%02X%02X%02X"
-    std::string text(kGuidTextLength, '-');
-    char* out = text.data();
-    out = WriteHexDigits(out, guid.Data1, 8) + 1;
-    out = WriteHexDigits(out, guid.Data2, 4) + 1;
-    out = WriteHexDigits(out, guid.Data3, 4) + 1;
+    char* out = WriteHexDigits(text, guid.Data1, 8);
+    *out++ = '-';
+    out = WriteHexDigits(out, guid.Data2, 4);
+    *out++ = '-';
+    out = WriteHexDigits(out, guid.Data3, 4);
+    *out++ = '-';
     out = WriteHexDigits(out, guid.Data4[0], 2);
-    out = WriteHexDigits(out, guid.Data4[1], 2) + 1;
+    out = WriteHexDigits(out, guid.Data4[1], 2);
+    *out++ = '-';
     for (int i = 2; i < 8; ++i)
         out = WriteHexDigits(out, guid.Data4[i], 2);
+}
+
+std::string GuidToString(const Guid& guid) {
+    std::string text(kGuidTextLength, '-');
+    WriteGuidText(guid, text.data());
     return text;
 }
 

@@ -54,6 +54,10 @@ inline constexpr size_t kGuidTextLength = 36;
 /// The upper-case text form of `guid`.
 std::string GuidToString(const Guid& guid);
 
+/// Writes the upper-case text form of `guid` to the kGuidTextLength characters at `text` (no
+/// terminating NUL), for callers that compose text in a buffer of their own.
+void WriteGuidText(const Guid& guid, char* text);
+
 /// The text form of `guid` as wide text.
 std::u16string GuidToWideString(const Guid& guid);
 

@@ -102,9 +102,24 @@ bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
 }
 
 bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
+    // The ASCII head of the text, the whole of most texts, goes one byte per unit into room made
+    // up front.
+    size_t ascii = 0;
+    while (ascii < in.size() && in[ascii] < 0x80) {
+        ++ascii;
+    }
+    const size_t start = out.size();
+    out.resize(start + ascii);
+    char* head = out.data() + start;
+    for (size_t i = 0; i < ascii; ++i) {
+        head[i] = static_cast<char>(in[i]);
+    }
+    if (ascii == in.size()) {
+        return true;
+    }
     bool clean = true;
-    out.reserve(out.size() + in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
+    out.reserve(out.size() + in.size() - ascii);
+    for (size_t i = ascii; i < in.size(); ++i) {
         char32_t cp = in[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
             in[i + 1] <= 0xDFFF) {

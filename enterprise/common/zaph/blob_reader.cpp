@@ -8,19 +8,14 @@
 #include "core/common/catalog.h"
 #include "core/common/text.h"
 #include "enterprise/common/zaph/binary_form.h"
+#include "enterprise/common/zaph/canonical_blob_reader.h"
 #include "enterprise/common/zaph/errors.h"
 #include "enterprise/common/zaph/unit_builder.h"
 
 namespace Zaph::Util {
 namespace {
 
-uint64_t LoadLittleEndian(const uint8_t* bytes, size_t size) {
-    uint64_t value = 0;
-    for (size_t i = 0; i < size; ++i) {
-        value |= static_cast<uint64_t>(bytes[i]) << (8 * i);
-    }
-    return value;
-}
+using Detail::LoadLittleEndian;
 
 std::u16string Decimal(size_t value) {
     const std::string digits = std::to_string(value);
@@ -171,13 +166,7 @@ void BlobWalkingRoute::ReplayValue(UnitWalker& walker) {
             break;
         }
         case TypeIndex::Guid: {
-            const uint8_t* bytes = Take(16, item);
-            Guid guid;
-            guid.Data1 = static_cast<uint32_t>(LoadLittleEndian(bytes, 4));
-            guid.Data2 = static_cast<uint16_t>(LoadLittleEndian(bytes + 4, 2));
-            guid.Data3 = static_cast<uint16_t>(LoadLittleEndian(bytes + 6, 2));
-            std::memcpy(guid.Data4, bytes + 8, sizeof guid.Data4);
-            walker.OnValue(guid);
+            walker.OnValue(Detail::LoadGuid(Take(16, item)));
             break;
         }
         case TypeIndex::String:
@@ -243,6 +232,9 @@ void BlobWalkingRoute::Follow(std::span<const uint8_t> blob, UnitWalker& walker)
 
 Construction::UnitPtr ReadUnitFromBlob(std::span<const uint8_t> blob,
                                        Construction::UnitFactory& factory) {
+    if (Construction::UnitPtr unit = Detail::ReadCanonicalBlob(blob, factory)) {
+        return unit;
+    }
     BlobWalkingRoute route(blob);
     UnitAccumulator accumulator(factory);
     UnitBuildingWalker walker(accumulator);

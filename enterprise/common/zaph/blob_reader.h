@@ -5,8 +5,9 @@
 // OnProperty or OnTrait of the name that follows, and a type byte the OnNil or OnValue of the
 // value that follows. Follow replays a whole blob after one OnUnitBegin.
 //
-// ReadUnitFromBlob builds the unit whose binary form the blob is, with a UnitAccumulator
-// (unit_builder.h) over the caller's factory. Blobs come from peers and from files: any byte
+// ReadUnitFromBlob builds the unit whose binary form the blob is, over the caller's factory: the
+// canonical form through its fast path (canonical_blob_reader.h), anything else with a
+// UnitAccumulator (unit_builder.h). Blobs come from peers and from files: any byte
 // sequence ends in a unit or in a Common::Error, in time and memory bounded by its size.
 // "ZAPH: Unit object '{0}' is corrupted at position '{1}'." (Errors::kUnitCorrupted) with the
 // byte position, when

@@ -1,7 +1,6 @@
 #include "enterprise/common/zaph/trace_unit.h"
 
 #include <charconv>
-#include <sstream>
 #include <type_traits>
 
 #include "core/common/guid.h"
@@ -41,26 +40,26 @@ constexpr std::string_view ScalarTypeName() {
     }
 }
 
-// Numbers through to_chars: the C locale whatever the stream's.
+// Numbers through to_chars: the C locale, and no locale look-up at all.
 template <class T>
-void WriteNumber(std::ostream& out, T value, int base = 10) {
+void WriteNumber(std::string& out, T value, int base = 10) {
     char digits[32];
     const auto result = std::to_chars(digits, digits + sizeof digits, value, base);
-    out.write(digits, result.ptr - digits);
+    out.append(digits, result.ptr - digits);
 }
 
-void WriteDouble(std::ostream& out, double value) {
+void WriteDouble(std::string& out, double value) {
     // The shortest form of "%g": six significant digits.
     char digits[32];
     const auto result =
         std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6);
-    out.write(digits, result.ptr - digits);
+    out.append(digits, result.ptr - digits);
 }
 
 template <class T>
-void WriteScalar(std::ostream& out, T value) {
+void WriteScalar(std::string& out, T value) {
     if constexpr (std::is_same_v<T, bool>) {
-        out.put(value ? '1' : '0');
+        out += value ? '1' : '0';
     } else if constexpr (std::is_same_v<T, double>) {
         WriteDouble(out, value);
     } else {
@@ -68,40 +67,47 @@ void WriteScalar(std::ostream& out, T value) {
     }
 }
 
-void WriteWide(std::ostream& out, std::u16string_view text) {
-    std::string narrow;
-    if (Common::Utf16ToUtf8(text, narrow)) {
-        out << narrow;
-    } else {
-        out << Common::NarrowLowBytes(text);
+void WriteWide(std::string& out, std::u16string_view text) {
+    const size_t start = out.size();
+    if (!Common::Utf16ToUtf8(text, out)) {
+        out.resize(start);
+        for (const char16_t unit : text) {
+            out += static_cast<char>(unit & 0xFF);
+        }
     }
 }
 
 // " Code = ..., LineTag = ..., Message = ..." of one error record.
-void WriteErrorFields(std::ostream& out, const Common::Error& error) {
-    out << " Code = ";
+void WriteErrorFields(std::string& out, const Common::Error& error) {
+    out += " Code = ";
     WriteNumber(out, error.Code());
-    out << " LineTag = ";
+    out += " LineTag = ";
     WriteNumber(out, error.Place().tag, 16);
     const std::u16string message = error.Message();
     if (!message.empty()) {
-        out << " Message = ";
+        out += " Message = ";
         WriteWide(out, message);
     }
 }
 
-// Where and how a printer writes.
+// Where and how a printer writes: lines begin with the caller's prefix, then two blanks per
+// level of depth.
 struct Layout {
-    std::string prefix;
+    std::string_view prefix;
+    size_t depth;
     bool lineEnds;
-    std::ostream& out;
+    std::string& out;
 
+    void WriteMargin(size_t extraLevels = 0) const {
+        out += prefix;
+        out.append((depth + extraLevels) * kIndent.size(), ' ');
+    }
     void EndLine() const {
         if (lineEnds) {
-            out.put('\n');
+            out += '\n';
         }
     }
-    Layout Inner() const { return Layout{prefix + std::string(kIndent), lineEnds, out}; }
+    Layout Inner() const { return Layout{prefix, depth + 1, lineEnds, out}; }
 };
 
 void PrintValue(const View::Unit& unit, std::string_view name, std::string_view separator,
@@ -112,13 +118,13 @@ class TraitsPrinter final : public ItemProcessor<const View::Trait> {
   public:
     explicit TraitsPrinter(const Layout& layout) : layout_(layout) {}
     bool Process(const View::Trait& trait) override {
-        const Layout oneLine{layout_.prefix, false, layout_.out};
+        const Layout oneLine{layout_.prefix, layout_.depth, false, layout_.out};
         const View::Unit& value = trait.GetValue();
         PrintValue(value, trait.GetName().View(), "[", oneLine);
         if (Detail::IsContainer(value)) {
-            layout_.out << layout_.prefix;
+            layout_.WriteMargin();
         }
-        layout_.out.put(']');
+        layout_.out += ']';
         layout_.EndLine();
         return false;
     }
@@ -162,7 +168,7 @@ class ValuePrinter {
         : unit_(unit), name_(name), separator_(separator), layout_(layout) {}
 
     void operator()(const View::CompositeValue& value) {
-        Head() << " (Composite)";
+        Head(" (Composite)");
         layout_.EndLine();
         const Layout inner = layout_.Inner();
         PrintTraits(inner);
@@ -170,7 +176,7 @@ class ValuePrinter {
         value.ForEach(members);
     }
     void operator()(const View::ArrayValue& value) {
-        Head() << " (Array)";
+        Head(" (Array)");
         layout_.EndLine();
         const Layout inner = layout_.Inner();
         PrintTraits(inner);
@@ -178,32 +184,35 @@ class ValuePrinter {
         value.ForEach(elements);
     }
     void operator()(const View::ComplexValue<String>& value) {
-        Head() << " (Common::String) = ";
+        Head(" (Common::String) = ");
         WriteWide(layout_.out, value.GetValue());
         Finish();
     }
     void operator()(const View::ComplexValue<Guid>& value) {
-        Head() << " (Common::Guid) = " << Common::GuidToString(value.GetValue());
+        Head(" (Common::Guid) = ");
+        const size_t start = layout_.out.size();
+        layout_.out.resize(start + Common::kGuidTextLength);
+        Common::WriteGuidText(value.GetValue(), layout_.out.data() + start);
         Finish();
     }
     void operator()(const View::ComplexValue<Blob>& value) {
-        Head() << " (Blob) Size = ";
+        Head(" (Blob) Size = ");
         WriteNumber(layout_.out, value.GetValue().size());
         Finish();
     }
     void operator()(const View::NilValue&) {
-        Head() << " (NIL)";
+        Head(" (NIL)");
         Finish();
     }
     void operator()(const View::ComplexValue<Common::Error>& value) {
         const Common::Error& error = value.GetValue();
-        Head() << " (Common::Error)";
+        Head(" (Common::Error)");
         WriteErrorFields(layout_.out, error);
         layout_.EndLine();
-        std::string prefix = layout_.prefix;
+        size_t level = 0;
         for (Common::Error reason = error.Reason(); reason.Code() != 0; reason = reason.Reason()) {
-            prefix += kIndent;
-            layout_.out << prefix << "(SubError)";
+            layout_.WriteMargin(++level);
+            layout_.out += "(SubError)";
             WriteErrorFields(layout_.out, reason);
             layout_.EndLine();
         }
@@ -211,13 +220,20 @@ class ValuePrinter {
     }
     template <class T>
     void operator()(const View::ScalarValue<T>& value) {
-        Head() << " (" << ScalarTypeName<T>() << ") = ";
+        Head(" (");
+        layout_.out += ScalarTypeName<T>();
+        layout_.out += ") = ";
         WriteScalar(layout_.out, value.GetValue());
         Finish();
     }
 
   private:
-    std::ostream& Head() { return layout_.out << layout_.prefix << separator_ << name_; }
+    void Head(std::string_view kind) {
+        layout_.WriteMargin();
+        layout_.out += separator_;
+        layout_.out += name_;
+        layout_.out += kind;
+    }
     void Finish() {
         layout_.EndLine();
         PrintTraits(layout_.Inner());
@@ -243,15 +259,15 @@ void PrintValue(const View::Unit& unit, std::string_view name, std::string_view 
 
 }  // namespace
 
-void TraceUnit(const View::Unit& unit, std::string_view prefix, std::ostream& out, bool lineEnds) {
-    const Layout layout{std::string(prefix), lineEnds, out};
+void TraceUnit(const View::Unit& unit, std::string_view prefix, std::string& out, bool lineEnds) {
+    const Layout layout{prefix, 0, lineEnds, out};
     PrintValue(unit, "Root", "", layout);
 }
 
 std::string TraceUnitToString(const View::Unit& unit, std::string_view prefix, bool lineEnds) {
-    std::ostringstream out;
+    std::string out;
     TraceUnit(unit, prefix, out, lineEnds);
-    return std::move(out).str();
+    return out;
 }
 
 }  // namespace Zaph::Util

@@ -16,18 +16,17 @@
 // its code, its line tag (lower-case hexadecimal) and its message, then each reason of its chain
 // on a line of its own headed "(SubError)", one level deeper each. Wide text is written as
 // UTF-8; text that does not convert is written as the low byte of each UTF-16 unit. Numbers are
-// written in the C locale whatever the stream's locale.
+// written in the C locale.
 //
 // With `lineEnds` off nothing ends a line: the whole unit is written as one line.
 //
 // Units nested deeper than kMaxUnitDepth raise Errors::kUnitTooDeep; what was written so far
 // stays written.
 //
-// Thread-safety: the unit must not change during the call; distinct streams may be written from
+// Thread-safety: the unit must not change during the call; distinct buffers may be written from
 // distinct threads.
 #pragma once
 
-#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -35,8 +34,8 @@
 
 namespace Zaph::Util {
 
-/// Writes `unit`, named "Root", to `out`, each line beginning with `prefix`.
-void TraceUnit(const View::Unit& unit, std::string_view prefix, std::ostream& out, bool lineEnds);
+/// Appends the printout of `unit`, named "Root", to `out`, each line beginning with `prefix`.
+void TraceUnit(const View::Unit& unit, std::string_view prefix, std::string& out, bool lineEnds);
 
 /// The printout of TraceUnit as a string.
 std::string TraceUnitToString(const View::Unit& unit, std::string_view prefix, bool lineEnds);

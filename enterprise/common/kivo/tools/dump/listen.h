@@ -4,7 +4,7 @@
 // Listen subscribes without a report (the objects that match at that moment come first, as
 // `created` records), then reads the subscription over and over (a cyclic job), records printing
 // on the threads of the job framework, while the main thread waits for what ends listening
-// (listening_end.h). Then it cancels the cyclic job and waits for its end:
+// (run_end.h). Then it cancels the cyclic job and waits for its end:
 //
 //   subscribing --failed--> kSubscribeWithoutReportFailed
 //       |
@@ -34,7 +34,7 @@ inline constexpr uint32_t kSubscriptionEndedWithError = 7;
 
 /// Listens to the objects that `spec` selects in `postOffice`; see the file comment. Throws
 /// kSubscribeWithoutReportFailed or kSubscriptionEndedWithError, each with its cause as reason,
-/// or kListeningNotStarted (listening_end.h).
+/// or kListeningNotStarted (run_end.h).
 void Listen(Kivo::PostOffice& postOffice, const Kivo::ViewSpec& spec);
 
 }  // namespace KivoDump

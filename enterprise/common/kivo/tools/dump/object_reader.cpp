@@ -59,7 +59,7 @@ std::string FormatCreatedRecord(const Zaph::View::SharedUnitPtr& object, std::st
     Header(record, "created", id, time);
     record.Body(*object, "  ");
     record << "</created>\n\n";
-    return record.Text();
+    return std::string(record.Text());
 }
 
 std::string FormatUpdatedRecord(const Zaph::View::SharedUnitPtr& key,
@@ -74,7 +74,7 @@ std::string FormatUpdatedRecord(const Zaph::View::SharedUnitPtr& key,
         record.Body(*diff, "    ");
     }
     record << "  </diff>\n</updated>\n\n";
-    return record.Text();
+    return std::string(record.Text());
 }
 
 std::string FormatDeletedRecord(const Zaph::View::SharedUnitPtr& key, std::string_view time) {
@@ -83,7 +83,7 @@ std::string FormatDeletedRecord(const Zaph::View::SharedUnitPtr& key, std::strin
     Header(record, "deleted", id, time);
     record.Body(*key, "  ");
     record << "</deleted>\n\n";
-    return record.Text();
+    return std::string(record.Text());
 }
 
 }  // namespace KivoDump

@@ -1,7 +1,10 @@
 #include "enterprise/common/kivo/tools/dump/output.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "core/common/catalog.h"
@@ -18,18 +21,18 @@ bool outputFailed = false;
 int outputFailure = 0;
 // Hears that failure; see SetOutputFailureListener. Under the stream's lock as well.
 std::function<void()> failureListener;
+// The mode and, in blocks mode, the whole records not yet written. Under the stream's lock.
+OutputMode mode = OutputMode::kRecordByRecord;
+std::string pending;
 
 // Writes `bytes` and flushes, unless an earlier write failed; the caller holds the lock.
-void WriteLocked(std::string_view bytes, bool lineEnd) {
+void WriteOutLocked(std::string_view bytes) {
     if (outputFailed) {
         return;
     }
     errno = 0;
     if (!bytes.empty()) {
         std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    }
-    if (lineEnd) {
-        std::fputc('\n', stdout);
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         outputFailed = true;
@@ -40,18 +43,60 @@ void WriteLocked(std::string_view bytes, bool lineEnd) {
     }
 }
 
-}  // namespace
+// Writes out what blocks mode has gathered; the caller holds the lock.
+void WritePendingLocked() {
+    if (!pending.empty()) {
+        WriteOutLocked(pending);
+        pending.clear();
+    }
+}
 
-void WriteLine(std::string_view text) {
+// Takes `bytes` and, when `lineEnd`, a line feed, as one piece; the caller holds the lock.
+void WriteLocked(std::string_view bytes, bool lineEnd) {
+    if (mode == OutputMode::kBlocks || lineEnd) {
+        pending += bytes;
+        if (lineEnd) {
+            pending += '\n';
+        }
+        if (mode == OutputMode::kRecordByRecord || pending.size() >= kOutputBlockSize) {
+            WritePendingLocked();
+        }
+        return;
+    }
+    WriteOutLocked(bytes);
+}
+
+// Runs `body` under the stream's lock.
+template <class F>
+void Locked(F&& body) {
     flockfile(stdout);
-    WriteLocked(text, true);
+    body();
     funlockfile(stdout);
 }
 
+}  // namespace
+
+void SetOutputMode(OutputMode newMode) {
+    Locked([newMode] {
+        mode = newMode;
+        if (mode == OutputMode::kRecordByRecord) {
+            WritePendingLocked();
+        } else if (pending.capacity() < 2 * kOutputBlockSize) {
+            pending.reserve(2 * kOutputBlockSize);
+        }
+    });
+}
+
+OutputMode ReportOutputMode() {
+    return ::isatty(STDOUT_FILENO) == 1 ? OutputMode::kRecordByRecord : OutputMode::kBlocks;
+}
+
+void WriteLine(std::string_view text) {
+    Locked([text] { WriteLocked(text, true); });
+}
+
 void WriteLines(std::string_view lines) {
-    flockfile(stdout);
-    WriteLocked(lines, false);
-    funlockfile(stdout);
+    Locked([lines] { WriteLocked(lines, false); });
 }
 
 void WriteLine(std::u16string_view text) {
@@ -59,20 +104,23 @@ void WriteLine(std::u16string_view text) {
 }
 
 void SetOutputFailureListener(std::function<void()> listener) {
-    flockfile(stdout);
-    failureListener = std::move(listener);
-    if (outputFailed && failureListener) {
-        failureListener();
-    }
-    funlockfile(stdout);
+    Locked([&listener] {
+        failureListener = std::move(listener);
+        if (outputFailed && failureListener) {
+            failureListener();
+        }
+    });
 }
 
 Common::Error CheckStandardOutput() {
-    flockfile(stdout);
-    WriteLocked({}, false);
-    const bool failed = outputFailed;
-    const int systemError = outputFailure;
-    funlockfile(stdout);
+    bool failed = false;
+    int systemError = 0;
+    Locked([&] {
+        WritePendingLocked();
+        WriteOutLocked({});
+        failed = outputFailed;
+        systemError = outputFailure;
+    });
     if (!failed) {
         return Common::Error();
     }

@@ -5,9 +5,14 @@
 namespace KivoDump {
 namespace {
 
-std::ostringstream& EmptiedThreadBuffer() {
-    thread_local std::ostringstream buffer;
-    buffer.str(std::string());
+// A buffer grown past this by a large record is given back rather than kept for the thread.
+constexpr size_t kKeptCapacity = 1 << 20;
+
+std::string& EmptiedThreadBuffer() {
+    thread_local std::string buffer;
+    if (buffer.capacity() > kKeptCapacity) {
+        buffer = std::string();
+    }
     buffer.clear();
     return buffer;
 }
@@ -17,17 +22,13 @@ std::ostringstream& EmptiedThreadBuffer() {
 RecordText::RecordText() : buffer_(EmptiedThreadBuffer()) {}
 
 RecordText& RecordText::operator<<(std::string_view text) {
-    buffer_ << text;
+    buffer_ += text;
     return *this;
 }
 
 RecordText& RecordText::Body(const Zaph::View::Unit& unit, std::string_view prefix) {
     Zaph::Util::TraceUnit(unit, prefix, buffer_, true);
     return *this;
-}
-
-std::string RecordText::Text() const {
-    return buffer_.str();
 }
 
 }  // namespace KivoDump

@@ -11,11 +11,10 @@
 // A body is the trace printout of a unit (zaph/trace_unit.h), named "Root", with the prefix in
 // front of every line and a line feed after each.
 //
-// Thread-safety: a record composes in its thread's own buffer, emptied when the record is made
-// (making a stream costs more than most records take to print); one record at a time per thread.
+// Thread-safety: a record composes in its thread's own buffer, emptied when the record is made,
+// so that a report of many records reuses one allocation; one record at a time per thread.
 #pragma once
 
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -36,11 +35,11 @@ class RecordText : private Common::NonCopyable {
     /// Appends the body of `unit`, `prefix` in front of every line. Throws the printout's error.
     RecordText& Body(const Zaph::View::Unit& unit, std::string_view prefix);
 
-    /// The record composed so far.
-    [[nodiscard]] std::string Text() const;
+    /// The record composed so far; valid until the record is destroyed or appended to.
+    [[nodiscard]] std::string_view Text() const { return buffer_; }
 
   private:
-    std::ostringstream& buffer_;
+    std::string& buffer_;
 };
 
 }  // namespace KivoDump

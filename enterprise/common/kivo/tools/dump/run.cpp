@@ -15,9 +15,9 @@
 #include "enterprise/common/kivo/tools/dump/arguments.h"
 #include "enterprise/common/kivo/tools/dump/connection.h"
 #include "enterprise/common/kivo/tools/dump/listen.h"
-#include "enterprise/common/kivo/tools/dump/listening_end.h"
 #include "enterprise/common/kivo/tools/dump/output.h"
 #include "enterprise/common/kivo/tools/dump/report.h"
+#include "enterprise/common/kivo/tools/dump/run_end.h"
 #include "enterprise/common/kivo/tools/dump/view_spec_builder.h"
 #include "platform/async_service/platform_service.h"
 #include "platform/ipc_client/platform_library.h"
@@ -38,13 +38,14 @@ int RunQuery(const Arguments& arguments) {
     try {
         const Kivo::ViewSpec viewSpec = MakeViewSpec(arguments);
         std::unique_ptr<Kivo::PostOffice> postOffice = CreatePostOffice(arguments);
+        int status = 0;
         if (arguments.report.empty() && arguments.service != "DB") {
             Listen(*postOffice, viewSpec);
         } else {
-            Report(*postOffice, viewSpec);
+            status = Report(*postOffice, viewSpec);
         }
         postOffice.reset();
-        return 0;
+        return status;
     } catch (const Common::Error& error) {
         WriteLine(error.ToText());
         Common::TraceError(kRunFailedTraceLevel, error);

@@ -1,4 +1,4 @@
-#include "enterprise/common/kivo/tools/dump/listening_end.h"
+#include "enterprise/common/kivo/tools/dump/run_end.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -42,11 +42,11 @@ const SelfPipe& TheSelfPipe() {
 std::atomic<int> signalDescriptor{-1};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free int");
 
-void OnStopSignal(int) {
+void OnStopSignal(int signal) {
     const int savedErrno = errno;
     const int descriptor = signalDescriptor.load();
     if (descriptor >= 0) {
-        const char byte = 's';
+        const auto byte = static_cast<unsigned char>(signal);
         // A full pipe already holds a wake-up.
         [[maybe_unused]] const ssize_t written = ::write(descriptor, &byte, 1);
     }
@@ -68,27 +68,27 @@ void Catch(int signal, struct sigaction& previous) {
 
 }  // namespace
 
-ListeningEnd::ListeningEnd() : wakeDescriptor_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+RunEnd::RunEnd(uint32_t failureCode, Common::MessageId failureMessage)
+    : wakeDescriptor_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     const int eventfdFailure = wakeDescriptor_ < 0 ? errno : 0;
     const int failure = eventfdFailure != 0 ? eventfdFailure : TheSelfPipe().failure;
     if (failure != 0) {
         if (wakeDescriptor_ >= 0) {
             ::close(wakeDescriptor_);
         }
-        Common::Error notStarted(COMMON_PLACE("KivoDump::ListeningEnd::ListeningEnd"),
-                                 kListeningNotStarted,
-                                 Common::GetCatalogMessage(Common::kMsgListeningCannotWait));
+        Common::Error notStarted(COMMON_PLACE("KivoDump::RunEnd::RunEnd"), failureCode,
+                                 Common::GetCatalogMessage(failureMessage));
         throw notStarted.AddWindowsError(static_cast<uint32_t>(failure));
     }
 }
 
-ListeningEnd::~ListeningEnd() {
+RunEnd::~RunEnd() {
     Disarm();
     ::close(wakeDescriptor_);
 }
 
-void ListeningEnd::Arm() {
-    // Signals of an earlier listening, if any, are no part of this one.
+void RunEnd::Arm() {
+    // Signals of an earlier report or listening, if any, are no part of this one.
     char drained[64];
     while (::read(TheSelfPipe().read, drained, sizeof drained) > 0) {
     }
@@ -99,7 +99,7 @@ void ListeningEnd::Arm() {
     SetOutputFailureListener([this] { Wake(); });
 }
 
-void ListeningEnd::Disarm() noexcept {
+void RunEnd::Disarm() noexcept {
     if (!armed_) {
         return;
     }
@@ -111,23 +111,43 @@ void ListeningEnd::Disarm() noexcept {
     signalDescriptor.store(-1);
 }
 
-void ListeningEnd::Wait() {
-    pollfd watched[] = {
-        {STDIN_FILENO, POLLIN, 0}, {TheSelfPipe().read, POLLIN, 0}, {wakeDescriptor_, POLLIN, 0}};
+EndCause RunEnd::Wait(bool watchInput) {
+    pollfd watched[] = {{TheSelfPipe().read, POLLIN, 0},
+                        {wakeDescriptor_, POLLIN, 0},
+                        {watchInput ? STDIN_FILENO : -1, POLLIN, 0}};
     // A signal interrupts the poll and leaves its byte in the pipe: the next poll sees it. Any
-    // other failure leaves nothing to wait on, which ends listening like the end of input.
-    while (::poll(watched, sizeof watched / sizeof watched[0], -1) < 0 && errno == EINTR) {
+    // other failure leaves nothing to wait on, which ends the wait like the end of input.
+    int ready = 0;
+    while ((ready = ::poll(watched, sizeof watched / sizeof watched[0], -1)) < 0 &&
+           errno == EINTR) {
+    }
+    if (ready < 0) {
+        return EndCause::kInput;
     }
     if ((watched[0].revents & POLLIN) != 0) {
+        unsigned char signal = 0;
+        if (::read(TheSelfPipe().read, &signal, 1) == 1) {
+            signal_ = signal;
+            return EndCause::kSignal;
+        }
+    }
+    if ((watched[2].revents & POLLIN) != 0) {
         char character;
         [[maybe_unused]] const ssize_t read = ::read(STDIN_FILENO, &character, 1);
     }
+    return watched[2].revents != 0 ? EndCause::kInput : EndCause::kWake;
 }
 
-void ListeningEnd::Wake() noexcept {
+void RunEnd::Wake() noexcept {
     const uint64_t one = 1;
     // The count only grows; a write fails only when it would overflow, and then it is not zero.
     [[maybe_unused]] const ssize_t written = ::write(wakeDescriptor_, &one, sizeof one);
+}
+
+void JobEnd::Completed(const Common::Error& error) {
+    ended_.store(true);
+    end_.Wake();
+    synchronizer_.Completed(error);
 }
 
 void ReserveStandardInput() noexcept {
