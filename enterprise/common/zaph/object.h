@@ -2,7 +2,7 @@
 //
 // The three Accept operations call the visitor's Visit overload for the holder's kind, passing
 // the holder as the value interface of the visitor's layer. Destroying the unit destroys the
-// trait set first, then the holder.
+// trait set first, then the holder. Units live in the unit memory pool (unit_memory.h).
 //
 // Thread-safety: as view.h.
 #pragma once
@@ -11,11 +11,12 @@
 
 #include "enterprise/common/zaph/holders.h"
 #include "enterprise/common/zaph/trait_holders.h"
+#include "enterprise/common/zaph/unit_memory.h"
 
 namespace Zaph {
 
 template <class H>
-class Object final : public Construction::Unit {
+class Object final : public Construction::Unit, public Detail::PooledObject {
   public:
     template <class... Args>
     explicit Object(Args&&... args) : holder_(std::forward<Args>(args)...) {}

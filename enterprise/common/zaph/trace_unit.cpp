@@ -1,6 +1,7 @@
 #include "enterprise/common/zaph/trace_unit.h"
 
 #include <charconv>
+#include <cstring>
 #include <type_traits>
 
 #include "core/common/guid.h"
@@ -228,11 +229,23 @@ class ValuePrinter {
     }
 
   private:
+    // The margin, separator, name and kind, in one piece: the head of every value.
     void Head(std::string_view kind) {
-        layout_.WriteMargin();
-        layout_.out += separator_;
-        layout_.out += name_;
-        layout_.out += kind;
+        std::string& out = layout_.out;
+        const size_t margin = layout_.depth * kIndent.size();
+        const size_t start = out.size();
+        out.resize(start + layout_.prefix.size() + margin + separator_.size() + name_.size() +
+                   kind.size());
+        char* text = out.data() + start;
+        const auto put = [&text](std::string_view piece) {
+            text += piece.copy(text, piece.size());
+        };
+        put(layout_.prefix);
+        std::memset(text, ' ', margin);
+        text += margin;
+        put(separator_);
+        put(name_);
+        put(kind);
     }
     void Finish() {
         layout_.EndLine();

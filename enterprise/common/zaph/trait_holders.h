@@ -5,7 +5,8 @@
 //   TraitsHolder    the traits of a unit: a pointer to a vector of owned traits, allocated on
 //                   the first Add, so an untagged unit pays one null pointer
 //
-// Names are copied by the rules of Zaph::Name. Holders refuse an absent value unit with
+// Properties and traits live in the unit memory pool (unit_memory.h). Names are copied by the
+// rules of Zaph::Name. Holders refuse an absent value unit with
 // "ZAPH: Null units are forbidden." (kNullUnit).
 //
 // Trait order: by name, and among traits of one name by Util::CompareUnitsTotal of their
@@ -21,10 +22,11 @@
 #include <vector>
 
 #include "enterprise/common/zaph/construction.h"
+#include "enterprise/common/zaph/unit_memory.h"
 
 namespace Zaph {
 
-class PropertyHolder final : public Construction::Property {
+class PropertyHolder final : public Construction::Property, public Detail::PooledObject {
   public:
     PropertyHolder(const Name& name, Construction::UnitPtr value);
     ~PropertyHolder() override;
@@ -38,7 +40,7 @@ class PropertyHolder final : public Construction::Property {
     Construction::UnitPtr value_;
 };
 
-class TraitHolder final : public View::Trait {
+class TraitHolder final : public View::Trait, public Detail::PooledObject {
   public:
     TraitHolder(const Name& name, View::UnitPtr value);
     ~TraitHolder() override;

@@ -1,0 +1,55 @@
+// Memory for the small objects of unit trees: the units (object.h), properties and traits
+// (trait_holders.h). A tree of n values is about 2n such objects, each made and destroyed once
+// per tree read, built or copied; a free list per size class and thread, in front of the global
+// allocator, makes each of those a few instructions rather than a trip through malloc.
+//
+//   PooledObject<T>   a base whose operator new and delete take blocks from the pool
+//
+// Blocks are requested from ::operator new in sizes rounded up to kUnitMemoryGrain, so any block
+// of a class fits any object of that class, whichever thread made it: a tree may be built on one
+// thread and destroyed on another. A thread keeps at most kMaxCachedBlocks blocks of each class;
+// blocks freed beyond that, and every block freed after the thread's lists were released at its
+// exit, go back to ::operator delete. Objects larger than kMaxPooledSize bypass the pool.
+//
+// Builds with AddressSanitizer or ThreadSanitizer use the global allocator directly, so that the
+// sanitizers see every object's lifetime.
+//
+// Thread-safety: the lists are per thread; nothing is shared.
+#pragma once
+
+#include <cstddef>
+
+namespace Zaph::Detail {
+
+/// Whether the pool is in use: not under AddressSanitizer or ThreadSanitizer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kUnitMemoryPooled = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kUnitMemoryPooled = false;
+#else
+inline constexpr bool kUnitMemoryPooled = true;
+#endif
+#else
+inline constexpr bool kUnitMemoryPooled = true;
+#endif
+
+/// Block sizes are multiples of this.
+inline constexpr size_t kUnitMemoryGrain = 16;
+/// The largest object served by the pool.
+inline constexpr size_t kMaxPooledSize = 128;
+/// The most blocks a thread keeps per size class.
+inline constexpr size_t kMaxCachedBlocks = 4096;
+
+/// A block of at least `size` bytes.
+void* AllocateUnitMemory(size_t size);
+/// Returns the block of `size` bytes (the size it was allocated with) at `block`.
+void FreeUnitMemory(void* block, size_t size) noexcept;
+
+/// Derive from it to place the objects of a class in the pool.
+struct PooledObject {
+    static void* operator new(size_t size) { return AllocateUnitMemory(size); }
+    static void operator delete(void* block, size_t size) noexcept { FreeUnitMemory(block, size); }
+};
+
+}  // namespace Zaph::Detail
