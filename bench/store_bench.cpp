@@ -40,7 +40,7 @@ void BM_ReportOneType(benchmark::State& state) {
                          Zaph::Util::FluentUnitBuilder(Zaph::Construction::DefaultUnitFactory())
                              .Composite()
                              .Trait("Is")
-                             .String(u"Type42")
+                             .String(u"Type7")
                              .End()
                              .End()
                              .TakeResult()));

@@ -54,12 +54,8 @@ class CanonicalReader {
         return bytes % sizeof(char16_t) == 0 ? Take(bytes) : nullptr;
     }
 
-    bool TakeString(String& text) {
-        size_t units = 0;
-        const uint8_t* bytes = TakeUnits(units);
-        if (bytes == nullptr) {
-            return false;
-        }
+    // The `units` UTF-16 units at `bytes`, as `text`.
+    static void Decode(const uint8_t* bytes, size_t units, String& text) {
         text.resize(units);
         if constexpr (std::endian::native == std::endian::little) {
             std::memcpy(text.data(), bytes, units * sizeof(char16_t));
@@ -68,17 +64,37 @@ class CanonicalReader {
                 text[i] = static_cast<char16_t>(LoadLittleEndian(bytes + 2 * i, 2));
             }
         }
-        return true;
+    }
+
+    bool TakeString(String& text) {
+        size_t units = 0;
+        const uint8_t* bytes = TakeUnits(units);
+        if (bytes != nullptr) {
+            Decode(bytes, units, text);
+        }
+        return bytes != nullptr;
     }
 
     // A name: a String value, UTF-16 of the UTF-8 name.
     bool TakeName(Name& name) {
-        if (!TakeTag(TypeIndex::String) || !TakeString(text_)) {
+        size_t units = 0;
+        const uint8_t* bytes = TakeTag(TypeIndex::String) ? TakeUnits(units) : nullptr;
+        if (bytes == nullptr) {
             return false;
         }
-        // As the general reader: a unit that does not convert is replaced, and the name stands.
-        narrow_.clear();
-        Common::Utf16ToUtf8(text_, narrow_);
+        // Names are ASCII almost always: then the UTF-8 name is the units' low bytes.
+        narrow_.resize(units);
+        bool ascii = true;
+        for (size_t i = 0; i < units; ++i) {
+            ascii &= bytes[2 * i + 1] == 0 && bytes[2 * i] < 0x80;
+            narrow_[i] = static_cast<char>(bytes[2 * i]);
+        }
+        if (!ascii) {
+            // As the general reader: a unit that does not convert is replaced.
+            Decode(bytes, units, text_);
+            narrow_.clear();
+            Common::Utf16ToUtf8(text_, narrow_);
+        }
         name = Name(std::string_view(narrow_));
         return true;
     }
