@@ -1,5 +1,7 @@
 #include "core/common/guid.h"
 
+#include <array>
+
 #include "core/common/assert.h"
 #include "core/common/text.h"
 
@@ -44,15 +46,27 @@ bool ParseGuid(const Char* t, Guid& guid) {
     return true;
 }
 
-// Writes the `digits` low hexadecimal digits of `value`, upper case, at `out`; returns their
-// end. The text form is printed once per object of a report, so it avoids the printf machinery.
-char* WriteHexDigits(char* out, uint32_t value, int digits) {
+// The two upper-case hexadecimal digits of each byte value.
+constexpr std::array<char, 512> kHexPairs = [] {
     constexpr char kHexDigits[] = "0123456789ABCDEF";
-    for (int i = digits - 1; i >= 0; --i) {
-        out[i] = kHexDigits[value & 0xF];
-        value >>= 4;
+    std::array<char, 512> pairs{};
+    for (size_t byte = 0; byte < 256; ++byte) {
+        pairs[2 * byte] = kHexDigits[byte >> 4];
+        pairs[2 * byte + 1] = kHexDigits[byte & 0xF];
     }
-    return out + digits;
+    return pairs;
+}();
+
+// Writes the `digits` (even) low hexadecimal digits of `value`, upper case, at `out`; returns
+// their end. The text form is printed once or twice per object of a report, so it goes a byte
+// at a time through a table rather than through the printf machinery.
+char* WriteHexDigits(char* out, uint32_t value, int digits) {
+    for (int shift = (digits - 2) * 4; shift >= 0; shift -= 8) {
+        const size_t byte = (value >> shift) & 0xFF;
+        *out++ = kHexPairs[2 * byte];
+        *out++ = kHexPairs[2 * byte + 1];
+    }
+    return out;
 }
 
 }  // namespace

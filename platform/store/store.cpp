@@ -15,6 +15,7 @@
 #include "enterprise/common/zaph/blob_reader.h"
 #include "enterprise/common/zaph/copy_unit.h"
 #include "enterprise/common/zaph/match.h"
+#include "enterprise/common/zaph/unit_memory.h"
 #include "platform/store/diff.h"
 #include "platform/store/feed_watch.h"
 #include "platform/store/object_identity.h"
@@ -48,7 +49,7 @@ Zaph::View::SharedUnitPtr ReadBody(std::span<const uint8_t> id, std::span<const 
                                 "KIVO: The stored object has " + std::to_string(body.size()) +
                                     " bytes, more than the " + std::to_string(kMaxObjectBytes) +
                                     " an object may have.");
-        return Zaph::View::SharedUnitPtr(
+        return Zaph::Detail::ShareUnit(
             Zaph::Util::ReadUnitFromBlob(body, Zaph::Construction::DefaultUnitFactory()));
     } catch (const Common::Error& error) {
         Common::Error traced(

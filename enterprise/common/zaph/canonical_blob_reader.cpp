@@ -1,5 +1,6 @@
 #include "enterprise/common/zaph/canonical_blob_reader.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -12,6 +13,30 @@
 
 namespace Zaph::Util::Detail {
 namespace {
+
+// A name read before, under the bytes of its String value.
+struct NameCacheEntry {
+    std::string bytes;
+    Name name;
+};
+
+constexpr size_t kNameCacheSlots = 64;
+
+std::array<NameCacheEntry, kNameCacheSlots>& NameCache() {
+    thread_local std::array<NameCacheEntry, kNameCacheSlots> cache;
+    return cache;
+}
+
+// The cache slot of a name of `units` UTF-16 units at `bytes`: from its length and its first,
+// middle and last units.
+size_t CacheSlot(const uint8_t* bytes, size_t units) {
+    if (units == 0) {
+        return 0;
+    }
+    const size_t mix =
+        units * 31 + bytes[0] * 7 + bytes[units & ~size_t{1}] * 13 + bytes[2 * (units - 1)] * 17;
+    return mix % kNameCacheSlots;
+}
 
 class CanonicalReader {
   public:
@@ -82,6 +107,14 @@ class CanonicalReader {
         if (bytes == nullptr) {
             return false;
         }
+        // The few names of a store come back object after object: a small cache per thread
+        // gives a name read before without converting it again.
+        NameCacheEntry& cached = NameCache()[CacheSlot(bytes, units)];
+        const size_t size = units * sizeof(char16_t);
+        if (cached.bytes.size() == size && std::memcmp(cached.bytes.data(), bytes, size) == 0) {
+            name = cached.name;
+            return true;
+        }
         // Names are ASCII almost always: then the UTF-8 name is the units' low bytes.
         narrow_.resize(units);
         bool ascii = true;
@@ -96,6 +129,8 @@ class CanonicalReader {
             Common::Utf16ToUtf8(text_, narrow_);
         }
         name = Name(std::string_view(narrow_));
+        cached.bytes.assign(reinterpret_cast<const char*>(bytes), size);
+        cached.name = name;
         return true;
     }
 

@@ -8,7 +8,11 @@
 namespace Zaph::Util {
 
 bool SearchByLayers(const View::Unit& unit, ItemProcessor<const View::Unit>& processor) {
-    std::vector<const View::Unit*> level{&unit};
+    // The root alone first: most searches end there, before a level needs holding.
+    if (processor.Process(unit)) {
+        return true;
+    }
+    std::vector<const View::Unit*> level;
     std::vector<const View::Unit*> next;
     auto addElement = MakeProcessor<const View::Unit>([&](const View::Unit& element) {
         next.push_back(&element);
@@ -18,19 +22,23 @@ bool SearchByLayers(const View::Unit& unit, ItemProcessor<const View::Unit>& pro
         next.push_back(&property.GetValue());
         return false;
     });
-    while (!level.empty()) {
+    const auto addMembers = [&](const View::Unit& current) {
+        if (const View::CompositeValue* composite = Detail::CompositeOf(current)) {
+            composite->ForEach(addProperty);
+        } else if (const View::ArrayValue* array = Detail::ArrayOf(current)) {
+            array->ForEach(addElement);
+        }
+    };
+    addMembers(unit);
+    while (!next.empty()) {
+        level = std::move(next);
+        next.clear();
         for (const View::Unit* current : level) {
             if (processor.Process(*current)) {
                 return true;
             }
-            if (const View::CompositeValue* composite = Detail::CompositeOf(*current)) {
-                composite->ForEach(addProperty);
-            } else if (const View::ArrayValue* array = Detail::ArrayOf(*current)) {
-                array->ForEach(addElement);
-            }
+            addMembers(*current);
         }
-        level = std::move(next);
-        next.clear();
     }
     return false;
 }

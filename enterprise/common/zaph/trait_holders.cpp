@@ -75,7 +75,9 @@ void TraitsHolder::Add(View::TraitPtr trait) {
         Detail::ThrowNullUnit(COMMON_PLACE("Zaph::TraitsHolder::Add"));
     }
     if (storage_ == nullptr) {
-        storage_ = std::make_unique<TraitVector>();
+        storage_ = std::make_unique<PooledTraitVector>();
+        // Room for the usual few at once, rather than growing one by one.
+        storage_->reserve(2);
     }
     TraitVector& traits = *storage_;
     // Copies add their traits in order: appending needs no search.

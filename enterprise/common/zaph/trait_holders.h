@@ -72,11 +72,13 @@ class TraitsHolder final : public Construction::Traits {
 
   private:
     using TraitVector = std::vector<View::TraitPtr>;
+    // The vector itself in the pool too: nearly every unit that has traits has a few.
+    struct PooledTraitVector : TraitVector, Detail::PooledObject {};
 
     // The first trait not ordering before the traits called `name`.
     TraitVector::const_iterator LowerBound(const Name& name) const;
 
-    std::unique_ptr<TraitVector> storage_;
+    std::unique_ptr<PooledTraitVector> storage_;
 };
 
 }  // namespace Zaph

@@ -3,7 +3,8 @@
 // per tree read, built or copied; a free list per size class and thread, in front of the global
 // allocator, makes each of those a few instructions rather than a trip through malloc.
 //
-//   PooledObject<T>   a base whose operator new and delete take blocks from the pool
+//   PooledObject      a base whose operator new and delete take blocks from the pool
+//   ShareUnit         a unit's shared owner, its control block from the pool
 //
 // Blocks are requested from ::operator new in sizes rounded up to kUnitMemoryGrain, so any block
 // of a class fits any object of that class, whichever thread made it: a tree may be built on one
@@ -18,6 +19,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+
+#include "enterprise/common/zaph/construction.h"
 
 namespace Zaph::Detail {
 
@@ -51,5 +55,31 @@ struct PooledObject {
     static void* operator new(size_t size) { return AllocateUnitMemory(size); }
     static void operator delete(void* block, size_t size) noexcept { FreeUnitMemory(block, size); }
 };
+
+/// An allocator over the pool.
+template <class T>
+struct UnitMemoryAllocator {
+    using value_type = T;
+    UnitMemoryAllocator() = default;
+    template <class U>
+    UnitMemoryAllocator(const UnitMemoryAllocator<U>&) noexcept {}
+    T* allocate(size_t count) { return static_cast<T*>(AllocateUnitMemory(count * sizeof(T))); }
+    void deallocate(T* block, size_t count) noexcept { FreeUnitMemory(block, count * sizeof(T)); }
+    template <class U>
+    bool operator==(const UnitMemoryAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+/// `unit` under a shared owner; the owner's control block comes from the pool. A null unit gives
+/// a null owner.
+inline View::SharedUnitPtr ShareUnit(Construction::UnitPtr unit) {
+    if (unit == nullptr) {
+        return nullptr;
+    }
+    // Released first: should the control block not be had, the owner's constructor deletes it.
+    return View::SharedUnitPtr(unit.release(), std::default_delete<Construction::Unit>(),
+                               UnitMemoryAllocator<char>());
+}
 
 }  // namespace Zaph::Detail
