@@ -10,13 +10,6 @@
 namespace Utils {
 namespace {
 
-// A stream that drops everything: the trace when nobody wants it.
-class DiscardingBuffer final : public std::streambuf {
-  protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
-};
-
 std::string_view AsText(const std::vector<uint8_t>& bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
@@ -30,7 +23,7 @@ Zaph::Construction::UnitPtr UnitConstructionFormat::Read(DataReader& reader,
     std::vector<uint8_t> bytes;
     reader.ReadData(bytes);
     Zaph::Util::UnitAccumulator accumulator(factory);
-    UnitConstructionParser::Interpret(AsText(bytes), accumulator, trace_);
+    UnitConstructionParser::Interpret(AsText(bytes), accumulator, &trace_);
     return accumulator.TakeResult();
 }
 
@@ -50,12 +43,10 @@ size_t UnitConstructionFormat::ReadEach(DataReader& reader,
                                         const UnitCallback& callback, ReadMode mode) {
     std::vector<uint8_t> bytes;
     reader.ReadData(bytes);
-    DiscardingBuffer discarding;
-    std::ostream noTrace(&discarding);
     Zaph::Util::UnitAccumulator accumulator(factory);
     size_t delivered = 0;
     UnitConstructionParser::Interpret(
-        AsText(bytes), accumulator, noTrace,
+        AsText(bytes), accumulator, nullptr,
         [&] {
             if (accumulator.HasResult()) {
                 ++delivered;

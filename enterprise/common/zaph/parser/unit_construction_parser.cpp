@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <limits>
-#include <map>
 #include <type_traits>
+#include <unordered_map>
 
 #include "core/common/catalog.h"
 #include "core/common/error/error.h"
@@ -76,9 +76,12 @@ bool ParseNumberWord(std::string_view word, NumberArgument& number) {
     return true;
 }
 
-void WriteTrace(std::ostream& trace, std::string_view text) {
-    trace << text;
-    trace.flush();
+// Writes `text` to the trace, when there is one.
+void WriteTrace(std::ostream* trace, std::string_view text) {
+    if (trace != nullptr) {
+        *trace << text;
+        trace->flush();
+    }
 }
 
 template <class T>
@@ -92,7 +95,8 @@ void WriteDecimal(std::ostream& out, T value) {
 struct Context {
     ArgumentStream& arguments;
     UnitBuilder& builder;
-    std::ostream& trace;
+    // Null when nobody wants the trace: then none is composed.
+    std::ostream* trace;
     ReadMode mode;
 };
 
@@ -130,19 +134,30 @@ void End(Context& context) {
 // Property, Trait and String: the statement echoes its text between double quotes.
 std::string_view QuotedStatement(Context& context, std::string_view statement) {
     const std::string_view text = context.arguments.TakeText();
-    context.trace << '.' << statement << "(\"" << text << "\")";
-    context.trace.flush();
+    if (context.trace != nullptr) {
+        *context.trace << '.' << statement << "(\"" << text << "\")";
+        context.trace->flush();
+    }
     return text;
 }
 
+// The name that a quoted text gives: its UTF-8 as decoded, which is the text itself when it is
+// ASCII, as names nearly always are.
+Zaph::Name NameOf(std::string_view quoted) {
+    for (const char c : quoted) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return Zaph::Name(Common::ToUtf8(DecodeText(quoted)));
+        }
+    }
+    return Zaph::Name(quoted);
+}
+
 void Property(Context& context) {
-    const std::string_view name = QuotedStatement(context, "Property");
-    context.builder.Property(Zaph::Name(Common::ToUtf8(DecodeText(name))));
+    context.builder.Property(NameOf(QuotedStatement(context, "Property")));
 }
 
 void Trait(Context& context) {
-    const std::string_view name = QuotedStatement(context, "Trait");
-    context.builder.Trait(Zaph::Name(Common::ToUtf8(DecodeText(name))));
+    context.builder.Trait(NameOf(QuotedStatement(context, "Trait")));
 }
 
 void String(Context& context) {
@@ -232,15 +247,17 @@ template <class T, void (UnitBuilder::*Event)(T)>
 void LargeInteger(Context& context, std::string_view givenName, std::string_view absentName) {
     const bool given = context.arguments.HasArgument();
     const T value = TakeInteger<T>(context, absentName);
-    context.trace << '.' << (given ? givenName : absentName) << '(';
-    WriteDecimal(context.trace, value);
-    context.trace << ')';
-    context.trace.flush();
+    if (context.trace != nullptr) {
+        *context.trace << '.' << (given ? givenName : absentName) << '(';
+        WriteDecimal(*context.trace, value);
+        *context.trace << ')';
+        context.trace->flush();
+    }
     (context.builder.*Event)(value);
 }
 
-const std::map<std::string_view, Statement>& StatementTable() {
-    static const std::map<std::string_view, Statement> table = {
+const std::unordered_map<std::string_view, Statement>& StatementTable() {
+    static const std::unordered_map<std::string_view, Statement> table = {
         {"Composite", {&Composite, StatementKind::Value}},
         {"Property", {&Property, StatementKind::Open}},
         {"Trait", {&Trait, StatementKind::Open}},
@@ -327,8 +344,14 @@ void TokenStream::SkipWhiteSpace() {
 }
 
 std::string_view TokenStream::GetNext(std::string_view stops) {
-    const size_t found = text_.find_first_of(stops, position_);
-    if (found == std::string_view::npos) {
+    // One or two stops: compared in place, rather than searching the stops for every character.
+    const char first = stops[0];
+    const char second = stops.size() > 1 ? stops[1] : first;
+    size_t found = position_;
+    while (found < text_.size() && text_[found] != first && text_[found] != second) {
+        ++found;
+    }
+    if (found >= text_.size()) {
         throw Common::Error(COMMON_PLACE("UnitConstructionParser::TokenStream::GetNext"),
                             kExpectedSymbol,
                             Common::GetCatalogMessage(Common::kMsgParserExpectedSymbol));
@@ -514,7 +537,7 @@ void StatementStream::Finish() const {
     }
 }
 
-void Interpret(std::string_view text, UnitBuilder& builder, std::ostream& trace,
+void Interpret(std::string_view text, UnitBuilder& builder, std::ostream* trace,
                const std::function<void()>& afterStatement, ReadMode mode) {
     WriteTrace(trace, Common::ToUtf8(Common::GetCatalogMessage(Common::kMsgParserTrace)));
     TokenStream tokens(text);
@@ -528,8 +551,7 @@ void Interpret(std::string_view text, UnitBuilder& builder, std::ostream& trace,
         tokens.SkipWhiteSpace();
     }
     statements.Finish();
-    trace << '\n';
-    trace.flush();
+    WriteTrace(trace, "\n");
 }
 
 }  // namespace UnitConstructionParser

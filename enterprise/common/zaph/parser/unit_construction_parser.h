@@ -139,8 +139,8 @@ class TokenStream {
     void Step();
     /// Steps over blanks, CRs, LFs and tabs.
     void SkipWhiteSpace();
-    /// The characters from here up to the first of `stops`, on which the cursor then stands;
-    /// raises kExpectedSymbol when none of them follows.
+    /// The characters from here up to the first of `stops` (one or two characters), on which
+    /// the cursor then stands; raises kExpectedSymbol when none of them follows.
     std::string_view GetNext(std::string_view stops);
     /// The longest run of word characters from here; raises kExpectedSymbol when it runs to the
     /// end of the text.
@@ -196,7 +196,7 @@ class ArgumentStream {
 class StatementStream {
   public:
     /// All three must outlive the stream.
-    StatementStream(TokenStream& tokens, Zaph::Util::UnitBuilder& builder, std::ostream& trace,
+    StatementStream(TokenStream& tokens, Zaph::Util::UnitBuilder& builder, std::ostream* trace,
                     ReadMode mode = ReadMode::Lenient)
         : tokens_(tokens), builder_(builder), trace_(trace), mode_(mode) {}
 
@@ -218,16 +218,17 @@ class StatementStream {
 
     TokenStream& tokens_;
     Zaph::Util::UnitBuilder& builder_;
-    std::ostream& trace_;
+    std::ostream* trace_;
     ReadMode mode_;
     // Strict mode only: the open items, the root first, and where the open root unit began.
     std::vector<OpenItem> open_{OpenItem{}};
     size_t rootStart_ = 0;
 };
 
-/// Runs every statement of `text` against `builder`, writing the trace to `trace`.
-/// `afterStatement`, when set, is called after each statement. `mode` is Lenient unless said.
-void Interpret(std::string_view text, Zaph::Util::UnitBuilder& builder, std::ostream& trace,
+/// Runs every statement of `text` against `builder`, writing the trace to `trace` (none when
+/// null). `afterStatement`, when set, is called after each statement. `mode` is Lenient unless
+/// said.
+void Interpret(std::string_view text, Zaph::Util::UnitBuilder& builder, std::ostream* trace,
                const std::function<void()>& afterStatement = {}, ReadMode mode = ReadMode::Lenient);
 
 }  // namespace UnitConstructionParser

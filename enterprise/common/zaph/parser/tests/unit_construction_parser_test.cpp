@@ -301,7 +301,7 @@ TEST(UnitConstructionStrict, TheTraceIsTheSameInBothModesAndPositionsCountCharac
     Zaph::Util::UnitAccumulator accumulator(DefaultUnitFactory());
     UnitConstructionParser::Interpret(
         ".Composite().Property(\"n\").SDWord(-5).End().Property('b').Byte(7).End().End()",
-        accumulator, trace, {}, ReadMode::Strict);
+        accumulator, &trace, {}, ReadMode::Strict);
     EXPECT_NE(accumulator.TakeResult(), nullptr);
     EXPECT_EQ(trace.str(),
               "Interpret trace: .Composite().Property(\"n\").SDword(-5).End().Property(\"b\")"
