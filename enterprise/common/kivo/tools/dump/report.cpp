@@ -32,13 +32,14 @@ int RunReport(Kivo::Actions::Report& report, RunEnd& end) {
     control.Run(report, &reportEnd);
     const EndCause cause = end.Wait(false);
     end.Disarm();
-    // A report that has ended already keeps its result, whatever came with it.
-    const bool endedByItself = reportEnd.HasEnded();
-    if (!endedByItself) {
+    // A report that has ended already keeps its result, whatever came with it; a wait that
+    // failed (nothing to wait on) leaves the report to end by itself.
+    const bool stopped = !reportEnd.HasEnded() && cause != EndCause::kInput;
+    if (stopped) {
         control.Cancel();
     }
     const Common::Error result = reportEnd.Wait();
-    if (!endedByItself) {
+    if (stopped) {
         return cause == EndCause::kSignal ? 128 + end.Signal() : 0;
     }
     if (!result.IsEmpty()) {

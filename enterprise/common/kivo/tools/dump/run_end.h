@@ -41,7 +41,8 @@ namespace KivoDump {
 /// "Listening could not start": no descriptor to wait on (the system's error as reason).
 inline constexpr uint32_t kListeningNotStarted = 12;
 
-/// What ended a wait of RunEnd.
+/// What ended a wait of RunEnd: standard input (a character, its end, or a poll that failed and
+/// leaves nothing to wait on), a signal, or Wake.
 enum class EndCause { kInput, kSignal, kWake };
 
 /// See the file comment.
