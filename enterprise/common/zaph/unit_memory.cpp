@@ -5,7 +5,10 @@
 namespace Zaph::Detail {
 namespace {
 
-constexpr size_t kClasses = kMaxPooledSize / kUnitMemoryGrain;
+// Block sizes: 24 for the first class, then kUnitMemoryGrain more for each.
+constexpr size_t kSmallestBlock = 24;
+constexpr size_t kClasses =
+    (kMaxPooledSize - kSmallestBlock + kUnitMemoryGrain - 1) / kUnitMemoryGrain + 1;
 
 struct FreeBlock {
     FreeBlock* next;
@@ -38,8 +41,15 @@ struct Releaser {
 };
 thread_local Releaser releaser;
 
+// The class of a block of at least `size` (1 to kMaxPooledSize) bytes.
 size_t ClassOf(size_t size) {
-    return (size + kUnitMemoryGrain - 1) / kUnitMemoryGrain - 1;
+    return size <= kSmallestBlock
+               ? 0
+               : (size - kSmallestBlock + kUnitMemoryGrain - 1) / kUnitMemoryGrain;
+}
+
+size_t BlockSize(size_t sizeClass) {
+    return kSmallestBlock + sizeClass * kUnitMemoryGrain;
 }
 
 }  // namespace
@@ -55,7 +65,7 @@ void* AllocateUnitMemory(size_t size) {
         --own.counts[sizeClass];
         return block;
     }
-    return ::operator new((sizeClass + 1) * kUnitMemoryGrain);
+    return ::operator new(BlockSize(sizeClass));
 }
 
 void FreeUnitMemory(void* block, size_t size) noexcept {

@@ -6,9 +6,11 @@
 //   PooledObject      a base whose operator new and delete take blocks from the pool
 //   ShareUnit         a unit's shared owner, its control block from the pool
 //
-// Blocks are requested from ::operator new in sizes rounded up to kUnitMemoryGrain, so any block
-// of a class fits any object of that class, whichever thread made it: a tree may be built on one
-// thread and destroyed on another. A thread keeps at most kMaxCachedBlocks blocks of each class;
+// Blocks are requested from ::operator new in the size of their class: 24, 40, 56 ... 136 bytes,
+// eight short of a multiple of 16, the sizes that glibc's malloc serves without slack (its chunks
+// carry an eight-byte header and are multiples of 16). Any block of a class fits any object of
+// that class, whichever thread made it: a tree may be built on one thread and destroyed on
+// another. A thread keeps at most kMaxCachedBlocks blocks of each class;
 // blocks freed beyond that, and every block freed after the thread's lists were released at its
 // exit, go back to ::operator delete. Objects larger than kMaxPooledSize bypass the pool.
 //
@@ -38,7 +40,7 @@ inline constexpr bool kUnitMemoryPooled = true;
 inline constexpr bool kUnitMemoryPooled = true;
 #endif
 
-/// Block sizes are multiples of this.
+/// The step between the block sizes of two classes.
 inline constexpr size_t kUnitMemoryGrain = 16;
 /// The largest object served by the pool.
 inline constexpr size_t kMaxPooledSize = 128;

@@ -18,7 +18,7 @@ using Zaph::Detail::FreeUnitMemory;
 TEST(UnitMemory, AFreedBlockServesTheNextRequestOfItsSizeClass) {
     const struct {
         size_t size, sameClass, otherClass;
-    } cases[] = {{1, 16, 17}, {17, 32, 48}, {100, 112, 113}, {128, 113, 96}, {129, 129, 64}};
+    } cases[] = {{1, 24, 25}, {25, 40, 41}, {100, 104, 105}, {128, 121, 120}, {129, 129, 64}};
     for (const auto& c : cases) {
         void* block = AllocateUnitMemory(c.size);
         std::memset(block, 0xA5, c.size);
@@ -45,11 +45,11 @@ TEST(UnitMemory, ABlockFreedOnAnotherThreadServesThatThread) {
     });
     maker.join();
     FreeUnitMemory(made, 40);
-    void* again = AllocateUnitMemory(48);
+    void* again = AllocateUnitMemory(32);
     if (Zaph::Detail::kUnitMemoryPooled) {
         EXPECT_EQ(again, made);
     }
-    FreeUnitMemory(again, 48);
+    FreeUnitMemory(again, 32);
 }
 
 }  // namespace
