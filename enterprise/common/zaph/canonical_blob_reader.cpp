@@ -159,6 +159,9 @@ class CanonicalReader {
     Construction::UnitPtr ReadComposite(size_t depth) {
         Construction::UnitPtr unit = factory_.CreateComposite();
         std::vector<Construction::PropertyPtr> properties;
+        // The batch becomes the composite's own vector: room for a few at once rather than
+        // growing one by one.
+        properties.reserve(4);
         Name name;
         while (TakeTag(BinaryTag::kProperty)) {
             if (!TakeName(name) ||
