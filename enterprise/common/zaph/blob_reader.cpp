@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <string>
 
 #include "core/common/catalog.h"
@@ -103,15 +102,8 @@ String BlobWalkingRoute::TakeString(size_t item) {
     if (length % sizeof(char16_t) != 0) {
         ThrowCorrupted(item);
     }
-    const uint8_t* bytes = Take(length, item);
-    String text(length / sizeof(char16_t), u'\0');
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(text.data(), bytes, length);
-    } else {
-        for (size_t i = 0; i < text.size(); ++i) {
-            text[i] = static_cast<char16_t>(LoadLittleEndian(bytes + 2 * i, 2));
-        }
-    }
+    String text;
+    Detail::LoadUnits(Take(length, item), length / sizeof(char16_t), text);
     return text;
 }
 

@@ -79,23 +79,11 @@ class CanonicalReader {
         return bytes % sizeof(char16_t) == 0 ? Take(bytes) : nullptr;
     }
 
-    // The `units` UTF-16 units at `bytes`, as `text`.
-    static void Decode(const uint8_t* bytes, size_t units, String& text) {
-        text.resize(units);
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(text.data(), bytes, units * sizeof(char16_t));
-        } else {
-            for (size_t i = 0; i < units; ++i) {
-                text[i] = static_cast<char16_t>(LoadLittleEndian(bytes + 2 * i, 2));
-            }
-        }
-    }
-
     bool TakeString(String& text) {
         size_t units = 0;
         const uint8_t* bytes = TakeUnits(units);
         if (bytes != nullptr) {
-            Decode(bytes, units, text);
+            LoadUnits(bytes, units, text);
         }
         return bytes != nullptr;
     }
@@ -124,7 +112,7 @@ class CanonicalReader {
         }
         if (!ascii) {
             // As the general reader: a unit that does not convert is replaced.
-            Decode(bytes, units, text_);
+            LoadUnits(bytes, units, text_);
             narrow_.clear();
             Common::Utf16ToUtf8(text_, narrow_);
         }
@@ -287,6 +275,17 @@ Guid LoadGuid(const uint8_t* bytes) {
     guid.Data3 = static_cast<uint16_t>(LoadLittleEndian(bytes + 6, 2));
     std::memcpy(guid.Data4, bytes + 8, sizeof guid.Data4);
     return guid;
+}
+
+void LoadUnits(const uint8_t* bytes, size_t units, String& text) {
+    text.resize(units);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(text.data(), bytes, units * sizeof(char16_t));
+    } else {
+        for (size_t i = 0; i < units; ++i) {
+            text[i] = static_cast<char16_t>(LoadLittleEndian(bytes + 2 * i, 2));
+        }
+    }
 }
 
 Construction::UnitPtr ReadCanonicalBlob(std::span<const uint8_t> blob,

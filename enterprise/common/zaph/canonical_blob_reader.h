@@ -35,6 +35,9 @@ inline uint64_t LoadLittleEndian(const uint8_t* bytes, size_t size) {
 /// The GUID whose binary form is the 16 bytes at `bytes`.
 Guid LoadGuid(const uint8_t* bytes);
 
+/// The `units` little-endian UTF-16 units at `bytes`, as `text`.
+void LoadUnits(const uint8_t* bytes, size_t units, String& text);
+
 /// The deepest nesting that the canonical reader follows (the general reader goes on to
 /// kMaxUnitDepth).
 inline constexpr size_t kMaxCanonicalDepth = 64;

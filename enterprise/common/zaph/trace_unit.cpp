@@ -72,9 +72,7 @@ void WriteWide(std::string& out, std::u16string_view text) {
     const size_t start = out.size();
     if (!Common::Utf16ToUtf8(text, out)) {
         out.resize(start);
-        for (const char16_t unit : text) {
-            out += static_cast<char>(unit & 0xFF);
-        }
+        out += Common::NarrowLowBytes(text);
     }
 }
 
