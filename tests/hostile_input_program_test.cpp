@@ -132,14 +132,22 @@ TEST_F(HostileInputTest, AReaderThatGoesAwayEndsTheReportWithCodeEleven) {
     EXPECT_NE(ReadFile("err").find("Broken pipe"), std::string::npos) << ReadFile("err");
 
     // kivo_store: counts that cannot be written are an error, and its errors reach standard
-    // error, once on a terminal-like shared file, on both streams otherwise.
+    // error, once on a terminal-like shared file, on both streams otherwise; a usage mistake goes
+    // to standard error only.
     EXPECT_EQ(Shell(kStore + " '" + store_ + "' put '" + Machine(5000) + "' >/dev/full").status,
               255);
-    Shell(kStore + " '" + store_ + "' drop >" + In("out") + " 2>" + In("err2"));
+    Shell(kStore + " '" + store_ + "' update '" + Machine(7000) + "' >" + In("out") + " 2>" +
+          In("err2"));
     EXPECT_EQ(ReadFile("out"), ReadFile("err2"));
-    EXPECT_NE(ReadFile("out").find("usage"), std::string::npos);
-    const Outcome shared = Shell(kStore + " '" + store_ + "' drop");
-    EXPECT_EQ(shared.output.find("usage"), shared.output.rfind("usage")) << shared.output;
+    EXPECT_NE(ReadFile("out").find("$module: kivo_store\n"), std::string::npos) << ReadFile("out");
+    const Outcome shared = Shell(kStore + " '" + store_ + "' update '" + Machine(7000) + "'");
+    EXPECT_EQ(shared.output.find("Error 0x"), shared.output.rfind("Error 0x")) << shared.output;
+    EXPECT_EQ(Shell(kStore + " '" + store_ + "' drop >" + In("out") + " 2>" + In("err2")).status,
+              2);
+    EXPECT_EQ(ReadFile("out"), "");
+    EXPECT_EQ(ReadFile("err2").rfind("kivo_store: 'drop' is not a command of kivo_store\nusage: ", 0),
+              0u)
+        << ReadFile("err2");
 }
 
 TEST_F(HostileInputTest, NamesAndTextsThatAreNotPlainAreHandledAsThemselves) {

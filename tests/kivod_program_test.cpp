@@ -1,6 +1,7 @@
 // Runs the built kivod: ready with the TCP port it chose, replacing a stale socket, refusing a
 // second copy and a key or users file open to others, ending on SIGTERM and SIGINT with its clients
-// told; and `kivod passwd` adding and changing a user through standard input.
+// told, telling a service manager when it is ready and stopping; usage mistakes; and
+// `kivod passwd` adding and changing a user through standard input.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <filesystem>
 
 #include "platform/security/users_file.h"
@@ -126,6 +128,54 @@ TEST(KivodProgram, PasswdAddsThenChangesAUserFromStandardInput) {
     KivoSecurity::PasswordVerifier verifier(users);
     ASSERT_TRUE(verifier.Load().IsEmpty());
     EXPECT_TRUE(verifier.Verify("alice", "second"));
+}
+
+// The service manager's socket, in the file system or the abstract namespace ("@name"), hears
+// READY=1 once every socket listens and STOPPING=1 when kivod stops.
+TEST(KivodProgram, TellsTheServiceManagerWhenReadyAndWhenStopping) {
+    const KivoTestSupport::TemporaryFolder folder("kivod_notify_");
+    KivoStore::CreateStore(folder.WideFile("s.db"));
+    const std::string sockets = folder.File("sockets");
+    for (const std::string& name :
+         {folder.File("notify"), "@kivod_notify_test_" + std::to_string(::getpid())}) {
+        SCOPED_TRACE(name);
+        const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{AF_UNIX, {}};
+        name.copy(address.sun_path, sizeof address.sun_path - 1);
+        if (name[0] == '@')
+            address.sun_path[0] = '\0';
+        ASSERT_EQ(0, ::bind(manager, reinterpret_cast<sockaddr*>(&address),
+                            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())));
+        const timeval bound{30, 0};
+        ::setsockopt(manager, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        const auto heard = [&] {
+            char datagram[512];
+            const ssize_t got = ::recv(manager, datagram, sizeof datagram, 0);
+            return std::string(datagram, got > 0 ? static_cast<size_t>(got) : 0);
+        };
+
+        ::setenv("NOTIFY_SOCKET", name.c_str(), 1);
+        Kivod kivod({"--store", folder.File("s.db"), "--socket-dir", sockets}, folder.File("log"));
+        ::unsetenv("NOTIFY_SOCKET");
+        EXPECT_EQ("READY=1\nSTATUS=serving " + folder.File("s.db") + " in " + sockets, heard());
+        EXPECT_TRUE(std::filesystem::exists(sockets + "/kivo.sock"));
+        kivod.Signal(SIGTERM);
+        EXPECT_EQ("STOPPING=1", heard());
+        EXPECT_EQ(0, kivod.Stop(0));
+        ::close(manager);
+    }
+}
+
+// A usage mistake says what is wrong, on standard error only and without an error's internals.
+TEST(KivodProgram, AUsageMistakeExitsTwoWithoutInternals) {
+    const std::string kivod = KivoTestSupport::ProgramPath("kivod");
+    const KivoTestSupport::Outcome bad = KivoTestSupport::RunCommand(kivod + " --bogus 2>&1");
+    EXPECT_EQ(2, bad.status);
+    EXPECT_EQ("kivod: '--bogus' is not a flag of kivod\nTry 'kivod --help' for more information.\n",
+              bad.output);
+    const KivoTestSupport::Outcome quiet = KivoTestSupport::RunCommand(kivod + " 2>/dev/null");
+    EXPECT_EQ(2, quiet.status);
+    EXPECT_EQ("", quiet.output);
 }
 
 }  // namespace

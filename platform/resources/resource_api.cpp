@@ -69,6 +69,8 @@ Module* OpenModule(const char* path) {
     if (messagesDir != nullptr && messagesDir[0] != '\0') {
         module->directories.emplace_back(messagesDir);
     }
+    module->directories.push_back(
+        (program.parent_path() / KIVO_DATA_FROM_PROGRAM).lexically_normal());
     module->directories.push_back(program.parent_path());
     return module;
 }

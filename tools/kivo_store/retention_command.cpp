@@ -12,13 +12,6 @@
 namespace KivoStoreTool {
 namespace {
 
-Common::Error RetentionUsage(const Common::SourceLocation& place, const std::string& why) {
-    return Common::Error(place, kUsage,
-                         "KIVO: " + why +
-                             "; usage: kivo_store <connection> create | retention "
-                             "[age=<seconds>] [entries=<count>]");
-}
-
 // The decimal number `text`, digits only; nothing for anything else or past 2^64 - 1.
 std::optional<uint64_t> Decimal(std::string_view text) {
     if (text.empty())
@@ -48,15 +41,15 @@ KivoStore::Retention ApplyRetentionWords(KivoStore::Retention retention,
                                         : name == "entries" ? &entries
                                                             : nullptr;
         if (slot == nullptr || equals == std::string::npos)
-            throw RetentionUsage(COMMON_PLACE("KivoStoreTool::RunRetention"),
-                                 "'" + argument + "' is not age=<seconds> or entries=<count>");
+            throw Common::Error(COMMON_PLACE("KivoStoreTool::RunRetention"), kUsage,
+                                "'" + argument + "' is not age=<seconds> or entries=<count>");
         if (slot->has_value())
-            throw RetentionUsage(COMMON_PLACE("KivoStoreTool::RunRetention"),
-                                 name + " is given twice");
+            throw Common::Error(COMMON_PLACE("KivoStoreTool::RunRetention"), kUsage,
+                                name + " is given twice");
         *slot = Decimal(std::string_view(argument).substr(equals + 1));
         if (!slot->has_value())
-            throw RetentionUsage(
-                COMMON_PLACE("KivoStoreTool::RunRetention"),
+            throw Common::Error(
+                COMMON_PLACE("KivoStoreTool::RunRetention"), kUsage,
                 "'" + argument.substr(equals + 1) + "' is not a decimal number below 2^64");
     }
     // Past the store's bound every age is refused alike, so a huge one is cut to fit.

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -10,51 +11,78 @@
 #include "core/common/error/error.h"
 #include "core/common/exit_status.h"
 #include "core/common/text.h"
+#include "core/common/version.h"
 #include "enterprise/common/zaph/parser/file_io.h"
 #include "enterprise/common/zaph/parser/unit_construction_format.h"
 #include "enterprise/common/zaph/unit_factory.h"
 #include "platform/store/store.h"
+#include "platform/store/store_errors.h"
 #include "tools/kivo_store/retention_command.h"
 
 namespace KivoStoreTool {
 namespace {
 
-constexpr const char* kUsageText =
-    "KIVO: usage: kivo_store <connection> create [age=<seconds>] [entries=<count>] | put "
-    "[--create] <object>... | update <object>... | delete <object>... | import [--create] "
-    "[<file>...] | retention [age=<seconds>] [entries=<count>]";
+constexpr const char* kSynopsis =
+    "usage: kivo_store <connection> create [--if-missing] [age=<seconds>] [entries=<count>]\n"
+    "       kivo_store <connection> put [--create] <object>...\n"
+    "       kivo_store <connection> update <object>...\n"
+    "       kivo_store <connection> delete <object>...\n"
+    "       kivo_store <connection> import [--create] [<file>...]\n"
+    "       kivo_store <connection> retention [age=<seconds>] [entries=<count>]\n"
+    "       kivo_store --help | --version\n";
 
-Common::Error Usage(const Common::SourceLocation& place) {
-    return Common::Error(place, kUsage, kUsageText);
+constexpr const char* kDescription =
+    "Fills an object store. Objects are written in the unit construction text format, one per\n"
+    "argument, or any number in each file (\"-\" or no file: standard input). A command applies\n"
+    "all of its objects in one transaction, so all take effect or none. put and import store or\n"
+    "update each object; update and delete need it stored. --create makes the store first when\n"
+    "its file is missing; create --if-missing leaves a store that is already there as it is.\n"
+    "age= and entries= bound the change log that listeners read. See kivo_store(1).\n";
+
+Common::Error Usage(const Common::SourceLocation& place, const std::string& what) {
+    return Common::Error(place, kUsage, what);
 }
 
 struct Command {
     std::u16string connection;
     std::string verb;
     bool create = false;
+    bool ifMissing = false;
     std::vector<std::string> arguments;
 };
 
 Command ParseCommand(int argc, char** argv) {
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" ||
+                      std::string_view(argv[1]) == "--version"))
+        return Command{{}, argv[1], false, false, {}};
     if (argc < 3)
-        throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"));
+        throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"),
+                    argc < 2 ? "a connection string and a command are needed"
+                             : "a command is needed after the connection string");
     Command command;
     command.verb = argv[2];
     for (int i = 3; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--create" && command.arguments.empty())
+        const std::string_view argument(argv[i]);
+        if (argument == "--create" && command.arguments.empty() && !command.create)
             command.create = true;
+        else if (argument == "--if-missing" && command.verb == "create")
+            command.ifMissing = true;
         else
-            command.arguments.emplace_back(argv[i]);
+            command.arguments.emplace_back(argument);
     }
-    const bool known = command.verb == "create" || command.verb == "put" ||
-                       command.verb == "update" || command.verb == "delete" ||
-                       command.verb == "import" || command.verb == "retention";
+    static const char* const kVerbs[] = {"create", "put",    "update",
+                                         "delete", "import", "retention"};
+    if (std::find(std::begin(kVerbs), std::end(kVerbs), command.verb) == std::end(kVerbs))
+        throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"),
+                    "'" + command.verb + "' is not a command of kivo_store");
+    if (command.create && command.verb != "put" && command.verb != "import")
+        throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"),
+                    "--create is only for put and import");
     const bool takesObjects =
-        command.verb != "create" && command.verb != "import" && command.verb != "retention";
-    if (!known || (command.verb == "create" && command.create) ||
-        (takesObjects && command.arguments.empty()) ||
-        (command.create && command.verb != "put" && command.verb != "import"))
-        throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"));
+        command.verb == "put" || command.verb == "update" || command.verb == "delete";
+    if (takesObjects && command.arguments.empty())
+        throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"),
+                    command.verb + " needs at least one object");
     command.connection = KivoStore::DecodeConnectionString(argv[1]);
     return command;
 }
@@ -143,10 +171,36 @@ void WriteOut(std::ostream& out, const std::string& text) {
     }
 }
 
+// Makes the store of `command`; true when it made one. With --if-missing a store of this library
+// that is already there is opened (so a file that is no store, or a newer one, is still an
+// error) and left as it is: false.
+bool CreateStore(const Command& command, const KivoStore::Retention& retention) {
+    try {
+        KivoStore::CreateStore(command.connection, retention);
+        return true;
+    } catch (const Common::Error& error) {
+        if (!command.ifMissing || error.Code() != KivoStore::kStoreExists)
+            throw;
+    }
+    (void)KivoStore::Store::Open(command.connection);
+    return false;
+}
+
 void Execute(const Command& command, std::ostream& out) {
+    if (command.verb == "--help") {
+        WriteOut(out, std::string(kSynopsis) + kDescription);
+        return;
+    }
+    if (command.verb == "--version") {
+        WriteOut(out, std::string("kivo_store ") + Common::kVersion + "\n");
+        return;
+    }
     if (command.verb == "create") {
-        KivoStore::CreateStore(command.connection, ApplyRetentionWords({}, command.arguments));
-        WriteOut(out, "created the store " + Common::ToUtf8(command.connection) + "\n");
+        const std::string name = Common::ToUtf8(command.connection);
+        if (CreateStore(command, ApplyRetentionWords({}, command.arguments)))
+            WriteOut(out, "created the store " + name + "\n");
+        else
+            WriteOut(out, "the store " + name + " is there already\n");
         return;
     }
     if (command.verb == "retention") {
@@ -165,9 +219,8 @@ void Execute(const Command& command, std::ostream& out) {
     std::unique_ptr<KivoStore::WriteBatch> batch = store->BeginBatch();
     for (const Input& input : inputs) {
         if (ApplyUnits(input, command.verb, *batch) == 0 && command.verb != "import")
-            throw Common::Error(
-                COMMON_PLACE("KivoStoreTool::Execute"), kUsage,
-                "KIVO: " + input.name + " holds no complete object (every unit ends with End()).");
+            throw Usage(COMMON_PLACE("KivoStoreTool::Execute"),
+                        input.name + " holds no complete object (every unit ends with End())");
     }
     batch->Commit();
     const KivoStore::BatchCounts& counts = batch->Counts();
@@ -184,6 +237,11 @@ int Run(int argc, char** argv, const Streams& streams) {
         Execute(ParseCommand(argc, argv), streams.out);
         return 0;
     } catch (const Common::Error& error) {
+        if (error.Code() == kUsage) {
+            streams.errors << "kivo_store: " << Common::ToUtf8(error.Message()) << "\n"
+                           << kSynopsis << std::flush;
+            return Common::kUsageExitStatus;
+        }
         const std::string text = Common::ToUtf8(error.ToText());
         streams.errors << text << std::endl;
         if (streams.errorsAlsoToOut)

@@ -26,7 +26,8 @@ const char* const kUsageText =
     "the socket directory (default: $KIVO_SOCKET_DIR, else /run/kivo). With --local-group the\n"
     "members of group G may connect too (kivod's user must be in G); --ready-fd N receives one\n"
     "line \"unix <path>\" per socket, then \"tcp <address>:<port>\" with --listen, then\n"
-    "\"ready\". SIGTERM or SIGINT ends it.\n"
+    "\"ready\". When NOTIFY_SOCKET is set (systemd's Type=notify) it sends READY=1 there as\n"
+    "well. SIGTERM or SIGINT ends it.\n"
     "With --listen it serves other hosts over TCP (ADDR:PORT, [IPv6]:PORT; port 0: any),\n"
     "always in TLS 1.3 with the certificate chain and key of --tls-cert and --tls-key, to the\n"
     "users of the users file --users, who log in with their password. The key and users files\n"
@@ -45,8 +46,7 @@ constexpr std::string_view kValueFlags[] = {
     "--tls-cert",      "--tls-key",  "--users",      "--login-delay-ms", "--max-logging-in"};
 
 Common::Error Usage(const std::string& what) {
-    return Common::Error(COMMON_PLACE("Kivod::ParseOptions"), kUsage,
-                         "KIVO: " + what + " (kivod --help tells the flags).");
+    return Common::Error(COMMON_PLACE("Kivod::ParseOptions"), kUsage, what);
 }
 
 // A decimal number from `low` to `high`; kUsage naming `flag` otherwise.

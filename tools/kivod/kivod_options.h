@@ -21,7 +21,8 @@
 // --max-logging-in (1 to 100000, default 64) bounds the connections not yet logged in.
 //
 // `passwd` adds or changes a user of a users file; it takes no flags and reads the password from
-// standard input, never from the command line. Anything else is kUsage, naming what is wrong.
+// standard input, never from the command line. Anything else is kUsage, whose message says what
+// is wrong and is all that kivod prints of it.
 //
 // Thread-safety: pure functions (the environment and the group database are read).
 #pragma once

@@ -13,6 +13,7 @@
 #include "core/common/error/error.h"
 #include "core/common/exit_status.h"
 #include "core/common/text.h"
+#include "core/common/version.h"
 #include "platform/security/tls.h"
 #include "platform/security/users_file.h"
 #include "platform/service/view_manager_service.h"
@@ -22,6 +23,7 @@
 #include "platform/wire/frame.h"
 #include "tools/kivod/kivod_options.h"
 #include "tools/kivod/passwd.h"
+#include "tools/kivod/service_manager.h"
 
 namespace Kivod {
 namespace {
@@ -30,6 +32,11 @@ namespace {
 void Log(const std::string& line) {
     const std::string text = "kivod: " + line + "\n";
     [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+void LogFailure(const Common::Error& failure) {
+    if (!failure.IsEmpty())
+        Log(Common::ToUtf8(failure.Message()));
 }
 
 // Blocks SIGTERM and SIGINT for this thread and every thread it starts; they are read from the
@@ -142,11 +149,17 @@ void Serve(const Options& options) {
         KivoServer::SocketServer::Start({service}, serverOptions);
     if (options.readyFd >= 0)
         Announce(options.readyFd, *server);
-    Log("ready: serving " + Common::ToUtf8(options.store) + " in " + options.socketDirectory +
-        (server->RemoteAddress().empty() ? "" : " and on " + server->RemoteAddress()));
+    const std::string serving =
+        "serving " + Common::ToUtf8(options.store) + " in " + options.socketDirectory +
+        (server->RemoteAddress().empty() ? "" : " and on " + server->RemoteAddress());
+    Log("ready: " + serving);
+    // A service manager that waits for READY=1 and never gets it stops the service at its start
+    // timeout, so a failure to tell it is logged, not fatal.
+    LogFailure(NotifyServiceManager("READY=1\nSTATUS=" + serving));
 
     const int signal = AwaitStop(signals);
     Log(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    LogFailure(NotifyServiceManager("STOPPING=1"));
     // The connections close before the view manager stops: a client sees its connection lost,
     // never an answer of the stopping service.
     server->Stop();
@@ -171,12 +184,18 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
             return 0;
         }
         if (options.version) {
-            out << "kivod 1, service protocol " << KivoWire::kProtocolVersion << std::endl;
+            out << "kivod " << Common::kVersion << ", service protocol "
+                << KivoWire::kProtocolVersion << std::endl;
             return 0;
         }
         Serve(options);
         return 0;
     } catch (const Common::Error& error) {
+        if (error.Code() == kUsage) {
+            errors << "kivod: " << Common::ToUtf8(error.Message())
+                   << "\nTry 'kivod --help' for more information." << std::endl;
+            return Common::kUsageExitStatus;
+        }
         errors << "kivod: " << Common::ToUtf8(error.ToText()) << std::endl;
         return Common::ExitStatusOf(error.Code());
     }

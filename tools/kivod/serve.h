@@ -9,15 +9,18 @@
 // KivoSecurity::kFileTooOpen, before anything listens); starts the view manager
 // (platform/service) and the socket server (platform/socket_server) for the chosen services,
 // and writes one line "unix <path>" per socket, "tcp <address>:<port>" with --listen (the port
-// the kernel chose for port 0), and then "ready" to --ready-fd, which it closes. The users file
+// the kernel chose for port 0), and then "ready" to --ready-fd, which it closes; it sends READY=1
+// to the service manager when NOTIFY_SOCKET is set (service_manager.h). The users file
 // is read again when it changes, so users added meanwhile can log in without a restart.
 // It serves until SIGTERM or SIGINT: then the server stops accepting and closes every
-// connection (clients see the connection lost), the view manager stops and the store closes.
+// connection (clients see the connection lost), the view manager stops and the store closes;
+// the service manager is told STOPPING=1 first.
 //
 // Standard error gets one line per connection opened or closed, per login and per failure, each
 // beginning "kivod: " (platform/socket_server/socket_server.h tells them; never a password), and
 // one line when it is ready and when it stops. A failure prints its error text and exits with the
-// status of its code (core/common/exit_status.h).
+// status of its code (core/common/exit_status.h); a usage mistake prints only what is wrong and a
+// pointer to --help, and exits with kUsageExitStatus (2).
 //
 // Thread-safety: called once, from the main thread, before any other thread exists.
 #pragma once

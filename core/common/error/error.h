@@ -47,8 +47,19 @@ namespace Common {
 
 struct ErrorRecord;
 
-/// The module identity that locally raised errors answer for the field "$module".
+/// The module identity of the dump tool: what locally raised errors answer for the field
+/// "$module" until the program names its own with SetModuleIdentity.
 inline constexpr const char* kModuleIdentity = "kivo_dump_vsa64_35791";
+
+/// The module identity that locally raised errors answer for the field "$module" (records read
+/// back from a byte form keep the sender's).
+[[nodiscard]] const char* ModuleIdentity();
+
+/// Names the running program's module, so that its errors say which program raised them.
+/// `identity` must live as long as the process (a literal). Called once at the start of main,
+/// before any error is raised or thread started: records answer the identity of the moment they
+/// are asked.
+void SetModuleIdentity(const char* identity);
 
 /// Code of the record that stands for a system code (errno, HRESULT, NT status).
 inline constexpr uint32_t kSystemCodeError = 0xFFF0;

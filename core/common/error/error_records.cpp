@@ -1,5 +1,6 @@
 // The record kinds: plain, narrow message, wide message, system code, extra fields and packed.
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -74,7 +75,7 @@ const char16_t* NoWide(const ErrorRecord*, const char*) {
 }
 
 const char* ModuleOnly(const ErrorRecord*, const char* name) {
-    return SameName(name, kModuleName) ? kModuleIdentity : nullptr;
+    return SameName(name, kModuleName) ? ModuleIdentity() : nullptr;
 }
 const char* ModuleNames(const ErrorRecord*) {
     return kModuleName;
@@ -468,3 +469,21 @@ ErrorRecord* MakePackedRecord(uint32_t code, const SourceLocation& place,
 }
 
 }  // namespace Common::Detail
+
+namespace Common {
+namespace {
+
+std::atomic<const char*> moduleIdentity{kModuleIdentity};
+
+}  // namespace
+
+const char* ModuleIdentity() {
+    return moduleIdentity.load(std::memory_order_acquire);
+}
+
+void SetModuleIdentity(const char* identity) {
+    moduleIdentity.store(identity != nullptr ? identity : kModuleIdentity,
+                         std::memory_order_release);
+}
+
+}  // namespace Common

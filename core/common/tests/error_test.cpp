@@ -178,6 +178,19 @@ TEST(Error, ByteFormRoundTripsEveryKind) {
               "Error 0x5: bare\n| line: 0x99\n| $module: kivo_dump_vsa64_35791");
 }
 
+TEST(Error, EachProgramNamesItsModuleAndAReadErrorKeepsTheSenders) {
+    Common::SetModuleIdentity("kivod");
+    const Error sent(COMMON_PLACE("Test::Sender"), 0x33, "raised by the service");
+    EXPECT_STREQ(sent.NarrowField("$module"), "kivod");
+    const std::vector<uint8_t> bytes = Bytes(sent);
+    Common::SetModuleIdentity(Common::kModuleIdentity);
+
+    const Error received = Read(bytes);
+    EXPECT_STREQ(received.NarrowField("$module"), "kivod");
+    EXPECT_STREQ(Error(COMMON_PLACE("Test::Local"), 0x34).NarrowField("$module"),
+                 Common::kModuleIdentity);
+}
+
 TEST(Error, MalformedOrOversizedBytesGiveTheDecodeErrorAndPeerTextsAreInternedWithinACap) {
     Error outer(COMMON_PLACE("Test::Outer"), 11, "outer");
     outer.Add(Error(COMMON_PLACE("Test::Inner"), 12, "inner"));

@@ -26,25 +26,33 @@ void Put(const fs::path& path, size_t size, std::string_view text = "x") {
     fs::resize_file(path, size);
 }
 
-TEST(Resources, TheMessagesDirectoryFirstThenBesideTheProgramAndTheCatalogueInstalledOnce) {
-    TempDir program, messages;
-    Put(program.path / "own.msg", kResourceFileLimit);  // also taken for the program file
-    Put(program.path / "huge.msg", kResourceFileLimit + 1);
-    Put(program.path / "data.msg", 1);
+TEST(Resources, TheMessagesDirectoryThenTheInstalledShareThenBesideTheProgramCatalogueOnce) {
+    // An installed tree: the program in bin/, the installed data in share/kivo/.
+    TempDir tree, messages;
+    const fs::path program = tree.path / "bin", share = tree.path / "share" / "kivo";
+    fs::create_directories(program);
+    fs::create_directories(share);
+    Put(program / "own.msg", kResourceFileLimit);  // also taken for the program file
+    Put(program / "huge.msg", kResourceFileLimit + 1);
+    Put(program / "data.msg", 1);
     Put(messages.path / "data.msg", 2, "ov");
-    ASSERT_EQ(mkfifo((program.path / "fifo.msg").c_str(), 0600), 0);  // must not block
+    Put(share / "data.msg", 3, "sha");
+    Put(program / "installed.msg", 1, "p");
+    Put(share / "installed.msg", 1, "s");
+    ASSERT_EQ(mkfifo((program / "fifo.msg").c_str(), 0600), 0);  // must not block
     setenv("KIVO_MESSAGES_DIR", messages.path.c_str(), 1);
-    Module* module = OpenModule((program.path / "own.msg").c_str());
+    Module* module = OpenModule((program / "own.msg").c_str());
     ASSERT_NE(module, nullptr);
     EXPECT_EQ(LoadFile(module, "data.msg"), std::vector<uint8_t>({'o', 'v'}));
+    EXPECT_EQ(LoadFile(module, "installed.msg"), std::vector<uint8_t>({'s'}));
     EXPECT_EQ(LoadFile(module, "own.msg")->size(), kResourceFileLimit);
     for (const char* name : {"", "huge.msg", "fifo.msg", "missing.msg"}) {
         EXPECT_FALSE(LoadFile(module, name)) << name;
     }
-    EXPECT_FALSE(LoadFile(module, "../" + program.path.filename().string() + "/own.msg"));
+    EXPECT_FALSE(LoadFile(module, "../bin/own.msg"));
     EXPECT_FALSE(LoadFile(nullptr, "data.msg"));
     CloseModule(module);
-    EXPECT_EQ(OpenModule((program.path / "no-such-program").c_str()), nullptr);
+    EXPECT_EQ(OpenModule((program / "no-such-program").c_str()), nullptr);
 
     Put(messages.path / kMessageCatalogFile, 8);
     EXPECT_FALSE(InstallMessageCatalog()) << "not a catalogue";

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/common/version.h"
 #include "enterprise/common/zaph/parser/unit_construction_parser.h"
 #include "tests/support/temporary_folder.h"
 
@@ -69,16 +71,23 @@ TEST(StoreCommand, CommandsCountWhatTheyDidAndChangeAllOrNothing) {
 TEST(StoreCommand, RefusesBadCommandLinesAndMissingStoresAndFiles) {
     const KivoTestSupport::TemporaryFolder folder("kivo_store_");
     const std::string db = folder.File("s.db");
-    const std::vector<std::vector<std::string>> usage = {{},
-                                                         {db},
-                                                         {db, "drop"},
-                                                         {db, "put"},
-                                                         {db, "create", "x"},
-                                                         {db, "update", "--create", kDisk}};
-    for (const std::vector<std::string>& line : usage) {
+    // A usage mistake says what is wrong and gives the usage, without an error's internals.
+    const std::pair<std::vector<std::string>, const char*> usage[] = {
+        {{}, "a connection string and a command are needed"},
+        {{db}, "a command is needed"},
+        {{"--help", "x"}, "'x' is not a command"},
+        {{db, "drop"}, "'drop' is not a command"},
+        {{db, "put"}, "put needs at least one object"},
+        {{db, "create", "x"}, "'x' is not age=<seconds> or entries=<count>"},
+        {{db, "update", "--create", kDisk}, "--create is only for put and import"}};
+    for (const auto& [line, says] : usage) {
         const Outcome outcome = RunTool(line);
-        EXPECT_EQ(outcome.status, 255);
-        EXPECT_NE(outcome.output.find("usage"), std::string::npos) << outcome.output;
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.output.rfind(std::string("kivo_store: ") + says, 0), 0u)
+            << outcome.output;
+        EXPECT_NE(outcome.output.find("\nusage: kivo_store <connection> create"),
+                  std::string::npos);
+        EXPECT_EQ(outcome.output.find("line: 0x"), std::string::npos) << outcome.output;
     }
     EXPECT_NE(RunTool({db, "put", kDisk}).output.find("0xfc0061"), std::string::npos);
     EXPECT_EQ(RunTool({db, "import", folder.File("nothing.txt")}).status, 1);
@@ -96,17 +105,17 @@ TEST(StoreCommand, RetentionIsShownChangedAndRefused) {
     EXPECT_EQ(RunTool({db, "retention", "entries=5"}).output, "retention: age 120 s, entries 5\n");
     EXPECT_EQ(RunTool({db, "retention", "age=60", "entries=7"}).output,
               "retention: age 60 s, entries 7\n");
-    // Words are usage errors (0xfc0073), values out of range the store's refusal (0xfc0082).
+    // Words are usage mistakes (status 2), values out of range the store's refusal (0xfc0082).
     const std::pair<std::vector<std::string>, const char*> refused[] = {
-        {{"age=-1"}, "0xfc0073"},
-        {{"age=1e3"}, "0xfc0073"},
-        {{"age= 5"}, "0xfc0073"},
-        {{"age="}, "0xfc0073"},
-        {{"entries=18446744073709551616"}, "0xfc0073"},
-        {{"size=5"}, "0xfc0073"},
-        {{"entries"}, "0xfc0073"},
-        {{"age=5", "age=6"}, "0xfc0073"},
-        {{"--create"}, "0xfc0073"},
+        {{"age=-1"}, "usage"},
+        {{"age=1e3"}, "usage"},
+        {{"age= 5"}, "usage"},
+        {{"age="}, "usage"},
+        {{"entries=18446744073709551616"}, "usage"},
+        {{"size=5"}, "usage"},
+        {{"entries"}, "usage"},
+        {{"age=5", "age=6"}, "usage"},
+        {{"--create"}, "usage"},
         {{"age=0"}, "0xfc0082"},
         {{"entries=0"}, "0xfc0082"},
         {{"age=99999999999999999"}, "0xfc0082"},
@@ -115,10 +124,37 @@ TEST(StoreCommand, RetentionIsShownChangedAndRefused) {
         std::vector<std::string> arguments{db, "retention"};
         arguments.insert(arguments.end(), words.begin(), words.end());
         const Outcome outcome = RunTool(arguments);
-        EXPECT_NE(outcome.status, 0) << words.front();
+        EXPECT_EQ(outcome.status, std::string_view(code) == "usage" ? 2 : 255) << words.front();
         EXPECT_NE(outcome.output.find(code), std::string::npos) << outcome.output;
     }
     EXPECT_EQ(RunTool({db, "retention"}).output, "retention: age 60 s, entries 7\n");
+}
+
+// create --if-missing makes a store, or leaves one that is there as it is; any other file is
+// still an error. --help and --version answer on standard output.
+TEST(StoreCommand, CreateIfMissingLeavesAStoreAloneAndRefusesOtherFiles) {
+    const KivoTestSupport::TemporaryFolder folder("kivo_store_");
+    const std::string db = folder.File("s.db");
+    EXPECT_EQ(RunTool({db, "create", "--if-missing", "entries=3"}).output,
+              "created the store " + db + "\n");
+    ASSERT_EQ(RunTool({db, "put", kDisk}).status, 0);
+    EXPECT_EQ(RunTool({db, "create", "entries=5", "--if-missing"}).output,
+              "the store " + db + " is there already\n");
+    EXPECT_EQ(RunTool({db, "retention"}).output, "retention: age 86400 s, entries 3\n");
+    EXPECT_EQ(RunTool({db, "put", kDisk}).output, "created 0, updated 0, unchanged 1, deleted 0\n");
+    EXPECT_EQ(RunTool({db, "create"}).status, 255) << "without --if-missing it is still there";
+
+    const std::string text = folder.File("notes.txt");
+    std::ofstream(text) << "not a store";
+    const Outcome notAStore = RunTool({text, "create", "--if-missing"});
+    EXPECT_EQ(notAStore.status, 255);
+    EXPECT_NE(notAStore.output.find("0xfc0063"), std::string::npos) << notAStore.output;
+    EXPECT_EQ(RunTool({":memory:", "create", "--if-missing"}).status, 255);
+
+    const Outcome help = RunTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.output.rfind("usage: kivo_store <connection> create [--if-missing]", 0), 0u);
+    EXPECT_EQ(RunTool({"--version"}).output, std::string("kivo_store ") + Common::kVersion + "\n");
 }
 
 }  // namespace
