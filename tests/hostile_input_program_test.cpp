@@ -145,8 +145,8 @@ TEST_F(HostileInputTest, AReaderThatGoesAwayEndsTheReportWithCodeEleven) {
     EXPECT_EQ(Shell(kStore + " '" + store_ + "' drop >" + In("out") + " 2>" + In("err2")).status,
               2);
     EXPECT_EQ(ReadFile("out"), "");
-    EXPECT_EQ(ReadFile("err2").rfind("kivo_store: 'drop' is not a command of kivo_store\nusage: ", 0),
-              0u)
+    EXPECT_EQ(
+        ReadFile("err2").rfind("kivo_store: 'drop' is not a command of kivo_store\nusage: ", 0), 0u)
         << ReadFile("err2");
 }
 

@@ -3,7 +3,8 @@
 // The catalogue file "kivo_dump.msg" is read through the resource layer (resource_api.h: the
 // directory named by KIVO_MESSAGES_DIR, then share/kivo of the installed tree, then the program's
 // own directory) and replaces the built-in catalogue when it is a well-formed catalogue block
-// (core/common/catalog.h). Any fault leaves the built-in catalogue in place. The catalogue is loaded once per process.
+// (core/common/catalog.h). Any fault leaves the built-in catalogue in place. The catalogue is
+// loaded once per process.
 //
 // Programs call InstallMessageCatalog at start, before any message is looked up, so that all
 // their texts come from one catalogue.

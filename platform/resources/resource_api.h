@@ -4,8 +4,8 @@
 // first in the directory named by the environment variable KIVO_MESSAGES_DIR (when set and not
 // empty, read when the module is opened), then in the installed data folder share/kivo beside the
 // program's folder (P/share/kivo for a program in P/bin or P/sbin), and last in the directory of
-// the program file. The first regular file found is the one read. Files are outside input: anything larger than
-// kResourceFileLimit is not read.
+// the program file. The first regular file found is the one read. Files are outside input: anything
+// larger than kResourceFileLimit is not read.
 //
 // Language-change events have no counterpart on this platform: subscribing succeeds and nothing
 // is ever delivered, so resources are read once.

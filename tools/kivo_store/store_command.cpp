@@ -52,8 +52,8 @@ struct Command {
 };
 
 Command ParseCommand(int argc, char** argv) {
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" ||
-                      std::string_view(argv[1]) == "--version"))
+    if (argc == 2 &&
+        (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "--version"))
         return Command{{}, argv[1], false, false, {}};
     if (argc < 3)
         throw Usage(COMMON_PLACE("KivoStoreTool::ParseCommand"),

@@ -30,12 +30,12 @@ Common::Error NotifyServiceManager(std::string_view state) {
     const bool abstract = path[0] == '@';
     if (abstract)
         address.sun_path[0] = '\0';
-    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length +
-                                             (abstract ? 0 : 1));
+    const auto size =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + (abstract ? 0 : 1));
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return KivoServer::SystemFailure(COMMON_PLACE("Kivod::NotifyServiceManager"),
-                                         kNotifyFailed, "No socket for NOTIFY_SOCKET");
+        return KivoServer::SystemFailure(COMMON_PLACE("Kivod::NotifyServiceManager"), kNotifyFailed,
+                                         "No socket for NOTIFY_SOCKET");
     ssize_t sent;
     do {
         sent = ::sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
@@ -43,10 +43,9 @@ Common::Error NotifyServiceManager(std::string_view state) {
     } while (sent < 0 && errno == EINTR);
     Common::Error failure;
     if (sent != static_cast<ssize_t>(state.size()))
-        failure = KivoServer::SystemFailure(COMMON_PLACE("Kivod::NotifyServiceManager"),
-                                            kNotifyFailed,
-                                            "'" + std::string(state) + "' cannot be sent to " +
-                                                std::string(path));
+        failure = KivoServer::SystemFailure(
+            COMMON_PLACE("Kivod::NotifyServiceManager"), kNotifyFailed,
+            "'" + std::string(state) + "' cannot be sent to " + std::string(path));
     ::close(fd);
     return failure;
 }

@@ -27,18 +27,15 @@ void Put(const fs::path& path, size_t size, std::string_view text = "x") {
 }
 
 TEST(Resources, TheMessagesDirectoryThenTheInstalledShareThenBesideTheProgramCatalogueOnce) {
-    // An installed tree: the program in bin/, the installed data in share/kivo/.
-    TempDir tree, messages;
+    TempDir tree, messages;  // an installed tree: the program in bin/, its data in share/kivo/
     const fs::path program = tree.path / "bin", share = tree.path / "share" / "kivo";
-    fs::create_directories(program);
-    fs::create_directories(share);
+    fs::create_directories(program), fs::create_directories(share);
     Put(program / "own.msg", kResourceFileLimit);  // also taken for the program file
     Put(program / "huge.msg", kResourceFileLimit + 1);
     Put(program / "data.msg", 1);
     Put(messages.path / "data.msg", 2, "ov");
-    Put(share / "data.msg", 3, "sha");
-    Put(program / "installed.msg", 1, "p");
-    Put(share / "installed.msg", 1, "s");
+    for (const fs::path& folder : {program, share})  // share/kivo comes first
+        Put(folder / "installed.msg", 1, folder == share ? "s" : "p");
     ASSERT_EQ(mkfifo((program / "fifo.msg").c_str(), 0600), 0);  // must not block
     setenv("KIVO_MESSAGES_DIR", messages.path.c_str(), 1);
     Module* module = OpenModule((program / "own.msg").c_str());
