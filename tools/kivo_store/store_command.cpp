@@ -26,7 +26,7 @@ constexpr const char* kSynopsis =
     "usage: kivo_store <connection> create [--if-missing] [age=<seconds>] [entries=<count>]\n"
     "       kivo_store <connection> put [--create] <object>...\n"
     "       kivo_store <connection> update <object>...\n"
-    "       kivo_store <connection> delete <object>...\n"
+    "       kivo_store <connection> delete <object or key>...\n"
     "       kivo_store <connection> import [--create] [<file>...]\n"
     "       kivo_store <connection> retention [age=<seconds>] [entries=<count>]\n"
     "       kivo_store --help | --version\n";
