@@ -6,9 +6,9 @@
 // Ids are kept in the order of their GUID text, so every scan yields objects in ascending id
 // order. An engine answers in that order and knows nothing of units.
 //
-// SQLite is the engine today (sqlite_engine.h); a server engine can follow behind this interface
-// without the post office noticing. Opening picks the engine by the connection string
-// (connection.h).
+// Two engines answer: SQLite (sqlite_engine.h), embedded, and PostgreSQL (postgres_engine.h), a
+// server that several processes and machines share. Opening picks the engine by the connection
+// string (connection.h).
 //
 // Writes happen inside a write transaction (WriteTransaction below); an engine refuses writes
 // outside one. The change log (change_log.h) is written in the same transactions as the objects;
@@ -29,6 +29,7 @@
 
 #include "core/common/noncopyable.h"
 #include "platform/store/change_log.h"
+#include "platform/store/feed_watch.h"
 
 namespace KivoStore {
 
@@ -92,8 +93,12 @@ class Engine : private Common::NonCopyable {
     /// Holds one committed state for the reads until EndRead (never throws).
     virtual void BeginRead() = 0;
     virtual void EndRead() noexcept = 0;
-    /// A number that changes when another connection commits to the store.
-    [[nodiscard]] virtual uint64_t DataVersion() = 0;
+    /// The store's name for its feed watch (feed_watch.h): the same for every engine of one
+    /// store in this process, whatever connection string named it.
+    [[nodiscard]] virtual std::string WatchKey() const = 0;
+    /// What tells the feed watch that another process committed; null when no other process
+    /// can (an in-memory store).
+    [[nodiscard]] virtual std::unique_ptr<ChangeSource> OpenChangeSource() = 0;
 
     /// A second engine over the same store for reading beside this one (a report that runs
     /// while writes go on); null when the store cannot be shared (an in-memory store), and reads

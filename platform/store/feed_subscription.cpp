@@ -74,6 +74,16 @@ std::vector<SequencedUpdate> FeedSubscription::ReadPendingSequenced() {
         throw *failure_;
     uint64_t count = 0;
     [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &count, sizeof count);
+    // Changes might go unheard from now on: failing says so, where waiting would go quiet.
+    if (std::optional<Common::Error> deaf = watch_->Failure()) {
+        Common::Error error(COMMON_PLACE("KivoStore::FeedSubscription::ReadPending"),
+                            kStoreFailure,
+                            "KIVO: The subscription no longer hears of the store's changes; "
+                            "subscribe again.");
+        error.Add(*deaf);
+        failure_ = std::make_unique<Common::Error>(error);
+        throw *failure_;
+    }
     std::vector<SequencedUpdate> updates;
     size_t bytes = 0;
     bool cut = false;

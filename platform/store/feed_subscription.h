@@ -19,7 +19,8 @@
 //
 //   Start --snapshot + position--> OPEN --ReadPending / Read--> OPEN (position moved past every
 //                                   |                            entry the batch covered)
-//                                   +--history lost, damaged entry, store failure--> FAILED
+//                                   +--history lost, damaged entry, store failure, or the
+//                                      watch failed (changes would go unheard)--> FAILED
 //   FAILED: every later read throws the same error (traced once, at the failure). Interrupt
 //   ends a waiting Read with the canceled error and leaves the subscription OPEN.
 //

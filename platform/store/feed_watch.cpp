@@ -1,73 +1,30 @@
 #include "platform/store/feed_watch.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "core/common/error/error.h"
-#include "core/common/text.h"
 #include "core/common/trace.h"
 #include "platform/store/store_errors.h"
 
 namespace KivoStore {
 namespace {
 
-using std::chrono::milliseconds;
-
-constexpr uint32_t kWalEvents = IN_ATTRIB | IN_MODIFY;
-constexpr milliseconds kTick{1000};
-constexpr milliseconds kPollTick{50};
-constexpr milliseconds kRecheck[] = {milliseconds(5), milliseconds(20), milliseconds(100)};
-// The trace level of the note that a watch polls: shown by default, as a warning would be.
-constexpr uint32_t kPollingTraceLevel = 4;
-
-// Arms `timer` to fire after `delay` (0: disarm), again every `interval` (0: once).
-void Arm(int timer, milliseconds delay, milliseconds interval) {
-    itimerspec spec{};
-    spec.it_value.tv_sec = delay.count() / 1000;
-    spec.it_value.tv_nsec = (delay.count() % 1000) * 1'000'000;
-    spec.it_interval.tv_sec = interval.count() / 1000;
-    spec.it_interval.tv_nsec = (interval.count() % 1000) * 1'000'000;
-    ::timerfd_settime(timer, 0, &spec, nullptr);
-}
-
-// Empties a timerfd or eventfd that poll found readable.
-void Drain(int fd) {
-    uint64_t count = 0;
-    while (::read(fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) {
-    }
-}
-
-void CloseIfOpen(int fd) {
-    if (fd >= 0)
-        ::close(fd);
-}
-
-Common::Error SystemFailure(const Common::SourceLocation& place, const char* what) {
-    const int code = errno;
-    return Common::Error(
-        place, kStoreFailure,
-        std::string("KIVO: The change feed cannot ") + what + ": " + std::strerror(code));
-}
+struct Entry {
+    std::weak_ptr<FeedWatch> watch;
+    const FeedWatch::State* state = nullptr;
+};
 
 struct Registry {
     std::mutex mutex;
-    std::map<std::string, std::weak_ptr<FeedWatch>> watches;
+    std::map<std::string, Entry> watches;
 };
 
 // Never destroyed: commits may notify while static destructors run.
@@ -76,27 +33,29 @@ Registry& TheRegistry() {
     return *registry;
 }
 
+// Forgets the registry's entry of `key` if it is still the one of `state`.
+void Unregister(const std::string& key, const FeedWatch::State* state) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> guard(registry.mutex);
+    auto found = registry.watches.find(key);
+    if (found != registry.watches.end() && found->second.state == state)
+        registry.watches.erase(found);
+}
+
 }  // namespace
 
 struct FeedWatch::State {
     std::string key;
-    std::string walPath;
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::vector<int> descriptors;
-    // Used by the thread only, once it started.
-    std::unique_ptr<Engine> connection;
+    std::optional<Common::Error> failure;
+    std::unique_ptr<ChangeSource> source;
     int stopFd = -1;
-    int inotifyFd = -1;
-    int recheckFd = -1;
-    int tickFd = -1;
-    std::atomic<bool> polling{false};
-    uint64_t lastVersion = 0;
-    size_t recheckStep = 0;
     std::thread thread;
 
     ~State() {
-        for (const int fd : {stopFd, inotifyFd, recheckFd, tickFd})
-            CloseIfOpen(fd);
+        if (stopFd >= 0)
+            ::close(stopFd);
     }
 
     void Notify() noexcept {
@@ -108,101 +67,24 @@ struct FeedWatch::State {
         }
     }
 
-    // Watches the -wal with inotify; false (polling from then on) when that cannot be done.
-    bool ArmInotify() {
-        if (inotifyFd >= 0 && ::getenv("KIVO_STORE_POLL") == nullptr &&
-            ::inotify_add_watch(inotifyFd, walPath.c_str(), kWalEvents) >= 0)
-            return true;
-        if (!polling.exchange(true)) {
-            Arm(tickFd, kPollTick, kPollTick);
-            const std::string text = "KIVO: Changes of '" + walPath +
-                                     "' are looked for every 50 ms: it cannot be watched (" +
-                                     (inotifyFd < 0 ? "no inotify" : std::strerror(errno)) + ").";
-            Common::TraceText(0, kPollingTraceLevel, 0, 0, Common::ToUtf16(text));
-        }
-        return false;
-    }
-
-    enum class Cause { Event, Recheck, Tick };
-
-    // Confirms a possible change with data_version; see the state drawing.
-    void Confirm(Cause cause) {
-        uint64_t version = 0;
-        try {
-            version = connection->DataVersion();
-        } catch (const Common::Error& error) {
-            // The readers meet the failure themselves when they look at the log.
-            Common::TraceError(1, error);
-            Notify();
-            return;
-        }
-        if (version != lastVersion) {
-            lastVersion = version;
-            recheckStep = 0;
-            Arm(recheckFd, milliseconds(0), milliseconds(0));
-            Notify();
-            return;
-        }
-        if (cause == Cause::Event)
-            recheckStep = 0;
-        else if (cause == Cause::Tick)
-            return;
-        if (recheckStep < std::size(kRecheck))
-            Arm(recheckFd, kRecheck[recheckStep++], milliseconds(0));
-    }
-
     void Run() {
-        pollfd polled[] = {{stopFd, POLLIN, 0},
-                           {recheckFd, POLLIN, 0},
-                           {tickFd, POLLIN, 0},
-                           {inotifyFd, POLLIN, 0}};
-        const nfds_t count = inotifyFd >= 0 ? 4 : 3;
-        alignas(inotify_event) char events[4096];
-        for (;;) {
-            if (::poll(polled, count, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                Common::TraceError(1, SystemFailure(COMMON_PLACE("KivoStore::FeedWatch::Run"),
-                                                    "wait for changes"));
-                return;
-            }
-            if (polled[0].revents != 0)
-                return;
-            if (count == 4 && polled[3].revents != 0) {
-                bool ignored = false;
-                ssize_t size = 0;
-                while ((size = ::read(inotifyFd, events, sizeof events)) > 0) {
-                    for (ssize_t at = 0; at < size;) {
-                        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                        ignored = ignored || (event->mask & IN_IGNORED) != 0;
-                        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                    }
-                }
-                if (ignored)
-                    ArmInotify();
-                Confirm(Cause::Event);
-            }
-            if (polled[1].revents != 0) {
-                Drain(recheckFd);
-                Confirm(Cause::Recheck);
-            }
-            if (polled[2].revents != 0) {
-                Drain(tickFd);
-                Confirm(Cause::Tick);
-            }
+        try {
+            source->Run(stopFd, [this] { Notify(); });
+            return;
+        } catch (const Common::Error& error) {
+            Common::TraceError(1, error);
+            std::lock_guard<std::mutex> guard(mutex);
+            failure = error;
         }
+        Unregister(key, this);
+        Notify();
     }
 };
 
-FeedWatch::FeedWatch(std::unique_ptr<State> state) : state_(std::move(state)) {}
+FeedWatch::FeedWatch(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
 FeedWatch::~FeedWatch() {
-    {
-        std::lock_guard<std::mutex> guard(TheRegistry().mutex);
-        auto found = TheRegistry().watches.find(state_->key);
-        if (found != TheRegistry().watches.end() && found->second.expired())
-            TheRegistry().watches.erase(found);
-    }
+    Unregister(state_->key, state_.get());
     if (state_->thread.joinable()) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(state_->stopFd, &one, sizeof one);
@@ -210,34 +92,27 @@ FeedWatch::~FeedWatch() {
     }
 }
 
-std::shared_ptr<FeedWatch> FeedWatch::Acquire(const std::string& key, const std::string& walPath,
-                                              const ConnectionFactory& open) {
+std::shared_ptr<FeedWatch> FeedWatch::Acquire(const std::string& key,
+                                              const SourceFactory& makeSource) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.mutex);
-    if (std::shared_ptr<FeedWatch> alive = registry.watches[key].lock())
+    Entry& entry = registry.watches[key];
+    if (std::shared_ptr<FeedWatch> alive = entry.watch.lock())
         return alive;
-    auto state = std::make_unique<State>();
+    auto state = std::make_shared<State>();
     state->key = key;
-    state->walPath = walPath;
-    if (!walPath.empty()) {
-        state->connection = open();
-        // A first read opens the -wal, so that there is a file to watch.
-        (void)state->connection->ReadFeedMarks();
-        state->lastVersion = state->connection->DataVersion();
+    state->source = makeSource();
+    if (state->source != nullptr) {
         state->stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        state->recheckFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-        state->tickFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-        if (state->stopFd < 0 || state->recheckFd < 0 || state->tickFd < 0)
-            throw SystemFailure(COMMON_PLACE("KivoStore::FeedWatch::Acquire"),
-                                "make its descriptors");
-        state->inotifyFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        Arm(state->tickFd, kTick, kTick);
-        state->ArmInotify();
+        if (state->stopFd < 0)
+            throw Common::Error(COMMON_PLACE("KivoStore::FeedWatch::Acquire"), kStoreFailure,
+                                std::string("KIVO: The change feed cannot make its stop signal: ") +
+                                    std::strerror(errno));
         State& running = *state;
         state->thread = std::thread([&running] { running.Run(); });
     }
-    std::shared_ptr<FeedWatch> watch(new FeedWatch(std::move(state)));
-    registry.watches[key] = watch;
+    std::shared_ptr<FeedWatch> watch(new FeedWatch(state));
+    entry = Entry{watch, state.get()};
     return watch;
 }
 
@@ -247,18 +122,10 @@ void FeedWatch::NotifyLocal(const std::string& key) noexcept {
         std::lock_guard<std::mutex> guard(TheRegistry().mutex);
         auto found = TheRegistry().watches.find(key);
         if (found != TheRegistry().watches.end())
-            watch = found->second.lock();
+            watch = found->second.watch.lock();
     }
     if (watch != nullptr)
         watch->Notify();
-}
-
-void FeedWatch::TouchWal(const std::string& walPath) noexcept {
-    const int fd = ::open(walPath.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return;
-    ::futimens(fd, nullptr);
-    ::close(fd);
 }
 
 void FeedWatch::Add(int eventFd) {
@@ -276,8 +143,9 @@ void FeedWatch::Notify() noexcept {
     state_->Notify();
 }
 
-bool FeedWatch::Polling() const noexcept {
-    return state_->polling.load();
+std::optional<Common::Error> FeedWatch::Failure() const {
+    std::lock_guard<std::mutex> guard(state_->mutex);
+    return state_->failure;
 }
 
 }  // namespace KivoStore

@@ -1,64 +1,64 @@
-// Wake-ups of the change feed: one watch per store file per process, shared by the process's
-// subscriptions of that file.
+// Wake-ups of the change feed: one watch per store per process, shared by the process's
+// subscriptions of that store.
 //
 // A subscription registers an eventfd (its wake-up descriptor); the watch makes every registered
 // descriptor readable when the store may have changed. Two sources say so:
 //   - a commit in this process: the writer calls NotifyLocal after COMMIT returned, which wakes
 //     the subscriptions at once, on the writer's thread;
-//   - a commit in another process: every writer of this library touches the store's -wal
-//     (futimens, TouchWal) after COMMIT returned. The watch's thread keeps one inotify watch
-//     (IN_ATTRIB | IN_MODIFY) on the -wal and confirms each event with PRAGMA data_version on a
-//     connection of its own, which it holds open so that the -wal is not deleted under it.
+//   - a commit in another process: the store's engine supplies a ChangeSource (the SQLite
+//     engine's watches the -wal, sqlite_wal_watch.h; the PostgreSQL engine's listens for the
+//     notification a writing transaction sends, postgres_listener.h), which the watch's thread
+//     runs until the watch ends.
 // A wake-up is a hint, never a promise: readers look at the log itself, so a spurious wake-up
-// costs one query, and the schedule below bounds the delay of a missed one.
+// costs one query.
 //
-// The watch thread's states (one thread per watched file; a watch of an in-memory store has no
-// thread, since only this process can write it):
+// The watch's states:
 //
-//                 +-------------------------- changed: wake all ---------------------+
-//                 v                                                                  |
-//   start ---> WATCHING --inotify event / 1 s tick--> CONFIRM (data_version) --------+
-//                 ^                                      |  unchanged after an event
-//                 |                                      v
-//                 +--- schedule spent -------------- RECHECK: CONFIRM again after 5, 20,
-//                                                    then 100 ms (one timerfd)
-//   IN_IGNORED (the -wal went away): re-arm on the path; when that fails, or inotify cannot be
-//   had at all, POLLING: the tick runs every 50 ms instead of every second (traced at start).
+//   Acquire ---> WATCHING --source throws (it can no longer tell)--> FAILED
+//      |            |                                                   |
+//      |            +-- last subscription lets go: thread stopped, joined, watch gone
+//      +-- no source (an in-memory store, which only this process writes): WATCHING, no thread
+//   FAILED: the watch has left the registry (the next Acquire makes a new one), every registered
+//   descriptor was made readable, and Failure() returns the error; each subscription of the
+//   watch then fails with it rather than wait for wake-ups that no longer come.
 //
-// Invariants: the data_version last seen only moves forward with a wake-up of everyone, so a
-// change the thread saw is never kept from a subscription; every registered descriptor is
-// written only under the watch's lock and is removed before its owner closes it; the thread
-// ends (joined) when the last subscription lets go of the watch.
+// Invariants: every registered descriptor is written only under the watch's lock and is removed
+// before its owner closes it; the failure is set before the descriptors are woken.
 //
 // Thread-safety: every operation may be called from any thread.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "core/common/error/error.h"
 #include "core/common/noncopyable.h"
-#include "platform/store/engine.h"
 
 namespace KivoStore {
+
+/// What tells a watch that another process may have changed the store.
+class ChangeSource : private Common::NonCopyable {
+  public:
+    virtual ~ChangeSource() = default;
+    /// Waits for changes until `stopFd` turns readable, calling `changed` whenever the store may
+    /// have changed. Throws Common::Error when it can no longer tell.
+    virtual void Run(int stopFd, const std::function<void()>& changed) = 0;
+};
 
 /// See the file comment.
 class FeedWatch : private Common::NonCopyable {
   public:
-    /// Opens the watch's own connection to the store.
-    using ConnectionFactory = std::function<std::unique_ptr<Engine>()>;
+    /// Makes the source of a new watch; null when only this process can write the store.
+    using SourceFactory = std::function<std::unique_ptr<ChangeSource>()>;
 
-    /// The watch of the store `key` names (its canonical file path, or a name of its own for an
-    /// in-memory store), made by the first caller; `walPath` empty for an in-memory store.
-    /// Throws Common::Error when the watch's connection or thread cannot be had.
+    /// The watch of the store `key` names (as its engine names it), made by the first caller.
+    /// Throws Common::Error when the source or the thread cannot be had.
     [[nodiscard]] static std::shared_ptr<FeedWatch> Acquire(const std::string& key,
-                                                            const std::string& walPath,
-                                                            const ConnectionFactory& open);
+                                                            const SourceFactory& makeSource);
     /// Wakes the subscriptions of `key` in this process at once, if there are any.
     static void NotifyLocal(const std::string& key) noexcept;
-    /// Marks the -wal as changed for the watches of other processes. Never throws: a touch that
-    /// fails only delays their wake-up to their next tick.
-    static void TouchWal(const std::string& walPath) noexcept;
 
     ~FeedWatch();
 
@@ -67,14 +67,14 @@ class FeedWatch : private Common::NonCopyable {
     void Remove(int eventFd) noexcept;
     /// Makes every registered descriptor readable.
     void Notify() noexcept;
-    /// True when this watch polls every 50 ms instead of using inotify.
-    [[nodiscard]] bool Polling() const noexcept;
+    /// The error that ended the watch's source, if it ended.
+    [[nodiscard]] std::optional<Common::Error> Failure() const;
 
     struct State;
 
   private:
-    explicit FeedWatch(std::unique_ptr<State> state);
-    std::unique_ptr<State> state_;
+    explicit FeedWatch(std::shared_ptr<State> state);
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace KivoStore

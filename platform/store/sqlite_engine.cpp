@@ -1,6 +1,7 @@
 #include "platform/store/sqlite_engine.h"
 
 #include <sqlite3.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "core/common/error/error.h"
 #include "core/common/text.h"
 #include "platform/store/sqlite_change_log.h"
+#include "platform/store/sqlite_wal_watch.h"
 #include "platform/store/store_errors.h"
 #include "platform/store/store_files.h"
 
@@ -199,10 +201,14 @@ class SqliteEngine final : public Engine {
 
     void BeginWrite() override {
         log_->BeginTransaction();
+        logged_ = false;
         Run(COMMON_PLACE("KivoStore::SqliteEngine::BeginWrite"), statements_->begin.Get());
     }
     void Commit() override {
         Run(COMMON_PLACE("KivoStore::SqliteEngine::Commit"), statements_->commit.Get());
+        // Wakes the feed watches of other processes (sqlite_wal_watch.h).
+        if (logged_ && !target_.inMemory)
+            TouchWal(WatchKey() + "-wal");
     }
     void Rollback() noexcept override {
         if (sqlite3_get_autocommit(db_) == 0)
@@ -268,7 +274,10 @@ class SqliteEngine final : public Engine {
                 id, type);
     }
 
-    void AppendChange(const ChangeRecord& change) override { log_->Append(change, NowMs()); }
+    void AppendChange(const ChangeRecord& change) override {
+        log_->Append(change, NowMs());
+        logged_ = true;
+    }
     void PruneChanges(int64_t nowMs) override { log_->Prune(nowMs); }
     Retention ReadRetention() override {
         RequireChangeLog();
@@ -292,7 +301,27 @@ class SqliteEngine final : public Engine {
         if (sqlite3_get_autocommit(db_) == 0)
             sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
     }
-    uint64_t DataVersion() override {
+    std::string WatchKey() const override {
+        if (target_.inMemory)
+            return "memory:" + std::to_string(reinterpret_cast<uintptr_t>(this));
+        // One watch per file, whatever path or URI named it.
+        char* canonical = ::realpath(target_.filePath.c_str(), nullptr);
+        std::string key = canonical != nullptr ? canonical : target_.filePath;
+        ::free(canonical);
+        return key;
+    }
+
+    std::unique_ptr<ChangeSource> OpenChangeSource() override {
+        if (target_.inMemory)
+            return nullptr;
+        std::shared_ptr<SqliteEngine> connection(OpenSqliteReader());
+        // A first read opens the -wal, so that there is a file to watch.
+        (void)connection->ReadFeedMarks();
+        return WatchWal(WatchKey() + "-wal", [connection] { return connection->DataVersion(); });
+    }
+
+    // A number that changes when another connection commits to the store.
+    uint64_t DataVersion() {
         sqlite3_stmt* pragma = PrepareOnce(COMMON_PLACE("KivoStore::SqliteEngine::DataVersion"),
                                            "PRAGMA data_version;");
         const int rc = sqlite3_step(pragma);
@@ -306,13 +335,7 @@ class SqliteEngine final : public Engine {
     std::unique_ptr<Engine> OpenReader() override {
         if (target_.inMemory)
             return nullptr;
-        ConnectionTarget readerTarget = target_;
-        auto reader = std::make_unique<SqliteEngine>(readerTarget, options_);
-        reader->layout_ = layout_;
-        reader->Connect(false);
-        reader->Execute(COMMON_PLACE("KivoStore::SqliteEngine::OpenReader"), kReaderPragmas);
-        reader->Prepare();
-        return reader;
+        return OpenSqliteReader();
     }
 
     // Throws the store error of `rc`. SQLite's words for a file it may not open or write are
@@ -330,6 +353,15 @@ class SqliteEngine final : public Engine {
     }
 
   private:
+    std::unique_ptr<SqliteEngine> OpenSqliteReader() {
+        auto reader = std::make_unique<SqliteEngine>(target_, options_);
+        reader->layout_ = layout_;
+        reader->Connect(false);
+        reader->Execute(COMMON_PLACE("KivoStore::SqliteEngine::OpenReader"), kReaderPragmas);
+        reader->Prepare();
+        return reader;
+    }
+
     void RequireChangeLog() const {
         if (layout_ < 3)
             throw Common::Error(COMMON_PLACE("KivoStore::SqliteEngine::RequireChangeLog"),
@@ -476,6 +508,8 @@ class SqliteEngine final : public Engine {
     sqlite3* db_ = nullptr;
     std::unique_ptr<Statements> statements_;
     std::unique_ptr<SqliteChangeLog> log_;
+    // The open write transaction logged a change.
+    bool logged_ = false;
     // The layout of the store as this connection sees it (earlier than kSchemaVersion only
     // when opened read-only).
     int layout_ = kSchemaVersion;

@@ -1,7 +1,5 @@
 #include "platform/store/store.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -291,18 +289,9 @@ std::shared_ptr<Store> Store::Open(const std::u16string& connection, const OpenO
 }
 
 Store::Store(std::u16string connection, std::unique_ptr<Engine> engine)
-    : connection_(std::move(connection)), engine_(std::move(engine)) {
-    const ConnectionTarget target = ParseConnectionString(connection_);
-    if (target.inMemory) {
-        watchKey_ = "memory:" + std::to_string(reinterpret_cast<uintptr_t>(this));
-        return;
-    }
-    // One watch per file, whatever path or URI named it.
-    char* canonical = ::realpath(target.filePath.c_str(), nullptr);
-    watchKey_ = canonical != nullptr ? canonical : target.filePath;
-    ::free(canonical);
-    walPath_ = watchKey_ + "-wal";
-}
+    : connection_(std::move(connection)),
+      engine_(std::move(engine)),
+      watchKey_(engine_->WatchKey()) {}
 
 Store::~Store() = default;
 
@@ -366,8 +355,6 @@ size_t Store::Report(const Zaph::View::Unit& pattern, uint64_t limit, const Obje
 namespace KivoStore {
 
 void Store::AfterCommit() noexcept {
-    if (!walPath_.empty())
-        FeedWatch::TouchWal(walPath_);
     FeedWatch::NotifyLocal(watchKey_);
 }
 
@@ -387,7 +374,7 @@ std::unique_ptr<Engine> Store::OpenFeedReader() {
 }
 
 std::shared_ptr<FeedWatch> Store::Watch() {
-    return FeedWatch::Acquire(watchKey_, walPath_, [this] { return engine_->OpenReader(); });
+    return FeedWatch::Acquire(watchKey_, [this] { return engine_->OpenChangeSource(); });
 }
 
 void Store::InReadTransaction(Engine* reader, const std::function<void(Engine&)>& body) {

@@ -181,11 +181,10 @@ class Store final : public Kivo::CustomizableStore {
     void ReturnReader(std::unique_ptr<Engine> reader);
 
     const std::u16string connection_;
-    // The store file's -wal (empty in memory), and the name of its watch.
-    std::string walPath_;
-    std::string watchKey_;
     std::mutex mutex_;
     std::unique_ptr<Engine> engine_;
+    // The name of the store's feed watch.
+    const std::string watchKey_;
     // Readers of finished reports, kept with their page caches warm.
     std::mutex readersMutex_;
     std::vector<std::unique_ptr<Engine>> idleReaders_;
