@@ -17,8 +17,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 
+#include "core/common/error/error.h"
 #include "core/common/noncopyable.h"
 
 namespace KivoStore {
@@ -53,6 +55,27 @@ struct FeedMarks {
     uint64_t prunedBelow = 1;
     uint64_t last = 0;
 };
+
+/// The largest sequence number an engine gives out (within a signed 64-bit column).
+inline constexpr int64_t kMaxSequence = INT64_MAX / 2;
+
+// What every engine's log does alike.
+
+/// Throws kBadRetention unless `retention` is within the bounds above.
+void CheckRetention(const Retention& retention);
+/// The error of a setting (`code`) that is missing or outside low..high in the store.
+[[nodiscard]] Common::Error BadSetting(const Common::SourceLocation& place, const char* name,
+                                       int64_t low, int64_t high, uint32_t code);
+/// The error of a log whose newest number `newest` is outside 1..kMaxSequence.
+[[nodiscard]] Common::Error BadNewestSequence(const Common::SourceLocation& place, int64_t newest);
+/// The number of the next entry of a write transaction that logs its first one.
+[[nodiscard]] inline uint64_t NextSequence(const FeedMarks& marks) {
+    return marks.last + 1 > marks.prunedBelow ? marks.last + 1 : marks.prunedBelow;
+}
+/// The new pruned-below mark after a prune by `retention`, given the number of the oldest entry
+/// still young enough to keep (none: every entry is old); marks.prunedBelow when nothing goes.
+[[nodiscard]] uint64_t PruneMark(const FeedMarks& marks, const Retention& retention,
+                                 std::optional<uint64_t> firstYoung);
 
 /// Walks log entries in ascending sequence order. The kind is as stored (it may be out of
 /// range in a damaged row); the spans stay valid until the next call.

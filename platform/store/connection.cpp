@@ -4,6 +4,8 @@
 
 #include "core/common/error/error.h"
 #include "core/common/text.h"
+#include "platform/store/postgres_engine.h"
+#include "platform/store/postgres_session.h"
 #include "platform/store/sqlite_engine.h"
 #include "platform/store/store_errors.h"
 
@@ -133,8 +135,18 @@ std::u16string DecodeConnectionString(std::string_view text) {
     return connection;
 }
 
+std::string ConnectionDisplayName(const std::u16string& connection) {
+    const std::string text = Common::ToUtf8(connection);
+    if (!IsPostgresConnection(text))
+        return text;
+    return ParsePostgresTarget(text).displayName;
+}
+
 std::unique_ptr<Engine> OpenEngine(const std::u16string& connection, const OpenOptions& options,
                                    const BodyTypes& typesOf) {
+    const std::string text = Common::ToUtf8(connection);
+    if (IsPostgresConnection(text))
+        return OpenPostgresEngine(text, options);
     ConnectionTarget target = ParseConnectionString(connection);
     if (options.readOnly && !target.inMemory) {
         if (target.readWrite)
@@ -147,6 +159,9 @@ std::unique_ptr<Engine> OpenEngine(const std::u16string& connection, const OpenO
 }
 
 void CreateStore(const std::u16string& connection, const Retention& retention) {
+    const std::string text = Common::ToUtf8(connection);
+    if (IsPostgresConnection(text))
+        return CreatePostgresStore(text, retention);
     const ConnectionTarget target = ParseConnectionString(connection);
     if (target.inMemory || target.readOnly)
         throw BadConnection(COMMON_PLACE("KivoStore::CreateStore"), target.engineName,

@@ -19,9 +19,6 @@ constexpr const char* kPrunedBelow = "pruned_below";
 constexpr const char* kRetentionAge = "retention_age_seconds";
 constexpr const char* kRetentionEntries = "retention_entries";
 
-// Sequence numbers stay within what SQLite's signed rowid holds.
-constexpr int64_t kMaxSequence = INT64_MAX / 2;
-
 std::span<const uint8_t> Column(sqlite3_stmt* statement, int index) {
     const void* data = sqlite3_column_blob(statement, index);
     const int size = sqlite3_column_bytes(statement, index);
@@ -134,12 +131,8 @@ int64_t SqliteChangeLog::ReadSetting(const char* name, int64_t low, int64_t high
     sqlite3_bind_text(statement, 1, name, -1, SQLITE_STATIC);
     int64_t value = 0;
     if (!ReadInteger(statement, value, code) || value < low || value > high)
-        throw Common::Error(COMMON_PLACE("KivoStore::SqliteChangeLog::ReadSetting"), code,
-                            std::string("KIVO: The store's setting '") + name +
-                                "' is missing or out of bounds (" + std::to_string(low) + " to " +
-                                std::to_string(high) +
-                                "); the store was changed outside "
-                                "this library.");
+        throw BadSetting(COMMON_PLACE("KivoStore::SqliteChangeLog::ReadSetting"), name, low, high,
+                         code);
     return value;
 }
 
@@ -161,17 +154,14 @@ FeedMarks SqliteChangeLog::ReadMarks() {
     int64_t newest = 0;
     const bool any = ReadInteger(statement, newest, kCorruptedChange);
     if (any && (newest < 1 || newest > kMaxSequence))
-        throw Common::Error(COMMON_PLACE("KivoStore::SqliteChangeLog::ReadMarks"), kCorruptedChange,
-                            "KIVO: The change log holds the sequence number " +
-                                std::to_string(newest) + ", out of bounds.");
+        throw BadNewestSequence(COMMON_PLACE("KivoStore::SqliteChangeLog::ReadMarks"), newest);
     marks.last = std::max(any ? static_cast<uint64_t>(newest) : 0, marks.prunedBelow - 1);
     return marks;
 }
 
 void SqliteChangeLog::Append(const ChangeRecord& change, int64_t nowMs) {
     if (nextSequence_ == 0) {
-        const FeedMarks marks = ReadMarks();
-        nextSequence_ = std::max(marks.last + 1, marks.prunedBelow);
+        nextSequence_ = NextSequence(ReadMarks());
     }
     sqlite3_stmt* statement = Get(statements_->insert,
                                   "INSERT INTO changes(seq, kind, id, key, before, after, diff, at)"
@@ -201,8 +191,7 @@ void SqliteChangeLog::Append(const ChangeRecord& change, int64_t nowMs) {
 void SqliteChangeLog::Prune(int64_t nowMs) {
     const Retention retention = ReadRetention();
     const FeedMarks marks = ReadMarks();
-    // Age: the prefix up to the first entry young enough to keep (all of it when none is).
-    uint64_t cut = marks.last + 1;
+    std::optional<uint64_t> firstYoung;
     {
         sqlite3_stmt* statement =
             Get(statements_->firstYoung,
@@ -211,11 +200,9 @@ void SqliteChangeLog::Prune(int64_t nowMs) {
         sqlite3_bind_int64(statement, 1, nowMs - retention.age.count() * 1000);
         int64_t young = 0;
         if (ReadInteger(statement, young, kCorruptedChange))
-            cut = static_cast<uint64_t>(young);
+            firstYoung = static_cast<uint64_t>(young);
     }
-    // Size: the newest `entries` numbers stay.
-    if (marks.last + 1 > retention.entries)
-        cut = std::max(cut, marks.last + 1 - retention.entries);
+    const uint64_t cut = PruneMark(marks, retention, firstYoung);
     if (cut <= marks.prunedBelow)
         return;
     sqlite3_stmt* statement = Get(statements_->pruneBelow, "DELETE FROM changes WHERE seq < ?1;");
@@ -237,15 +224,7 @@ Retention SqliteChangeLog::ReadRetention() {
 }
 
 void SqliteChangeLog::WriteRetention(const Retention& retention) {
-    if (retention.age.count() < 1 || retention.age > kMaxRetentionAge || retention.entries < 1 ||
-        retention.entries > kMaxRetentionEntries)
-        throw Common::Error(COMMON_PLACE("KivoStore::SqliteChangeLog::WriteRetention"),
-                            kBadRetention,
-                            "KIVO: A retention keeps entries from 1 second to " +
-                                std::to_string(kMaxRetentionAge.count()) +
-                                " seconds, and from 1 "
-                                "to " +
-                                std::to_string(kMaxRetentionEntries) + " entries.");
+    CheckRetention(retention);
     WriteSetting(kRetentionAge, retention.age.count());
     WriteSetting(kRetentionEntries, static_cast<int64_t>(retention.entries));
 }

@@ -196,7 +196,7 @@ void Execute(const Command& command, std::ostream& out) {
         return;
     }
     if (command.verb == "create") {
-        const std::string name = Common::ToUtf8(command.connection);
+        const std::string name = KivoStore::ConnectionDisplayName(command.connection);
         if (CreateStore(command, ApplyRetentionWords({}, command.arguments)))
             WriteOut(out, "created the store " + name + "\n");
         else
@@ -208,12 +208,14 @@ void Execute(const Command& command, std::ostream& out) {
         return;
     }
     const std::vector<Input> inputs = ReadInputs(command);
-    if (command.create) {
-        const KivoStore::ConnectionTarget target =
-            KivoStore::ParseConnectionString(command.connection);
-        struct stat info {};
-        if (!target.inMemory && ::stat(target.filePath.c_str(), &info) != 0)
+    // An in-memory store is made by opening it.
+    if (command.create && !KivoStore::ParseConnectionString(command.connection).inMemory) {
+        try {
             KivoStore::CreateStore(command.connection);
+        } catch (const Common::Error& error) {
+            if (error.Code() != KivoStore::kStoreExists)
+                throw;
+        }
     }
     std::shared_ptr<KivoStore::Store> store = KivoStore::Store::Open(command.connection);
     std::unique_ptr<KivoStore::WriteBatch> batch = store->BeginBatch();
