@@ -18,6 +18,7 @@ using KivoStore::FeedSubscription;
 using KivoStore::OperationKind;
 using View = std::map<std::u16string, unsigned long>;  // object id: Count
 using FeedConcurrencyTest = StoreFixture;
+KIVO_ON_EVERY_ENGINE(FeedConcurrencyTest);
 
 // A subscriber's view of the disks, kept from the snapshot and the updates; the first fault (a
 // change seen twice or out of order, or one missed) is remembered.
@@ -51,10 +52,10 @@ struct Follower {
 // writer commits; then each reads to the log's end and must hold what the store holds. The writer
 // is another connection, so that the followers' snapshots and reads see its commits as another
 // process's would.
-TEST_F(FeedConcurrencyTest, SubscriptionsMadeDuringWritesSeeEveryChangeOnce) {
+TEST_P(FeedConcurrencyTest, SubscriptionsMadeDuringWritesSeeEveryChangeOnce) {
     // Commit i creates, updates (Count = i) or deletes disk i % 16.
     std::thread writer([&] {
-        auto store = KivoStore::Store::Open(folder_.WideFile("s.db"));
+        auto store = KivoStore::Store::Open(Connection());
         std::vector<bool> stored(16, false);
         for (uint32_t i = 1; i <= 600; ++i) {
             const uint32_t disk = i % 16;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 
@@ -37,18 +38,25 @@ SharedUnitPtr User(std::u16string_view login, uint64_t stamp, std::u16string_vie
                                    "Is", Str(u"User")));
 }
 
+// A GUID's bytes as the store keeps them, in hex: its text without the dashes.
+std::string Hex(const Common::Guid& guid) {
+    std::string text = Common::GuidToString(guid);
+    text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
+    return text;
+}
+
 using StoreTest = StoreFixture;
+KIVO_ON_EVERY_ENGINE(StoreTest);
 
 // Ids are stored as the bytes of their GUID text; hashed keys leave out their time stamp.
-TEST_F(StoreTest, IdsAreTheirGuidAndHashedKeysIgnoreTheirTimeStamp) {
+TEST_P(StoreTest, IdsAreTheirGuidAndHashedKeysIgnoreTheirTimeStamp) {
     const SharedUnitPtr user = User(u"ann", 1, u"old@example.org");
     store_->Apply(
         {{Kind::CreateObject, GuidObject(kThird, u"Disk", u"d")}, {Kind::CreateObject, user}});
     const Common::Guid hashed = Kivo::GetObjectId(*Kivo::GetObjectKey(user));
     EXPECT_EQ(KivoStore::ToGuid(KivoStore::ObjectIdOf(user)), hashed);
-    EXPECT_EQ(Column("SELECT count(*) FROM objects WHERE hex(id) IN (replace('" +
-                     Common::GuidToString(kThird) + "', '-', ''), replace('" +
-                     Common::GuidToString(hashed) + "', '-', ''));"),
+    EXPECT_EQ(Column("SELECT count(*) FROM objects WHERE id IN (" + place_.Blob(Hex(kThird)) +
+                     ", " + place_.Blob(Hex(hashed)) + ");"),
               Names{"2"});
 
     std::unique_ptr<KivoStore::WriteBatch> batch = store_->BeginBatch();
@@ -60,7 +68,7 @@ TEST_F(StoreTest, IdsAreTheirGuidAndHashedKeysIgnoreTheirTimeStamp) {
     EXPECT_EQ(batch->Counts().updated, 1u);
 }
 
-TEST_F(StoreTest, WritesAndTheirRefusalsAreWholeBatches) {
+TEST_P(StoreTest, WritesAndTheirRefusalsAreWholeBatches) {
     store_->Apply({{Kind::CreateObject, GuidObject(kFirst, u"Disk", u"one", 1)}});
     // A batch that fails half-way changes nothing, nor does one dropped without Commit.
     EXPECT_EQ(ApplyFailure({{Kind::CreateObject, GuidObject(kSecond, u"Disk", u"new")},
@@ -102,7 +110,7 @@ TEST_F(StoreTest, WritesAndTheirRefusalsAreWholeBatches) {
 
 // Reports come in id order, through the type table or by a scan; an object of two types (and an
 // "Is" that is no type) is found under both; deleting by pattern removes only matches.
-TEST_F(StoreTest, ReportsAndDeletesByPattern) {
+TEST_P(StoreTest, ReportsAndDeletesByPattern) {
     using namespace ZaphTest;
     const auto is = [](UnitPtr unit, const char16_t* type) {
         return WithTrait(std::move(unit), "Is", Str(type));
@@ -139,20 +147,16 @@ TEST_F(StoreTest, ReportsAndDeletesByPattern) {
     EXPECT_EQ(Column("SELECT type FROM object_types;"), Names{"Disk"});
 }
 
-TEST_F(StoreTest, CorruptedRowIsTracedAndSkipped) {
+TEST_P(StoreTest, CorruptedRowIsTracedAndSkipped) {
     store_->Apply({{Kind::CreateObject, GuidObject(kFirst, u"Disk", u"good")},
                    {Kind::CreateObject, GuidObject(kSecond, u"Disk", u"bad")},
                    {Kind::CreateObject, GuidObject(kThird, u"Disk", u"short id")}});
-    const std::string id = "x'00000000000000000000000000000001'";
-    ASSERT_EQ(
-        Execute("UPDATE objects SET body = substr(body, 1, 20) WHERE hex(id) LIKE '000000B0%';"
-                "UPDATE objects SET id = x'01' WHERE hex(id) LIKE 'FFFFFFFF%';"
-                "INSERT INTO objects VALUES(" +
-                id +
-                ", 'text');"
-                "INSERT INTO object_types VALUES('Disk', " +
-                id + ");"),
-        SQLITE_OK);
+    const std::string id = place_.Blob("00000000000000000000000000000001");
+    ASSERT_TRUE(Execute("UPDATE objects SET body = substr(body, 1, 20) WHERE id = " +
+                        place_.Blob(Hex(kSecond)) + ";UPDATE objects SET id = " + place_.Blob("01") +
+                        " WHERE id = " + place_.Blob(Hex(kThird)) +
+                        ";INSERT INTO objects VALUES(" + id +
+                        ", 'text');INSERT INTO object_types VALUES('Disk', " + id + ");"));
 
     KivoTestSupport::TraceRecorder traces;
     EXPECT_EQ(Reported(u""), Names{"good"});
@@ -178,11 +182,10 @@ TEST_F(StoreTest, CorruptedRowIsTracedAndSkipped) {
     EXPECT_EQ(PropertyText(updates[0].Key, "Name"), "mended");
 }
 
-TEST_F(StoreTest, StoreHeldByAnotherWriterFailsAfterBoundedWait) {
+TEST_P(StoreTest, StoreHeldByAnotherWriterFailsAfterBoundedWait) {
     std::shared_ptr<KivoStore::Store> impatient =
-        KivoStore::Store::Open(folder_.WideFile("s.db"), {std::chrono::milliseconds(200)});
-    RawDatabase other(folder_.File("s.db"));
-    ASSERT_EQ(other.Execute("BEGIN IMMEDIATE;"), SQLITE_OK);
+        KivoStore::Store::Open(Connection(), {std::chrono::milliseconds(200)});
+    ASSERT_TRUE(place_.HoldWriters());
 
     const auto start = std::chrono::steady_clock::now();
     const Common::Error busy = ZaphTest::ErrorOf([&] {
@@ -190,7 +193,7 @@ TEST_F(StoreTest, StoreHeldByAnotherWriterFailsAfterBoundedWait) {
     });
     EXPECT_EQ(busy.Code(), KivoStore::kStoreBusy);
     EXPECT_EQ(Common::ToUtf8(busy.Message()),
-              "KIVO: The store '" + folder_.File("s.db") +
+              "KIVO: The store '" + KivoStore::ConnectionDisplayName(Connection()) +
                   "' is held by another writer; gave up after 200 ms.");
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(150));
@@ -198,7 +201,7 @@ TEST_F(StoreTest, StoreHeldByAnotherWriterFailsAfterBoundedWait) {
 
     // Readers are not held up by the writer.
     EXPECT_TRUE(Reported(u"").empty());
-    ASSERT_EQ(other.Execute("ROLLBACK;"), SQLITE_OK);
+    ASSERT_TRUE(place_.ReleaseWriters());
     impatient->Apply({{Kind::CreateObject, GuidObject(kFirst, u"Disk", u"x")}});
     EXPECT_EQ(Reported(u""), Names{"x"});
 }

@@ -1,5 +1,5 @@
-// Shared by the store tests: raw SQLite access beside the store, numbered disks, the names a report
-// delivers, a feed, a fixture with a new store, and a child process.
+// Shared by the store tests: raw SQL access beside the store, numbered disks, the names a report
+// delivers, a feed, a fixture with a new store of each engine, and a child process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "platform/store/store.h"
 #include "tests/support/sample_objects.h"
 #include "tests/support/temporary_folder.h"
+#include "tests/support/test_postgres.h"
 
 namespace KivoStoreTest {
 
@@ -96,15 +98,90 @@ inline std::unique_ptr<KivoStore::FeedSubscription> Subscribe(
     });
 }
 
-/// A new store "s.db" in a temporary folder, opened, with raw SQLite access to its file.
-class StoreFixture : public ::testing::Test {
+/// The engines a store test runs on.
+enum class EngineKind { Sqlite, Postgres };
+
+/// The place of a store for one test: the file "s.db" in a temporary folder, or a schema of its
+/// own in the test run's PostgreSQL cluster; with raw SQL beside it in the engine's dialect.
+class TestStorePlace {
+  public:
+    explicit TestStorePlace(EngineKind kind) : kind_(kind) {}
+    EngineKind Kind() const { return kind_; }
+    std::u16string Connection() const {
+        return Wide(kind_ == EngineKind::Sqlite ? folder_.File("s.db") : schema_.Connection());
+    }
+    /// Runs `sql` on a connection of its own; true when it succeeded.
+    bool Execute(const std::string& sql) {
+        if (kind_ == EngineKind::Sqlite)
+            return RawDatabase(folder_.File("s.db")).Execute(sql) == SQLITE_OK;
+        const bool ok = schema_.Execute(sql);
+        EXPECT_TRUE(ok) << schema_.LastError();
+        return ok;
+    }
+    Names Column(const std::string& sql) {
+        if (kind_ == EngineKind::Sqlite)
+            return RawDatabase(folder_.File("s.db")).Column(sql);
+        return schema_.Column(sql);
+    }
+    /// The rows of `sql` joined by `separator`.
+    std::string Joined(const std::string& sql, const char* separator = ",") {
+        std::string joined;
+        for (const std::string& value : Column(sql))
+            joined += (joined.empty() ? "" : separator) + value;
+        return joined;
+    }
+    /// A literal of the bytes `hex` (upper-case digits) in the engine's SQL.
+    std::string Blob(const std::string& hex) const {
+        return kind_ == EngineKind::Sqlite ? "x'" + hex + "'" : "'\\x" + hex + "'::bytea";
+    }
+    /// Holds every writer of the store off, on a connection of its own, until ReleaseWriters.
+    bool HoldWriters() {
+        if (kind_ == EngineKind::Postgres)
+            return schema_.Execute(
+                "BEGIN; SELECT pg_advisory_xact_lock(1263097423, hashtext(current_schema()));");
+        holder_ = std::make_unique<RawDatabase>(folder_.File("s.db"));
+        return holder_->Execute("BEGIN IMMEDIATE;") == SQLITE_OK;
+    }
+    bool ReleaseWriters() {
+        if (kind_ == EngineKind::Postgres)
+            return schema_.Execute("ROLLBACK;");
+        return std::exchange(holder_, nullptr)->Execute("ROLLBACK;") == SQLITE_OK;
+    }
+    TemporaryFolder& Folder() { return folder_; }
+    KivoTestSupport::PostgresSchema& Schema() { return schema_; }
+
+  private:
+    EngineKind kind_;
+    TemporaryFolder folder_;
+    KivoTestSupport::PostgresSchema schema_;
+    std::unique_ptr<RawDatabase> holder_;
+};
+
+/// The engine's name in test names.
+inline std::string EngineName(const ::testing::TestParamInfo<EngineKind>& info) {
+    return info.param == EngineKind::Sqlite ? "Sqlite" : "Postgres";
+}
+
+/// Runs the tests of `Suite` (a StoreFixture) on each engine.
+#define KIVO_ON_EVERY_ENGINE(Suite)                                                            \
+    INSTANTIATE_TEST_SUITE_P(Engines, Suite,                                                   \
+                             ::testing::Values(KivoStoreTest::EngineKind::Sqlite,              \
+                                               KivoStoreTest::EngineKind::Postgres),           \
+                             KivoStoreTest::EngineName)
+
+/// A new store of the test's engine, opened, with raw SQL access beside it.
+class StoreFixture : public ::testing::TestWithParam<EngineKind> {
   protected:
     void SetUp() override {
-        KivoStore::CreateStore(folder_.WideFile("s.db"));
-        store_ = KivoStore::Store::Open(folder_.WideFile("s.db"));
+        if (GetParam() == EngineKind::Postgres)
+            KIVO_NEED_POSTGRES();
+        KivoStore::CreateStore(place_.Connection());
+        store_ = KivoStore::Store::Open(place_.Connection());
     }
-    Names Column(const std::string& sql) { return RawDatabase(folder_.File("s.db")).Column(sql); }
-    int Execute(const std::string& sql) { return RawDatabase(folder_.File("s.db")).Execute(sql); }
+    std::u16string Connection() const { return place_.Connection(); }
+    Names Column(const std::string& sql) { return place_.Column(sql); }
+    bool Execute(const std::string& sql) { return place_.Execute(sql); }
+    std::string Joined(const std::string& sql) { return place_.Joined(sql); }
     /// The Names that a report of `type` (every object when empty) delivers, in order.
     Names Reported(std::u16string_view type, uint64_t limit = 0) {
         return ReportNames(*store_, type, limit);
@@ -114,7 +191,7 @@ class StoreFixture : public ::testing::Test {
         return ZaphTest::ErrorCodeOf([&] { store_->Apply(operations); });
     }
 
-    TemporaryFolder folder_;
+    TestStorePlace place_{GetParam()};
     std::shared_ptr<KivoStore::Store> store_;
 };
 
