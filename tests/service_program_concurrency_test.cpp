@@ -1,7 +1,7 @@
 // Runs kivo_dump against kivod (each test with its own store, socket folder and kivod) over the
 // Unix sockets and over TCP with TLS (a test CA and users file, port 0 read from the ready
 // descriptor): reports equal to DB mode, listening until the user ends it or the service goes, a
-// restarted service, and each refusal with its reason.
+// restarted service, two services over one PostgreSQL store, and each refusal with its reason.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "tests/program_test_support.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_pki.h"
+#include "tests/support/test_postgres.h"
 
 namespace {
 
@@ -257,6 +260,53 @@ TEST_F(ServiceProgramTest, ARestartedServiceServesEverythingCommittedBefore) {
     EXPECT_EQ(Objects(served.output), 3u) << served.output;
     EXPECT_NE(served.output.find("= a2\n"), std::string::npos) << served.output;
     EXPECT_EQ(DbReport("Disk"), served.output);
+}
+
+// Two services over one PostgreSQL store, each with its own socket folder: reports through
+// either equal DB mode's with the same connection string, and a listener on each prints the same
+// records for what kivo_store writes with it.
+TEST_F(ServiceProgramTest, TwoServicesOverOnePostgresStoreServeTheSameChanges) {
+    KIVO_NEED_POSTGRES();
+    KivoTestSupport::PostgresSchema schema;
+    store_ = schema.Connection();
+    ASSERT_TRUE(RunStore(store_, "create"));
+    ASSERT_TRUE(RunStore(store_, kListeningStore));
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    const std::string otherSockets = folder_.File("other-sockets");
+    const std::string otherLog = folder_.File("other.log");
+    Kivod other({"--store", store_, "--socket-dir", otherSockets, "--ready-fd", "3"}, otherLog);
+    ASSERT_TRUE(other.Ready()) << ReadFile(otherLog);
+    const std::string atOther = "KIVO_SOCKET_DIR='" + otherSockets + "' ";
+
+    const std::string db = DbReport("Disk");
+    EXPECT_EQ(Objects(db), 2u);
+    for (const std::string& where : {std::string(), atOther})
+        EXPECT_EQ(RunCommand(Dump("localhost u p QOR Disk report </dev/null", where)).output, db);
+
+    // The writes wait until both listeners printed their snapshot.
+    const Action enter = [](pid_t, int& input) { EXPECT_EQ(::write(input, "\n", 1), 1); };
+    std::promise<void> otherListens;
+    Outcome atSecond;
+    std::thread second([&] {
+        atSecond = RunCommand(Dump("localhost u p YEB Disk", atOther),
+                              {{"= b\n</created>\n\n", [&](pid_t, int&) { otherListens.set_value(); }},
+                               {"</deleted>\n\n", enter}});
+    });
+    const Action write = [&](pid_t, int&) {
+        EXPECT_EQ(otherListens.get_future().wait_for(std::chrono::seconds(30)),
+                  std::future_status::ready);
+        for (const std::string& change : kWrites)
+            EXPECT_TRUE(RunStore(store_, change)) << change;
+    };
+    Outcome atFirst = RunCommand(Dump("localhost u p QOR Disk"),
+                                 {{"= b\n</created>\n\n", write}, {"</deleted>\n\n", enter}});
+    second.join();
+    for (Outcome* outcome : {&atFirst, &atSecond}) {
+        std::vector<std::string> times;
+        EXPECT_EQ(outcome->status, 0) << ReadFile(log_) << ReadFile(otherLog);
+        EXPECT_EQ(WithoutTimes(outcome->output, times), kSnapshot + kChanges);
+    }
+    EXPECT_EQ(ReadFile(otherLog).find("runtime error:"), std::string::npos);
 }
 
 // Each failure ends the run with its code and first line, the reason below it: no socket folder,

@@ -2,7 +2,7 @@
 
 # Debian packages the build and the tests need.
 KIVO_PACKAGES=(cmake ninja-build g++ ccache clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev
-               libbenchmark-dev python3 locales libxml2-dev libssl-dev libsqlite3-dev sqlite3
+               libbenchmark-dev python3 locales libxml2-dev libssl-dev libsqlite3-dev sqlite3 libpq-dev
                dpkg-dev file groff-base)
 
 # Installs the packages of KIVO_PACKAGES that are missing; refreshes the package lists only when

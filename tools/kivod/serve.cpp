@@ -19,6 +19,7 @@
 #include "platform/service/view_manager_service.h"
 #include "platform/socket_server/listeners.h"
 #include "platform/socket_server/socket_server.h"
+#include "platform/store/connection.h"
 #include "platform/store/store.h"
 #include "platform/wire/frame.h"
 #include "tools/kivod/kivod_options.h"
@@ -149,9 +150,15 @@ void Serve(const Options& options) {
         KivoServer::SocketServer::Start({service}, serverOptions);
     if (options.readyFd >= 0)
         Announce(options.readyFd, *server);
-    const std::string serving =
-        "serving " + Common::ToUtf8(options.store) + " in " + options.socketDirectory +
-        (server->RemoteAddress().empty() ? "" : " and on " + server->RemoteAddress());
+    // Shown without a password that the connection string may hold.
+    std::string serving = "serving ";
+    serving += KivoStore::ConnectionDisplayName(options.store);
+    serving += " in ";
+    serving += options.socketDirectory;
+    if (!server->RemoteAddress().empty()) {
+        serving += " and on ";
+        serving += server->RemoteAddress();
+    }
     Log("ready: " + serving);
     // A service manager that waits for READY=1 and never gets it stops the service at its start
     // timeout, so a failure to tell it is logged, not fatal.
