@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -69,13 +70,22 @@ inline Zaph::View::SharedUnitPtr CountedDisk(uint32_t number, uint32_t count) {
     return Disk(number, count, u"disk of the benchmark");
 }
 
-/// A store of `disks` disks in a temporary folder, removed at the end.
+/// A store of `disks` disks in a temporary folder, or, given a PostgreSQL connection string
+/// `postgres`, in a schema of its own there; removed at the end. `file` is the store's connection
+/// string.
 struct Scratch {
-    explicit Scratch(uint32_t disks) {
+    explicit Scratch(uint32_t disks, const std::string& postgres = "") {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "kivod_bench.XXXXXX").string();
         folder = ::mkdtemp(pattern.data());
-        file = folder + "/s.db";
+        if (postgres.empty()) {
+            file = folder + "/s.db";
+        } else {
+            schema = "kivo_bench_" + std::to_string(::getpid());
+            file = postgres + (postgres.find('?') == std::string::npos ? "?" : "&") +
+                   "options=-csearch_path%3D" + schema;
+            DropSchema();
+        }
         KivoStore::CreateStore(std::u16string(file.begin(), file.end()));
         store = KivoStore::Store::Open(std::u16string(file.begin(), file.end()));
         std::vector<KivoStore::Operation> creates;
@@ -86,10 +96,20 @@ struct Scratch {
     }
     ~Scratch() {
         store.reset();
+        DropSchema();
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
     }
+    void DropSchema() const {
+        if (schema.empty())
+            return;
+        PGconn* conn = PQconnectdb(file.c_str());
+        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+        PQclear(PQexec(conn, ("DROP SCHEMA IF EXISTS " + schema + " CASCADE").c_str()));
+        PQfinish(conn);
+    }
     std::string folder;
+    std::string schema;
     std::string file;
     std::shared_ptr<KivoStore::Store> store;
 };

@@ -1,9 +1,10 @@
 // kivod end to end, measured through the programs themselves: a report of 2,000 objects over the
 // socket beside DB mode on the same store (medians of alternating runs); the time from a commit
 // to the listening kivo_dump's printed record (1,000 commits one by one, each waiting for its
-// record); one listener under a writer of 10,000 updates a second for 10 s (100 batches of 100 a
-// second, paced by a timerfd); the CPU of kivod and of a listening kivo_dump idle for 30 s; 500
-// clients reporting 100 objects at once, with kivod's threads and memory meanwhile.
+// record), on SQLite and on a PostgreSQL store (the database KIVO_BENCH_POSTGRES names); one
+// listener under a writer of 10,000 updates a second for 10 s (100 batches of 100 a second, paced
+// by a timerfd); the CPU of kivod and of a listening kivo_dump idle for 30 s; 500 clients
+// reporting 100 objects at once, with kivod's threads and memory meanwhile.
 //
 // Each run makes a store and a socket folder of its own in a temporary folder, starts its own
 // kivod there (waiting for "ready" on its ready descriptor; KIVO_SOCKET_DIR points the clients at
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -96,9 +98,10 @@ void BM_ReportOverSocketBesideDb(benchmark::State& state) {
 }
 BENCHMARK(BM_ReportOverSocketBesideDb)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_CommitToPrint(benchmark::State& state) {
+// Over a PostgreSQL store when `postgres` is given (a connection string).
+void RunCommitToPrint(benchmark::State& state, const char* postgres) {
     for (auto _ : state) {
-        Scratch scratch(1);
+        Scratch scratch(1, postgres != nullptr ? postgres : "");
         Kivod kivod(scratch);
         REQUIRE(kivod.Ready(), "kivod did not start");
         Listener listener(scratch);
@@ -108,7 +111,20 @@ void BM_CommitToPrint(benchmark::State& state) {
         Bench::CountLatencies(state, latencies);
     }
 }
+
+void BM_CommitToPrint(benchmark::State& state) {
+    RunCommitToPrint(state, nullptr);
+}
 BENCHMARK(BM_CommitToPrint)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The store in a PostgreSQL database that KIVO_BENCH_POSTGRES names (bench/store_bench.sh starts a
+// throwaway cluster and runs this one beside the SQLite figure).
+void BM_CommitToPrintPostgres(benchmark::State& state) {
+    const char* postgres = std::getenv("KIVO_BENCH_POSTGRES");
+    REQUIRE(postgres != nullptr, "KIVO_BENCH_POSTGRES names no PostgreSQL database");
+    RunCommitToPrint(state, postgres);
+}
+BENCHMARK(BM_CommitToPrintPostgres)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_ListenerUnderWriter(benchmark::State& state) {
     constexpr uint32_t kDisks = 1000, kBatches = 1000, kBatch = 100;

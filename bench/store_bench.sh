@@ -7,12 +7,17 @@
 #     type table) and every object (a scan), each run alternating with the sqlite3 shell selecting
 #     the same rows' blobs as hex into /dev/null;
 #   - the in-process report figures of store_bench on the same store.
-# Prints the medians and their ratios as a table.
+#   - the same import and reports on a PostgreSQL store, beside psql inserting and selecting the
+#     same rows, and kivod_bench's commit-to-print latency of a listener on SQLite and on
+#     PostgreSQL; on a throwaway cluster (scripts/lib/postgres.sh, with fsync on) when a PostgreSQL
+#     server is installed.
+# Prints the medians and their ratios as tables.
 #
 #   bench/store_bench.sh [<build folder>] [<runs>]   (default build/release, built with
 #                                                    benchmarks; 5 runs of each report)
 #
-# Needs python3 and the sqlite3 shell. Works in a temporary folder that it removes at the end.
+# Needs python3 and the sqlite3 shell (and psql for PostgreSQL). Works in a temporary folder that
+# it removes at the end.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,7 +29,14 @@ done
 command -v sqlite3 >/dev/null || { echo "missing the sqlite3 shell" >&2; exit 1; }
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$root/scripts/lib/postgres.sh"
+trap 'kivo_postgres_stop; rm -rf "$work"' EXIT
+if [ -n "$(kivo_postgres_bin)" ] && command -v psql >/dev/null; then
+    KIVO_POSTGRES_DURABLE=1 kivo_postgres_start
+    export KIVO_BENCH_POSTGRES="$KIVO_TEST_POSTGRES"
+else
+    echo "no PostgreSQL server or psql: the PostgreSQL figures are left out" >&2
+fi
 
 python3 - "$build" "$work" "$runs" <<'PY'
 import os, statistics, subprocess, sys, time
@@ -136,9 +148,76 @@ for name, ours, floor, aim in (("hashed keys", hashed_rate, hashed_floor, "100,0
           f"| {floor / ours:.1f}× | {aim} |")
 with open(f"{work}/store_path", "w") as out:
     out.write(store)
+
+# PostgreSQL: the store in the schema "kivo" of the cluster's database; psql is the reference.
+postgres = os.environ.get("KIVO_BENCH_POSTGRES")
+if postgres:
+    def psql(sql, output=None):
+        command = ["psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", postgres, "-c", sql]
+        if output:
+            command[1:1] = ["-o", output]
+        return command
+    def drop(schema):
+        subprocess.run(psql(f"DROP SCHEMA IF EXISTS {schema} CASCADE"), check=True,
+                       stdout=subprocess.DEVNULL)
+    rates = []
+    for _ in range(3):
+        drop("kivo")
+        subprocess.run([kivo_store, postgres, "create"], stdout=subprocess.DEVNULL, check=True)
+        rates.append(objects / timed([kivo_store, postgres, "import", f"{work}/hashed.txt"]))
+    pg_rate = statistics.median(rates)
+    # The floor: psql writing the rows that the import wrote, in one transaction.
+    drop("rows")
+    subprocess.run(psql("CREATE SCHEMA rows; CREATE TABLE rows.input AS SELECT c.seq, c.id, c.key,"
+                        " c.after AS body, t.type FROM kivo.changes c JOIN kivo.object_types t"
+                        " ON t.id = c.id"), check=True, stdout=subprocess.DEVNULL)
+    floors = []
+    for _ in range(3):
+        drop("floor")
+        subprocess.run(psql("CREATE SCHEMA floor; CREATE TABLE floor.objects (LIKE kivo.objects "
+                            "INCLUDING ALL); CREATE TABLE floor.object_types (LIKE "
+                            "kivo.object_types INCLUDING ALL); CREATE TABLE floor.changes (LIKE "
+                            "kivo.changes INCLUDING ALL)"), check=True, stdout=subprocess.DEVNULL)
+        floors.append(objects / timed(psql(
+            "BEGIN; INSERT INTO floor.objects SELECT id, body FROM rows.input ORDER BY seq; "
+            "INSERT INTO floor.object_types SELECT type, id FROM rows.input ORDER BY seq; "
+            "INSERT INTO floor.changes SELECT seq, 0, id, key, NULL, body, NULL, 0 "
+            "FROM rows.input ORDER BY seq; COMMIT;")))
+    drop("floor")
+    drop("rows")
+    pg_items = [
+        (f"one type, {objects // types:,} objects",
+         [kivo_dump, postgres, "-", "-", "DB", one_type],
+         psql("SELECT encode(o.body, 'hex') FROM kivo.object_types t JOIN kivo.objects o "
+              f"ON o.id = t.id WHERE t.type = '{one_type}' ORDER BY t.id", "/dev/null")),
+        (f"every object (scan), {objects:,}",
+         [kivo_dump, postgres, "-", "-", "DB", "pattern", ".Nil().End()"],
+         psql("SELECT encode(body, 'hex') FROM kivo.objects ORDER BY id", "/dev/null")),
+    ]
+    print(f"\nPostgreSQL (hashed keys): medians of {runs} runs, kivo_dump alternating with psql.\n")
+    print("| work | `kivo_dump` | `psql` (same rows, blobs as hex) | ratio |")
+    print("|---|---|---|---|")
+    for name, dump, shell in pg_items:
+        timed(dump), timed(shell)
+        ours, theirs = [], []
+        for _ in range(runs):
+            ours.append(timed(dump))
+            theirs.append(timed(shell))
+        a, b = statistics.median(ours), statistics.median(theirs)
+        print(f"| {name} | {a * 1000:,.0f} ms | {b * 1000:,.0f} ms | {a / b:.1f}× |")
+    print()
+    print("| import, median of 3 | `kivo_store import` | `psql` inserting the same rows | ratio |")
+    print("|---|---|---|---|")
+    floor = statistics.median(floors)
+    print(f"| hashed keys, {objects:,} objects | {pg_rate:,.0f} objects/s | {floor:,.0f} objects/s "
+          f"| {floor / pg_rate:.1f}× |")
 PY
 
 if [ -x "$build/bench/store_bench" ]; then
     echo
     KIVO_STORE_BENCH_DB=$(cat "$work/store_path") "$build/bench/store_bench"
+fi
+if [ -n "${KIVO_BENCH_POSTGRES:-}" ] && [ -x "$build/bench/kivod_bench" ]; then
+    echo
+    "$build/bench/kivod_bench" --benchmark_filter='CommitToPrint'
 fi

@@ -4,7 +4,9 @@
 #                           letting the package create or start its default cluster
 #   kivo_postgres_start     makes a cluster in a new temporary folder, starts it on a Unix socket
 #                           in that folder (no TCP port) and exports KIVO_TEST_POSTGRES, the
-#                           connection string of its database "kivo_test"
+#                           connection string of its database "kivo_test"; the cluster does not
+#                           flush to disk (fsync=off: it is thrown away) unless
+#                           KIVO_POSTGRES_DURABLE is set, as for benchmarks
 #   kivo_postgres_stop      stops the cluster and removes its folder; safe to call twice, and
 #                           meant for an EXIT trap
 #
@@ -52,14 +54,15 @@ kivo_postgres_start() {
         chown nobody:nogroup "$KIVO_POSTGRES_DIR"
         run=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
     fi
-    local owner
+    local owner durability="-c fsync=off"
     owner=$(stat -c %U "$KIVO_POSTGRES_DIR")
+    [ -n "${KIVO_POSTGRES_DURABLE:-}" ] && durability=""
     "${run[@]}" "$bin/initdb" -D "$KIVO_POSTGRES_DIR/data" -U "$owner" --auth=trust \
         --encoding=UTF8 --locale=C.UTF-8 >"$KIVO_POSTGRES_DIR/initdb.log" 2>&1 ||
         { cat "$KIVO_POSTGRES_DIR/initdb.log" >&2; return 1; }
     "${run[@]}" "$bin/pg_ctl" start -w -t 60 -D "$KIVO_POSTGRES_DIR/data" \
         -l "$KIVO_POSTGRES_DIR/server.log" \
-        -o "-c listen_addresses='' -k $KIVO_POSTGRES_DIR -c max_connections=200 -c fsync=off" \
+        -o "-c listen_addresses='' -k $KIVO_POSTGRES_DIR -c max_connections=200 $durability" \
         >/dev/null || { cat "$KIVO_POSTGRES_DIR/server.log" >&2; return 1; }
     KIVO_POSTGRES_RUN=("${run[@]}")
     KIVO_POSTGRES_PG_CTL="$bin/pg_ctl"
