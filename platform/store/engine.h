@@ -104,6 +104,9 @@ class Engine : private Common::NonCopyable {
     /// while writes go on); null when the store cannot be shared (an in-memory store), and reads
     /// then go through this engine.
     virtual std::unique_ptr<Engine> OpenReader() = 0;
+    /// True when a reader costs a server connection: subscriptions then borrow one of the
+    /// store's readers for each read instead of holding one of their own.
+    [[nodiscard]] virtual bool ReadersAreScarce() const = 0;
 };
 
 /// Holds a write transaction open: commits on Commit, rolls back on destruction otherwise.

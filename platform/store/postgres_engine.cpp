@@ -417,6 +417,8 @@ class PostgresEngine final : public Engine {
         return reader;
     }
 
+    bool ReadersAreScarce() const override { return true; }
+
   private:
     std::string Name() const { return session_.Target().displayName; }
 

@@ -337,6 +337,7 @@ class SqliteEngine final : public Engine {
             return nullptr;
         return OpenSqliteReader();
     }
+    bool ReadersAreScarce() const override { return false; }
 
     // Throws the store error of `rc`. SQLite's words for a file it may not open or write are
     // vague, so a permission problem of the store's files, looked for now, goes first.

@@ -25,8 +25,10 @@ namespace {
 // The trace level of a stored object that does not read back: dropped so that the rest goes on.
 constexpr uint32_t kCorruptedObjectTraceLevel = 1;
 
-// Reader connections kept between reports.
+// Reader connections kept between reports; more of those that subscriptions borrow for each
+// read (a server's connections), so that busy listeners rarely connect anew.
 constexpr size_t kIdleReaders = 2;
+constexpr size_t kIdleScarceReaders = 8;
 
 std::string IdText(std::span<const uint8_t> id) {
     if (id.size() != std::tuple_size_v<ObjectId>)
@@ -324,17 +326,17 @@ void Store::ReturnReader(std::unique_ptr<Engine> reader) {
     if (reader == nullptr)
         return;
     std::lock_guard<std::mutex> guard(readersMutex_);
-    if (idleReaders_.size() < kIdleReaders)
+    if (idleReaders_.size() < (engine_->ReadersAreScarce() ? kIdleScarceReaders : kIdleReaders))
         idleReaders_.push_back(std::move(reader));
+}
+
+Store::BorrowedReader::~BorrowedReader() {
+    store.ReturnReader(std::move(engine));
 }
 
 size_t Store::Report(const Zaph::View::Unit& pattern, uint64_t limit, const ObjectSink& sink,
                      const std::atomic<bool>* canceled) {
-    struct Borrowed {
-        Store& store;
-        std::unique_ptr<Engine> engine;
-        ~Borrowed() { store.ReturnReader(std::move(engine)); }
-    } borrowed{*this, TakeReader()};
+    BorrowedReader borrowed{*this, TakeReader()};
     Engine* reader = borrowed.engine.get();
     std::unique_lock<std::mutex> lock;
     if (reader == nullptr)
@@ -370,7 +372,7 @@ void Store::SetRetention(const Retention& retention) {
 }
 
 std::unique_ptr<Engine> Store::OpenFeedReader() {
-    return engine_->OpenReader();
+    return engine_->ReadersAreScarce() ? nullptr : engine_->OpenReader();
 }
 
 std::shared_ptr<FeedWatch> Store::Watch() {
@@ -378,6 +380,10 @@ std::shared_ptr<FeedWatch> Store::Watch() {
 }
 
 void Store::InReadTransaction(Engine* reader, const std::function<void(Engine&)>& body) {
+    BorrowedReader borrowed{*this,
+                            reader == nullptr && engine_->ReadersAreScarce() ? TakeReader() : nullptr};
+    if (reader == nullptr)
+        reader = borrowed.engine.get();
     std::unique_lock<std::mutex> lock;
     if (reader == nullptr)
         lock = std::unique_lock<std::mutex>(mutex_);

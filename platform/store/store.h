@@ -153,7 +153,8 @@ class Store final : public Kivo::CustomizableStore {
     // The change feed (feed_subscription.h) reads through these.
 
     /// A connection of the feed's own; null for an in-memory store, whose feed reads through
-    /// the store's engine between batches.
+    /// the store's engine between batches, and where readers are scarce (a server's
+    /// connections), whose feed borrows one of the store's readers for each read.
     [[nodiscard]] std::unique_ptr<Engine> OpenFeedReader();
     /// Reports as Report does, through `reader` (or the store's engine when null), and returns
     /// the log's last sequence number of the same committed state.
@@ -177,6 +178,12 @@ class Store final : public Kivo::CustomizableStore {
 
     // A reader engine for one report: an idle one, or a new one (null: use the main engine).
     std::unique_ptr<Engine> TakeReader();
+    // A reader taken for one read, given back when it goes.
+    struct BorrowedReader {
+        Store& store;
+        std::unique_ptr<Engine> engine;
+        ~BorrowedReader();
+    };
     // Keeps a reader for the next report, up to kIdleReaders.
     void ReturnReader(std::unique_ptr<Engine> reader);
 
