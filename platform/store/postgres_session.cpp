@@ -202,7 +202,13 @@ PostgresSession::PostgresSession(PostgresTarget target, std::chrono::millisecond
       busyWait_(busyWait),
       readOnly_(readOnly),
       prepare_(std::move(prepare)) {
-    Connect(COMMON_PLACE("KivoStore::PostgresSession::PostgresSession"));
+    try {
+        Connect(COMMON_PLACE("KivoStore::PostgresSession::PostgresSession"));
+    } catch (...) {
+        // No destructor runs for a constructor that throws.
+        PQfinish(std::exchange(conn_, nullptr));
+        throw;
+    }
 }
 
 PostgresSession::~PostgresSession() {
