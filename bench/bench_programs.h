@@ -104,7 +104,8 @@ struct Scratch {
         if (schema.empty())
             return;
         PGconn* conn = PQconnectdb(file.c_str());
-        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(
+            conn, [](void*, const char*) {}, nullptr);
         PQclear(PQexec(conn, ("DROP SCHEMA IF EXISTS " + schema + " CASCADE").c_str()));
         PQfinish(conn);
     }

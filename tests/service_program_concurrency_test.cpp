@@ -288,9 +288,10 @@ TEST_F(ServiceProgramTest, TwoServicesOverOnePostgresStoreServeTheSameChanges) {
     std::promise<void> otherListens;
     Outcome atSecond;
     std::thread second([&] {
-        atSecond = RunCommand(Dump("localhost u p YEB Disk", atOther),
-                              {{"= b\n</created>\n\n", [&](pid_t, int&) { otherListens.set_value(); }},
-                               {"</deleted>\n\n", enter}});
+        atSecond =
+            RunCommand(Dump("localhost u p YEB Disk", atOther),
+                       {{"= b\n</created>\n\n", [&](pid_t, int&) { otherListens.set_value(); }},
+                        {"</deleted>\n\n", enter}});
     });
     const Action write = [&](pid_t, int&) {
         EXPECT_EQ(otherListens.get_future().wait_for(std::chrono::seconds(30)),

@@ -8,9 +8,9 @@
 //   - a "file:" URI as SQLite reads them: "file:data/objects.db", "file:///srv/objects.db",
 //     "file:objects.db?mode=ro" (read-only), "file::memory:" or "file:x?mode=memory". Percent
 //     escapes are decoded; the authority may only be empty or "localhost".
-// Opening never makes a store (a file, or a schema): "mode=rwc" is refused, and a missing file is an error. Creating a
-// store on disk is CreateStore's job (kivo_store's "create"). An in-memory store starts empty
-// each time it is opened, and cannot be read-only.
+// Opening never makes a store (a file, or a schema): "mode=rwc" is refused, and a missing file is
+// an error. Creating a store on disk is CreateStore's job (kivo_store's "create"). An in-memory
+// store starts empty each time it is opened, and cannot be read-only.
 //
 // Thread-safety: pure functions, apart from the files they open.
 #pragma once
@@ -68,7 +68,8 @@ std::unique_ptr<Engine> OpenEngine(const std::u16string& connection, const OpenO
 
 /// Makes a new, empty store: on disk, kStoreExists when the file is already there,
 /// kStoreDirectoryMissing without its folder, kBadConnectionString for a read-only or in-memory
-/// connection string; on PostgreSQL, kStoreExists when its schema holds a store. The store's change log keeps `retention` (change_log.h).
+/// connection string; on PostgreSQL, kStoreExists when its schema holds a store. The store's change
+/// log keeps `retention` (change_log.h).
 void CreateStore(const std::u16string& connection, const Retention& retention = {});
 
 }  // namespace KivoStore

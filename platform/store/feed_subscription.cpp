@@ -76,8 +76,7 @@ std::vector<SequencedUpdate> FeedSubscription::ReadPendingSequenced() {
     [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &count, sizeof count);
     // Changes might go unheard from now on: failing says so, where waiting would go quiet.
     if (std::optional<Common::Error> deaf = watch_->Failure()) {
-        Common::Error error(COMMON_PLACE("KivoStore::FeedSubscription::ReadPending"),
-                            kStoreFailure,
+        Common::Error error(COMMON_PLACE("KivoStore::FeedSubscription::ReadPending"), kStoreFailure,
                             "KIVO: The subscription no longer hears of the store's changes; "
                             "subscribe again.");
         error.Add(*deaf);

@@ -100,7 +100,9 @@ class PgRows : private Common::NonCopyable {
         done_ = rows_ < kFetchRows;
         return rows_ > 0;
     }
-    std::span<const uint8_t> Bytes(int column) const { return PgBytes(result_.get(), row_, column); }
+    std::span<const uint8_t> Bytes(int column) const {
+        return PgBytes(result_.get(), row_, column);
+    }
     int64_t Integer(int column, int64_t fallback) const {
         return PgInteger(result_.get(), row_, column, fallback);
     }
@@ -161,8 +163,7 @@ void PrepareStatements(PostgresSession& session) {
     session.Prepare("kivo_delete_object", "DELETE FROM objects WHERE id = $1", 1);
     session.Prepare("kivo_add_type",
                     "INSERT INTO object_types(type, id) VALUES ($1, $2) ON CONFLICT DO NOTHING", 2);
-    session.Prepare("kivo_remove_type", "DELETE FROM object_types WHERE type = $1 AND id = $2",
-                    2);
+    session.Prepare("kivo_remove_type", "DELETE FROM object_types WHERE type = $1 AND id = $2", 2);
     session.Prepare("kivo_append_change",
                     "INSERT INTO changes(seq, kind, id, key, before, after, diff, at)"
                     " VALUES ($1, $2::int8, $3, $4, $5, $6, $7, $8)",
@@ -175,11 +176,10 @@ class PostgresEngine final : public Engine {
   public:
     PostgresEngine(const PostgresTarget& target, const OpenOptions& options)
         : options_(options),
-          session_(target, options.busyWait, options.readOnly,
-                   [this](PostgresSession& session) {
-                       if (prepared_)
-                           PrepareStatements(session);
-                   }) {}
+          session_(target, options.busyWait, options.readOnly, [this](PostgresSession& session) {
+              if (prepared_)
+                  PrepareStatements(session);
+          }) {}
 
     PostgresSession& Session() { return session_; }
 
@@ -228,8 +228,10 @@ class PostgresEngine final : public Engine {
             return;
         if (schemaExists && !empty)
             throw Common::Error(place, kNotAStore,
-                                "KIVO: '" + session.Target().displayName + "' is not a store: its "
-                                "schema '" + schema + "' holds tables of something else.");
+                                "KIVO: '" + session.Target().displayName +
+                                    "' is not a store: its "
+                                    "schema '" +
+                                    schema + "' holds tables of something else.");
         throw Common::Error(place, kStoreMissing,
                             "KIVO: The store '" + session.Target().displayName +
                                 "' does not exist (no store in the schema '" + schema +
@@ -238,10 +240,10 @@ class PostgresEngine final : public Engine {
 
     // The layout version (0 for a schema being created).
     static int LayoutVersion(PostgresSession& session) {
-        PgResult marker = session.Execute(
-            COMMON_PLACE("KivoStore::PostgresEngine::LayoutVersion"),
-            "SELECT count(*) FROM pg_tables WHERE schemaname = current_schema()"
-            " AND tablename = 'kivo_store'");
+        PgResult marker =
+            session.Execute(COMMON_PLACE("KivoStore::PostgresEngine::LayoutVersion"),
+                            "SELECT count(*) FROM pg_tables WHERE schemaname = current_schema()"
+                            " AND tablename = 'kivo_store'");
         if (PgInteger(marker.get(), 0, 0, 0) == 0)
             return 0;
         PgResult result = session.Execute(
@@ -310,8 +312,8 @@ class PostgresEngine final : public Engine {
         return std::strcmp(PQcmdTuples(result.get()), "0") != 0;
     }
     std::unique_ptr<ObjectCursor> ScanObjects() override {
-        return std::make_unique<PgObjectCursor>(session_, "SELECT id, body FROM objects ORDER BY id",
-                                                std::initializer_list<PgParam>{});
+        return std::make_unique<PgObjectCursor>(
+            session_, "SELECT id, body FROM objects ORDER BY id", std::initializer_list<PgParam>{});
     }
     std::unique_ptr<ObjectCursor> ScanObjectsOfType(std::u16string_view type) override {
         const std::string text = Common::ToUtf8(type);
@@ -403,7 +405,8 @@ class PostgresEngine final : public Engine {
     std::string WatchKey() const override {
         PGconn* conn = session_.Raw();
         std::string key = "postgresql:";
-        for (const char* part : std::initializer_list<const char*>{PQhost(conn), ":", PQport(conn), "/", PQdb(conn), "/"})
+        for (const char* part : std::initializer_list<const char*>{PQhost(conn), ":", PQport(conn),
+                                                                   "/", PQdb(conn), "/"})
             key += part != nullptr ? part : "";
         return key + session_.Target().schema;
     }

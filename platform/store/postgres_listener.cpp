@@ -31,8 +31,7 @@ class PostgresListener final : public ChangeSource {
             if (::poll(polled, 2, -1) < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Common::Error(COMMON_PLACE("KivoStore::PostgresListener::Run"),
-                                    kStoreFailure,
+                throw Common::Error(COMMON_PLACE("KivoStore::PostgresListener::Run"), kStoreFailure,
                                     std::string("KIVO: The change feed cannot wait for changes: ") +
                                         std::strerror(errno));
             }

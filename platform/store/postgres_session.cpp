@@ -15,7 +15,7 @@ constexpr std::string_view kSchemes[] = {"postgresql://", "postgres://"};
 
 // What a session sets unless the connection string does: bounded waits, and a dead peer noticed.
 constexpr std::pair<const char*, const char*> kDefaults[] = {
-    {"connect_timeout", "10"},  {"keepalives", "1"},          {"keepalives_idle", "30"},
+    {"connect_timeout", "10"},     {"keepalives", "1"},       {"keepalives_idle", "30"},
     {"keepalives_interval", "10"}, {"keepalives_count", "3"}, {"fallback_application_name", "kivo"},
 };
 
@@ -28,9 +28,11 @@ Common::Error BadConnection(const Common::SourceLocation& place, const std::stri
 // The connection string without the password of its user part or of a "password" parameter.
 std::string Redacted(const std::string& text) {
     std::string shown = text;
+    // The user part ends at the last '@' before the parameters: a password may hold a '/' that
+    // libpq would refuse, and the message of that refusal must not show it either.
     const size_t start = shown.find("://") + 3;
-    const size_t end = std::min(shown.find_first_of("/?", start), shown.size());
-    const size_t at = shown.rfind('@', end == 0 ? 0 : end - 1);
+    const size_t end = std::min(shown.find('?', start), shown.size());
+    const size_t at = shown.rfind('@', end - 1);
     if (at != std::string::npos && at >= start) {
         const size_t colon = shown.find(':', start);
         if (colon != std::string::npos && colon < at)
@@ -230,12 +232,13 @@ void PostgresSession::Connect(const Common::SourceLocation& place) {
         std::string why = conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory";
         while (!why.empty() && (why.back() == '\n' || why.back() == ' '))
             why.pop_back();
-        throw Common::Error(place, kStoreFailure,
-                            "KIVO: Cannot connect to the store '" + target_.displayName +
-                                "': " + why);
+        throw Common::Error(
+            place, kStoreFailure,
+            "KIVO: Cannot connect to the store '" + target_.displayName + "': " + why);
     }
     // Notices ("schema exists, skipping") are for people at a prompt, not for our output.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     // Every write waits at most busyWait for another writer's lock.
     const std::string setup = "SET lock_timeout = " + std::to_string(busyWait_.count()) +
                               (readOnly_ ? "; SET default_transaction_read_only = on" : "");
@@ -267,9 +270,9 @@ Common::Error PostgresSession::StoreError(const Common::SourceLocation& place, c
                                  "' is held by another writer; gave up after " +
                                  std::to_string(busyWait_.count()) + " ms.");
     if (code == "25006")
-        return Common::Error(place, kStoreReadOnly,
-                             "KIVO: The store '" + target_.displayName +
-                                 "' is open read-only: " + why);
+        return Common::Error(
+            place, kStoreReadOnly,
+            "KIVO: The store '" + target_.displayName + "' is open read-only: " + why);
     if (PQstatus(conn_) != CONNECTION_OK)
         return Common::Error(place, kStoreFailure,
                              "KIVO: The connection to the store '" + target_.displayName +
@@ -281,13 +284,15 @@ Common::Error PostgresSession::StoreError(const Common::SourceLocation& place, c
 
 PgResult PostgresSession::Check(const Common::SourceLocation& place, PGresult* raw) {
     PgResult result(raw, &PQclear);
-    const ExecStatusType status = result != nullptr ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    const ExecStatusType status =
+        result != nullptr ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return result;
     const char* state =
         result != nullptr ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
-    throw StoreError(place, state,
-                     result != nullptr ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_));
+    throw StoreError(
+        place, state,
+        result != nullptr ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_));
 }
 
 PgResult PostgresSession::Execute(const Common::SourceLocation& place, const char* sql,

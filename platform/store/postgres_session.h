@@ -120,8 +120,8 @@ class PostgresSession : private Common::NonCopyable {
     [[nodiscard]] bool InTransaction() const { return inTransaction_; }
 
     /// The store error for `message` (libpq's) of SQLSTATE `state` (may be null).
-    [[nodiscard]] Common::Error StoreError(const Common::SourceLocation& place,
-                                           const char* state, const std::string& message) const;
+    [[nodiscard]] Common::Error StoreError(const Common::SourceLocation& place, const char* state,
+                                           const std::string& message) const;
 
   private:
     void Connect(const Common::SourceLocation& place);

@@ -380,8 +380,8 @@ std::shared_ptr<FeedWatch> Store::Watch() {
 }
 
 void Store::InReadTransaction(Engine* reader, const std::function<void(Engine&)>& body) {
-    BorrowedReader borrowed{*this,
-                            reader == nullptr && engine_->ReadersAreScarce() ? TakeReader() : nullptr};
+    BorrowedReader borrowed{
+        *this, reader == nullptr && engine_->ReadersAreScarce() ? TakeReader() : nullptr};
     if (reader == nullptr)
         reader = borrowed.engine.get();
     std::unique_lock<std::mutex> lock;

@@ -30,7 +30,8 @@ PGconn* PostgresSchema::Raw() {
     if (raw_ == nullptr || PQstatus(raw_) != CONNECTION_OK) {
         PQfinish(raw_);
         raw_ = PQconnectdb(connection_.c_str());
-        PQsetNoticeProcessor(raw_, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(
+            raw_, [](void*, const char*) {}, nullptr);
         PQclear(PQexec(raw_, "SET lock_timeout = 10000"));
     }
     return raw_;

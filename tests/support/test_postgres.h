@@ -17,13 +17,13 @@ namespace KivoTestSupport {
 
 /// Skips the running test when the run has no PostgreSQL cluster; fails it instead when
 /// KIVO_REQUIRE_POSTGRES is set (scripts/test), so that a cluster that did not start is noticed.
-#define KIVO_NEED_POSTGRES()                                                                \
-    do {                                                                                    \
-        if (KivoTestSupport::TestPostgres().empty()) {                                      \
-            if (std::getenv("KIVO_REQUIRE_POSTGRES") != nullptr)                            \
-                FAIL() << "KIVO_REQUIRE_POSTGRES is set, KIVO_TEST_POSTGRES is not";        \
-            GTEST_SKIP() << "no PostgreSQL cluster for this run (KIVO_TEST_POSTGRES)";      \
-        }                                                                                   \
+#define KIVO_NEED_POSTGRES()                                                           \
+    do {                                                                               \
+        if (KivoTestSupport::TestPostgres().empty()) {                                 \
+            if (std::getenv("KIVO_REQUIRE_POSTGRES") != nullptr)                       \
+                FAIL() << "KIVO_REQUIRE_POSTGRES is set, KIVO_TEST_POSTGRES is not";   \
+            GTEST_SKIP() << "no PostgreSQL cluster for this run (KIVO_TEST_POSTGRES)"; \
+        }                                                                              \
     } while (false)
 
 /// A schema name no other test uses, and its store's connection string; the schema is dropped

@@ -57,12 +57,12 @@ TEST_P(FeedTest, EveryWriteLogsItsChangeAndIsDecidedAgainstThePatternBeforeAndAf
         SCOPED_TRACE(step.what);
         const std::string last = std::to_string(subscription->Position());
         store_->Apply({step.operation});
-        EXPECT_EQ(place_.Joined("SELECT kind || ':' || " + Present("before") + " || " +
-                                    Present("after") + " || " + Present("diff") + " || " +
-                                    Present("key") + " FROM changes WHERE seq > " + last +
-                                    " ORDER BY seq;",
-                                " "),
-                  step.logged);
+        EXPECT_EQ(
+            place_.Joined("SELECT kind || ':' || " + Present("before") + " || " + Present("after") +
+                              " || " + Present("diff") + " || " + Present("key") +
+                              " FROM changes WHERE seq > " + last + " ORDER BY seq;",
+                          " "),
+            step.logged);
         const FeedSubscription::Updates updates = subscription->ReadPending();
         const size_t logged = std::string(step.logged).size() / 7 + (*step.logged != 0);
         ASSERT_EQ(updates.size(), step.type < 0 ? 0u : logged);
@@ -168,7 +168,7 @@ TEST_P(FeedTest, DamagedEntryFailsOnlyTheSubscriptionThatReadsIt) {
         "after = " + place_.Blob("0102"), "kind = 7", "id = " + place_.Blob("01"), "after = NULL",
         "after = " + place_.Blob("FF") + " || " +
             (GetParam() == EngineKind::Sqlite ? "zeroblob(16777216)"
-                                               : "decode(repeat('00', 16777216), 'hex')")};
+                                              : "decode(repeat('00', 16777216), 'hex')")};
     std::vector<std::unique_ptr<FeedSubscription>> victims;
     for (uint32_t n = 0; n < 5; ++n) {
         victims.push_back(Subscribe(store_, TypePattern(u"Disk")));

@@ -120,7 +120,9 @@ TEST_F(PostgresFeedTest, SubscriptionWhoseListenerBrokeFails) {
 
     auto again = Subscribe(store_);
     EXPECT_EQ(WaitingRead(*again, 1,
-                          [&] { store_->Apply({{Kind::CreateObject, Disk(1, u"heard")}}); }),
+                          [&] {
+                              store_->Apply({{Kind::CreateObject, Disk(1, u"heard")}});
+                          }),
               0u);
 }
 

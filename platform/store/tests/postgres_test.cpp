@@ -31,6 +31,7 @@ TEST(PostgresConnectionTest, SchemaAndShownNameComeFromTheString) {
         {"postgresql:///o?options=-csearch_path%3D%24user", "", ""},
         {"postgresql:///o?no_such_parameter=1", "", ""},
         {"postgresql://[::1/o", "", ""},
+        {"postgresql://ann:pa/ss@db/o", "postgresql://ann:***@db/o", "kivo"},
     };
     for (const auto& one : cases) {
         SCOPED_TRACE(one.connection);
@@ -66,9 +67,9 @@ TEST(PostgresLayoutTest, SchemasThatHoldNoStoreOfThisLayoutAreRefused) {
         return ErrorCodeOf([&] { KivoStore::Store::Open(connection, options); });
     };
     EXPECT_EQ(openFailure(), KivoStore::kStoreMissing);
-    EXPECT_EQ(schema.Column("SELECT count(*) FROM pg_namespace WHERE nspname = '" +
-                            schema.Name() + "'"),
-              Names{"0"});
+    EXPECT_EQ(
+        schema.Column("SELECT count(*) FROM pg_namespace WHERE nspname = '" + schema.Name() + "'"),
+        Names{"0"});
     ASSERT_TRUE(schema.Execute("CREATE SCHEMA " + schema.Name()));
     EXPECT_EQ(openFailure(), KivoStore::kStoreMissing);
     ASSERT_TRUE(schema.Execute("CREATE TABLE other(x int)"));
@@ -84,8 +85,8 @@ TEST(PostgresLayoutTest, SchemasThatHoldNoStoreOfThisLayoutAreRefused) {
     } layouts[] = {{"2", KivoStore::kStoreTooNew}, {"x", KivoStore::kNotAStore}, {"1", 0}};
     for (const auto& layout : layouts) {
         SCOPED_TRACE(layout.version);
-        ASSERT_TRUE(schema.Execute(std::string("UPDATE kivo_store SET value = '") +
-                                   layout.version + "' WHERE name = 'layout_version'"));
+        ASSERT_TRUE(schema.Execute(std::string("UPDATE kivo_store SET value = '") + layout.version +
+                                   "' WHERE name = 'layout_version'"));
         EXPECT_EQ(openFailure(), layout.code);
         EXPECT_EQ(openFailure(true), layout.code);
     }
@@ -95,7 +96,9 @@ TEST(PostgresLayoutTest, SchemasThatHoldNoStoreOfThisLayoutAreRefused) {
     readOnly.readOnly = true;
     auto reader = KivoStore::Store::Open(connection, readOnly);
     EXPECT_TRUE(ReportNames(*reader, u"").empty());
-    EXPECT_EQ(ErrorCodeOf([&] { reader->Apply({{Kind::CreateObject, Disk(1, u"x")}}); }),
+    EXPECT_EQ(ErrorCodeOf([&] {
+                  reader->Apply({{Kind::CreateObject, Disk(1, u"x")}});
+              }),
               KivoStore::kStoreReadOnly);
 }
 
@@ -103,20 +106,22 @@ TEST(PostgresLayoutTest, SchemasThatHoldNoStoreOfThisLayoutAreRefused) {
 TEST(PostgresFaultTest, BrokenConnectionFailsTheCallInFlightOnly) {
     KIVO_NEED_POSTGRES();
     PostgresSchema schema;
-    const std::u16string connection = Wide(schema.Connection() + "&application_name=" +
-                                           schema.Name());
+    const std::u16string connection =
+        Wide(schema.Connection() + "&application_name=" + schema.Name());
     KivoStore::CreateStore(connection);
     auto store = KivoStore::Store::Open(connection);
     store->Apply({{Kind::CreateObject, Disk(1, u"before")}});
     const auto endConnections = [&] {
-        return schema.Column("SELECT count(pg_terminate_backend(pid, 10000)) FROM "
-                             "pg_stat_activity WHERE application_name = '" +
-                             schema.Name() + "'");
+        return schema.Column(
+            "SELECT count(pg_terminate_backend(pid, 10000)) FROM "
+            "pg_stat_activity WHERE application_name = '" +
+            schema.Name() + "'");
     };
 
     ASSERT_EQ(endConnections(), Names{"1"});
-    const Common::Error broken =
-        ErrorOf([&] { store->Apply({{Kind::CreateObject, Disk(2, u"lost")}}); });
+    const Common::Error broken = ErrorOf([&] {
+        store->Apply({{Kind::CreateObject, Disk(2, u"lost")}});
+    });
     EXPECT_EQ(broken.Code(), KivoStore::kStoreFailure);
     EXPECT_NE(Common::ToUtf8(broken.Message()).find("broke"), std::string::npos)
         << Common::ToUtf8(broken.ToText());

@@ -152,11 +152,11 @@ TEST_P(StoreTest, CorruptedRowIsTracedAndSkipped) {
                    {Kind::CreateObject, GuidObject(kSecond, u"Disk", u"bad")},
                    {Kind::CreateObject, GuidObject(kThird, u"Disk", u"short id")}});
     const std::string id = place_.Blob("00000000000000000000000000000001");
-    ASSERT_TRUE(Execute("UPDATE objects SET body = substr(body, 1, 20) WHERE id = " +
-                        place_.Blob(Hex(kSecond)) + ";UPDATE objects SET id = " + place_.Blob("01") +
-                        " WHERE id = " + place_.Blob(Hex(kThird)) +
-                        ";INSERT INTO objects VALUES(" + id +
-                        ", 'text');INSERT INTO object_types VALUES('Disk', " + id + ");"));
+    ASSERT_TRUE(Execute(
+        "UPDATE objects SET body = substr(body, 1, 20) WHERE id = " + place_.Blob(Hex(kSecond)) +
+        ";UPDATE objects SET id = " + place_.Blob("01") +
+        " WHERE id = " + place_.Blob(Hex(kThird)) + ";INSERT INTO objects VALUES(" + id +
+        ", 'text');INSERT INTO object_types VALUES('Disk', " + id + ");"));
 
     KivoTestSupport::TraceRecorder traces;
     EXPECT_EQ(Reported(u""), Names{"good"});

@@ -163,11 +163,11 @@ inline std::string EngineName(const ::testing::TestParamInfo<EngineKind>& info) 
 }
 
 /// Runs the tests of `Suite` (a StoreFixture) on each engine.
-#define KIVO_ON_EVERY_ENGINE(Suite)                                                            \
-    INSTANTIATE_TEST_SUITE_P(Engines, Suite,                                                   \
-                             ::testing::Values(KivoStoreTest::EngineKind::Sqlite,              \
-                                               KivoStoreTest::EngineKind::Postgres),           \
-                             KivoStoreTest::EngineName)
+#define KIVO_ON_EVERY_ENGINE(Suite)                                                                \
+    INSTANTIATE_TEST_SUITE_P(                                                                      \
+        Engines, Suite,                                                                            \
+        ::testing::Values(KivoStoreTest::EngineKind::Sqlite, KivoStoreTest::EngineKind::Postgres), \
+        KivoStoreTest::EngineName)
 
 /// A new store of the test's engine, opened, with raw SQL access beside it.
 class StoreFixture : public ::testing::TestWithParam<EngineKind> {
