@@ -302,8 +302,8 @@ class PostgresEngine final : public Engine {
         return true;
     }
     void WriteObject(const ObjectId& id, std::span<const uint8_t> body) override {
-        (void)session_.ExecutePrepared(COMMON_PLACE("KivoStore::PostgresEngine::WriteObject"),
-                                       "kivo_write_object", {Id(id), PgParam{body, false, false}});
+        session_.Send(COMMON_PLACE("KivoStore::PostgresEngine::WriteObject"), "kivo_write_object",
+                      {Id(id), PgParam{body, false, false}});
     }
     bool DeleteObject(const ObjectId& id) override {
         PgResult result =
@@ -325,13 +325,13 @@ class PostgresEngine final : public Engine {
     }
     void AddType(const ObjectId& id, std::u16string_view type) override {
         const std::string text = Common::ToUtf8(type);
-        (void)session_.ExecutePrepared(COMMON_PLACE("KivoStore::PostgresEngine::AddType"),
-                                       "kivo_add_type", {PgParam::Text(text), Id(id)});
+        session_.Send(COMMON_PLACE("KivoStore::PostgresEngine::AddType"), "kivo_add_type",
+                      {PgParam::Text(text), Id(id)});
     }
     void RemoveType(const ObjectId& id, std::u16string_view type) override {
         const std::string text = Common::ToUtf8(type);
-        (void)session_.ExecutePrepared(COMMON_PLACE("KivoStore::PostgresEngine::RemoveType"),
-                                       "kivo_remove_type", {PgParam::Text(text), Id(id)});
+        session_.Send(COMMON_PLACE("KivoStore::PostgresEngine::RemoveType"), "kivo_remove_type",
+                      {PgParam::Text(text), Id(id)});
     }
 
     void AppendChange(const ChangeRecord& change) override {
@@ -340,7 +340,7 @@ class PostgresEngine final : public Engine {
         const PgInt8 sequence(static_cast<int64_t>(nextSequence_));
         const PgInt8 kind(static_cast<int64_t>(change.kind));
         const PgInt8 at(NowMs());
-        (void)session_.ExecutePrepared(
+        session_.Send(
             COMMON_PLACE("KivoStore::PostgresEngine::AppendChange"), "kivo_append_change",
             {sequence.Param(), kind.Param(), PgParam::Binary(change.id),
              PgParam::Binary(change.key), PgParam::Binary(change.before),

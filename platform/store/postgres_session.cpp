@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "platform/store/store_errors.h"
@@ -227,6 +228,7 @@ void PostgresSession::Connect(const Common::SourceLocation& place) {
     }
     keywords.push_back(nullptr);
     values.push_back(nullptr);
+    pending_ = 0;
     conn_ = PQconnectdbParams(keywords.data(), values.data(), 0);
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
         std::string why = conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory";
@@ -298,6 +300,7 @@ PgResult PostgresSession::Check(const Common::SourceLocation& place, PGresult* r
 PgResult PostgresSession::Execute(const Common::SourceLocation& place, const char* sql,
                                   std::initializer_list<PgParam> params) {
     Heal(place);
+    (void)Settle(place);
     const BoundParams bound(params);
     return Check(place, PQexecParams(conn_, sql, bound.Count(), nullptr, bound.values.data(),
                                      bound.lengths.data(), bound.formats.data(), 1));
@@ -305,15 +308,104 @@ PgResult PostgresSession::Execute(const Common::SourceLocation& place, const cha
 
 void PostgresSession::ExecuteScript(const Common::SourceLocation& place, const char* sql) {
     Heal(place);
+    (void)Settle(place);
     (void)Check(place, PQexec(conn_, sql));
 }
 
 PgResult PostgresSession::ExecutePrepared(const Common::SourceLocation& place, const char* name,
                                           std::initializer_list<PgParam> params) {
     Heal(place);
+    if (pending_ > 0) {
+        // The writes sent before it and this read share one round trip.
+        Send(place, name, params);
+        return Settle(place);
+    }
     const BoundParams bound(params);
     return Check(place, PQexecPrepared(conn_, name, bound.Count(), bound.values.data(),
                                        bound.lengths.data(), bound.formats.data(), 1));
+}
+
+void PostgresSession::Send(const Common::SourceLocation& place, const char* name,
+                           std::initializer_list<PgParam> params) {
+    Heal(place);
+    if (pending_ == 0 && PQenterPipelineMode(conn_) != 1)
+        throw StoreError(place, nullptr, PQerrorMessage(conn_));
+    const BoundParams bound(params);
+    // libpq copies the values into its output buffer here.
+    if (PQsendQueryPrepared(conn_, name, bound.Count(), bound.values.data(), bound.lengths.data(),
+                            bound.formats.data(), 1) != 1) {
+        Discard();
+        throw StoreError(place, nullptr, PQerrorMessage(conn_));
+    }
+    ++pending_;
+}
+
+PgResult PostgresSession::Settle(const Common::SourceLocation& place) {
+    PgResult last(nullptr, &PQclear);
+    if (pending_ == 0)
+        return last;
+    pending_ = 0;
+    if (PQpipelineSync(conn_) != 1) {
+        Discard();
+        throw StoreError(place, nullptr, PQerrorMessage(conn_));
+    }
+    std::optional<Common::Error> failure;
+    // Each statement's results end with a null; the sync's result ends the pipeline. Two nulls
+    // in a row mean the connection has nothing more to give.
+    bool afterNull = false;
+    for (;;) {
+        PGresult* raw = PQgetResult(conn_);
+        if (raw == nullptr) {
+            if (afterNull || PQstatus(conn_) != CONNECTION_OK)
+                break;
+            afterNull = true;
+            continue;
+        }
+        afterNull = false;
+        PgResult result(raw, &PQclear);
+        const ExecStatusType status = PQresultStatus(raw);
+        if (status == PGRES_PIPELINE_SYNC)
+            break;
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            last = std::move(result);
+        } else if (!failure && status != PGRES_PIPELINE_ABORTED) {
+            failure = StoreError(place, PQresultErrorField(raw, PG_DIAG_SQLSTATE),
+                                 PQresultErrorMessage(raw));
+        }
+    }
+    if (PQstatus(conn_) != CONNECTION_OK || PQexitPipelineMode(conn_) != 1) {
+        if (!failure)
+            failure = StoreError(place, nullptr, PQerrorMessage(conn_));
+    }
+    if (failure)
+        throw *failure;
+    return last;
+}
+
+void PostgresSession::Discard() noexcept {
+    if (pending_ == 0 && PQpipelineStatus(conn_) == PQ_PIPELINE_OFF)
+        return;
+    pending_ = 0;
+    if (PQstatus(conn_) != CONNECTION_OK)
+        return;
+    if (PQpipelineSync(conn_) == 1) {
+        bool afterNull = false;
+        while (PQstatus(conn_) == CONNECTION_OK) {
+            PGresult* raw = PQgetResult(conn_);
+            if (raw == nullptr) {
+                if (afterNull)
+                    break;
+                afterNull = true;
+                continue;
+            }
+            afterNull = false;
+            const bool synced = PQresultStatus(raw) == PGRES_PIPELINE_SYNC;
+            PQclear(raw);
+            if (synced)
+                break;
+        }
+    }
+    (void)PQexitPipelineMode(conn_);
 }
 
 void PostgresSession::Prepare(const char* name, const char* sql, int paramCount) {
@@ -323,11 +415,13 @@ void PostgresSession::Prepare(const char* name, const char* sql, int paramCount)
 
 void PostgresSession::Begin(const Common::SourceLocation& place, const char* begin) {
     Heal(place);
+    (void)Settle(place);
     Check(place, PQexec(conn_, begin));
     inTransaction_ = true;
 }
 
 void PostgresSession::Commit(const Common::SourceLocation& place) {
+    (void)Settle(place);
     PgResult result = Check(place, PQexec(conn_, "COMMIT"));
     inTransaction_ = false;
     // A COMMIT of a failed transaction answers ROLLBACK: nothing was kept.
@@ -338,6 +432,7 @@ void PostgresSession::Commit(const Common::SourceLocation& place) {
 }
 
 void PostgresSession::Rollback() noexcept {
+    Discard();
     if (!inTransaction_)
         return;
     inTransaction_ = false;

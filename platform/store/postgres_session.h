@@ -23,7 +23,8 @@
 //                  |                    v
 //                  +---- next call outside a transaction: PQreset, re-prepare --- BROKEN
 //   A BROKEN session inside a transaction fails every statement until Rollback, which ends the
-//   transaction it lost.
+//   transaction it lost. Inside a transaction, writes may be sent ahead (Send): the connection
+//   is then in pipeline mode until the next call that waits reads every result back.
 //
 // Thread-safety: one thread at a time.
 #pragma once
@@ -109,6 +110,12 @@ class PostgresSession : private Common::NonCopyable {
     /// Runs the prepared statement `name`.
     PgResult ExecutePrepared(const Common::SourceLocation& place, const char* name,
                              std::initializer_list<PgParam> params = {});
+    /// Sends the prepared statement `name` without waiting for its result: a write that only
+    /// its transaction needs to see succeed. The statements sent go out in one pipeline with
+    /// the next call that waits for an answer, so a batch of writes costs about one round trip
+    /// per read; the first of their failures is thrown by that call.
+    void Send(const Common::SourceLocation& place, const char* name,
+              std::initializer_list<PgParam> params);
     /// Prepares `sql` as `name` (from the Preparer).
     void Prepare(const char* name, const char* sql, int paramCount);
 
@@ -128,6 +135,11 @@ class PostgresSession : private Common::NonCopyable {
     // Connects again when the connection broke outside a transaction.
     void Heal(const Common::SourceLocation& place);
     PgResult Check(const Common::SourceLocation& place, PGresult* result);
+    // Ends the pipeline of the statements sent: reads their results and throws the first
+    // failure; returns the last statement's result (null when none was sent).
+    PgResult Settle(const Common::SourceLocation& place);
+    // Ends the pipeline, dropping its results. Never throws.
+    void Discard() noexcept;
 
     PostgresTarget target_;
     std::chrono::milliseconds busyWait_;
@@ -135,6 +147,8 @@ class PostgresSession : private Common::NonCopyable {
     Preparer prepare_;
     PGconn* conn_ = nullptr;
     bool inTransaction_ = false;
+    // Statements sent whose results are not read yet (the connection is in pipeline mode).
+    size_t pending_ = 0;
 };
 
 /// A binary int8 column of `row`, or `fallback` when it is null.

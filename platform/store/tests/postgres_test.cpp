@@ -136,6 +136,19 @@ TEST(PostgresFaultTest, BrokenConnectionFailsTheCallInFlightOnly) {
     batch.reset();
     EXPECT_EQ(ReportNames(*store, u""), (Names{"before", "after"}));
     EXPECT_EQ(schema.Column("SELECT seq FROM changes ORDER BY seq"), (Names{"1", "2"}));
+
+    // A write that the server refuses, sent ahead of its answer, fails its batch whole; the
+    // session goes on.
+    ASSERT_TRUE(schema.Execute("ALTER TABLE object_types ADD CHECK (type <> 'Refused')"));
+    const Common::Error refused = ErrorOf([&] {
+        store->Apply({{Kind::CreateObject, Disk(6, u"kept out")},
+                      {Kind::CreateObject, GuidObject(Numbered(7), u"Refused", u"x")}});
+    });
+    EXPECT_EQ(refused.Code(), KivoStore::kStoreFailure);
+    EXPECT_NE(Common::ToUtf8(refused.Message()).find("23514"), std::string::npos)
+        << Common::ToUtf8(refused.ToText());
+    store->Apply({{Kind::CreateObject, Disk(8, u"later")}});
+    EXPECT_EQ(ReportNames(*store, u""), (Names{"before", "after", "later"}));
 }
 
 }  // namespace
