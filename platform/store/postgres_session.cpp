@@ -1,6 +1,7 @@
 #include "platform/store/postgres_session.h"
 
 #include <endian.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cstring>
@@ -251,8 +252,16 @@ void PostgresSession::Connect(const Common::SourceLocation& place) {
 }
 
 void PostgresSession::Heal(const Common::SourceLocation& place) {
-    if (PQstatus(conn_) == CONNECTION_OK)
+    // Between transactions the server has nothing to say to this session (it listens to no
+    // channel) unless it ended the connection while it was idle (a restart): then its last
+    // words wait on the socket, and the call connects again instead of failing. One poll.
+    if (!inTransaction_ && PQstatus(conn_) == CONNECTION_OK) {
+        pollfd polled{PQsocket(conn_), POLLIN, 0};
+        if (::poll(&polled, 1, 0) != 1)
+            return;
+    } else if (PQstatus(conn_) == CONNECTION_OK) {
         return;
+    }
     if (inTransaction_)
         throw Common::Error(place, kStoreFailure,
                             "KIVO: The connection to the store '" + target_.displayName +
@@ -275,7 +284,8 @@ Common::Error PostgresSession::StoreError(const Common::SourceLocation& place, c
         return Common::Error(
             place, kStoreReadOnly,
             "KIVO: The store '" + target_.displayName + "' is open read-only: " + why);
-    if (PQstatus(conn_) != CONNECTION_OK)
+    // 08: connection exceptions; 57P: the server ended the session (shutdown, restart).
+    if (PQstatus(conn_) != CONNECTION_OK || code.starts_with("08") || code.starts_with("57P"))
         return Common::Error(place, kStoreFailure,
                              "KIVO: The connection to the store '" + target_.displayName +
                                  "' broke: " + why + "; the next call connects again.");

@@ -13,8 +13,9 @@
 // read-only, kStoreFailure otherwise, libpq's message as reason).
 //
 // Connection faults: a statement on a broken connection fails with kStoreFailure saying so; the
-// next statement outside a transaction connects again (and prepares the statements again), so a
-// server restart costs the calls that were in flight, not the session.
+// next statement outside a transaction connects again (and prepares the statements again), as
+// does one whose idle connection the server ended meanwhile, so a server restart costs the calls
+// that were in flight, not the session.
 //
 // The session's states:
 //
