@@ -131,13 +131,18 @@ print(f"Medians of {runs} runs, kivo_dump alternating with the sqlite3 shell; "
       f"{objects:,} objects of {types} types.\n")
 print("| work | `kivo_dump` | `sqlite3` shell (same rows, blobs as hex) | ratio | aim |")
 print("|---|---|---|---|---|")
-for name, dump, shell, aim in work_items:
-    timed(dump), timed(shell)  # warm the page cache
+# The medians of `runs` runs of `dump` alternating with `shell`, after one of each that warms
+# the caches.
+def alternating_medians(dump, shell):
+    timed(dump), timed(shell)
     ours, theirs = [], []
     for _ in range(runs):
         ours.append(timed(dump))
         theirs.append(timed(shell))
-    a, b = statistics.median(ours), statistics.median(theirs)
+    return statistics.median(ours), statistics.median(theirs)
+
+for name, dump, shell, aim in work_items:
+    a, b = alternating_medians(dump, shell)
     print(f"| {name} | {a * 1000:,.0f} ms | {b * 1000:,.0f} ms | {a / b:.1f}× | at most {aim}× |")
 print()
 print("| import, median of 3 | `kivo_store import` | `sqlite3` shell inserting the same rows | ratio | aim |")
@@ -198,12 +203,7 @@ if postgres:
     print("| work | `kivo_dump` | `psql` (same rows, blobs as hex) | ratio |")
     print("|---|---|---|---|")
     for name, dump, shell in pg_items:
-        timed(dump), timed(shell)
-        ours, theirs = [], []
-        for _ in range(runs):
-            ours.append(timed(dump))
-            theirs.append(timed(shell))
-        a, b = statistics.median(ours), statistics.median(theirs)
+        a, b = alternating_medians(dump, shell)
         print(f"| {name} | {a * 1000:,.0f} ms | {b * 1000:,.0f} ms | {a / b:.1f}× |")
     print()
     print("| import, median of 3 | `kivo_store import` | `psql` inserting the same rows | ratio |")

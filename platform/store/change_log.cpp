@@ -6,6 +6,13 @@
 #include "platform/store/store_errors.h"
 
 namespace KivoStore {
+namespace {
+
+constexpr const char* kPrunedBelow = "pruned_below";
+constexpr const char* kRetentionAge = "retention_age_seconds";
+constexpr const char* kRetentionEntries = "retention_entries";
+
+}  // namespace
 
 void CheckRetention(const Retention& retention) {
     if (retention.age.count() < 1 || retention.age > kMaxRetentionAge || retention.entries < 1 ||
@@ -33,6 +40,29 @@ Common::Error BadNewestSequence(const Common::SourceLocation& place, int64_t new
     return Common::Error(place, kCorruptedChange,
                          "KIVO: The change log holds the sequence number " +
                              std::to_string(newest) + ", out of bounds.");
+}
+
+Retention ReadRetentionSettings(const SettingReader& read) {
+    Retention retention;
+    retention.age =
+        std::chrono::seconds(read(kRetentionAge, 1, kMaxRetentionAge.count(), kBadRetention));
+    retention.entries = static_cast<uint64_t>(
+        read(kRetentionEntries, 1, static_cast<int64_t>(kMaxRetentionEntries), kBadRetention));
+    return retention;
+}
+
+void WriteRetentionSettings(const Retention& retention, const SettingWriter& write) {
+    CheckRetention(retention);
+    write(kRetentionAge, retention.age.count());
+    write(kRetentionEntries, static_cast<int64_t>(retention.entries));
+}
+
+uint64_t ReadPrunedBelow(const SettingReader& read) {
+    return static_cast<uint64_t>(read(kPrunedBelow, 1, kMaxSequence, kCorruptedChange));
+}
+
+void WritePrunedBelow(uint64_t mark, const SettingWriter& write) {
+    write(kPrunedBelow, static_cast<int64_t>(mark));
 }
 
 uint64_t PruneMark(const FeedMarks& marks, const Retention& retention,

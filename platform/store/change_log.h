@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -68,6 +69,18 @@ void CheckRetention(const Retention& retention);
                                        int64_t low, int64_t high, uint32_t code);
 /// The error of a log whose newest number `newest` is outside 1..kMaxSequence.
 [[nodiscard]] Common::Error BadNewestSequence(const Common::SourceLocation& place, int64_t newest);
+/// Reads the store's setting `name` (a kivo_store row) within low..high, or throws BadSetting
+/// with `code`: each engine's own reading.
+using SettingReader =
+    std::function<int64_t(const char* name, int64_t low, int64_t high, uint32_t code)>;
+/// Writes the store's setting `name`.
+using SettingWriter = std::function<void(const char* name, int64_t value)>;
+/// The retention and the pruned-below mark as the settings keep them, with their bounds.
+[[nodiscard]] Retention ReadRetentionSettings(const SettingReader& read);
+/// Throws kBadRetention (CheckRetention) before writing anything.
+void WriteRetentionSettings(const Retention& retention, const SettingWriter& write);
+[[nodiscard]] uint64_t ReadPrunedBelow(const SettingReader& read);
+void WritePrunedBelow(uint64_t mark, const SettingWriter& write);
 /// The number of the next entry of a write transaction that logs its first one.
 [[nodiscard]] inline uint64_t NextSequence(const FeedMarks& marks) {
     return marks.last + 1 > marks.prunedBelow ? marks.last + 1 : marks.prunedBelow;

@@ -34,10 +34,6 @@ static_assert(std::size(kPostgresLayoutSteps) == kPostgresLayoutVersion);
 constexpr const char* kTakeWriteLock =
     "SELECT pg_advisory_xact_lock(1263097423, hashtext(current_schema()))";
 
-constexpr const char* kPrunedBelow = "pruned_below";
-constexpr const char* kRetentionAge = "retention_age_seconds";
-constexpr const char* kRetentionEntries = "retention_entries";
-
 // Rows fetched from a cursor at a time.
 constexpr int kFetchRows = 256;
 
@@ -154,22 +150,32 @@ class PgChangeCursor final : public ChangeCursor {
     PgRows rows_;
 };
 
+// The engine's named statements and their parameter counts.
+constexpr struct {
+    const char* name;
+    const char* sql;
+    int parameters;
+} kStatements[] = {
+    {"kivo_read_object", "SELECT body FROM objects WHERE id = $1", 1},
+    {"kivo_write_object",
+     "INSERT INTO objects(id, body) VALUES ($1, $2)"
+     " ON CONFLICT (id) DO UPDATE SET body = EXCLUDED.body",
+     2},
+    {"kivo_delete_object", "DELETE FROM objects WHERE id = $1", 1},
+    {"kivo_add_type", "INSERT INTO object_types(type, id) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+     2},
+    {"kivo_remove_type", "DELETE FROM object_types WHERE type = $1 AND id = $2", 2},
+    {"kivo_append_change",
+     "INSERT INTO changes(seq, kind, id, key, before, after, diff, at)"
+     " VALUES ($1, $2::int8, $3, $4, $5, $6, $7, $8)",
+     8},
+    {"kivo_read_setting", "SELECT value FROM kivo_store WHERE name = $1", 1},
+    {"kivo_newest_change", "SELECT max(seq) FROM changes", 0},
+};
+
 void PrepareStatements(PostgresSession& session) {
-    session.Prepare("kivo_read_object", "SELECT body FROM objects WHERE id = $1", 1);
-    session.Prepare("kivo_write_object",
-                    "INSERT INTO objects(id, body) VALUES ($1, $2)"
-                    " ON CONFLICT (id) DO UPDATE SET body = EXCLUDED.body",
-                    2);
-    session.Prepare("kivo_delete_object", "DELETE FROM objects WHERE id = $1", 1);
-    session.Prepare("kivo_add_type",
-                    "INSERT INTO object_types(type, id) VALUES ($1, $2) ON CONFLICT DO NOTHING", 2);
-    session.Prepare("kivo_remove_type", "DELETE FROM object_types WHERE type = $1 AND id = $2", 2);
-    session.Prepare("kivo_append_change",
-                    "INSERT INTO changes(seq, kind, id, key, before, after, diff, at)"
-                    " VALUES ($1, $2::int8, $3, $4, $5, $6, $7, $8)",
-                    8);
-    session.Prepare("kivo_read_setting", "SELECT value FROM kivo_store WHERE name = $1", 1);
-    session.Prepare("kivo_newest_change", "SELECT max(seq) FROM changes", 0);
+    for (const auto& statement : kStatements)
+        session.Prepare(statement.name, statement.sql, statement.parameters);
 }
 
 class PostgresEngine final : public Engine {
@@ -340,11 +346,10 @@ class PostgresEngine final : public Engine {
         const PgInt8 sequence(static_cast<int64_t>(nextSequence_));
         const PgInt8 kind(static_cast<int64_t>(change.kind));
         const PgInt8 at(NowMs());
-        session_.Send(
-            COMMON_PLACE("KivoStore::PostgresEngine::AppendChange"), "kivo_append_change",
-            {sequence.Param(), kind.Param(), PgParam::Binary(change.id),
-             PgParam::Binary(change.key), PgParam::Binary(change.before),
-             PgParam::Binary(change.after), PgParam::Binary(change.diff), at.Param()});
+        session_.Send(COMMON_PLACE("KivoStore::PostgresEngine::AppendChange"), "kivo_append_change",
+                      {sequence.Param(), kind.Param(), PgParam::Binary(change.id),
+                       PgParam::Binary(change.key), PgParam::Binary(change.before),
+                       PgParam::Binary(change.after), PgParam::Binary(change.diff), at.Param()});
         ++nextSequence_;
         logged_ = true;
     }
@@ -364,25 +369,15 @@ class PostgresEngine final : public Engine {
         const PgInt8 below(static_cast<int64_t>(cut));
         (void)session_.Execute(COMMON_PLACE("KivoStore::PostgresEngine::PruneChanges"),
                                "DELETE FROM changes WHERE seq < $1", {below.Param()});
-        WriteSetting(kPrunedBelow, static_cast<int64_t>(cut));
+        WritePrunedBelow(cut, SettingsWriter());
     }
-    Retention ReadRetention() override {
-        Retention retention;
-        retention.age = std::chrono::seconds(
-            ReadSetting(kRetentionAge, 1, kMaxRetentionAge.count(), kBadRetention));
-        retention.entries = static_cast<uint64_t>(ReadSetting(
-            kRetentionEntries, 1, static_cast<int64_t>(kMaxRetentionEntries), kBadRetention));
-        return retention;
-    }
+    Retention ReadRetention() override { return ReadRetentionSettings(SettingsReader()); }
     void WriteRetention(const Retention& retention) override {
-        CheckRetention(retention);
-        WriteSetting(kRetentionAge, retention.age.count());
-        WriteSetting(kRetentionEntries, static_cast<int64_t>(retention.entries));
+        WriteRetentionSettings(retention, SettingsWriter());
     }
     FeedMarks ReadFeedMarks() override {
         FeedMarks marks;
-        marks.prunedBelow =
-            static_cast<uint64_t>(ReadSetting(kPrunedBelow, 1, kMaxSequence, kCorruptedChange));
+        marks.prunedBelow = ReadPrunedBelow(SettingsReader());
         PgResult result = session_.ExecutePrepared(
             COMMON_PLACE("KivoStore::PostgresEngine::ReadFeedMarks"), "kivo_newest_change");
         const int64_t newest = PgInteger(result.get(), 0, 0, 0);
@@ -435,6 +430,14 @@ class PostgresEngine final : public Engine {
             throw BadSetting(COMMON_PLACE("KivoStore::PostgresEngine::ReadSetting"), name, low,
                              high, code);
         return value;
+    }
+    SettingReader SettingsReader() {
+        return [this](const char* name, int64_t low, int64_t high, uint32_t code) {
+            return ReadSetting(name, low, high, code);
+        };
+    }
+    SettingWriter SettingsWriter() {
+        return [this](const char* name, int64_t value) { WriteSetting(name, value); };
     }
     void WriteSetting(const char* name, int64_t value) {
         const std::string text = std::to_string(value);

@@ -15,10 +15,6 @@ const char* const kChangeLogLayout =
 
 namespace {
 
-constexpr const char* kPrunedBelow = "pruned_below";
-constexpr const char* kRetentionAge = "retention_age_seconds";
-constexpr const char* kRetentionEntries = "retention_entries";
-
 std::span<const uint8_t> Column(sqlite3_stmt* statement, int index) {
     const void* data = sqlite3_column_blob(statement, index);
     const int size = sqlite3_column_bytes(statement, index);
@@ -147,8 +143,7 @@ void SqliteChangeLog::WriteSetting(const char* name, int64_t value) {
 
 FeedMarks SqliteChangeLog::ReadMarks() {
     FeedMarks marks;
-    marks.prunedBelow =
-        static_cast<uint64_t>(ReadSetting(kPrunedBelow, 1, kMaxSequence, kCorruptedChange));
+    marks.prunedBelow = ReadPrunedBelow(SettingsReader());
     sqlite3_stmt* statement = Get(statements_->maxSequence, "SELECT max(seq) FROM changes;");
     Resetting reset{statement};
     int64_t newest = 0;
@@ -211,22 +206,25 @@ void SqliteChangeLog::Prune(int64_t nowMs) {
         sqlite3_bind_int64(statement, 1, static_cast<int64_t>(cut));
         Step(COMMON_PLACE("KivoStore::SqliteChangeLog::Prune"), statement);
     }
-    WriteSetting(kPrunedBelow, static_cast<int64_t>(cut));
+    WritePrunedBelow(cut, SettingsWriter());
 }
 
 Retention SqliteChangeLog::ReadRetention() {
-    Retention retention;
-    retention.age = std::chrono::seconds(
-        ReadSetting(kRetentionAge, 1, kMaxRetentionAge.count(), kBadRetention));
-    retention.entries = static_cast<uint64_t>(ReadSetting(
-        kRetentionEntries, 1, static_cast<int64_t>(kMaxRetentionEntries), kBadRetention));
-    return retention;
+    return ReadRetentionSettings(SettingsReader());
 }
 
 void SqliteChangeLog::WriteRetention(const Retention& retention) {
-    CheckRetention(retention);
-    WriteSetting(kRetentionAge, retention.age.count());
-    WriteSetting(kRetentionEntries, static_cast<int64_t>(retention.entries));
+    WriteRetentionSettings(retention, SettingsWriter());
+}
+
+SettingReader SqliteChangeLog::SettingsReader() {
+    return [this](const char* name, int64_t low, int64_t high, uint32_t code) {
+        return ReadSetting(name, low, high, code);
+    };
+}
+
+SettingWriter SqliteChangeLog::SettingsWriter() {
+    return [this](const char* name, int64_t value) { WriteSetting(name, value); };
 }
 
 std::unique_ptr<ChangeCursor> SqliteChangeLog::Scan(uint64_t after) {

@@ -50,6 +50,8 @@ class SqliteChangeLog : private Common::NonCopyable {
     sqlite3_stmt* Get(sqlite3_stmt*& slot, const char* sql);
     [[nodiscard]] int64_t ReadSetting(const char* name, int64_t low, int64_t high, uint32_t code);
     void WriteSetting(const char* name, int64_t value);
+    [[nodiscard]] SettingReader SettingsReader();
+    [[nodiscard]] SettingWriter SettingsWriter();
     [[nodiscard]] bool ReadInteger(sqlite3_stmt* statement, int64_t& value, uint32_t code);
     void Step(const Common::SourceLocation& place, sqlite3_stmt* statement);
 

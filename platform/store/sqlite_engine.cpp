@@ -152,6 +152,7 @@ class SqliteEngine final : public Engine {
         if (rc != SQLITE_OK)
             Fail(COMMON_PLACE("KivoStore::SqliteEngine::Connect"), rc);
         sqlite3_extended_result_codes(db_, 1);
+        watchKey_ = NameForWatch();
         sqlite3_busy_timeout(db_, static_cast<int>(options_.busyWait.count()));
         log_ = std::make_unique<SqliteChangeLog>(
             db_, [this](const Common::SourceLocation& place, int failed) {
@@ -208,7 +209,7 @@ class SqliteEngine final : public Engine {
         Run(COMMON_PLACE("KivoStore::SqliteEngine::Commit"), statements_->commit.Get());
         // Wakes the feed watches of other processes (sqlite_wal_watch.h).
         if (logged_ && !target_.inMemory)
-            TouchWal(WatchKey() + "-wal");
+            TouchWal(watchKey_ + "-wal");
     }
     void Rollback() noexcept override {
         if (sqlite3_get_autocommit(db_) == 0)
@@ -301,15 +302,7 @@ class SqliteEngine final : public Engine {
         if (sqlite3_get_autocommit(db_) == 0)
             sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
     }
-    std::string WatchKey() const override {
-        if (target_.inMemory)
-            return "memory:" + std::to_string(reinterpret_cast<uintptr_t>(this));
-        // One watch per file, whatever path or URI named it.
-        char* canonical = ::realpath(target_.filePath.c_str(), nullptr);
-        std::string key = canonical != nullptr ? canonical : target_.filePath;
-        ::free(canonical);
-        return key;
-    }
+    std::string WatchKey() const override { return watchKey_; }
 
     std::unique_ptr<ChangeSource> OpenChangeSource() override {
         if (target_.inMemory)
@@ -317,7 +310,7 @@ class SqliteEngine final : public Engine {
         std::shared_ptr<SqliteEngine> connection(OpenSqliteReader());
         // A first read opens the -wal, so that there is a file to watch.
         (void)connection->ReadFeedMarks();
-        return WatchWal(WatchKey() + "-wal", [connection] { return connection->DataVersion(); });
+        return WatchWal(watchKey_ + "-wal", [connection] { return connection->DataVersion(); });
     }
 
     // A number that changes when another connection commits to the store.
@@ -354,6 +347,16 @@ class SqliteEngine final : public Engine {
     }
 
   private:
+    // One watch per file, whatever path or URI named it; one per in-memory store.
+    std::string NameForWatch() const {
+        if (target_.inMemory)
+            return "memory:" + std::to_string(reinterpret_cast<uintptr_t>(this));
+        char* canonical = ::realpath(target_.filePath.c_str(), nullptr);
+        std::string key = canonical != nullptr ? canonical : target_.filePath;
+        ::free(canonical);
+        return key;
+    }
+
     std::unique_ptr<SqliteEngine> OpenSqliteReader() {
         auto reader = std::make_unique<SqliteEngine>(target_, options_);
         reader->layout_ = layout_;
@@ -511,6 +514,8 @@ class SqliteEngine final : public Engine {
     std::unique_ptr<SqliteChangeLog> log_;
     // The open write transaction logged a change.
     bool logged_ = false;
+    // WatchKey(), worked out once the file is open.
+    std::string watchKey_;
     // The layout of the store as this connection sees it (earlier than kSchemaVersion only
     // when opened read-only).
     int layout_ = kSchemaVersion;

@@ -1,7 +1,5 @@
 #include "tools/kivo_store/store_command.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <string>
